@@ -1,0 +1,11 @@
+// The effect's control panel and its control callbacks.
+#pragma once
+
+#include <cstdint>
+
+namespace ostrand {
+
+// Message 29: builds the nine controls when the argument is 1; returns 0.
+int32_t BuildControlPanel(void* handle, uint32_t effectId, uint64_t argument);
+
+}  // namespace ostrand

@@ -1,0 +1,70 @@
+// The effect instance and its target records: creation and lookup, and the
+// operations that size, fill, compact and release the computed data.
+#pragma once
+
+#include <cstdint>
+
+#include "ostrand/types.h"
+
+namespace ostrand {
+
+// Key under which the host keeps each effect item's instance.
+inline constexpr const char* kInstanceDataKey = "OstrandDataKey";
+
+// Message 11: create (0x1), destroy (0x4), load (0x800), save (0x1000),
+// existence query (0x8000000), prepare for evaluation (0x10000000). Returns 1
+// when the item has no instance (after the not-found message), else 0.
+int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage);
+
+// The item's instance, or null after showing "Ostrand data not found!".
+EffectInstance* FindInstance(uint32_t effectId);
+
+EffectInstance* CreateInstance(uint32_t effectId);
+void DestroyInstance(EffectInstance* instance);
+
+// Frees every target's computed arrays (ActiveCount and WeightCount become 0)
+// and the cage positions; CagePoints and CagePolys become 0. Settings, Mode and
+// the weights path stay. Harmless when repeated.
+void ReleaseComputedData(EffectInstance* instance);
+
+// Reads the cage's point and polygon counts and its point positions. Run after
+// ReleaseComputedData; nothing happens when Cage is 0. Returns false (and leaves
+// no cage data) when the positions cannot be allocated, after telling the user.
+bool ReadCageGeometry(EffectInstance* instance);
+
+// Reads the cage, picks each target's active points (all, or those with a
+// non-zero value in SetupMask) and allocates one zero-filled dense weight row
+// per active point. A target whose arrays cannot be had keeps none (counts 0)
+// and the user is told which target.
+void PrepareTargets(EffectInstance* instance);
+
+// Keeps only the non-zero weights of the dense rows (a NaN stays, -0.0 goes),
+// with per-point counts and offsets and a reference from each weight to its
+// cage position.
+void CompactWeights(EffectInstance* instance);
+
+// Target-list callbacks. Records are addressed as records + index * sizeof(TargetEntry).
+extern "C" {
+void InitTargetEntry(void* records, int32_t index, uint32_t objectId);
+void FreeTargetEntry(void* records, int32_t index);
+void CopyTargetEntry(void* srcRecords, int32_t srcIndex, void* dstRecords, int32_t dstIndex);
+}
+
+// Frees and empties the nine arrays of one record (each only if present).
+void FreeTargetArrays(TargetEntry* target);
+
+// The instance's target records and their count (0 when there is no table or
+// its count is not positive).
+int32_t TargetCount(const EffectInstance* instance);
+TargetEntry* TargetAt(const EffectInstance* instance, int32_t index);
+
+// A host count read through fxMeshNumPoints / fxMeshNumPolys; a negative answer
+// counts as 0.
+int32_t HostPointCount(uint32_t object);
+int32_t HostPolygonCount(uint32_t object);
+
+// The number of active points of a target: every point when setupMask is 0,
+// else those whose weight in the map does not compare equal to 0 (NaN counts).
+int32_t CountActive(uint32_t object, int32_t pointCount, uint32_t setupMask);
+
+}  // namespace ostrand

@@ -1,0 +1,37 @@
+// Heap arrays of the module. Every array a record owns is obtained here, zero
+// filled, and released with FreeArray, so that tests can make the n-th
+// allocation fail and check that nothing is used that was not obtained.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ostrand {
+
+// Zero-filled block of count elements of size bytes; null when count is 0, when
+// count * size overflows, or when the heap (or the failure injection) refuses.
+void* AllocateZeroed(size_t count, size_t size);
+
+// Sets out to a zero-filled array of count elements. An empty array is null and
+// counts as success; returns false (out null) when the memory cannot be had.
+template <class T>
+bool AllocateArray(T*& out, size_t count) {
+  out = static_cast<T*>(AllocateZeroed(count, sizeof(T)));
+  return out != nullptr || count == 0;
+}
+
+void FreeBlock(void* block);
+
+// Frees and empties; harmless on an empty array.
+template <class T>
+void FreeArray(T*& array) {
+  FreeBlock(const_cast<void*>(static_cast<const void*>(array)));
+  array = nullptr;
+}
+
+// Failure injection for tests: the n-th allocation from now on (0 = the next
+// one) fails; a negative n switches it off. Returns the number of allocations
+// attempted since the last call.
+long SetAllocationFailure(long n);
+
+}  // namespace ostrand

@@ -1,0 +1,13 @@
+#include "shell/module_state.h"
+
+namespace ostrand {
+
+char moduleName[kModuleNameSize] = " ";
+HostLookup hostLookup = nullptr;
+uint32_t requestedGroups = 0;
+char logPath[kPathBufferSize];
+char settingsPath[kPathBufferSize];
+int32_t num_threads = 0;
+void* UsefulTable[kUsefulFunctionCount];
+
+}  // namespace ostrand

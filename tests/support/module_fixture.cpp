@@ -1,0 +1,74 @@
+#include "module_fixture.h"
+
+#include "deform/threads.h"
+#include "shell/host_function_table.h"
+#include "shell/memory.h"
+#include "shell/module_callback.h"
+#include "shell/module_state.h"
+
+namespace testing_support {
+
+void ModuleTest::SetUp() {
+  host_ = std::make_unique<host::Host>();
+  ostrand::hostLookup = host::Host::lookupFunction();
+  ostrand::loadedGroups = 0;
+  for (void*& f : ostrand::HostFunctionTable) f = nullptr;
+  ASSERT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 1u);
+  ostrand::lookUpUsefulServices();
+  ostrand::SetAllocationFailure(-1);
+  ostrand::SetThreadCount(2);
+  host_->setModuleCallback(ostrand::moduleCallback);
+  host_->clearLookups();
+}
+
+void ModuleTest::TearDown() {
+  ostrand::SetAllocationFailure(-1);
+  // Destroy what the module still holds so that leak checks see a clean heap.
+  if (host_)
+    for (uint32_t effect : effects_)
+      if (instanceOf(effect) != nullptr) host_->destroyEffect(effect);
+  host_.reset();
+}
+
+EffectInstance* ModuleTest::instanceOf(uint32_t effect) {
+  host::EffectItem* item = host_->effect(effect);
+  if (item == nullptr) return nullptr;
+  auto it = item->data.find("OstrandDataKey");
+  return it == item->data.end() ? nullptr : static_cast<EffectInstance*>(it->second);
+}
+
+uint32_t ModuleTest::makeEffect(const std::vector<uint32_t>& targets) {
+  uint32_t effect = host_->createEffect(targets);
+  effects_.push_back(effect);
+  EXPECT_NE(instanceOf(effect), nullptr);
+  return effect;
+}
+
+host::Mesh CubeMesh(double half, Vec3 c) {
+  host::Mesh mesh;
+  for (int i = 0; i < 8; ++i)
+    mesh.points.push_back({c.x + ((i & 1) ? half : -half), c.y + ((i & 2) ? half : -half), c.z + ((i & 4) ? half : -half)});
+  // Outward-facing quads.
+  mesh.polygons = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+  return mesh;
+}
+
+host::Mesh GridMesh(int n, double half) {
+  host::Mesh mesh;
+  for (int j = 0; j <= n; ++j)
+    for (int i = 0; i <= n; ++i) mesh.points.push_back({-half + 2 * half * i / n, -half + 2 * half * j / n, 0.0});
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      int a = j * (n + 1) + i;
+      mesh.polygons.push_back({a, a + 1, a + n + 2, a + n + 1});
+    }
+  return mesh;
+}
+
+host::Mesh PointCloud(const std::vector<Vec3>& points) {
+  host::Mesh mesh;
+  mesh.points = points;
+  return mesh;
+}
+
+}  // namespace testing_support
