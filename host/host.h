@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -159,11 +160,14 @@ class LoadedModule {
 class Host {
  public:
   Host();  // becomes the current host; throws if another Host is alive
+  // Like a host closing: sends message 11 with 0x4 to every remaining effect,
+  // calls orreryExit if the module was entered and not exited, then unloads it.
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  static Host& current();
+  static Host& current();  // throws std::logic_error when no Host is alive
+  static Host* currentOrNull();
   static HostLookup lookupFunction();  // the hostLookup to hand to the module
 
   // Lookup control and record.
@@ -177,6 +181,8 @@ class Host {
   void setPoints(uint32_t object, const std::vector<Vec3>& points);  // pose: same count
   uint32_t addWeightMap(uint32_t object, const std::string& name, std::vector<float> values);
   Object* object(uint32_t id);
+  std::vector<uint32_t> objectIds() const;  // in creation (or scene file) order
+  std::vector<uint32_t> effectIds() const;  // ascending
   const WeightMap* weightMap(uint32_t id) const;
   // The object's points with the displacements since its last fxDisplaceBegin applied.
   std::vector<Vec3> evaluatedPoints(uint32_t object) const;
@@ -184,6 +190,8 @@ class Host {
   // Paths the module asks for.
   void setPluginPath(const std::string& path);  // fxPluginPath; set by loadModule too
   void setBaseDirectory(const std::string& path);  // fxPathGet kind 4
+  std::string pluginPath() const;
+  std::string baseDirectory() const;  // the working directory until set
 
   // The module. loadModule opens the file; enter() calls orreryEntry with a
   // valid host word (0x100000) and flags (2) unless told otherwise.
@@ -192,6 +200,7 @@ class Host {
   void announceServices();  // message 31, argument 2
   int32_t exitModule();
   ModuleCallback moduleCallback() const;  // registered by fxModuleRegister, or null
+  std::string moduleName() const;  // what orreryEntry wrote into its name buffer
   // What registration recorded.
   std::vector<std::string> registrations() const;  // e.g. "fxModuleAccess(11, 0x10001805, 0)"
   // Direct registration without a loaded module (unit tests that link the
@@ -237,6 +246,11 @@ class Host {
   std::vector<Message> messages() const;
   std::vector<Progress> progress() const;
   void clearMessages();
+  // Called (on the calling thread, under the records' lock, so in order) for
+  // each message or progress report as it arrives, for programs that show them
+  // live. A sink must not call back into the Host.
+  void setMessageSink(std::function<void(const Message&)> sink);
+  void setProgressSink(std::function<void(const Progress&)> sink);
 
   // Dialog suppliers' script and record.
   DialogScript& dialogs();

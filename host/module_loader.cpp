@@ -1,0 +1,119 @@
+// Loading the module file, calling its entry points, and the registration
+// functions it calls back while entering.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "host/host_functions.h"
+#include "host/host_state.h"
+
+namespace host {
+
+namespace {
+
+std::string Text(const char* text) { return text ? text : "(null)"; }
+
+void Record(std::string call) {
+  if (Host::State* state = CurrentState()) state->registrations.push_back(std::move(call));
+}
+
+template <typename F>
+F Resolve(void* handle, const std::string& path, const char* name) {
+  void* symbol = dlsym(handle, name);
+  if (!symbol) {
+    dlclose(handle);
+    throw std::runtime_error("module " + path + " does not export " + name);
+  }
+  return reinterpret_cast<F>(symbol);
+}
+
+}  // namespace
+
+LoadedModule::LoadedModule(const std::string& path) : path_(path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) {
+    const char* error = dlerror();
+    throw std::runtime_error("cannot load module " + path + ": " + (error ? error : "unknown error"));
+  }
+  api_ = Resolve<decltype(api_)>(handle_, path, "orreryAPI");
+  entry_ = Resolve<decltype(entry_)>(handle_, path, "orreryEntry");
+  exit_ = Resolve<decltype(exit_)>(handle_, path, "orreryExit");
+}
+
+LoadedModule::~LoadedModule() {
+  if (handle_) dlclose(handle_);
+}
+
+int32_t LoadedModule::api() const { return api_(); }
+
+int32_t LoadedModule::entry(char* nameBuffer, HostLookup lookup, uint32_t hostWord, uint32_t hostFlags) const {
+  return entry_(nameBuffer, lookup, hostWord, hostFlags);
+}
+
+int32_t LoadedModule::exit() const { return exit_(); }
+
+namespace api {
+
+int32_t fxModuleDescription(const char* text, int32_t zero) {
+  Record("fxModuleDescription(" + Text(text) + ", " + std::to_string(zero) + ")");
+  return 1;
+}
+
+int32_t fxModuleAccess(int32_t message, uint32_t mask, int32_t zero) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%x", mask);
+  Record("fxModuleAccess(" + std::to_string(message) + ", " + hex + ", " + std::to_string(zero) + ")");
+  return 1;
+}
+
+int32_t fxModuleRegister(int32_t kind, const char* name, ModuleCallback callback, int32_t one) {
+  Record("fxModuleRegister(" + std::to_string(kind) + ", " + Text(name) + ", " + (callback ? "callback" : "null") +
+         ", " + std::to_string(one) + ")");
+  Host::State* state = CurrentState();
+  if (!state || !callback) return 0;
+  state->callback = callback;
+  return 1;
+}
+
+}  // namespace api
+
+LoadedModule& Host::loadModule(const std::string& path) {
+  if (state_->module) throw std::logic_error("a module is already loaded: " + state_->module->path());
+  state_->module = std::make_unique<LoadedModule>(path);
+  std::error_code error;
+  auto absolute = std::filesystem::absolute(path, error);
+  state_->pluginPath = error ? path : absolute.lexically_normal().string();
+  return *state_->module;
+}
+
+int32_t Host::enter(uint32_t hostWord, uint32_t hostFlags) {
+  if (!state_->module) throw std::logic_error("enter: no module is loaded");
+  char name[256] = {};
+  const int32_t result = state_->module->entry(name, lookupFunction(), hostWord, hostFlags);
+  name[sizeof name - 1] = '\0';
+  state_->moduleName = name;
+  state_->entered = true;
+  return result;
+}
+
+void Host::announceServices() {
+  if (state_->callback) state_->callback(&state_->hostHandle, 0, 31, 2);
+}
+
+int32_t Host::exitModule() {
+  if (!state_->module) throw std::logic_error("exitModule: no module is loaded");
+  state_->entered = false;
+  return state_->module->exit();
+}
+
+ModuleCallback Host::moduleCallback() const { return state_->callback; }
+
+std::string Host::moduleName() const { return state_->moduleName; }
+
+std::vector<std::string> Host::registrations() const { return state_->registrations; }
+
+void Host::setModuleCallback(ModuleCallback callback) { state_->callback = callback; }
+
+}  // namespace host

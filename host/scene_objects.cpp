@@ -1,0 +1,103 @@
+// Building the scene: objects with meshes, weight maps, their poses, and the
+// evaluated mesh the module's displacements produce.
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+
+#include "host/host.h"
+#include "host/host_state.h"
+
+namespace host {
+
+void CheckMesh(const Mesh& mesh, const std::string& what) {
+  constexpr size_t kMaxCount = std::numeric_limits<int32_t>::max();
+  if (mesh.points.size() > kMaxCount || mesh.polygons.size() > kMaxCount)
+    throw std::invalid_argument(what + ": too many points or polygons");
+  const auto pointCount = static_cast<int64_t>(mesh.points.size());
+  for (size_t p = 0; p < mesh.polygons.size(); ++p) {
+    const auto& polygon = mesh.polygons[p];
+    if (polygon.size() > kMaxCount) throw std::invalid_argument(what + ": polygon " + std::to_string(p) + " is too long");
+    for (int32_t point : polygon)
+      if (point < 0 || point >= pointCount)
+        throw std::invalid_argument(what + ": polygon " + std::to_string(p) + " refers to point " +
+                                    std::to_string(point) + " of " + std::to_string(pointCount));
+  }
+}
+
+void ResetDisplacements(Object& object) {
+  size_t count = object.mesh.points.size();
+  object.displaced.assign(count, Vec3{0, 0, 0});
+  object.hasDisplacement = std::make_unique<std::atomic<uint8_t>[]>(count);
+  for (size_t i = 0; i < count; ++i) object.hasDisplacement[i].store(0, std::memory_order_relaxed);
+}
+
+uint32_t Host::addObject(const std::string& name, Mesh mesh) {
+  CheckMesh(mesh, "object \"" + name + "\"");
+  State& s = *state_;
+  uint32_t id = s.takeId();
+  auto record = std::make_unique<ObjectRecord>();
+  record->object.id = id;
+  record->object.name = name;
+  record->object.mesh = std::move(mesh);
+  ResetDisplacements(record->object);
+  if (s.objects.size() <= id) s.objects.resize(id + 1);
+  s.objects[id] = std::move(record);
+  s.objectOrder.push_back(id);
+  return id;
+}
+
+uint32_t Host::addObjectFromObj(const std::string& path, const std::string& name) {
+  Mesh mesh = ReadObj(path);
+  return addObject(name.empty() ? std::filesystem::path(path).stem().string() : name, std::move(mesh));
+}
+
+void Host::setPoints(uint32_t id, const std::vector<Vec3>& points) {
+  Object* target = object(id);
+  if (!target) throw std::invalid_argument("setPoints: no object " + std::to_string(id));
+  if (points.size() != target->mesh.points.size())
+    throw std::invalid_argument("setPoints: object " + std::to_string(id) + " has " +
+                                std::to_string(target->mesh.points.size()) + " points, not " +
+                                std::to_string(points.size()));
+  target->mesh.points = points;
+}
+
+uint32_t Host::addWeightMap(uint32_t objectId, const std::string& name, std::vector<float> values) {
+  const Object* owner = object(objectId);
+  if (!owner) throw std::invalid_argument("weight map \"" + name + "\": no object " + std::to_string(objectId));
+  if (values.size() != owner->mesh.points.size())
+    throw std::invalid_argument("weight map \"" + name + "\": " + std::to_string(values.size()) +
+                                " values for " + std::to_string(owner->mesh.points.size()) + " points");
+  State& s = *state_;
+  uint32_t id = s.takeId();
+  auto map = std::make_unique<WeightMap>();
+  map->id = id;
+  map->object = objectId;
+  map->name = name;
+  map->values = std::move(values);
+  if (s.weightMaps.size() <= id) s.weightMaps.resize(id + 1);
+  s.weightMaps[id] = std::move(map);
+  s.weightMapOrder.push_back(id);
+  return id;
+}
+
+Object* Host::object(uint32_t id) { return state_->objectAt(id); }
+
+const WeightMap* Host::weightMap(uint32_t id) const { return state_->weightMapAt(id); }
+
+std::vector<uint32_t> Host::objectIds() const { return state_->objectOrder; }
+
+std::vector<Vec3> Host::evaluatedPoints(uint32_t id) const {
+  const Object* source = state_->objectAt(id);
+  if (!source) throw std::invalid_argument("evaluatedPoints: no object " + std::to_string(id));
+  std::vector<Vec3> points = source->mesh.points;
+  for (size_t i = 0; i < points.size(); ++i)
+    if (source->hasDisplacement[i].load(std::memory_order_acquire)) points[i] = source->displaced[i];
+  return points;
+}
+
+void Host::setPluginPath(const std::string& path) { state_->pluginPath = path; }
+void Host::setBaseDirectory(const std::string& path) { state_->baseDirectory = path; }
+std::string Host::pluginPath() const { return state_->pluginPath; }
+std::string Host::baseDirectory() const { return state_->baseDirectory; }
+
+}  // namespace host
