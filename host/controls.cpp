@@ -56,7 +56,8 @@ uint32_t fxCC_Block(const char* name, int32_t a, int32_t b, int32_t c) {
 
 uint32_t fxCC_ObjectPopup(const char* label, ControlCallback cb, int32_t a, int32_t width, int32_t b, int32_t c,
                           int32_t d, uint32_t flags) {
-  return Create("fxCC_ObjectPopup", label, cb, {double(a), double(width), double(b), double(c), double(d), double(flags)});
+  return Create("fxCC_ObjectPopup", label, cb,
+                {double(a), double(width), double(b), double(c), double(d), double(flags)});
 }
 
 uint32_t fxCC_WeightPopup(const char* label, ControlCallback cb, int32_t a, int32_t width) {
@@ -198,7 +199,8 @@ std::vector<std::string> Host::panelCalls() const { return state_->panelCalls; }
 int32_t Host::fire(uint32_t id, uint32_t effect, uint64_t event) {
   Control* target = control(id);
   if (!target) throw std::invalid_argument("fire: no control " + std::to_string(id));
-  if (!target->callback) throw std::invalid_argument("fire: control " + std::to_string(id) + " (" + target->label + ") has no callback");
+  if (!target->callback)
+    throw std::invalid_argument("fire: control " + std::to_string(id) + " (" + target->label + ") has no callback");
   return target->callback(id, effect, nullptr, event);
 }
 

@@ -117,7 +117,8 @@ Host::Host() : state_(std::make_unique<State>()) {
 Host::~Host() {
   State& s = *state_;
   try {
-    if (s.callback) {
+    // An exited module gets no more messages
+    if (s.callback && (!s.module || s.entered)) {
       std::vector<uint32_t> ids;
       for (const auto& [id, item] : s.effects) ids.push_back(id);
       for (uint32_t id : ids) destroyEffect(id);

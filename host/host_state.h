@@ -123,4 +123,9 @@ void CheckMesh(const Mesh& mesh, const std::string& what);
 // Fresh displacement storage for an object's current point count.
 void ResetDisplacements(Object& object);
 
+// Message 11 to an effect with 0x1000 (save), 0x1 (create) or 0x800 (load).
+int32_t SendSave(Host& host, uint32_t effect);
+int32_t SendCreate(Host& host, uint32_t effect);
+int32_t SendLoad(Host& host, uint32_t effect);
+
 }  // namespace host

@@ -69,8 +69,7 @@ int32_t fxDisplaceBegin(uint32_t object, int32_t) {
   ObjectRecord* record = state ? state->recordAt(object) : nullptr;
   if (!record) return 0;
   Object& target = record->object;
-  for (size_t i = 0; i < target.mesh.points.size(); ++i)
-    target.hasDisplacement[i].store(0, std::memory_order_relaxed);
+  for (size_t i = 0; i < target.displaced.size(); ++i) target.hasDisplacement[i].store(0, std::memory_order_relaxed);
   record->bracketOpen.store(true, std::memory_order_release);
   return 1;
 }
@@ -78,7 +77,8 @@ int32_t fxDisplaceBegin(uint32_t object, int32_t) {
 int32_t fxDisplacePoint(uint32_t object, int32_t point, double x, double y, double z) {
   Host::State* state = CurrentState();
   ObjectRecord* record = state ? state->recordAt(object) : nullptr;
-  if (!record || point < 0 || static_cast<size_t>(point) >= record->object.mesh.points.size()) return 0;
+  // Bounded by the displacement storage, which a caller editing the mesh in place cannot outgrow
+  if (!record || point < 0 || static_cast<size_t>(point) >= record->object.displaced.size()) return 0;
   // The host takes displacements only inside the object's bracket.
   if (!record->bracketOpen.load(std::memory_order_acquire)) {
     state->displaceOutsideBracket.fetch_add(1, std::memory_order_relaxed);

@@ -32,7 +32,9 @@ F Resolve(void* handle, const std::string& path, const char* name) {
 }  // namespace
 
 LoadedModule::LoadedModule(const std::string& path) : path_(path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Never unloaded, as a host keeps its plug-ins: the module's parallel runtime
+  // leaves idle worker threads behind that must not outlive their code.
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) {
     const char* error = dlerror();
     throw std::runtime_error("cannot load module " + path + ": " + (error ? error : "unknown error"));
@@ -74,6 +76,8 @@ int32_t fxModuleRegister(int32_t kind, const char* name, ModuleCallback callback
   Host::State* state = CurrentState();
   if (!state || !callback) return 0;
   state->callback = callback;
+  // Registration happens inside orreryEntry, also when a test calls it directly
+  if (state->module) state->entered = true;
   return 1;
 }
 

@@ -16,7 +16,8 @@ void CheckMesh(const Mesh& mesh, const std::string& what) {
   const auto pointCount = static_cast<int64_t>(mesh.points.size());
   for (size_t p = 0; p < mesh.polygons.size(); ++p) {
     const auto& polygon = mesh.polygons[p];
-    if (polygon.size() > kMaxCount) throw std::invalid_argument(what + ": polygon " + std::to_string(p) + " is too long");
+    if (polygon.size() > kMaxCount)
+      throw std::invalid_argument(what + ": polygon " + std::to_string(p) + " is too long");
     for (int32_t point : polygon)
       if (point < 0 || point >= pointCount)
         throw std::invalid_argument(what + ": polygon " + std::to_string(p) + " refers to point " +
@@ -90,7 +91,7 @@ std::vector<Vec3> Host::evaluatedPoints(uint32_t id) const {
   const Object* source = state_->objectAt(id);
   if (!source) throw std::invalid_argument("evaluatedPoints: no object " + std::to_string(id));
   std::vector<Vec3> points = source->mesh.points;
-  for (size_t i = 0; i < points.size(); ++i)
+  for (size_t i = 0; i < points.size() && i < source->displaced.size(); ++i)
     if (source->hasDisplacement[i].load(std::memory_order_acquire)) points[i] = source->displaced[i];
   return points;
 }

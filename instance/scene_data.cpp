@@ -1,9 +1,82 @@
+// The eleven named values of the scene format "OstrandData".
 #include "instance/scene_data.h"
 
+#include "deform/relative_path.h"
+#include "deform/weights_file.h"
+#include "instance/instance.h"
+#include "shell/host_function_table.h"
+#include "shell/messages.h"
+#include "shell/module_state.h"
+#include "shell/settings.h"
+
 namespace ostrand {
+namespace {
 
-void SaveSceneData(EffectInstance*, void*) {}
+// The base directory of relative weights-file paths, always terminated.
+void BaseDirectory(char (&base)[kPathBufferSize]) {
+  base[0] = '\0';
+  FX(fxPathGet)(4, base, kPathBufferSize, 0);
+  base[kPathBufferSize - 1] = '\0';
+}
 
-void LoadSceneData(EffectInstance*, void*) {}
+}  // namespace
+
+void SaveSceneData(EffectInstance* instance, void* format) {
+  if (format == nullptr) {
+    ShowError(instance->EffectId, "The effect's settings could not be saved with the scene.");
+    return;
+  }
+  FX(fxArgSaveInt)(format, "Mode", instance->Mode, 0);
+  FX(fxArgSaveWeight)(format, "Weight", instance->Weight, 0);
+  FX(fxArgSaveObj)(format, "Cage", instance->Cage, 0);
+  FX(fxArgSaveInt)(format, "CagePoints", static_cast<int32_t>(instance->CagePoints), 0);
+  FX(fxArgSaveInt)(format, "CagePolys", instance->CagePolys, 0);
+  FX(fxArgSaveObj)(format, "SetupMask", instance->SetupMask, 0);
+  FX(fxArgSaveInt)(format, "Samples", instance->Samples, 0);
+  FX(fxArgSaveDouble)(format, "Tolerance", instance->Tolerance, 0);
+  FX(fxArgSaveWeight)(format, "ScaleWeight", instance->ScaleWeight, 0);
+  FX(fxArgSaveInt)(format, "TargetCount", instance->Targets ? instance->Targets->count : 0, 0);
+
+  char base[kPathBufferSize];
+  BaseDirectory(base);
+  char relative[kPathBufferSize];
+  MakeRelativePath(relative, sizeof relative, base, instance->WeightsPath);
+  FX(fxArgSaveString)(format, "WeightBinFile", relative, 0);
+}
+
+void LoadSceneData(EffectInstance* instance, void* format) {
+  if (format == nullptr) {
+    ShowError(instance->EffectId, "The effect's settings could not be read from the scene.");
+    return;
+  }
+  FX(fxArgLoadInt)(format, "Mode", &instance->Mode);
+  FX(fxArgLoadWeight)(format, "Weight", instance->Weight);
+  FX(fxArgLoadObj)(format, "Cage", &instance->Cage);
+  int32_t count = static_cast<int32_t>(instance->CagePoints);
+  FX(fxArgLoadInt)(format, "CagePoints", &count);
+  instance->CagePoints = static_cast<uint32_t>(count);
+  FX(fxArgLoadInt)(format, "CagePolys", &instance->CagePolys);
+  FX(fxArgLoadObj)(format, "SetupMask", &instance->SetupMask);
+  FX(fxArgLoadInt)(format, "Samples", &instance->Samples);
+  FX(fxArgLoadDouble)(format, "Tolerance", &instance->Tolerance);
+  FX(fxArgLoadWeight)(format, "ScaleWeight", instance->ScaleWeight);
+  int32_t targetCount = 0;
+  FX(fxArgLoadInt)(format, "TargetCount", &targetCount);
+
+  char stored[kPathBufferSize] = "";
+  FX(fxArgLoadString)(format, "WeightBinFile", stored, kPathBufferSize);
+  stored[kPathBufferSize - 1] = '\0';
+  char base[kPathBufferSize];
+  BaseDirectory(base);
+  ResolveRelativePath(instance->WeightsPath, kWeightsPathSize, base, stored);
+
+  if (auto update = USEFUL(useful_TargetListEffectUpdate); update != nullptr && instance->Targets != nullptr)
+    update(instance->Targets);
+  // The stored counts describe the cage at saving time; what counts now is the
+  // cage as it is, and the weights file is checked against that.
+  ReleaseComputedData(instance);
+  ReadCageGeometry(instance);
+  if (instance->WeightsPath[0] != '\0') ReadWeightsFile(instance);
+}
 
 }  // namespace ostrand

@@ -235,7 +235,9 @@ TEST_F(InstanceModelTest, AllocationFailuresLeaveTheTargetEmptyAndTellTheUser) {
     ASSERT_EQ(host().messages().size(), 1u) << n;
     EXPECT_EQ(host().messages()[0].kind, 0x100u);
     EXPECT_EQ(host().messages()[0].text2, "Error");
-    if (n > 0) EXPECT_NE(host().messages()[0].text.find("\"target\""), std::string::npos) << host().messages()[0].text;
+    if (n > 0) {
+      EXPECT_NE(host().messages()[0].text.find("\"target\""), std::string::npos) << host().messages()[0].text;
+    }
   }
 }
 

@@ -1,0 +1,288 @@
+// "Calculate" through the loaded module: 10,000 target points inside a cage
+// of about 1,000 triangles (a subdivided cube, and a prism with 250-gon caps),
+// 32 samples, on 1 and 2 worker threads. Counters: the host's ray tests per
+// second, and our time per ray over Embree's (rtcIntersect1 on the same rays
+// and triangles, same thread count, BVH built beforehand).
+//
+// Quality: for points inside a cube cage and inside a non-convex (star prism)
+// cage, the largest and the mean distance between each point and the weighted
+// sum of the cage points at rest, relative to the cage's bounding-box
+// diagonal, for 32, 128 and 512 samples. These are figures to watch, not
+// thresholds.
+#include <benchmark/benchmark.h>
+#include <embree3/rtcore.h>
+#include <omp.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "ostrand/types.h"
+#include "tests/support/cages.h"
+
+namespace {
+
+constexpr int kTargetPoints = 10000;
+constexpr int kSamples = 32;
+
+// The module's sample directions, rebuilt here for the baseline's rays.
+std::vector<Vec3> SampleDirections(int n) {
+  std::vector<Vec3> d;
+  const double step = 2.0 / static_cast<double>(static_cast<float>(n));
+  for (int i = 0; i < n; ++i) {
+    const double y = (step * i - 1.0) + 0.5 * step;
+    const double r = std::sqrt(1.0 - y * y);
+    const double angle = i * 2.399963226986295;
+    d.push_back({std::cos(angle) * r * 1e6, y * 1e6, std::sin(angle) * r * 1e6});
+  }
+  return d;
+}
+
+// The same triangles in an Embree scene.
+class EmbreeCage {
+ public:
+  EmbreeCage(RTCDevice device, const host::Mesh& mesh) {
+    cages::OwnedTriangulation triangulation(mesh);
+    RTCGeometry geometry = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_TRIANGLE);
+    auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
+                                                                 3 * sizeof(float), mesh.points.size()));
+    for (size_t k = 0; k < mesh.points.size(); ++k) {
+      vertices[3 * k] = static_cast<float>(mesh.points[k].x);
+      vertices[3 * k + 1] = static_cast<float>(mesh.points[k].y);
+      vertices[3 * k + 2] = static_cast<float>(mesh.points[k].z);
+    }
+    triangles_ = triangulation.triangleCount();
+    auto* indices = static_cast<unsigned*>(
+        rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), triangles_));
+    size_t next = 0;
+    for (const auto& polygon : triangulation.triangles)
+      for (const auto& t : polygon)
+        for (int c = 0; c < 3; ++c) indices[next++] = static_cast<unsigned>(t[c]);
+    rtcCommitGeometry(geometry);
+    scene_ = rtcNewScene(device);
+    rtcAttachGeometry(scene_, geometry);
+    rtcReleaseGeometry(geometry);
+    rtcCommitScene(scene_);
+  }
+  ~EmbreeCage() { rtcReleaseScene(scene_); }
+  EmbreeCage(const EmbreeCage&) = delete;
+  EmbreeCage& operator=(const EmbreeCage&) = delete;
+
+  size_t triangles() const { return triangles_; }
+
+  // Casts every direction from every point; returns the seconds taken and
+  // counts the rays that hit.
+  double castAll(const std::vector<Vec3>& points, const std::vector<Vec3>& directions, int threads, long* hits) const {
+    long found = 0;
+    const auto start = std::chrono::steady_clock::now();
+#pragma omp parallel for schedule(static) num_threads(threads) reduction(+ : found)
+    for (long i = 0; i < static_cast<long>(points.size()); ++i) {
+      RTCIntersectContext context;
+      rtcInitIntersectContext(&context);
+      for (const Vec3& d : directions) {
+        RTCRayHit ray{};
+        ray.ray.org_x = static_cast<float>(points[i].x);
+        ray.ray.org_y = static_cast<float>(points[i].y);
+        ray.ray.org_z = static_cast<float>(points[i].z);
+        ray.ray.dir_x = static_cast<float>(d.x);
+        ray.ray.dir_y = static_cast<float>(d.y);
+        ray.ray.dir_z = static_cast<float>(d.z);
+        ray.ray.tnear = 0.0f;
+        ray.ray.tfar = std::numeric_limits<float>::infinity();
+        ray.ray.mask = 0xFFFFFFFFu;
+        ray.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+        rtcIntersect1(scene_, &context, &ray);
+        found += ray.hit.geomID != RTC_INVALID_GEOMETRY_ID;
+      }
+    }
+    *hits = found;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+ private:
+  RTCScene scene_ = nullptr;
+  size_t triangles_ = 0;
+};
+
+// One cage with a target inside it and an effect binding the two.
+struct Binding {
+  host::Mesh cage;
+  std::vector<Vec3> points;
+  uint32_t effect = 0;
+  std::unique_ptr<EmbreeCage> embree;
+};
+
+// The program's one host, with the module loaded, and every scene it uses.
+class World {
+ public:
+  World() {
+    host_.loadModule(OSTRAND_MODULE_PATH);
+    host_.enter();
+    host_.announceServices();
+    device_ = rtcNewDevice(nullptr);
+  }
+  ~World() {
+    bindings_.clear();
+    rtcReleaseDevice(device_);
+  }
+
+  host::Host& host() { return host_; }
+
+  // A new effect that binds the points to the cage, with its panel built.
+  Binding& bind(const host::Mesh& cage, const std::vector<Vec3>& points, bool withEmbree) {
+    auto binding = std::make_unique<Binding>();
+    binding->cage = cage;
+    binding->points = points;
+    const uint32_t cageId = host_.addObject("cage", cage);
+    host::Mesh cloud;
+    cloud.points = points;
+    const uint32_t target = host_.addObject("target", cloud);
+    binding->effect = host_.createEffect({target});
+    host_.buildPanel(binding->effect);
+    host_.setObject(control("Cage"), binding->effect, cageId);
+    if (withEmbree) binding->embree = std::make_unique<EmbreeCage>(device_, cage);
+    bindings_.push_back(std::move(binding));
+    return *bindings_.back();
+  }
+
+  uint32_t control(const char* label) { return host_.controlByLabel(label)->id; }
+
+  // Presses "Calculate" with these settings; returns the seconds it took.
+  double calculate(const Binding& b, int samples, int threads) {
+    host_.setInt(control("Samples"), b.effect, samples);
+    host_.setInt(control("Threads"), b.effect, threads);
+    const auto start = std::chrono::steady_clock::now();
+    host_.press(control("Calculate"), b.effect);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  // The instance the module keeps for the effect.
+  EffectInstance* instance(const Binding& b) {
+    return static_cast<EffectInstance*>(host_.effect(b.effect)->data.at("OstrandDataKey"));
+  }
+
+ private:
+  host::Host host_;
+  RTCDevice device_ = nullptr;
+  std::vector<std::unique_ptr<Binding>> bindings_;
+};
+
+World& TheWorld() {
+  static World world;
+  return world;
+}
+
+std::vector<Vec3> RandomPoints(int n, bool inCylinder) {
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> u(-0.8, 0.8);
+  std::vector<Vec3> points;
+  while (static_cast<int>(points.size()) < n) {
+    const Vec3 p{u(random), u(random) * (inCylinder ? 0.75 : 1.0), u(random)};
+    if (!inCylinder || p.x * p.x + p.z * p.z < 0.64) points.push_back(p);
+  }
+  return points;
+}
+
+// Cage 0: a cube cut into 9 x 9 quads per face (972 triangles); cage 1: a
+// prism with 250-gon caps (996 triangles).
+Binding& SpeedCase(int cage) {
+  static Binding* made[2] = {nullptr, nullptr};
+  if (made[cage] == nullptr) {
+    const bool prism = cage == 1;
+    const host::Mesh mesh =
+        prism ? cages::Prism(cages::RegularPolygon(250, 1.0), 0.75) : cages::SubdividedCube(9, 1.0);
+    made[cage] = &TheWorld().bind(mesh, RandomPoints(kTargetPoints, prism), true);
+  }
+  return *made[cage];
+}
+
+void BM_Calculate(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(1));
+  Binding& b = SpeedCase(static_cast<int>(state.range(0)));
+  World& world = TheWorld();
+  const std::vector<Vec3> directions = SampleDirections(kSamples);
+  const double rays = static_cast<double>(b.points.size()) * kSamples;
+  double ours = 0, tests = 0;
+  for (auto _ : state) {
+    world.host().resetCalls();
+    const double seconds = world.calculate(b, kSamples, threads);
+    state.SetIterationTime(seconds);
+    ours += seconds;
+    tests += static_cast<double>(world.host().calls("useful_RayIntersectTriangle"));
+  }
+  long hits = 0;
+  const double embree = b.embree->castAll(b.points, directions, threads, &hits);
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["triangles"] = static_cast<double>(b.embree->triangles());
+  state.counters["ray_tests_per_s"] = tests / ours;
+  state.counters["ns_per_ray"] = 1e9 * ours / (iterations * rays);
+  state.counters["embree_ns_per_ray"] = 1e9 * embree / rays;
+  state.counters["per_ray_vs_embree"] = (ours / (iterations * rays)) / (embree / rays);
+  state.counters["embree_hit_fraction"] = static_cast<double>(hits) / rays;
+}
+BENCHMARK(BM_Calculate)
+    ->ArgNames({"cage", "threads"})
+    ->Args({0, 1})
+    ->Args({0, 2})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// Largest and mean |x - sum w_k c_k| / diagonal over the bound points.
+void ReproductionError(World& world, const Binding& b, double* largest, double* mean) {
+  const EffectInstance* instance = world.instance(b);
+  const TargetEntry& t = instance->Targets->records[0];
+  const double diagonal = cages::BoundingDiagonal(b.cage);
+  *largest = 0;
+  *mean = 0;
+  for (uint32_t i = 0; i < t.ActiveCount; ++i) {
+    Vec3 sum{0, 0, 0};
+    for (int32_t j = t.WeightOffsets[i]; j < t.WeightOffsets[i] + t.WeightCounts[i]; ++j) {
+      const Vec3& c = b.cage.points[t.CageIndices[j]];
+      sum = {sum.x + t.Weights[j] * c.x, sum.y + t.Weights[j] * c.y, sum.z + t.Weights[j] * c.z};
+    }
+    const Vec3& p = b.points[t.PointIndices[i]];
+    const double error = std::sqrt((sum.x - p.x) * (sum.x - p.x) + (sum.y - p.y) * (sum.y - p.y) +
+                                   (sum.z - p.z) * (sum.z - p.z)) / diagonal;
+    *largest = std::fmax(*largest, error);
+    *mean += error / t.ActiveCount;
+  }
+}
+
+// Cage 0: the cube with 6 quads; cage 1: a five-pointed star prism.
+Binding& QualityCase(int cage) {
+  static Binding* made[2] = {nullptr, nullptr};
+  if (made[cage] == nullptr) {
+    const cages::CageCase c = cage == 0 ? cages::CubeCase(6) : cages::StarCase(8);
+    made[cage] = &TheWorld().bind(c.mesh, c.inside, false);
+  }
+  return *made[cage];
+}
+
+void BM_Quality(benchmark::State& state) {
+  Binding& b = QualityCase(static_cast<int>(state.range(0)));
+  World& world = TheWorld();
+  for (auto _ : state) state.SetIterationTime(world.calculate(b, static_cast<int>(state.range(1)), 2));
+  double largest = 0, mean = 0;
+  ReproductionError(world, b, &largest, &mean);
+  state.counters["points"] = static_cast<double>(b.points.size());
+  state.counters["largest_error"] = largest;
+  state.counters["mean_error"] = mean;
+}
+BENCHMARK(BM_Quality)
+    ->ArgNames({"cage", "samples"})
+    ->ArgsProduct({{0, 1}, {32, 128, 512}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,104 @@
+// One host stand-in with the module loaded into it, and the one effect item
+// the command works with: a target object deformed by a cage object.
+//
+// Everything that changes what the module holds goes through its controls and
+// messages, as the host's user would: the "Cage" control, "Samples", "Weight
+// floor", "Setup weight", "Threads", the "Calculate", "Save" and "Load"
+// buttons with the dialog suppliers answering, the scene load message and the
+// evaluation message. The module's instance record is only ever read.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace cli {
+
+class Session {
+ public:
+  using ProgressSink = std::function<void(const host::Progress&)>;
+
+  // Loads the module file, enters it and announces the geometry services.
+  // Throws UserError naming the module file.
+  Session(const std::string& modulePath, ProgressSink progress);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // A new scene: the cage and the target objects, and an effect item on the
+  // target with its panel built.
+  void addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target, const std::string& targetName);
+  // Or a scene file's objects and its effect item of this module, with the
+  // weights the module reads back while loading. Throws UserError naming the file.
+  void loadScene(const std::string& path);
+  // The folder relative weights-file paths in scene files start from.
+  void setBaseDirectory(const std::string& folder);
+  // A weight map on the target, one value per target point; returns its id.
+  uint32_t addWeightMap(const std::string& name, std::vector<float> values);
+
+  // Binding. calculate picks the cage, sets the values and presses
+  // "Calculate"; throws UserError (naming subject) when the module objects.
+  struct BindSettings {
+    int samples = 32;
+    double weightFloor = 0.0;
+    uint32_t setupMap = 0;  // 0: every point
+  };
+  void calculate(const BindSettings& settings, const std::string& subject);
+  void setThreads(int count);
+  int threads();  // the module-wide count as its control shows it
+
+  // The weights file. saveWeights presses "Save" and checks that the file is
+  // there; loadWeights re-picks the cage (which drops the weights held) and
+  // presses "Load", so that afterwards only what the file holds is there.
+  // Both throw UserError naming path.
+  void saveWeights(const std::string& path);
+  void loadWeights(const std::string& path);
+  // Brings back the weights of a file made earlier for this cage and target,
+  // on an effect never calculated, the way loading a scene does: the host
+  // hands the module its stored values (bound, cage, setup map, file) with
+  // the load message. Throws UserError naming path when none were read.
+  void restoreWeights(const std::string& path, uint32_t setupMap);
+  // Whether the module holds weights for every active point of the target
+  // and for the cage as it is.
+  bool holdsWeights() const;
+  // The weights file named in the effect's stored scene values, "" if none.
+  std::string storedWeightsFile() const;
+
+  // Deforming. setBlend picks the weight map that blends the deformation (0
+  // for none); deform poses the cage, sends the evaluation message and
+  // returns the target's evaluated points.
+  void setBlend(uint32_t map);
+  struct Frame {
+    std::vector<Vec3> points;
+    double seconds = 0.0;  // the module's evaluation
+  };
+  Frame deform(const std::vector<Vec3>& cagePoints);
+
+  // Saves the scene with the cage back at rest.
+  void saveScene(const std::string& path);
+
+  const host::Mesh& cageRest() const { return cageRest_; }
+  const host::Mesh& targetRest() const;
+  std::string cageName() const;
+  std::string targetName() const;
+  const EffectInstance& instance() const;
+
+ private:
+  uint32_t control(const char* label) const;
+  void checkAnswer(int32_t result, const char* action) const;
+  void clearComplaints();
+  void throwIfComplained(const std::string& subject);
+
+  std::unique_ptr<host::Host> host_;
+  ProgressSink progress_;
+  uint32_t cage_ = 0, target_ = 0, effect_ = 0;
+  host::Mesh cageRest_;
+  mutable std::mutex complaintsMutex_;
+  std::vector<std::string> complaints_;  // module messages since the action began
+};
+
+}  // namespace cli

@@ -1,0 +1,45 @@
+#include "cli/weight_map_file.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "cli/mesh_file.h"
+#include "cli/user_error.h"
+
+namespace cli {
+namespace {
+
+std::string Trimmed(const std::string& line) {
+  const char* blank = " \t\r";
+  const size_t first = line.find_first_not_of(blank);
+  if (first == std::string::npos) return "";
+  return line.substr(first, line.find_last_not_of(blank) - first + 1);
+}
+
+}  // namespace
+
+std::vector<float> ReadWeightMapFile(const std::string& path, size_t pointCount) {
+  std::istringstream in(ReadTextFile(path));
+  std::vector<float> values;
+  std::string line;
+  for (long number = 1; std::getline(in, line); ++number) {
+    const std::string text = Trimmed(line);
+    if (text.empty() || text[0] == '#') continue;
+    const std::string where = "line " + std::to_string(number) + ": ";
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) throw UserError(path, where + "\"" + text.substr(0, 24) + "\" is not a number");
+    if (*end != '\0') throw UserError(path, where + "one value per line, found \"" + text.substr(0, 24) + "\"");
+    const float single = static_cast<float>(value);
+    if (!std::isfinite(value) || !std::isfinite(single))
+      throw UserError(path, where + "\"" + text + "\" is not a finite number single precision can hold");
+    values.push_back(single);
+  }
+  if (values.size() != pointCount)
+    throw UserError(path, "holds " + std::to_string(values.size()) + " values, but the target has " +
+                              std::to_string(pointCount) + " points (one value per line, one line per point)");
+  return values;
+}
+
+}  // namespace cli

@@ -1,0 +1,153 @@
+#include "coordinates/calculation_driver.h"
+
+#include <omp.h>
+
+#include <cstdio>
+
+#include "coordinates/sample_directions.h"
+#include "deform/threads.h"
+#include "instance/instance.h"
+#include "shell/host_function_table.h"
+#include "shell/memory.h"
+#include "shell/messages.h"
+#include "shell/module_state.h"
+
+namespace ostrand {
+namespace {
+
+constexpr double kFullSphere = 12.566370614359172;  // 4 pi: the solid angle all rays share
+constexpr uint32_t kLoopsWithoutProgress = 10;      // targets up to this size run in one loop
+constexpr int kTenths = 10;
+constexpr int32_t kProgressKind = 64;
+
+// The object's name, always terminated, "" when the host gives none.
+void ObjectName(uint32_t object, char (&name)[256]) {
+  name[0] = '\0';
+  FX(fxObjectGetName)(object, name, 256, 0);
+  name[255] = '\0';
+}
+
+void SendProgress(const char* name, int tenth) {
+  char text[320];
+  std::snprintf(text, sizeof text, "%s: calculating coordinates %d / %d", name, tenth, kTenths);
+  FX(fxMessageProgress)(0, kTenths * tenth, kProgressKind, text);
+}
+
+// Whether the target holds dense rows for its active points, as PrepareTargets
+// leaves them. Anything else is computed as a target without active points.
+bool HasDenseRows(const EffectInstance* instance, const TargetEntry* target) {
+  if (target->ActiveCount == 0) return true;
+  if (target->PointIndices == nullptr) return false;
+  if (instance->CagePoints == 0) return true;
+  return target->Weights != nullptr && instance->CagePositions != nullptr &&
+         static_cast<int64_t>(target->WeightCount) ==
+             static_cast<int64_t>(target->ActiveCount) * static_cast<int64_t>(instance->CagePoints);
+}
+
+// Shows why and returns true when nothing can be calculated: the host lacks
+// a geometry service, or the sample count is beyond what can be built.
+bool RefuseCalculation(const EffectInstance* instance) {
+  if (USEFUL(useful_TriangulateTarget) == nullptr || USEFUL(useful_FreeMesh) == nullptr ||
+      USEFUL(useful_RayIntersectTriangle) == nullptr) {
+    ShowError(instance->EffectId, "Cannot calculate: the host offers no cage triangulation or ray test.");
+    return true;
+  }
+  if (instance->Samples > kMaxSampleDirections) {
+    ShowErrorFormat(instance->EffectId, "Cannot calculate with %d samples: at most %d are possible.",
+                    instance->Samples, kMaxSampleDirections);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CalculateRow(const RowJob& job, int64_t row, PointScratch* scratch) {
+  const TargetEntry* target = job.target;
+  Vec3 position{0.0, 0.0, 0.0};
+  FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[row]), &position, 1);
+  return ComputePointCoordinates(job.instance, job.target, position, static_cast<uint32_t>(row), job.directions,
+                                 job.sampleWeight, job.cage, scratch);
+}
+
+int64_t RunRowLoop(const RowJob& job, RowTask task) {
+  int64_t failed = 0;
+#pragma omp parallel num_threads(WorkerThreads()) reduction(+ : failed)
+  {
+    int64_t begin = 0, end = 0;
+    StaticBlock(job.firstRow, job.endRow, omp_get_thread_num(), omp_get_num_threads(), &begin, &end);
+    PointScratch scratch{};
+    for (int64_t row = begin; row < end; ++row)
+      if (!task(job, row, &scratch)) ++failed;
+    FreeScratch(&scratch);
+  }
+  return failed;
+}
+
+bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
+  if (RefuseCalculation(instance)) return false;
+  char name[256];
+  ObjectName(target->ObjectId, name);
+
+  const int32_t samples = instance->Samples;
+  Vec3* directions = BuildSampleDirections(samples);
+  if (samples > 0 && directions == nullptr) {
+    ShowErrorFormat(instance->EffectId, "Not enough memory for %d sample directions: target \"%s\" was not calculated.",
+                    samples, name);
+    return false;
+  }
+  const double sampleWeight = kFullSphere / (samples > 0 ? samples : 1);
+
+  auto* mesh = static_cast<TriangulatedCage*>(USEFUL(useful_TriangulateTarget)(instance->Cage, 0));
+  RowJob job{};
+  job.directions = directions;
+  job.sampleWeight = sampleWeight;
+  job.cage.cage = mesh;
+  job.cage.positions = instance->CagePositions;
+  job.cage.pointCount = instance->CagePositions != nullptr ? instance->CagePoints : 0;
+  job.cage.rayTest = USEFUL(useful_RayIntersectTriangle);
+  job.target = target;
+  job.instance = instance;
+
+  const int64_t rows = HasDenseRows(instance, target) ? target->ActiveCount : 0;
+  int64_t failed = 0;
+  if (rows <= kLoopsWithoutProgress) {
+    job.firstRow = 0;
+    job.endRow = rows;
+    failed += RunRowLoop(job, CalculateRow);
+  } else {
+    // Each message names the tenth about to start; the rows left over by the
+    // integer division run after "10 / 10".
+    const int64_t chunk = rows / kTenths;
+    for (int tenth = 0; tenth < kTenths; ++tenth) {
+      SendProgress(name, tenth);
+      job.firstRow = tenth * chunk;
+      job.endRow = job.firstRow + chunk;
+      failed += RunRowLoop(job, CalculateRow);
+    }
+    SendProgress(name, kTenths);
+    job.firstRow = kTenths * chunk;
+    job.endRow = rows;
+    failed += RunRowLoop(job, CalculateRow);
+  }
+
+  if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
+  FreeArray(directions);
+  if (failed != 0)
+    ShowErrorFormat(instance->EffectId,
+                    "Not enough memory: %lld of the %lld points of target \"%s\" were not calculated.",
+                    static_cast<long long>(failed), static_cast<long long>(rows), name);
+  return failed == 0;
+}
+
+bool CalculateCoordinates(EffectInstance* instance) {
+  const int32_t targets = TargetCount(instance);
+  if (targets == 0) return true;
+  if (RefuseCalculation(instance)) return false;  // one message, not one per target
+  bool complete = true;
+  for (int32_t t = 0; t < targets; ++t)
+    if (!CalculateTarget(instance, TargetAt(instance, t))) complete = false;
+  return complete;
+}
+
+}  // namespace ostrand

@@ -1,0 +1,129 @@
+#include "coordinates/point_coordinates.h"
+
+#include <cmath>
+
+#include "shell/host_function_table.h"
+#include "shell/memory.h"
+
+namespace ostrand {
+namespace {
+
+constexpr double kNearHitDistance = 1e-5;  // below this, the ray share uses kNearHitInverse
+constexpr double kLeastTotal = 1e-6;       // a row summing to no more stays unnormalised
+constexpr int32_t kLeastCapacity = 8;      // quads and small n-gons never grow the scratch again
+
+bool AllCagePoints(const int32_t* points, int32_t n, uint32_t cagePoints) {
+  for (int32_t m = 0; m < n; ++m)
+    if (points[m] < 0 || static_cast<uint32_t>(points[m]) >= cagePoints) return false;
+  return true;
+}
+
+void ClearRow(double* row, uint32_t count) {
+  for (uint32_t k = 0; k < count; ++k) row[k] = 0.0;
+}
+
+}  // namespace
+
+bool ReserveScratch(PointScratch* scratch, int32_t n) {
+  if (n <= scratch->capacity) return true;
+  int64_t grown = int64_t{scratch->capacity} * 2;
+  if (grown < n) grown = n;
+  if (grown < kLeastCapacity) grown = kLeastCapacity;
+  if (grown > INT32_MAX) grown = INT32_MAX;
+  const size_t size = static_cast<size_t>(grown);
+
+  PointScratch bigger{static_cast<int32_t>(grown), nullptr, nullptr, nullptr, nullptr};
+  if (!AllocateArray(bigger.points, size) || !AllocateArray(bigger.positions, size) ||
+      !AllocateArray(bigger.weights, size) || !AllocateArray(bigger.corners, size)) {
+    FreeScratch(&bigger);
+    return false;
+  }
+  FreeScratch(scratch);
+  *scratch = bigger;
+  return true;
+}
+
+void FreeScratch(PointScratch* scratch) {
+  FreeArray(scratch->points);
+  FreeArray(scratch->positions);
+  FreeArray(scratch->weights);
+  FreeArray(scratch->corners);
+  scratch->capacity = 0;
+}
+
+bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target, const Vec3& origin, uint32_t i,
+                             const Vec3* directions, double sampleWeight, const RayCastCage& cage,
+                             PointScratch* scratch) {
+  const uint32_t cagePoints = instance->CagePoints;
+  const uint32_t cageObject = instance->Cage;
+  double* row = cagePoints != 0 ? target->Weights + static_cast<size_t>(i) * cagePoints : nullptr;
+  if (cagePoints != 0) ClearRow(row, cagePoints);
+  if (instance->Samples <= 0 || directions == nullptr) return true;
+
+  double total = 0.0;
+  for (int32_t s = 0; s < instance->Samples; ++s) {
+    const RayHit hit = FindNearestHit(cage, origin, directions[s]);
+    if (!hit.found) continue;
+
+    // The polygon's point count first (a host that does not answer leaves 0),
+    // then its point numbers. Entries the host leaves unwritten read as -1,
+    // outside the cage, so that such a hit is ignored whatever the scratch
+    // held before.
+    int32_t first = 0, n = 0, second = 0, recount = 0;
+    FX(fxMeshPoly)(cageObject, hit.polygon, &first, 1, &n, &second, 0);
+    if (n <= 0) continue;
+    if (!ReserveScratch(scratch, n)) {
+      if (cagePoints != 0) ClearRow(row, cagePoints);
+      return false;
+    }
+    int32_t* points = scratch->points;
+    for (int32_t m = 0; m < n; ++m) points[m] = -1;
+    FX(fxMeshPoly)(cageObject, hit.polygon, points, n, &recount, &second, 0);
+    if (!AllCagePoints(points, n, cagePoints)) continue;
+
+    // The ray's share: solid angle per ray over the distance to the hit.
+    const Vec3 h = HitPoint(hit, cageObject);
+    const double dx = h.x - origin.x, dy = h.y - origin.y, dz = h.z - origin.z;
+    const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
+    const double f = (r < kNearHitDistance ? kNearHitInverse : 1.0 / r) * sampleWeight;
+
+    // Spread it over the polygon's points; a point listed twice gets both parts.
+    Vec3* positions = scratch->positions;
+    for (int32_t m = 0; m < n; ++m) {
+      positions[m] = Vec3{0.0, 0.0, 0.0};
+      FX(fxMeshPoint)(cageObject, points[m], &positions[m], 1);
+    }
+    double* w = scratch->weights;
+    PolygonWeights(n, positions, h, f, scratch->corners, w);
+    for (int32_t m = 0; m < n; ++m) {
+      row[points[m]] += w[m];
+      total += w[m];
+    }
+  }
+
+  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, instance->Tolerance);
+  return true;
+}
+
+void NormaliseRow(double* row, uint32_t count, double total, double tolerance) {
+  const double scale = 1.0 / total;
+  for (uint32_t k = 0; k < count; ++k) row[k] = row[k] * scale;
+
+  // Weight floor. It is decided before anything is removed, so that a floor
+  // above every weight leaves the point bound rather than dividing by ~0.
+  double g = 1.0;
+  bool kept = false;
+  for (uint32_t k = 0; k < count; ++k) {
+    if (tolerance > row[k])
+      g -= row[k];
+    else if (row[k] != 0.0)
+      kept = true;
+  }
+  if (!kept) return;
+  for (uint32_t k = 0; k < count; ++k)
+    if (tolerance > row[k]) row[k] = 0.0;
+  const double rescale = 1.0 / g;
+  for (uint32_t k = 0; k < count; ++k) row[k] = row[k] * rescale;
+}
+
+}  // namespace ostrand

@@ -1,0 +1,79 @@
+#include "coordinates/ray_casting.h"
+
+#include "shell/host_function_table.h"
+
+namespace ostrand {
+namespace {
+
+// Marks that no triangle has been taken yet. The ray test reports positive
+// distances only, so it never collides with a real one.
+constexpr double kNothingTaken = -1.0;
+
+inline bool IsCagePoint(int32_t k, uint32_t pointCount) {
+  return k >= 0 && static_cast<uint32_t>(k) < pointCount;
+}
+
+}  // namespace
+
+RayHit NoHit() {
+  RayHit hit{};
+  hit.found = false;
+  hit.polygon = -1;
+  hit.distance = kNothingTaken;
+  return hit;
+}
+
+void ConsiderTriangle(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, int32_t polygon,
+                      const int32_t corners[3], RayHit* hit) {
+  const int32_t k0 = corners[0], k1 = corners[1], k2 = corners[2];
+  if (!IsCagePoint(k0, cage.pointCount) || !IsCagePoint(k1, cage.pointCount) || !IsCagePoint(k2, cage.pointCount))
+    return;
+  double d = 0.0;
+  double b[3] = {0.0, 0.0, 0.0};
+  if (cage.rayTest(&origin, &direction, &cage.positions[k0], &cage.positions[k1], &cage.positions[k2], &d, b, 0) == 0)
+    return;
+  const double best = hit->distance;
+  // The first triangle hit is taken whatever its distance; after that only a
+  // strictly nearer one, so equal distances keep the earlier triangle.
+  if ((best > d && d > 0) || best == kNothingTaken) {
+    hit->found = true;
+    hit->distance = d;
+    hit->polygon = polygon;
+    hit->corners[0] = k0;
+    hit->corners[1] = k1;
+    hit->corners[2] = k2;
+    hit->barycentric[0] = b[0];
+    hit->barycentric[1] = b[1];
+    hit->barycentric[2] = b[2];
+  }
+}
+
+RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, const Vec3& direction) {
+  RayHit hit = NoHit();
+  const TriangulatedCage* mesh = cage.cage;
+  // Whatever the geometry module hands over, only what it validly describes
+  // is read: a bad record or count reads as no triangles.
+  if (cage.rayTest == nullptr || mesh == nullptr || mesh->polygons == nullptr || mesh->polygonCount <= 0) return hit;
+  for (int32_t j = 0; j < mesh->polygonCount; ++j) {
+    const TriangulatedPolygon& polygon = mesh->polygons[j];
+    if (polygon.triangles == nullptr) continue;
+    for (int32_t t = 0; t < polygon.triangleCount; ++t)
+      ConsiderTriangle(cage, origin, direction, j, polygon.triangles[t], &hit);
+  }
+  return hit;
+}
+
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction) {
+  return FindNearestHitExhaustive(cage, origin, direction);
+}
+
+Vec3 HitPoint(const RayHit& hit, uint32_t cageObject) {
+  Vec3 q[3] = {};
+  for (int c = 0; c < 3; ++c) FX(fxMeshPoint)(cageObject, hit.corners[c], &q[c], 1);
+  const double* b = hit.barycentric;
+  return Vec3{b[0] * q[0].x + b[1] * q[1].x + b[2] * q[2].x,
+              b[0] * q[0].y + b[1] * q[1].y + b[2] * q[2].y,
+              b[0] * q[0].z + b[1] * q[1].z + b[2] * q[2].z};
+}
+
+}  // namespace ostrand

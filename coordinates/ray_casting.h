@@ -1,0 +1,56 @@
+// Finding where a ray from a target point first meets the triangulated cage.
+//
+// The cage is the geometry module's TriangulatedCage: record j triangulates
+// cage polygon j. Triangle corners are taken from the instance's copy of the
+// cage positions, so the search makes no host call besides the ray test.
+#pragma once
+
+#include <cstdint>
+
+#include "ostrand/host_api.h"
+#include "ostrand/types.h"
+
+namespace ostrand {
+
+// The triangle that a ray took, or found == false.
+struct RayHit {
+  bool found;
+  int32_t polygon;         // index of the TriangulatedPolygon record: the cage polygon
+  int32_t corners[3];      // cage point numbers, as the triangle lists them
+  double barycentric[3];   // weight of each corner, in the same order
+  double distance;         // as the ray test reported it; comparable only along one ray
+};
+
+// What a search reads; shared read-only by all threads of a calculation.
+struct RayCastCage {
+  const TriangulatedCage* cage;  // may be null or hold bad counts: read as empty
+  const Vec3* positions;         // pointCount cage positions (CagePositions)
+  uint32_t pointCount;           // CagePoints; corners outside it are never tested
+  useful_RayIntersectTriangle_fn rayTest;  // null: nothing is ever hit
+};
+
+// A hit before any triangle was taken.
+RayHit NoHit();
+
+// Tests one triangle with the ray and takes it into hit by the search's rule:
+// taken when it is hit and either nothing was taken yet or it is strictly
+// nearer (and its distance positive). Triangles must be offered in polygon
+// order, and within a polygon in triangle order, for ties to go to the first.
+// A triangle with a corner outside [0, pointCount) is ignored.
+void ConsiderTriangle(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, int32_t polygon,
+                      const int32_t corners[3], RayHit* hit);
+
+// The reference search: every triangle of every polygon, in order.
+RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, const Vec3& direction);
+
+// The search the calculation uses. Any faster search put here must give the
+// reference's result bit for bit: it may skip triangles that cannot be hit but
+// must offer the rest to ConsiderTriangle in the reference's order.
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction);
+
+// The point on the cage where the ray met it: b0 Q0 + b1 Q1 + b2 Q2, each
+// coordinate summed in that order, with the corners Qk read again from the
+// host (fxMeshPoint(cageObject, k, ., 1)), not from the positions searched.
+Vec3 HitPoint(const RayHit& hit, uint32_t cageObject);
+
+}  // namespace ostrand

@@ -1,0 +1,184 @@
+// Writing an instance's weights to a weights file and reading them back.
+//
+// Layout, every value a big-endian 32-bit word: a header (marker 1, Mode,
+// CagePoints, CagePolys, number of targets), then per target PointCount,
+// ActiveCount, WeightCount and, with Mode 0 only, one block per active point
+// (point number, n, then n pairs of cage point number and weight as a single).
+#include "deform/weights_file.h"
+
+#include <climits>
+#include <cstring>
+
+#include "deform/weights_records.h"
+#include "deform/weights_stream.h"
+#include "instance/instance.h"
+#include "platform/file_size.h"
+#include "shell/host_function_table.h"
+#include "shell/memory.h"
+
+namespace ostrand {
+namespace {
+
+constexpr uint32_t kFormatMarker = 1;
+
+// WeightsPath as a file name: null when empty or not terminated within its buffer.
+const char* FileName(const EffectInstance* instance) {
+  const char* path = instance->WeightsPath;
+  if (path[0] == '\0' || std::memchr(path, '\0', sizeof instance->WeightsPath) == nullptr) return nullptr;
+  return path;
+}
+
+// True when the target's compact arrays are there for its counts and its
+// per-point counts add up to WeightCount, so that writing stays inside them.
+bool HoldsCompactWeights(const TargetEntry* target) {
+  if (target->ActiveCount == 0) return target->WeightCount == 0;
+  if (target->ActiveCount > INT32_MAX || target->PointIndices == nullptr || target->WeightCounts == nullptr)
+    return false;
+  int64_t sum = 0;
+  for (uint32_t j = 0; j < target->ActiveCount; ++j) {
+    if (target->WeightCounts[j] < 0) return false;
+    sum += target->WeightCounts[j];
+  }
+  if (sum != target->WeightCount) return false;
+  return sum == 0 || (target->Weights != nullptr && target->CageIndices != nullptr);
+}
+
+void WriteTarget(FILE* file, int32_t mode, const TargetEntry* target) {
+  WriteWord(file, static_cast<uint32_t>(target->PointCount));
+  if (mode == 0 && !HoldsCompactWeights(target)) {
+    WriteWord(file, 0);
+    WriteWord(file, 0);
+    return;
+  }
+  WriteWord(file, target->ActiveCount);
+  WriteWord(file, static_cast<uint32_t>(target->WeightCount));
+  if (mode != 0) return;
+  int32_t next = 0;
+  for (uint32_t j = 0; j < target->ActiveCount; ++j) {
+    const int32_t n = target->WeightCounts[j];
+    WriteWord(file, target->PointIndices[j]);
+    WriteWord(file, static_cast<uint32_t>(n));
+    for (int32_t k = 0; k < n; ++k, ++next) {
+      WriteWord(file, static_cast<uint32_t>(target->CageIndices[next]));
+      WriteWord(file, SingleBits(target->Weights[next]));
+    }
+  }
+}
+
+// Checks the header against the instance.
+bool HeaderMatches(WordReader& in, const EffectInstance* instance) {
+  uint32_t marker, cagePoints;
+  int32_t mode, cagePolys, targets;
+  if (!in.Read(&marker) || !in.Read(&mode) || !in.Read(&cagePoints) || !in.Read(&cagePolys) || !in.Read(&targets))
+    return false;
+  return marker == kFormatMarker && mode == instance->Mode && cagePoints == instance->CagePoints &&
+         cagePolys == instance->CagePolys && targets > 0 && targets == TargetCount(instance);
+}
+
+// Reads every record into staged[]; false when any is unsound, when the file
+// has more after the last one, or when memory runs out.
+bool ReadAllRecords(WordReader& in, const EffectInstance* instance, const TargetCounts* counts,
+                    StagedTarget* staged, int32_t targets) {
+  const RecordLimits limits{instance->Mode, instance->CagePoints, instance->CagePositions};
+  for (int32_t t = 0; t < targets; ++t)
+    if (!ReadTargetRecord(in, limits, counts[t].PointCount, &staged[t])) return false;
+  return in.AtEnd();
+}
+
+// Hands the staged records over to the targets. Cannot fail.
+void Replace(EffectInstance* instance, const TargetCounts* counts, StagedTarget* staged, int32_t targets) {
+  for (int32_t t = 0; t < targets; ++t) {
+    TargetEntry* target = TargetAt(instance, t);
+    TargetEntry& entry = staged[t].entry;
+    target->PointCount = counts[t].PointCount;
+    FreeTargetArrays(target);
+    if (!staged[t].matches) {
+      // Its weights were made for other points: evaluation must leave it alone.
+      target->ActiveCount = 0;
+      target->WeightCount = 0;
+      continue;
+    }
+    target->ActiveCount = entry.ActiveCount;
+    target->WeightCount = entry.WeightCount;
+    if (instance->Mode != 0) continue;  // the file holds counts only
+    for (uint32_t j = 0; j < entry.ActiveCount; ++j)
+      FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(entry.PointIndices[j]), &entry.SetupPositions[j], 1);
+    target->PointIndices = entry.PointIndices;
+    target->RestPositions = entry.RestPositions;
+    target->SetupPositions = entry.SetupPositions;
+    target->WeightCounts = entry.WeightCounts;
+    target->WeightOffsets = entry.WeightOffsets;
+    target->Weights = entry.Weights;
+    target->CageRefs = entry.CageRefs;
+    target->CageIndices = entry.CageIndices;
+    target->OutPositions = entry.OutPositions;
+    std::memset(&entry, 0, sizeof entry);
+  }
+}
+
+void ReadOpenFile(FILE* file, EffectInstance* instance) {
+  const int32_t targets = TargetCount(instance);
+  const int64_t size = FileSize(file);
+  if (size < 0 || targets == 0) return;
+  // CageRefs will point into CagePositions: it must be there for CagePoints.
+  if (instance->Mode == 0 && instance->CagePoints > 0 && instance->CagePositions == nullptr) return;
+
+  TargetCounts* counts = nullptr;
+  StagedTarget* staged = nullptr;
+  if (!AllocateArray(counts, static_cast<size_t>(targets))) return;
+  if (!AllocateArray(staged, static_cast<size_t>(targets))) {
+    FreeArray(counts);
+    return;
+  }
+  CountActivePoints(instance, counts);
+
+  WordReader in(file, size);
+  if (HeaderMatches(in, instance) && ReadAllRecords(in, instance, counts, staged, targets))
+    Replace(instance, counts, staged, targets);
+
+  for (int32_t t = 0; t < targets; ++t) FreeStagedTarget(&staged[t]);
+  FreeArray(staged);
+  FreeArray(counts);
+}
+
+}  // namespace
+
+void CountActivePoints(const EffectInstance* instance, TargetCounts* counts) {
+  for (int32_t t = 0; t < TargetCount(instance); ++t) {
+    const TargetEntry* target = TargetAt(instance, t);
+    TargetCounts& c = counts[t];
+    c.PointCount = HostPointCount(target->ObjectId);
+    c.ActiveCount = static_cast<uint32_t>(CountActive(target->ObjectId, c.PointCount, instance->SetupMask));
+    const int64_t dense = static_cast<int64_t>(c.ActiveCount) * instance->CagePoints;
+    c.WeightCount = dense > INT32_MAX ? INT32_MAX : static_cast<int32_t>(dense);
+  }
+}
+
+void WriteWeightsFile(const EffectInstance* instance) {
+  if (instance->Mode == -1) return;
+  const char* name = FileName(instance);
+  if (name == nullptr) return;
+  FILE* file = std::fopen(name, "wb");
+  if (file == nullptr) return;
+
+  const int32_t targets = TargetCount(instance);
+  WriteWord(file, kFormatMarker);
+  WriteWord(file, static_cast<uint32_t>(instance->Mode));
+  WriteWord(file, instance->CagePoints);
+  WriteWord(file, static_cast<uint32_t>(instance->CagePolys));
+  WriteWord(file, static_cast<uint32_t>(targets));
+  for (int32_t t = 0; t < targets; ++t) WriteTarget(file, instance->Mode, TargetAt(instance, t));
+  std::fclose(file);
+}
+
+void ReadWeightsFile(EffectInstance* instance) {
+  if (instance->Mode == -1) return;
+  const char* name = FileName(instance);
+  if (name == nullptr) return;
+  FILE* file = std::fopen(name, "rb");
+  if (file == nullptr) return;
+  ReadOpenFile(file, instance);
+  std::fclose(file);
+}
+
+}  // namespace ostrand

@@ -1,0 +1,115 @@
+// Saving and loading scene files. A save never leaves a half-written file under
+// the target name; a load checks the whole file before it replaces the scene.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/host_state.h"
+#include "host/scene_json.h"
+
+namespace host {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, const std::string& problem) {
+  throw std::runtime_error("scene file " + path + ": " + problem);
+}
+
+}  // namespace
+
+void Host::saveScene(const std::string& path) {
+  State& s = *state_;
+  // The module writes its formats in answer to the save message
+  if (s.callback)
+    for (uint32_t id : effectIds()) SendSave(*this, id);
+
+  SceneContent scene;
+  scene.baseDirectory = s.baseDirectory;
+  scene.hasBaseDirectory = true;
+  for (uint32_t id : s.objectOrder) {
+    const Object& source = *s.objectAt(id);
+    Object& copy = scene.objects.emplace_back();
+    copy.id = source.id;
+    copy.name = source.name;
+    copy.mesh = source.mesh;
+  }
+  for (uint32_t id : s.weightMapOrder) scene.weightMaps.push_back(*s.weightMapAt(id));
+  for (const auto& [id, item] : s.effects) scene.effects.push_back({id, item->targets, item->formats});
+  const std::string text = SceneToJson(scene).dump(1) + "\n";
+
+  const std::string temporary = path + ".saving";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) Fail(path, "cannot create " + temporary);
+    out << text;
+    out.close();
+    if (!out) {
+      std::remove(temporary.c_str());
+      Fail(path, "cannot write " + temporary);
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::remove(temporary.c_str());
+    Fail(path, "cannot replace the file: " + error.message());
+  }
+}
+
+void Host::loadScene(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(path, "cannot be opened");
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) Fail(path, "cannot be read");
+
+  SceneContent scene;
+  try {
+    scene = SceneFromJson(nlohmann::json::parse(buffer.str()));
+    for (const Object& object : scene.objects) CheckMesh(object.mesh, "object " + std::to_string(object.id));
+  } catch (const nlohmann::json::exception& e) {
+    Fail(path, std::string("is not valid JSON: ") + e.what());
+  } catch (const std::exception& e) {
+    Fail(path, e.what());
+  }
+
+  // From here on the file is known to be good: replace the scene
+  State& s = *state_;
+  for (uint32_t id : effectIds()) destroyEffect(id);
+  s.objects.clear();
+  s.weightMaps.clear();
+  s.objectOrder.clear();
+  s.weightMapOrder.clear();
+  if (scene.hasBaseDirectory) s.baseDirectory = scene.baseDirectory;
+  for (Object& object : scene.objects) {
+    const uint32_t id = object.id;
+    auto record = std::make_unique<ObjectRecord>();
+    record->object = std::move(object);
+    ResetDisplacements(record->object);
+    if (s.objects.size() <= id) s.objects.resize(id + 1);
+    s.objects[id] = std::move(record);
+    s.objectOrder.push_back(id);
+    s.reserveId(id);
+  }
+  for (WeightMap& map : scene.weightMaps) {
+    const uint32_t id = map.id;
+    if (s.weightMaps.size() <= id) s.weightMaps.resize(id + 1);
+    s.weightMaps[id] = std::make_unique<WeightMap>(std::move(map));
+    s.weightMapOrder.push_back(id);
+    s.reserveId(id);
+  }
+  for (const auto& effect : scene.effects) s.reserveId(effect.id);
+  for (auto& effect : scene.effects) {
+    auto item = std::make_unique<EffectItem>();
+    item->id = effect.id;
+    item->targets = effect.targets;
+    EffectItem& created = *(s.effects[effect.id] = std::move(item));
+    SendCreate(*this, effect.id);
+    created.formats = std::move(effect.formats);
+    SendLoad(*this, effect.id);
+  }
+}
+
+}  // namespace host

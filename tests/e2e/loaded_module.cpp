@@ -1,0 +1,60 @@
+#include "loaded_module.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+
+void LoadedModuleTest::SetUp() {
+  root_ = std::filesystem::temp_directory_path() /
+          ("ostrand-e2e-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(root_);
+  std::filesystem::create_directories(root_);
+}
+
+void LoadedModuleTest::TearDown() {
+  module_ = nullptr;
+  host_.reset();
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+}
+
+std::string LoadedModuleTest::copyModule() {
+  static int copies = 0;
+  moduleDir_ = root_ / ("module" + std::to_string(++copies));
+  std::filesystem::create_directories(moduleDir_);
+  std::filesystem::path copy = moduleDir_ / "libOstrand64.so";
+  std::filesystem::copy_file(OSTRAND_MODULE_PATH, copy);
+  return copy.string();
+}
+
+host::Host& LoadedModuleTest::loadHost(const std::string& modulePath) {
+  host_.reset();
+  host_ = std::make_unique<host::Host>();
+  module_ = &host_->loadModule(modulePath);
+  return *host_;
+}
+
+host::Host& LoadedModuleTest::startModule() {
+  host::Host& host = loadHost(copyModule());
+  EXPECT_EQ(host.enter(), 0);
+  host.announceServices();
+  return host;
+}
+
+std::string LoadedModuleTest::read(const std::filesystem::path& file) const {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return "";
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void LoadedModuleTest::write(const std::filesystem::path& file, const std::string& text) const {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+}  // namespace e2e

@@ -1,0 +1,36 @@
+// End-to-end fixture: a copy of the built module in a folder of its own (its
+// settings and log files land beside it), loaded by a fresh host stand-in.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "host/host.h"
+
+namespace e2e {
+
+class LoadedModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A new folder holding a fresh copy of the module file; returns the copy's path.
+  std::string copyModule();
+  // Replaces the host by a new one that has loaded the module at path.
+  host::Host& loadHost(const std::string& modulePath);
+  // Loads a fresh copy, enters it and announces the geometry services.
+  host::Host& startModule();
+
+  std::string read(const std::filesystem::path& file) const;  // "" when missing
+  void write(const std::filesystem::path& file, const std::string& text) const;
+
+  std::filesystem::path root_;  // removed at tear-down
+  std::filesystem::path moduleDir_;  // folder of the module copy loaded last
+  std::unique_ptr<host::Host> host_;
+  host::LoadedModule* module_ = nullptr;  // loaded by host_
+};
+
+}  // namespace e2e

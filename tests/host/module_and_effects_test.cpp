@@ -1,0 +1,89 @@
+// Module loading errors, registration, and the messages around effect items.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "host_test_support.h"
+
+namespace {
+
+using host::Host;
+
+struct Sent {
+  void* handle;
+  uint32_t effect;
+  int32_t message;
+  uint64_t argument;
+};
+std::vector<Sent>* g_sent = nullptr;
+
+int32_t Record(void* handle, uint32_t effect, int32_t message, uint64_t argument) {
+  if (g_sent) g_sent->push_back({handle, effect, message, argument});
+  return 1;
+}
+
+TEST(LoadedModule, MissingFileOrEntryPointIsAClearError) {
+  try {
+    host::LoadedModule module("/nonexistent/libOstrand64.so");
+    FAIL() << "loaded a missing file";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/libOstrand64.so"), std::string::npos) << e.what();
+  }
+  try {
+    host::LoadedModule module("libm.so.6");  // a real library without the entry points
+    FAIL() << "accepted a library that is no module";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("orreryAPI"), std::string::npos) << e.what();
+  }
+  Host host;
+  EXPECT_THROW(host.enter(), std::logic_error);
+  EXPECT_THROW(host.loadModule("/nonexistent/module.so"), std::runtime_error);
+}
+
+TEST(Registration, RecordsCallsAndKeepsTheCallback) {
+  Host host;
+  HOST_FN(fxModuleDescription)("Ostrand", 0);
+  HOST_FN(fxModuleAccess)(11, 0x10001805, 0);
+  HOST_FN(fxModuleRegister)(1, "Ostrand", &Record, 1);
+  EXPECT_EQ(host.registrations(), (std::vector<std::string>{"fxModuleDescription(Ostrand, 0)",
+                                                            "fxModuleAccess(11, 0x10001805, 0)",
+                                                            "fxModuleRegister(1, Ostrand, callback, 1)"}));
+  EXPECT_EQ(host.moduleCallback(), &Record);
+}
+
+TEST(Effects, MessagesForCreateEvaluateDestroyAndClose) {
+  std::vector<Sent> sent;
+  g_sent = &sent;
+  uint32_t first = 0, second = 0;
+  void* firstHandle = nullptr;
+  {
+    Host host;
+    host.setModuleCallback(&Record);
+    first = host.createEffect({});
+    second = host.createEffect({});
+    firstHandle = host.handleOf(first);
+    EXPECT_NE(firstHandle, nullptr);
+    EXPECT_NE(firstHandle, host.handleOf(second));
+    EXPECT_EQ(host.handleOf(first), firstHandle);
+    host.evaluate(first);
+    host.destroyEffect(first);
+    EXPECT_EQ(host.effect(first), nullptr);
+    EXPECT_THROW(host.sendMessage(first, 10, 0), std::invalid_argument);
+  }  // closing the host destroys the remaining effect
+  g_sent = nullptr;
+  ASSERT_EQ(sent.size(), 6u);
+  EXPECT_EQ(sent[0].effect, first);
+  EXPECT_EQ(sent[0].argument, 0x1u);
+  EXPECT_EQ(sent[1].effect, second);
+  EXPECT_EQ(sent[2].message, 11);
+  EXPECT_EQ(sent[2].argument, 0x10000000u);
+  EXPECT_EQ(sent[3].message, 10);
+  EXPECT_EQ(sent[3].argument, 0x1000u);
+  EXPECT_EQ(sent[3].handle, firstHandle);
+  EXPECT_EQ(sent[4].argument, 0x4u);
+  EXPECT_EQ(sent[4].effect, first);
+  EXPECT_EQ(sent[5].effect, second);
+  EXPECT_EQ(sent[5].argument, 0x4u);
+}
+
+}  // namespace

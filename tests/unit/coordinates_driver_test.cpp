@@ -1,0 +1,348 @@
+// The calculation driver: loops, progress, threads, and a host that answers
+// badly or lacks services.
+#include <gtest/gtest.h>
+
+#include <omp.h>
+
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "coordinate_fixture.h"
+#include "coordinates/calculation_driver.h"
+#include "coordinates/sample_directions.h"
+#include "deform/threads.h"
+#include "shell/host_function_table.h"
+#include "shell/memory.h"
+#include "shell/module_state.h"
+
+namespace {
+
+using namespace ostrand;
+using testing_support::AllZero;
+using testing_support::SameBits;
+using testing_support::Row;
+using testing_support::Rows;
+using testing_support::Sum;
+
+// n points spread through the inside of the cube [-0.8, 0.8]^3, fixed.
+std::vector<Vec3> PointsInCube(int n) {
+  std::vector<Vec3> points;
+  for (int i = 0; i < n; ++i) {
+    const double t = i + 0.5;
+    points.push_back({0.8 * std::sin(t * 1.3), 0.8 * std::cos(t * 0.7), 0.8 * std::sin(t * 2.9 + 1.0)});
+  }
+  return points;
+}
+
+// Rows of a target whose weights were computed (sum to 1).
+int ComputedRows(const EffectInstance* instance, const TargetEntry* target) {
+  int computed = 0;
+  for (uint32_t i = 0; i < target->ActiveCount; ++i)
+    computed += std::fabs(Sum(Row(instance, target, i)) - 1.0) < 1e-9;
+  return computed;
+}
+
+// --- Progress and loops ----------------------------------------------------------
+
+// Records, at every progress message, how many rows were computed by then.
+struct ProgressWatch {
+  static inline const EffectInstance* instance = nullptr;
+  static inline fxMessageProgress_fn original = nullptr;
+  static inline std::vector<int> rowsDone;
+
+  static int32_t Report(uint32_t zero, int32_t percent, uint32_t kind, const char* text) {
+    int done = 0;
+    for (int32_t t = 0; t < TargetCount(instance); ++t) done += ComputedRows(instance, TargetAt(instance, t));
+    rowsDone.push_back(done);
+    return original(zero, percent, kind, text);
+  }
+  static void Install(const EffectInstance* watched) {
+    instance = watched;
+    rowsDone.clear();
+    if (HostFunctionTable[HF_fxMessageProgress] != reinterpret_cast<void*>(&Report)) {
+      original = FX(fxMessageProgress);
+      HostFunctionTable[HF_fxMessageProgress] = reinterpret_cast<void*>(&Report);
+    }
+  }
+};
+
+using CalculationDriver = testing_support::CoordinateTest;
+
+// The progress texts and percents of one target of m rows, and the rows done
+// before each message.
+void ExpectTenths(const std::vector<host::Progress>& progress, const std::vector<int>& rowsDone, size_t first,
+                  const std::string& name, int m, int before) {
+  const int chunk = m / 10;
+  for (int b = 0; b <= 10; ++b) {
+    const host::Progress& p = progress.at(first + b);
+    EXPECT_EQ(p.zero, 0u);
+    EXPECT_EQ(p.kind, 64u);
+    EXPECT_EQ(p.percent, 10 * b);
+    EXPECT_EQ(p.text, name + ": calculating coordinates " + std::to_string(b) + " / 10");
+    EXPECT_EQ(rowsDone.at(first + b), before + b * chunk) << name << " before tenth " << b;
+  }
+}
+
+TEST_F(CalculationDriver, ProgressInTenthsBeforeEachLoopAndNoneForTenRowsOrFewer) {
+  for (int m : {10, 11, 25, 100}) {
+    SCOPED_TRACE(m);
+    EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(m)}, 8, 0.0, {"Blob" + std::to_string(m)});
+    ProgressWatch::Install(instance);
+    host().clearMessages();
+    EXPECT_TRUE(CalculateCoordinates(instance));
+    const std::vector<host::Progress> progress = host().progress();
+    if (m <= 10)
+      EXPECT_TRUE(progress.empty());
+    else {
+      ASSERT_EQ(progress.size(), 11u);
+      ExpectTenths(progress, ProgressWatch::rowsDone, 0, "Blob" + std::to_string(m), m, 0);
+    }
+    EXPECT_EQ(ComputedRows(instance, target(instance)), m);
+    EXPECT_TRUE(host().messages().empty());
+  }
+}
+
+TEST_F(CalculationDriver, TwoTargetsOneAfterTheOtherEachWithItsOwnProgress) {
+  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(12), PointsInCube(31)}, 8, 0.0, {"left", "right"});
+  ProgressWatch::Install(instance);
+  EXPECT_TRUE(CalculateCoordinates(instance));
+  const std::vector<host::Progress> progress = host().progress();
+  ASSERT_EQ(progress.size(), 22u);
+  ExpectTenths(progress, ProgressWatch::rowsDone, 0, "left", 12, 0);
+  ExpectTenths(progress, ProgressWatch::rowsDone, 11, "right", 31, 12);
+  EXPECT_EQ(ComputedRows(instance, target(instance, 0)), 12);
+  EXPECT_EQ(ComputedRows(instance, target(instance, 1)), 31);
+}
+
+// Which thread ran which rows, in the order each ran them.
+struct RowRecorder {
+  static inline std::vector<std::vector<int64_t>> rowsOf;
+  static inline int teamSize = 0;
+  static bool Task(const RowJob&, int64_t row, PointScratch*) {
+    rowsOf[omp_get_thread_num()].push_back(row);
+    if (omp_get_thread_num() == 0) teamSize = omp_get_num_threads();
+    return row != 7;
+  }
+};
+
+TEST(RowLoop, ContiguousBlocksPerThreadRunInIncreasingOrder) {
+  SetThreadCount(4);
+  using Blocks = std::vector<std::vector<int64_t>>;
+  RowJob job{};
+  for (auto [first, end, expected] : {std::tuple{0, 10, Blocks{{0, 1, 2}, {3, 4, 5}, {6, 7}, {8, 9}}},
+                                      {20, 25, Blocks{{20, 21}, {22}, {23}, {24}}},
+                                      {3, 5, Blocks{{3}, {4}, {}, {}}}}) {
+    RowRecorder::rowsOf.assign(4, {});
+    job.firstRow = first;
+    job.endRow = end;
+    const int64_t failed = RunRowLoop(job, RowRecorder::Task);
+    ASSERT_EQ(RowRecorder::teamSize, 4);
+    EXPECT_EQ(RowRecorder::rowsOf, expected);
+    EXPECT_EQ(failed, first <= 7 && 7 < end ? 1 : 0);
+  }
+  SetThreadCount(1);
+}
+
+TEST_F(CalculationDriver, RowsAreTheSameBitsForOneTwoAndThreeThreads) {
+  cages::CageCase star = cages::StarCase();
+  EffectInstance* instance = prepare(star.mesh, {star.inside, PointsInCube(13)}, 48, 0.01);
+  std::vector<std::vector<double>> reference;
+  for (int threads : {1, 2, 3}) {
+    SetThreadCount(threads);
+    reprepare(instance);
+    ASSERT_TRUE(CalculateCoordinates(instance));
+    for (int32_t t = 0; t < 2; ++t) {
+      const std::vector<double> rows = Rows(instance, target(instance, t));
+      if (threads == 1)
+        reference.push_back(rows);
+      else
+        EXPECT_TRUE(SameBits(rows, reference[t])) << threads << " threads, target " << t;
+    }
+  }
+  EXPECT_EQ(ComputedRows(instance, target(instance, 0)), static_cast<int>(star.inside.size()));
+}
+
+TEST_F(CalculationDriver, EveryRayIsTestedAgainstEveryTriangleOnce) {
+  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(14)}, 5);
+  host().resetCalls();
+  ASSERT_TRUE(CalculateCoordinates(instance));
+  EXPECT_EQ(host().calls("useful_RayIntersectTriangle"), 14 * 5 * 12);
+  EXPECT_EQ(host().calls("useful_TriangulateTarget"), 1);
+  EXPECT_EQ(host().calls("useful_FreeMesh"), 1);
+}
+
+// The weighted sums of the cage points come close to the points, and closer
+// with more samples.
+TEST_F(CalculationDriver, WeightsReproduceInsidePointsBetterWithMoreSamples) {
+  const cages::CageCase cube = cages::CubeCase();
+  EffectInstance* instance = prepare(cube.mesh, {cube.inside}, 32);
+  double meanError[2] = {0, 0};
+  for (int run = 0; run < 2; ++run) {
+    instance->Samples = run == 0 ? 32 : 512;
+    reprepare(instance);
+    ASSERT_TRUE(CalculateCoordinates(instance));
+    const TargetEntry* t = target(instance);
+    for (uint32_t i = 0; i < t->ActiveCount; ++i) {
+      const double error = testing_support::Distance(reproduce(instance, t, i), cube.inside[i]);
+      EXPECT_LT(error, 0.01) << i;
+      meanError[run] += error / t->ActiveCount;
+    }
+  }
+  EXPECT_LT(meanError[1], meanError[0]);
+}
+
+TEST_F(CalculationDriver, CageWithoutPolygonsOrTargetWithoutPointsComputesNothing) {
+  EffectInstance* instance = prepare(testing_support::PointCloud(cages::Cube().points), {PointsInCube(12), {}}, 8);
+  EXPECT_TRUE(CalculateCoordinates(instance));
+  EXPECT_TRUE(AllZero(Rows(instance, target(instance))));
+  EXPECT_EQ(target(instance, 1)->ActiveCount, 0u);
+  EXPECT_TRUE(host().messages().empty());
+}
+
+TEST_F(CalculationDriver, RowsThatAreNotDenseAreNeverWritten) {
+  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(12)}, 8, 0.1);
+  ASSERT_TRUE(CalculateCoordinates(instance));
+  CompactWeights(instance);
+  const std::vector<double> compact(target(instance)->Weights,
+                                    target(instance)->Weights + target(instance)->WeightCount);
+  ASSERT_LT(compact.size(), 12u * 8u);
+  EXPECT_TRUE(CalculateCoordinates(instance));
+  EXPECT_TRUE(SameBits(std::vector<double>(target(instance)->Weights, target(instance)->Weights + compact.size()),
+                       compact));
+}
+
+// --- Refusals and failures -------------------------------------------------------
+
+class CalculationRefusal : public testing_support::CoordinateTest {
+ protected:
+  EffectInstance* prepared() { return prepare(cages::Cube(), {PointsInCube(12), PointsInCube(5)}, 8); }
+
+  // Exactly one error message, containing `part`.
+  void expectOneError(const std::string& part) {
+    const std::vector<host::Message> messages = host().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, 0x100u);
+    EXPECT_EQ(messages[0].text2, "Error");
+    EXPECT_NE(messages[0].text.find(part), std::string::npos) << messages[0].text;
+  }
+};
+
+TEST_F(CalculationRefusal, MissingGeometryServicesStopEverythingWithOneMessage) {
+  for (UsefulFunctionIndex missing : {UF_useful_RayIntersectTriangle, UF_useful_TriangulateTarget, UF_useful_FreeMesh}) {
+    EffectInstance* instance = prepared();
+    void* kept = UsefulTable[missing];
+    UsefulTable[missing] = nullptr;
+    host().clearMessages();
+    host().resetCalls();
+    EXPECT_FALSE(CalculateCoordinates(instance));
+    expectOneError("Cannot calculate");
+    EXPECT_EQ(host().calls("useful_TriangulateTarget"), 0);
+    EXPECT_TRUE(host().progress().empty());
+    EXPECT_TRUE(AllZero(Rows(instance, target(instance, 0))));
+    UsefulTable[missing] = kept;
+  }
+}
+
+TEST_F(CalculationRefusal, SampleCountsBeyondReachAreRefused) {
+  for (int32_t samples : {kMaxSampleDirections + 1, 1000000000, INT_MAX}) {
+    EffectInstance* instance = prepared();
+    instance->Samples = samples;
+    host().clearMessages();
+    EXPECT_FALSE(CalculateCoordinates(instance));
+    expectOneError(std::to_string(samples));
+    EXPECT_TRUE(AllZero(Rows(instance, target(instance, 0))));
+  }
+}
+
+TEST_F(CalculationRefusal, DirectionsWithoutMemorySkipOnlyThatTarget) {
+  EffectInstance* instance = prepared();
+  host().clearMessages();
+  SetAllocationFailure(0);  // the first target's directions
+  EXPECT_FALSE(CalculateCoordinates(instance));
+  SetAllocationFailure(-1);
+  expectOneError("target0");
+  EXPECT_TRUE(AllZero(Rows(instance, target(instance, 0))));
+  EXPECT_EQ(ComputedRows(instance, target(instance, 1)), 5);
+}
+
+TEST_F(CalculationRefusal, ScratchWithoutMemorySkipsOneRowAndSaysSoOnce) {
+  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(10)}, 8);
+  SetThreadCount(2);
+  ASSERT_TRUE(CalculateCoordinates(instance));
+  const std::vector<double> clean = Rows(instance, target(instance));
+
+  reprepare(instance);
+  host().clearMessages();
+  SetAllocationFailure(1);  // after the directions: the first scratch to grow
+  EXPECT_FALSE(CalculateCoordinates(instance));
+  SetAllocationFailure(-1);
+  expectOneError("1 of the 10 points of target \"target0\"");
+  int zeroRows = 0;
+  for (uint32_t i = 0; i < 10; ++i) {
+    const std::vector<double> r = Row(instance, target(instance), i);
+    if (AllZero(r))
+      ++zeroRows;
+    else
+      EXPECT_TRUE(SameBits(r, std::vector<double>(clean.begin() + i * 8, clean.begin() + i * 8 + 8)));
+  }
+  EXPECT_EQ(zeroRows, 1);
+}
+
+// --- A host that answers badly -------------------------------------------------
+
+// fxMeshPoly with a chosen fault, on top of the host's own answer.
+struct BadPolygons {
+  enum Fault { kPointTooLarge, kPointNegative, kNegativeCount, kCountAboveWritten, kOnlyFirstPolygonBad };
+  static inline Fault fault = kPointTooLarge;
+  static inline fxMeshPoly_fn original = nullptr;
+
+  static int32_t Answer(uint32_t object, int32_t poly, int32_t* points, int32_t capacity, int32_t* count,
+                        int32_t* second, int32_t zero) {
+    const int32_t result = original(object, poly, points, capacity, count, second, zero);
+    const bool listing = capacity > 1;  // the second call, with the full buffer
+    switch (fault) {
+      case kPointTooLarge: if (listing) points[1] = 8; break;
+      case kPointNegative: if (listing) points[2] = -1; break;
+      case kNegativeCount: *count = -4; break;
+      case kCountAboveWritten: if (!listing) *count += 2; break;
+      case kOnlyFirstPolygonBad: if (listing && poly == 0) points[0] = INT_MAX; break;
+    }
+    return result;
+  }
+};
+
+TEST_F(CalculationRefusal, PolygonAnswersOutsideTheCageAreIgnored) {
+  for (BadPolygons::Fault fault : {BadPolygons::kPointTooLarge, BadPolygons::kPointNegative, BadPolygons::kNegativeCount,
+                                   BadPolygons::kCountAboveWritten, BadPolygons::kOnlyFirstPolygonBad}) {
+    EffectInstance* instance = prepared();
+    BadPolygons::fault = fault;
+    BadPolygons::original = FX(fxMeshPoly);
+    HostFunctionTable[HF_fxMeshPoly] = reinterpret_cast<void*>(&BadPolygons::Answer);
+    EXPECT_TRUE(CalculateCoordinates(instance));
+    HostFunctionTable[HF_fxMeshPoly] = reinterpret_cast<void*>(BadPolygons::original);
+    // Every polygon bad: nothing binds. Only the first: the other faces still bind every point.
+    EXPECT_EQ(ComputedRows(instance, target(instance, 0)), fault == BadPolygons::kOnlyFirstPolygonBad ? 12 : 0);
+    EXPECT_TRUE(fault == BadPolygons::kOnlyFirstPolygonBad || AllZero(Rows(instance, target(instance, 0)))) << fault;
+  }
+}
+
+// The geometry module may answer with no record at all; there is then
+// nothing to hand back. (Broken records are FindNearestHit's business.)
+struct NoTriangulation {
+  static inline int frees = 0;
+  static void* Make(uint32_t, int32_t) { return nullptr; }
+  static void Free(void*) { ++frees; }
+};
+
+TEST_F(CalculationRefusal, NoTriangulationRecordComputesNothingAndFreesNothing) {
+  EffectInstance* instance = prepared();
+  UsefulTable[UF_useful_TriangulateTarget] = reinterpret_cast<void*>(&NoTriangulation::Make);
+  UsefulTable[UF_useful_FreeMesh] = reinterpret_cast<void*>(&NoTriangulation::Free);
+  EXPECT_TRUE(CalculateCoordinates(instance));
+  EXPECT_EQ(NoTriangulation::frees, 0);
+  EXPECT_TRUE(AllZero(Rows(instance, target(instance, 0))));
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// Sample directions, the nearest-hit search and the hit point.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "cages.h"
+#include "coordinates/ray_casting.h"
+#include "coordinates/sample_directions.h"
+#include "module_fixture.h"
+#include "shell/memory.h"
+
+namespace {
+
+using namespace ostrand;
+using cages::OwnedTriangulation;
+using Triangles = std::vector<std::vector<std::array<int32_t, 3>>>;
+
+// --- BuildSampleDirections ---------------------------------------------------
+
+TEST(SampleDirections, OneAndTwoDirectionsHaveTheirExactValues) {
+  Vec3* one = BuildSampleDirections(1);
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(one[0].x, 1000000.0);
+  EXPECT_EQ(one[0].y, 0.0);
+  EXPECT_EQ(one[0].z, 0.0);
+  FreeArray(one);
+
+  Vec3* two = BuildSampleDirections(2);
+  ASSERT_NE(two, nullptr);
+  const double r = std::sqrt(0.75);
+  EXPECT_EQ(two[0].x, r * 1000000.0);
+  EXPECT_EQ(two[0].y, -500000.0);
+  EXPECT_EQ(two[0].z, 0.0);
+  EXPECT_EQ(two[1].x, std::cos(2.399963226986295) * r * 1000000.0);
+  EXPECT_EQ(two[1].y, 500000.0);
+  EXPECT_EQ(two[1].z, std::sin(2.399963226986295) * r * 1000000.0);
+  FreeArray(two);
+}
+
+TEST(SampleDirections, SpiralRunsFromPoleToPoleAtFixedLength) {
+  const int32_t n = 1000;
+  Vec3* d = BuildSampleDirections(n);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d[0].z, 0.0);
+  EXPECT_GT(d[0].x, 0.0);
+  EXPECT_DOUBLE_EQ(d[0].y, (-1.0 + 1.0 / n) * 1e6);
+  EXPECT_DOUBLE_EQ(d[n - 1].y, (1.0 - 1.0 / n) * 1e6);
+  double meanY = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    EXPECT_NEAR(std::sqrt(d[i].x * d[i].x + d[i].y * d[i].y + d[i].z * d[i].z), 1e6, 1e-6);
+    if (i > 0) {
+      EXPECT_GT(d[i].y, d[i - 1].y);
+    }
+    meanY += d[i].y / n;
+  }
+  EXPECT_NEAR(meanY, 0.0, 1e-6);
+  FreeArray(d);
+}
+
+TEST(SampleDirections, NoneForCountsOutsideTheUsableRangeOrWithoutMemory) {
+  EXPECT_EQ(BuildSampleDirections(0), nullptr);
+  EXPECT_EQ(BuildSampleDirections(-1), nullptr);
+  EXPECT_EQ(BuildSampleDirections(INT_MIN), nullptr);
+  EXPECT_EQ(BuildSampleDirections(kMaxSampleDirections + 1), nullptr);
+  EXPECT_EQ(BuildSampleDirections(INT_MAX), nullptr);
+
+  SetAllocationFailure(0);
+  EXPECT_EQ(BuildSampleDirections(64), nullptr);
+  SetAllocationFailure(-1);
+}
+
+// --- FindNearestHit ------------------------------------------------------------
+
+// Unit squares across the z axis: points 0-3 at z = 1, points 4-7 the same
+// positions again (for exact ties), points 8-11 at z = 2.
+std::vector<Vec3> SquarePositions() {
+  std::vector<Vec3> p;
+  for (double z : {1.0, 1.0, 2.0})
+    for (Vec3 c : {Vec3{-1, -1, z}, Vec3{1, -1, z}, Vec3{1, 1, z}, Vec3{-1, 1, z}}) p.push_back(c);
+  return p;
+}
+
+// The square whose corners start at point number `first`, as two triangles.
+std::vector<std::array<int32_t, 3>> Square(int32_t first) {
+  return {{first, first + 1, first + 2}, {first, first + 2, first + 3}};
+}
+
+RayCastCage CageOf(const TriangulatedCage* cage, const std::vector<Vec3>& positions) {
+  return RayCastCage{cage, positions.data(), static_cast<uint32_t>(positions.size()), host::RayIntersectTriangle};
+}
+
+const Vec3 kOrigin{0.2, 0.3, 0.0};
+const Vec3 kUp{0, 0, 1e6};
+
+TEST(FindNearestHit, TakesTheNearestTriangleWithItsCornersAndBarycentrics) {
+  const std::vector<Vec3> positions = SquarePositions();
+  OwnedTriangulation mesh(Triangles{Square(8), Square(0)});  // the far square comes first
+  const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+  ASSERT_TRUE(hit.found);
+  EXPECT_EQ(hit.polygon, 1);
+  // (0.2, 0.3) lies in the second triangle (0, 2, 3) of the near square.
+  EXPECT_EQ(hit.corners[0], 0);
+  EXPECT_EQ(hit.corners[1], 2);
+  EXPECT_EQ(hit.corners[2], 3);
+  EXPECT_NEAR(hit.distance, 1.0, 1e-12);
+  const double* b = hit.barycentric;
+  EXPECT_NEAR(b[0] + b[1] + b[2], 1.0, 1e-12);
+  EXPECT_NEAR(b[0] * -1 + b[1] * 1 + b[2] * -1, 0.2, 1e-12);
+  EXPECT_NEAR(b[0] * -1 + b[1] * 1 + b[2] * 1, 0.3, 1e-12);
+}
+
+TEST(FindNearestHit, AtEqualDistanceTheFirstInPolygonThenTriangleOrderWins) {
+  const std::vector<Vec3> positions = SquarePositions();
+  {
+    OwnedTriangulation mesh(Triangles{Square(4), Square(0)});
+    const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+    ASSERT_TRUE(hit.found);
+    EXPECT_EQ(hit.polygon, 0);
+    EXPECT_EQ(hit.corners[0], 4);
+  }
+  {
+    OwnedTriangulation mesh(Triangles{Square(0), Square(4)});
+    const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+    EXPECT_EQ(hit.polygon, 0);
+    EXPECT_EQ(hit.corners[0], 0);
+  }
+  {
+    // One polygon listing the same triangle twice under other point numbers.
+    OwnedTriangulation mesh(Triangles{{{4, 6, 7}, {0, 2, 3}}});
+    const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+    EXPECT_EQ(hit.corners[0], 4);
+    EXPECT_EQ(hit.corners[1], 6);
+  }
+}
+
+TEST(FindNearestHit, RaysThatMeetNothingFindNothing) {
+  const std::vector<Vec3> positions = SquarePositions();
+  OwnedTriangulation squares(Triangles{Square(0), Square(8)});
+  EXPECT_FALSE(FindNearestHit(CageOf(&squares.cage, positions), kOrigin, Vec3{0, 0, -1e6}).found);
+  EXPECT_FALSE(FindNearestHit(CageOf(&squares.cage, positions), kOrigin, Vec3{1e6, 0, 0}).found);
+
+  OwnedTriangulation empty(Triangles{});
+  EXPECT_FALSE(FindNearestHit(CageOf(&empty.cage, positions), kOrigin, kUp).found);
+
+  RayCastCage noTest = CageOf(&squares.cage, positions);
+  noTest.rayTest = nullptr;
+  EXPECT_FALSE(FindNearestHit(noTest, kOrigin, kUp).found);
+}
+
+TEST(FindNearestHit, ReadsOnlyWhatTheTriangulationValidlyDescribes) {
+  const std::vector<Vec3> positions = SquarePositions();
+  EXPECT_FALSE(FindNearestHit(CageOf(nullptr, positions), kOrigin, kUp).found);
+
+  OwnedTriangulation mesh(Triangles{Square(0)});
+  TriangulatedCage bad = mesh.cage;
+  bad.polygonCount = -3;
+  EXPECT_FALSE(FindNearestHit(CageOf(&bad, positions), kOrigin, kUp).found);
+  bad = mesh.cage;
+  bad.polygons = nullptr;
+  EXPECT_FALSE(FindNearestHit(CageOf(&bad, positions), kOrigin, kUp).found);
+
+  // A broken polygon record is skipped; the good one behind it still counts.
+  OwnedTriangulation two(Triangles{Square(8), Square(0)});
+  two.polygons[1].triangleCount = -1;
+  EXPECT_EQ(FindNearestHit(CageOf(&two.cage, positions), kOrigin, kUp).polygon, 0);
+  two.polygons[1].triangleCount = 2;
+  two.polygons[0].triangles = nullptr;
+  EXPECT_EQ(FindNearestHit(CageOf(&two.cage, positions), kOrigin, kUp).polygon, 1);
+
+  // Corners outside the positions make a triangle untestable.
+  for (int32_t wrong : {-1, 12, INT_MAX, INT_MIN}) {
+    OwnedTriangulation outside(Triangles{{{0, wrong, 2}, {0, 2, wrong}}});
+    EXPECT_FALSE(FindNearestHit(CageOf(&outside.cage, positions), kOrigin, kUp).found) << wrong;
+  }
+  OwnedTriangulation none(Triangles{Square(0)});
+  RayCastCage noPositions{&none.cage, nullptr, 0, host::RayIntersectTriangle};
+  EXPECT_FALSE(FindNearestHit(noPositions, kOrigin, kUp).found);
+}
+
+bool SameHit(const RayHit& a, const RayHit& b) {
+  return a.found == b.found && a.polygon == b.polygon && std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
+         std::memcmp(a.barycentric, b.barycentric, sizeof a.barycentric) == 0 &&
+         std::memcmp(&a.distance, &b.distance, sizeof a.distance) == 0;
+}
+
+// Every ray from inside a closed cage meets it, and the search in use agrees
+// bit for bit with the exhaustive reference on every fixture cage.
+TEST(FindNearestHit, AgreesWithTheReferenceAndNeverMissesAClosedCage) {
+  Vec3* directions = BuildSampleDirections(64);
+  ASSERT_NE(directions, nullptr);
+  for (const cages::CageCase& c : cages::AllCageCases()) {
+    OwnedTriangulation mesh(c.mesh);
+    const RayCastCage cage = CageOf(&mesh.cage, c.mesh.points);
+    ASSERT_FALSE(c.inside.empty()) << c.name;
+    for (const Vec3& p : c.inside)
+      for (int32_t s = 0; s < 64; ++s) {
+        const RayHit fast = FindNearestHit(cage, p, directions[s]);
+        const RayHit reference = FindNearestHitExhaustive(cage, p, directions[s]);
+        ASSERT_TRUE(reference.found) << c.name;
+        ASSERT_TRUE(SameHit(fast, reference)) << c.name;
+      }
+  }
+  FreeArray(directions);
+}
+
+// --- HitPoint ------------------------------------------------------------------
+
+using HitPointTest = testing_support::ModuleTest;
+
+TEST_F(HitPointTest, CombinesTheCornersAsTheHostHasThemNow) {
+  host::Mesh triangle;
+  triangle.points = {{0, 0, 0}, {4, 0, 0}, {0, 8, 2}};
+  triangle.polygons = {{0, 1, 2}};
+  const uint32_t cage = host().addObject("cage", triangle);
+
+  RayHit hit = NoHit();
+  hit.found = true;
+  hit.polygon = 0;
+  hit.corners[0] = 2, hit.corners[1] = 0, hit.corners[2] = 1;
+  hit.barycentric[0] = 0.25, hit.barycentric[1] = 0.5, hit.barycentric[2] = 0.25;
+  Vec3 h = HitPoint(hit, cage);
+  EXPECT_EQ(h.x, 1.0);
+  EXPECT_EQ(h.y, 2.0);
+  EXPECT_EQ(h.z, 0.5);
+
+  host().setPoints(cage, {{0, 0, 0}, {4, 0, 0}, {0, 8, 6}});
+  h = HitPoint(hit, cage);
+  EXPECT_EQ(h.z, 1.5);
+}
+
+}  // namespace

@@ -1,0 +1,336 @@
+// The weights file: the exact layout, reading back, and files that must
+// change nothing (wrong header, short, malformed, no memory).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "deform/weights_file.h"
+#include "instance/instance.h"
+#include "module_fixture.h"
+#include "shell/memory.h"
+#include "weights_invariants.h"
+
+namespace {
+
+using testing_support::CubeMesh;
+using testing_support::ModuleTest;
+using testing_support::PointCloud;
+using Bytes = std::vector<uint8_t>;
+
+// Mode 0, 8 cage points, 6 polygons, one target of 10 points; point 4 has 0.5
+// on cage points 1 and 5, point 7 has 1.0 on cage point 3.
+const Bytes kExample = {
+    0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x06,
+    0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03,
+    0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x3F, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x05, 0x3F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x01,
+    0x00, 0x00, 0x00, 0x03, 0x3F, 0x80, 0x00, 0x00};
+
+Bytes Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void Save(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
+}
+
+Bytes WithWord(Bytes bytes, size_t offset, uint32_t word) {
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
+  return bytes;
+}
+
+std::vector<Vec3> Line(int n) {
+  std::vector<Vec3> points;
+  for (int i = 0; i < n; ++i) points.push_back({0.25 * i, 0.5, -0.5});
+  return points;
+}
+
+// Everything a read may change: counts and array contents.
+struct TargetState {
+  int32_t pointCount, weightCount;
+  uint32_t activeCount;
+  std::vector<uint32_t> points;
+  std::vector<int32_t> counts, offsets, cage;
+  std::vector<double> weights;
+  bool operator==(const TargetState&) const = default;
+};
+
+std::vector<TargetState> Snapshot(const EffectInstance* instance) {
+  std::vector<TargetState> state;
+  const bool readable = instance->Mode == 0 && weights_invariants::Check(instance).empty();
+  for (int32_t t = 0; t < ostrand::TargetCount(instance); ++t) {
+    const TargetEntry* e = ostrand::TargetAt(instance, t);
+    TargetState s{e->PointCount, e->WeightCount, e->ActiveCount, {}, {}, {}, {}, {}};
+    if (readable) {
+      s.points.assign(e->PointIndices, e->PointIndices + e->ActiveCount);
+      s.counts.assign(e->WeightCounts, e->WeightCounts + e->ActiveCount);
+      s.offsets.assign(e->WeightOffsets, e->WeightOffsets + e->ActiveCount);
+      s.cage.assign(e->CageIndices, e->CageIndices + e->WeightCount);
+      s.weights.assign(e->Weights, e->Weights + e->WeightCount);
+    }
+    state.push_back(s);
+  }
+  return state;
+}
+
+class WeightsFileTest : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ModuleTest::SetUp();
+    path_ = testing::TempDir() + "ostrand_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+            std::to_string(getpid()) + ".cw";
+    cage_ = host().addObject("cage", CubeMesh());
+  }
+  void TearDown() override {
+    std::remove(path_.c_str());
+    ModuleTest::TearDown();
+  }
+
+  // An effect on targets_ whose weights were calculated: dense entry k of
+  // active point i of target t is weight(t, i, k).
+  EffectInstance* Calculated(uint32_t setupMask, std::function<double(int, uint32_t, uint32_t)> weight) {
+    EffectInstance* instance = Bound();
+    instance->SetupMask = setupMask;
+    ostrand::PrepareTargets(instance);
+    for (int t = 0; t < ostrand::TargetCount(instance); ++t) {
+      TargetEntry* e = ostrand::TargetAt(instance, t);
+      for (uint32_t i = 0; i < e->ActiveCount; ++i)
+        for (uint32_t k = 0; k < instance->CagePoints; ++k) e->Weights[i * instance->CagePoints + k] = weight(t, i, k);
+    }
+    ostrand::CompactWeights(instance);
+    instance->Mode = 0;
+    return instance;
+  }
+  // An effect on targets_ as after a scene load: cage read, Mode 0, no weights.
+  EffectInstance* Loaded(int32_t mode = 0) {
+    EffectInstance* instance = Bound();
+    EXPECT_TRUE(ostrand::ReadCageGeometry(instance));
+    instance->Mode = mode;
+    return instance;
+  }
+  // The example's instance.
+  EffectInstance* Example() {
+    targets_ = {host().addObject("target", PointCloud(Line(10)))};
+    uint32_t mask = host().addWeightMap(targets_[0], "setup", {0, 0, 0, 0, 1, 0, 0, 0.5f, 0, 0});
+    return Calculated(mask, [](int, uint32_t i, uint32_t k) {
+      if (i == 0) return k == 1 || k == 5 ? 0.5 : 0.0;
+      return k == 3 ? 1.0 : 0.0;
+    });
+  }
+  // Every point of every target active, with weights unlike the example's.
+  EffectInstance* Uniform() {
+    return Calculated(0, [](int, uint32_t, uint32_t) { return 0.125; });
+  }
+
+  EffectInstance* Bound() {
+    EffectInstance* instance = instanceOf(makeEffect(targets_));
+    instance->Cage = cage_;
+    std::strcpy(instance->WeightsPath, path_.c_str());
+    return instance;
+  }
+
+  std::string path_;
+  uint32_t cage_ = 0;
+  std::vector<uint32_t> targets_;
+};
+
+TEST_F(WeightsFileTest, WritesTheExampleByteForByteAndReadsItBack) {
+  EffectInstance* example = Example();
+  ostrand::WriteWeightsFile(example);
+  ASSERT_EQ(Load(path_), kExample);
+
+  EffectInstance* loaded = Loaded();
+  ostrand::ReadWeightsFile(loaded);
+  EXPECT_EQ(weights_invariants::Check(loaded), "");
+  EXPECT_EQ(Snapshot(loaded), Snapshot(example));
+  EXPECT_EQ(Snapshot(loaded)[0].points, (std::vector<uint32_t>{4, 7}));
+  // Setup positions come from the host; rest and output positions start at zero.
+  const TargetEntry* e = ostrand::TargetAt(loaded, 0);
+  EXPECT_EQ(e->SetupPositions[1].x, 1.75);
+  EXPECT_EQ(e->RestPositions[1].x, 0.0);
+  EXPECT_EQ(e->OutPositions[0].y, 0.0);
+
+  // What was read writes the same file again.
+  std::remove(path_.c_str());
+  ostrand::WriteWeightsFile(loaded);
+  EXPECT_EQ(Load(path_), kExample);
+}
+
+TEST_F(WeightsFileTest, RecordSizesFollowModeAndActivePoints) {
+  // Mode 0 without active points: a 12-byte record.
+  targets_ = {host().addObject("target", PointCloud(Line(10)))};
+  uint32_t none = host().addWeightMap(targets_[0], "none", std::vector<float>(10, 0.0f));
+  ostrand::WriteWeightsFile(Calculated(none, [](int, uint32_t, uint32_t) { return 1.0; }));
+  Bytes expected(kExample.begin(), kExample.begin() + 32);
+  expected = WithWord(WithWord(expected, 24, 0), 28, 0);
+  EXPECT_EQ(Load(path_), expected);
+  EffectInstance* loaded = Loaded();
+  ostrand::ReadWeightsFile(loaded);
+  EXPECT_EQ(ostrand::TargetAt(loaded, 0)->PointCount, 10);  // accepted
+  EXPECT_EQ(ostrand::TargetAt(loaded, 0)->ActiveCount, 0u);
+
+  // Another Mode: header and counts only, and only those are read.
+  EffectInstance* example = Example();
+  example->Mode = 7;
+  ostrand::WriteWeightsFile(example);
+  expected.assign(kExample.begin(), kExample.begin() + 32);
+  EXPECT_EQ(Load(path_), WithWord(expected, 4, 7));
+  EffectInstance* other = Loaded(7);
+  ostrand::ReadWeightsFile(other);
+  const TargetEntry* e = ostrand::TargetAt(other, 0);
+  EXPECT_EQ(e->ActiveCount, 2u);
+  EXPECT_EQ(e->WeightCount, 3);
+  EXPECT_EQ(e->PointIndices, nullptr);
+
+  // No targets: a 20-byte header that no instance accepts.
+  targets_.clear();
+  EffectInstance* empty = Calculated(0, [](int, uint32_t, uint32_t) { return 1.0; });
+  ostrand::WriteWeightsFile(empty);
+  expected.assign(kExample.begin(), kExample.begin() + 20);
+  EXPECT_EQ(Load(path_), WithWord(expected, 16, 0));
+  ostrand::ReadWeightsFile(empty);
+  EXPECT_EQ(empty->Mode, 0);
+}
+
+TEST_F(WeightsFileTest, WeightIsStoredAsTheNearestSingle) {
+  EffectInstance* instance = Example();
+  ostrand::TargetAt(instance, 0)->Weights[2] = 0.1;
+  ostrand::WriteWeightsFile(instance);
+  Bytes bytes = Load(path_);
+  EXPECT_EQ(Bytes(bytes.begin() + 68, bytes.end()), (Bytes{0x3D, 0xCC, 0xCC, 0xCD}));
+  EffectInstance* loaded = Loaded();
+  ostrand::ReadWeightsFile(loaded);
+  EXPECT_EQ(ostrand::TargetAt(loaded, 0)->Weights[2], static_cast<double>(0.1f));
+}
+
+TEST_F(WeightsFileTest, UnsoundFilesChangeNothing) {
+  const struct {
+    size_t offset;
+    uint32_t word;
+    const char* what;
+  } faults[] = {
+      {0, 2, "format marker"},
+      {4, 1, "Mode"},
+      {8, 9, "cage points"},
+      {12, 5, "cage polygons"},
+      {16, 2, "more targets"},
+      {16, 0, "no targets"},
+      {20, 0xFFFFFFFF, "negative point count"},
+      {24, 0xFFFFFFFF, "negative active count"},
+      {28, 0xFFFFFFFF, "negative weight count"},
+      {24, 0x7FFFFFFF, "active count far beyond the file"},
+      {28, 0x7FFFFFFF, "weight count far beyond the file"},
+      {28, 2, "blocks add up to more than WeightCount"},
+      {28, 4, "blocks add up to less than WeightCount"},
+      {36, 0xFFFFFFFF, "negative n"},
+      {36, 4, "n beyond WeightCount"},
+      {32, 10, "point number not below the point count"},
+      {32, 0xFFFFFFFF, "negative point number"},
+      {56, 4, "point listed twice"},
+      {40, 8, "cage point number not below CagePoints"},
+      {40, 0xFFFFFFFF, "negative cage point number"},
+  };
+  targets_ = {host().addObject("target", PointCloud(Line(10)))};
+  EffectInstance* calculated = Uniform();
+  EffectInstance* loaded = Loaded();
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    for (EffectInstance* instance : {calculated, loaded}) {
+      std::strcpy(instance->WeightsPath, path_.c_str());
+      auto before = Snapshot(instance);
+      Save(path_, WithWord(kExample, fault.offset, fault.word));
+      ostrand::ReadWeightsFile(instance);
+      EXPECT_EQ(Snapshot(instance), before);
+      EXPECT_EQ(weights_invariants::Check(instance), "");
+    }
+  }
+
+  // Every cut of a sound file, and one byte too many.
+  for (size_t length = 0; length <= kExample.size(); ++length) {
+    Bytes bytes(kExample.begin(), kExample.begin() + length);
+    if (length == kExample.size()) bytes.push_back(0);
+    Save(path_, bytes);
+    auto before = Snapshot(calculated);
+    ostrand::ReadWeightsFile(calculated);
+    EXPECT_EQ(Snapshot(calculated), before) << length << " bytes";
+  }
+
+  // The sound file itself is taken.
+  Save(path_, kExample);
+  ostrand::ReadWeightsFile(calculated);
+  EXPECT_EQ(ostrand::TargetAt(calculated, 0)->ActiveCount, 2u);
+}
+
+TEST_F(WeightsFileTest, TargetWithAnotherPointCountIsSkippedAndTheNextRead) {
+  targets_ = {host().addObject("a", PointCloud(Line(10))), host().addObject("b", PointCloud(Line(4)))};
+  EffectInstance* source = Calculated(0, [](int t, uint32_t i, uint32_t k) { return k == (t + i) % 8 ? 1.0 : 0.0; });
+  ostrand::WriteWeightsFile(source);
+  Save(path_, WithWord(Load(path_), 20, 11));  // target a had 11 points when written
+
+  EffectInstance* other = Uniform();
+  ostrand::ReadWeightsFile(other);
+  EXPECT_EQ(weights_invariants::Check(other), "");
+  const TargetEntry* a = ostrand::TargetAt(other, 0);
+  EXPECT_EQ(a->PointCount, 10);
+  EXPECT_EQ(a->ActiveCount, 0u);
+  EXPECT_EQ(a->WeightCount, 0);
+  EXPECT_EQ(a->Weights, nullptr);
+  EXPECT_EQ(Snapshot(other)[1], Snapshot(source)[1]);
+}
+
+TEST_F(WeightsFileTest, AllocationFailureChangesNothingAndLeaksNothing) {
+  targets_ = {host().addObject("a", PointCloud(Line(10))), host().addObject("b", PointCloud(Line(4)))};
+  ostrand::WriteWeightsFile(Calculated(0, [](int, uint32_t i, uint32_t k) { return k <= i % 3 ? 0.5 : 0.0; }));
+  EffectInstance* reference = Loaded();
+  ostrand::ReadWeightsFile(reference);
+  EffectInstance* other = Uniform();
+  for (long n = 0;; ++n) {
+    auto before = Snapshot(other);
+    ostrand::SetAllocationFailure(n);
+    ostrand::ReadWeightsFile(other);
+    if (ostrand::SetAllocationFailure(-1) <= n) break;  // the n-th allocation was never asked for
+    EXPECT_EQ(Snapshot(other), before) << "allocation " << n << " failed";
+  }
+  EXPECT_EQ(Snapshot(other), Snapshot(reference));
+}
+
+TEST_F(WeightsFileTest, WriterStaysWithinTheArraysItHas) {
+  EffectInstance* instance = Example();
+  TargetEntry* e = ostrand::TargetAt(instance, 0);
+  e->WeightCount = 2;  // per-point counts add up to 3
+  ostrand::WriteWeightsFile(instance);
+  Bytes expected(kExample.begin(), kExample.begin() + 32);
+  EXPECT_EQ(Load(path_), WithWord(WithWord(expected, 24, 0), 28, 0));
+  e->WeightCount = 3;
+  ostrand::FreeTargetArrays(e);  // counts without arrays
+  ostrand::WriteWeightsFile(instance);
+  EXPECT_EQ(Load(path_), WithWord(WithWord(expected, 24, 0), 28, 0));
+}
+
+TEST_F(WeightsFileTest, UnusablePathsAndModeMinusOneDoNothing) {
+  EffectInstance* instance = Example();
+  instance->Mode = -1;
+  ostrand::WriteWeightsFile(instance);
+  EXPECT_TRUE(Load(path_).empty());
+
+  instance->Mode = 0;
+  std::strcpy(instance->WeightsPath, (testing::TempDir() + "no such directory/w.cw").c_str());
+  ostrand::WriteWeightsFile(instance);
+  std::memset(instance->WeightsPath, 'w', sizeof instance->WeightsPath);  // never ends
+  ostrand::WriteWeightsFile(instance);
+  auto before = Snapshot(instance);
+  ostrand::ReadWeightsFile(instance);
+  instance->WeightsPath[0] = '\0';
+  ostrand::ReadWeightsFile(instance);
+  EXPECT_EQ(Snapshot(instance), before);
+}
+
+}  // namespace
