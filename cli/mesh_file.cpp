@@ -19,11 +19,10 @@ namespace {
 // Every statement of the OBJ format. Only "v" and "f" matter here; the others
 // are allowed and left to the reader.
 const std::set<std::string, std::less<>> kStatements = {
-    "v",     "vt",    "vn",    "vp",    "f",     "fo",       "l",        "p",        "g",     "o",
-    "s",     "mg",    "usemtl", "mtllib", "maplib", "usemap", "lod",      "shadow_obj", "trace_obj",
-    "ctech", "stech", "bevel", "c_interp", "d_interp", "cstype", "deg", "bmat", "step", "curv",
-    "curv2", "surf",  "parm",  "trim",  "hole",  "scrv",     "sp",       "end",      "con",   "call",
-    "csh"};
+    "v",     "vt",    "vn",       "vp",       "f",      "fo",     "l",    "p",          "g",         "o",
+    "s",     "mg",    "usemtl",   "mtllib",   "maplib", "usemap", "lod",  "shadow_obj", "trace_obj", "ctech",
+    "stech", "bevel", "c_interp", "d_interp", "cstype", "deg",    "bmat", "step",       "curv",      "curv2",
+    "surf",  "parm",  "trim",     "hole",     "scrv",   "sp",     "end",  "con",        "call",      "csh"};
 
 std::vector<std::string_view> Tokens(std::string_view line) {
   std::vector<std::string_view> tokens;
@@ -59,8 +58,7 @@ void CheckStatements(const std::string& path, const std::string& text) {
     const auto tokens = Tokens(line);
     if (tokens.empty() || tokens[0][0] == '#') continue;
     const std::string where = "line " + std::to_string(number) + ": ";
-    if (!kStatements.count(tokens[0]))
-      throw UserError(path, where + "not an OBJ statement: " + Quoted(tokens[0]));
+    if (!kStatements.count(tokens[0])) throw UserError(path, where + "not an OBJ statement: " + Quoted(tokens[0]));
     if (tokens[0] == "v") {
       // x y z, optionally w or a colour (r g b)
       if (tokens.size() < 4) throw UserError(path, where + "a vertex needs three coordinates");
@@ -78,16 +76,21 @@ void CheckStatements(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::string ReadTextFile(const std::string& path) {
+void CheckReadableFile(const std::string& path) {
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
   if (!std::filesystem::exists(status)) throw UserError(path, "no such file");
   if (std::filesystem::is_directory(status)) throw UserError(path, "is a folder, not a file");
+  if (!std::ifstream(path, std::ios::binary))
+    throw UserError(path, std::string("cannot be opened: ") + std::strerror(errno));
+}
+
+std::string ReadTextFile(const std::string& path) {
+  CheckReadableFile(path);
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw UserError(path, std::string("cannot be opened: ") + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) throw UserError(path, "cannot be read");
+  if (!in || in.bad()) throw UserError(path, "cannot be read");
   return text.str();
 }
 
@@ -97,15 +100,17 @@ host::Mesh ReadMeshFile(const std::string& path) {
   try {
     mesh = host::ReadObj(path);
   } catch (const std::exception& e) {
-    throw UserError(path, WithoutPrefix(OneLine(e.what()), "OBJ file " + path + ": "));
+    std::string problem = WithoutPrefix(OneLine(e.what()), "OBJ file " + path + ": ");
+    const std::string unnamedShape = " of shape \"\"";
+    if (auto at = problem.find(unnamedShape); at != std::string::npos) problem.erase(at, unnamedShape.size());
+    throw UserError(path, problem);
   }
   if (mesh.points.empty()) throw UserError(path, "the mesh has no points");
   if (mesh.polygons.empty()) throw UserError(path, "the mesh has no polygons");
-  // The reader keeps single precision: a coordinate beyond its range arrives infinite.
   for (size_t i = 0; i < mesh.points.size(); ++i) {
     const Vec3& p = mesh.points[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-      throw UserError(path, "vertex " + std::to_string(i + 1) + " lies beyond single precision");
+      throw UserError(path, "vertex " + std::to_string(i + 1) + " is not finite");
   }
   return mesh;
 }

@@ -15,6 +15,10 @@ namespace cli {
 // finite. Throws UserError naming the file, and the line where there is one.
 host::Mesh ReadMeshFile(const std::string& path);
 
+// Checks that the file is there, is no folder and can be opened; throws
+// UserError saying which of these fails.
+void CheckReadableFile(const std::string& path);
+
 // Reads a whole text file; throws UserError when it is missing, a folder or
 // cannot be read.
 std::string ReadTextFile(const std::string& path);

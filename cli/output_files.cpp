@@ -30,9 +30,7 @@ void CreateOutputFolder(const fs::path& folder) {
   if (error) throw UserError("output folder " + folder.string(), "cannot be created: " + error.message());
 }
 
-fs::path TemporaryName(const fs::path& path) {
-  return path.string() + ".partial-" + std::to_string(::getpid());
-}
+fs::path TemporaryName(const fs::path& path) { return path.string() + ".partial-" + std::to_string(::getpid()); }
 
 void MoveIntoPlace(const fs::path& temporary, const fs::path& path) {
   std::error_code error;

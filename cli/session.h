@@ -70,13 +70,14 @@ class Session {
 
   // Deforming. setBlend picks the weight map that blends the deformation (0
   // for none); deform poses the cage, sends the evaluation message and
-  // returns the target's evaluated points.
+  // returns the target's evaluated points (UserError naming subject when the
+  // module objects).
   void setBlend(uint32_t map);
   struct Frame {
     std::vector<Vec3> points;
     double seconds = 0.0;  // the module's evaluation
   };
-  Frame deform(const std::vector<Vec3>& cagePoints);
+  Frame deform(const std::vector<Vec3>& cagePoints, const std::string& subject);
 
   // Saves the scene with the cage back at rest.
   void saveScene(const std::string& path);
@@ -93,12 +94,13 @@ class Session {
   void clearComplaints();
   void throwIfComplained(const std::string& subject);
 
-  std::unique_ptr<host::Host> host_;
   ProgressSink progress_;
   uint32_t cage_ = 0, target_ = 0, effect_ = 0;
   host::Mesh cageRest_;
   mutable std::mutex complaintsMutex_;
   std::vector<std::string> complaints_;  // module messages since the action began
+  // Last, so that it goes first: closing the scene may still send messages.
+  std::unique_ptr<host::Host> host_;
 };
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "coordinates/ray_search.h"
 #include "coordinates/sample_directions.h"
 #include "deform/threads.h"
 #include "instance/instance.h"
@@ -44,8 +45,21 @@ bool HasDenseRows(const EffectInstance* instance, const TargetEntry* target) {
              static_cast<int64_t>(target->ActiveCount) * static_cast<int64_t>(instance->CagePoints);
 }
 
-// Shows why and returns true when nothing can be calculated: the host lacks
-// a geometry service, or the sample count is beyond what can be built.
+// The geometry module's record can be read as it says: no negative count,
+// and a block behind every count that is not zero.
+bool UsableTriangulation(const TriangulatedCage* mesh) {
+  if (mesh == nullptr || mesh->polygonCount < 0) return false;
+  if (mesh->polygonCount == 0) return true;
+  if (mesh->polygons == nullptr) return false;
+  for (int32_t j = 0; j < mesh->polygonCount; ++j) {
+    const TriangulatedPolygon& polygon = mesh->polygons[j];
+    if (polygon.triangleCount < 0 || (polygon.triangleCount > 0 && polygon.triangles == nullptr)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RefuseCalculation(const EffectInstance* instance) {
   if (USEFUL(useful_TriangulateTarget) == nullptr || USEFUL(useful_FreeMesh) == nullptr ||
       USEFUL(useful_RayIntersectTriangle) == nullptr) {
@@ -59,8 +73,6 @@ bool RefuseCalculation(const EffectInstance* instance) {
   }
   return false;
 }
-
-}  // namespace
 
 bool CalculateRow(const RowJob& job, int64_t row, PointScratch* scratch) {
   const TargetEntry* target = job.target;
@@ -99,6 +111,14 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   const double sampleWeight = kFullSphere / (samples > 0 ? samples : 1);
 
   auto* mesh = static_cast<TriangulatedCage*>(USEFUL(useful_TriangulateTarget)(instance->Cage, 0));
+  const int64_t rows = HasDenseRows(instance, target) ? target->ActiveCount : 0;
+  if (rows > 0 && !UsableTriangulation(mesh)) {
+    ShowErrorFormat(instance->EffectId,
+                    "Target \"%s\" was not calculated: the host's triangulation of the cage is unusable.", name);
+    if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
+    FreeArray(directions);
+    return false;
+  }
   RowJob job{};
   job.directions = directions;
   job.sampleWeight = sampleWeight;
@@ -109,7 +129,13 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   job.target = target;
   job.instance = instance;
 
-  const int64_t rows = HasDenseRows(instance, target) ? target->ActiveCount : 0;
+  // The hierarchy lives as long as the triangulation it indexes. Without the
+  // memory for it the target is still calculated, exhaustively and with the
+  // same result.
+  CageBvh bvh{};
+  if (rows > 0 && mesh != nullptr && ChosenRaySearch() == RaySearch::kAccelerated &&
+      BuildCageBvh(mesh, job.cage.positions, job.cage.pointCount, &bvh))
+    job.cage.bvh = &bvh;
   int64_t failed = 0;
   if (rows <= kLoopsWithoutProgress) {
     job.firstRow = 0;
@@ -131,6 +157,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
     failed += RunRowLoop(job, CalculateRow);
   }
 
+  FreeCageBvh(&bvh);
   if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
   FreeArray(directions);
   if (failed != 0)

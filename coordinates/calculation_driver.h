@@ -44,8 +44,14 @@ int64_t RunRowLoop(const RowJob& job, RowTask task);
 // 100 %; smaller targets run in one loop without progress. Host calls other
 // than those made per row come from the calling thread only. Returns false,
 // after telling the user, when some rows could not be computed, or when
-// nothing could (as CalculateCoordinates refuses).
+// nothing could (as CalculateCoordinates refuses, or when the host's
+// triangulation is null or holds a negative count or a missing block).
 bool CalculateTarget(EffectInstance* instance, TargetEntry* target);
+
+// Shows why and returns true when nothing can be calculated: the host lacks
+// the triangulation or ray test service, or the sample count is beyond
+// kMaxSampleDirections.
+bool RefuseCalculation(const EffectInstance* instance);
 
 // CalculateTarget for every target, in table order. Refuses with one message
 // (and computes nothing: the rows stay as they are) when the host lacks the

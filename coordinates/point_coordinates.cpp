@@ -32,12 +32,15 @@ bool ReserveScratch(PointScratch* scratch, int32_t n) {
   if (grown > INT32_MAX) grown = INT32_MAX;
   const size_t size = static_cast<size_t>(grown);
 
-  PointScratch bigger{static_cast<int32_t>(grown), nullptr, nullptr, nullptr, nullptr};
+  PointScratch bigger{};
+  bigger.capacity = static_cast<int32_t>(grown);
   if (!AllocateArray(bigger.points, size) || !AllocateArray(bigger.positions, size) ||
       !AllocateArray(bigger.weights, size) || !AllocateArray(bigger.corners, size)) {
     FreeScratch(&bigger);
     return false;
   }
+  bigger.candidates = scratch->candidates;
+  scratch->candidates = CandidateScratch{};
   FreeScratch(scratch);
   *scratch = bigger;
   return true;
@@ -48,6 +51,7 @@ void FreeScratch(PointScratch* scratch) {
   FreeArray(scratch->positions);
   FreeArray(scratch->weights);
   FreeArray(scratch->corners);
+  FreeCandidates(&scratch->candidates);
   scratch->capacity = 0;
 }
 
@@ -62,7 +66,7 @@ bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target
 
   double total = 0.0;
   for (int32_t s = 0; s < instance->Samples; ++s) {
-    const RayHit hit = FindNearestHit(cage, origin, directions[s]);
+    const RayHit hit = FindNearestHit(cage, origin, directions[s], &scratch->candidates);
     if (!hit.found) continue;
 
     // The polygon's point count first (a host that does not answer leaves 0),
@@ -71,7 +75,9 @@ bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target
     // held before.
     int32_t first = 0, n = 0, second = 0, recount = 0;
     FX(fxMeshPoly)(cageObject, hit.polygon, &first, 1, &n, &second, 0);
-    if (n <= 0) continue;
+    // A count beyond the cage's points is not believed: reading it would cost
+    // memory and time in proportion to whatever the host claims.
+    if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
     if (!ReserveScratch(scratch, n)) {
       if (cagePoints != 0) ClearRow(row, cagePoints);
       return false;

@@ -11,18 +11,21 @@ namespace ostrand {
 
 // Per-thread working arrays for the polygons that rays hit, grown to the
 // largest polygon met so far and reused for every hit and row, so that a hit
-// costs no heap traffic. Zero-initialise before use; release with FreeScratch.
+// costs no heap traffic; and the thread's list of candidate triangles for the
+// accelerated search, grown the same way. Zero-initialise before use; release
+// with FreeScratch.
 struct PointScratch {
-  int32_t capacity;  // entries of each array
+  int32_t capacity;  // entries of each polygon array
   int32_t* points;   // the hit polygon's point numbers
   Vec3* positions;   // their positions
   double* weights;   // their shares of the ray
   PolygonCorner* corners;
+  CandidateScratch candidates;
 };
 
-// Makes room for n entries in every array, keeping the arrays when they are
-// large enough. Returns false, with the scratch as it was, when the memory
-// cannot be had.
+// Makes room for n entries in every polygon array, keeping the arrays when
+// they are large enough. Returns false, with the scratch as it was, when the
+// memory cannot be had.
 bool ReserveScratch(PointScratch* scratch, int32_t n);
 void FreeScratch(PointScratch* scratch);
 
@@ -35,8 +38,9 @@ inline constexpr double kNearHitInverse = 99999.99999999999;
 // adds each hit's share, (1 / distance) * sampleWeight, to the points of the
 // cage polygon hit, spread with PolygonWeights; then NormaliseRow when the
 // sum exceeds 1e-6. A hit is ignored when the host gives its polygon no
-// points or a point number outside [0, CagePoints). Rows of other points are
-// not touched, so rows may be computed on many threads at once.
+// points, more points than CagePoints, or a point number outside
+// [0, CagePoints). Rows of other points are not touched, so rows may be
+// computed on many threads at once.
 //
 // Returns false when scratch could not grow for a hit's polygon; the row is
 // then all zeros.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "coordinates/cage_bvh.h"
 #include "ostrand/host_api.h"
 #include "ostrand/types.h"
 
@@ -27,6 +28,9 @@ struct RayCastCage {
   const Vec3* positions;         // pointCount cage positions (CagePositions)
   uint32_t pointCount;           // CagePoints; corners outside it are never tested
   useful_RayIntersectTriangle_fn rayTest;  // null: nothing is ever hit
+  // Built from the same cage, positions and pointCount; null: every ray
+  // searches exhaustively.
+  const CageBvh* bvh;
 };
 
 // A hit before any triangle was taken.
@@ -43,10 +47,19 @@ void ConsiderTriangle(const RayCastCage& cage, const Vec3& origin, const Vec3& d
 // The reference search: every triangle of every polygon, in order.
 RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, const Vec3& direction);
 
-// The search the calculation uses. Any faster search put here must give the
-// reference's result bit for bit: it may skip triangles that cannot be hit but
-// must offer the rest to ConsiderTriangle in the reference's order.
-RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction);
+// The search through the hierarchy: the triangles whose boxes the ray's line
+// touches (CollectCandidates) are offered to ConsiderTriangle in the
+// reference's order. Every triangle left out would have reported no hit, so
+// the result is the reference's bit for bit. Falls back to the reference for
+// a ray the hierarchy cannot take or when scratch cannot grow. cage.bvh must
+// not be null; scratch belongs to the calling thread.
+RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                                 CandidateScratch* scratch);
+
+// The search the calculation uses: the accelerated one when cage.bvh is set
+// and a scratch is given, else the reference.
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                      CandidateScratch* scratch);
 
 // The point on the cage where the ray met it: b0 Q0 + b1 Q1 + b2 Q2, each
 // coordinate summed in that order, with the corners Qk read again from the

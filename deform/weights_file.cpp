@@ -15,6 +15,7 @@
 #include "platform/file_size.h"
 #include "shell/host_function_table.h"
 #include "shell/memory.h"
+#include "shell/messages.h"
 
 namespace ostrand {
 namespace {
@@ -76,13 +77,24 @@ bool HeaderMatches(WordReader& in, const EffectInstance* instance) {
 }
 
 // Reads every record into staged[]; false when any is unsound, when the file
-// has more after the last one, or when memory runs out.
+// has more after the last one, or when memory runs out (*outOfMemory set).
 bool ReadAllRecords(WordReader& in, const EffectInstance* instance, const TargetCounts* counts,
-                    StagedTarget* staged, int32_t targets) {
+                    StagedTarget* staged, int32_t targets, bool* outOfMemory) {
   const RecordLimits limits{instance->Mode, instance->CagePoints, instance->CagePositions};
-  for (int32_t t = 0; t < targets; ++t)
-    if (!ReadTargetRecord(in, limits, counts[t].PointCount, &staged[t])) return false;
+  for (int32_t t = 0; t < targets; ++t) {
+    if (!ReadTargetRecord(in, limits, counts[t].PointCount, &staged[t])) {
+      *outOfMemory = staged[t].outOfMemory;
+      return false;
+    }
+  }
   return in.AtEnd();
+}
+
+// A failing heap is not a file error: unlike those, the user hears of it.
+void TellOutOfMemory(const EffectInstance* instance) {
+  ShowErrorFormat(instance->EffectId,
+                  "Not enough memory to read the weights file \"%s\"; the weights stay as they were.",
+                  instance->WeightsPath);
 }
 
 // Hands the staged records over to the targets. Cannot fail.
@@ -125,16 +137,18 @@ void ReadOpenFile(FILE* file, EffectInstance* instance) {
 
   TargetCounts* counts = nullptr;
   StagedTarget* staged = nullptr;
-  if (!AllocateArray(counts, static_cast<size_t>(targets))) return;
-  if (!AllocateArray(staged, static_cast<size_t>(targets))) {
+  if (!AllocateArray(counts, static_cast<size_t>(targets)) || !AllocateArray(staged, static_cast<size_t>(targets))) {
     FreeArray(counts);
+    TellOutOfMemory(instance);
     return;
   }
   CountActivePoints(instance, counts);
 
   WordReader in(file, size);
-  if (HeaderMatches(in, instance) && ReadAllRecords(in, instance, counts, staged, targets))
+  bool outOfMemory = false;
+  if (HeaderMatches(in, instance) && ReadAllRecords(in, instance, counts, staged, targets, &outOfMemory))
     Replace(instance, counts, staged, targets);
+  if (outOfMemory) TellOutOfMemory(instance);
 
   for (int32_t t = 0; t < targets; ++t) FreeStagedTarget(&staged[t]);
   FreeArray(staged);

@@ -40,7 +40,8 @@ void WriteWeightsFile(const EffectInstance* instance);
 // count differs loses its weights (arrays freed, ActiveCount and WeightCount
 // 0); with Mode 0 every other target gets the file's points and weights, with
 // another Mode only the file's counts (and no arrays). Mode never changes.
-// Shows no message.
+// File errors show no message; memory that cannot be had does (the instance
+// is then left as it was, as for a file error).
 void ReadWeightsFile(EffectInstance* instance);
 
 }  // namespace ostrand

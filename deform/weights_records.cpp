@@ -58,10 +58,14 @@ bool ReadPointBlocks(WordReader& in, const RecordLimits& limits, int32_t pointLi
 }
 
 // A point listed twice would be displaced twice, by two workers at once.
-bool PointsAreDistinct(const TargetEntry* entry) {
+// Sorts a copy, whose memory may fail: outOfMemory then tells why.
+bool PointsAreDistinct(const TargetEntry* entry, bool* outOfMemory) {
   if (entry->ActiveCount < 2) return true;
   uint32_t* sorted = nullptr;
-  if (!AllocateArray(sorted, entry->ActiveCount)) return false;
+  if (!AllocateArray(sorted, entry->ActiveCount)) {
+    *outOfMemory = true;
+    return false;
+  }
   std::copy(entry->PointIndices, entry->PointIndices + entry->ActiveCount, sorted);
   std::sort(sorted, sorted + entry->ActiveCount);
   bool distinct = std::adjacent_find(sorted, sorted + entry->ActiveCount) == sorted + entry->ActiveCount;
@@ -86,9 +90,10 @@ bool ReadTargetRecord(WordReader& in, const RecordLimits& limits, int32_t hostPo
   if (!staged->matches) return ReadPointBlocks(in, limits, pointCount, entry.ActiveCount, weightCount, nullptr);
 
   if (!FitsInFile(in, entry.ActiveCount, weightCount)) return false;
-  bool ok = AllocateRecordArrays(&entry) &&
+  staged->outOfMemory = !AllocateRecordArrays(&entry);
+  bool ok = !staged->outOfMemory &&
             ReadPointBlocks(in, limits, pointCount, entry.ActiveCount, weightCount, &entry) &&
-            PointsAreDistinct(&entry);
+            PointsAreDistinct(&entry, &staged->outOfMemory);
   if (!ok) FreeStagedTarget(staged);
   return ok;
 }

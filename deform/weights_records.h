@@ -21,15 +21,16 @@ struct RecordLimits {
 // record's points and weights (SetupPositions still zero), obtained with
 // AllocateArray and owned by the staging record until they are handed over.
 struct StagedTarget {
-  bool matches;  // the stored point count equals the host's
+  bool matches;      // the stored point count equals the host's
+  bool outOfMemory;  // reading stopped because an array could not be obtained
   TargetEntry entry;
 };
 
 // Reads the next target record, hostPointCount being the target's point count
 // now. A record whose point count differs is read through (its point blocks
 // checked, not kept), so that the next record follows. Returns false when the
-// record is malformed or ends early, or when an array cannot be obtained; the
-// staging record then holds no arrays.
+// record is malformed or ends early, or when an array cannot be obtained (then
+// outOfMemory is set); the staging record then holds no arrays.
 bool ReadTargetRecord(WordReader& in, const RecordLimits& limits, int32_t hostPointCount, StagedTarget* staged);
 
 // Frees the arrays a staging record still holds.

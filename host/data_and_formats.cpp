@@ -6,6 +6,7 @@
 // destination untouched.
 #include <cstring>
 
+#include "host/fault_injection.h"
 #include "host/host_functions.h"
 #include "host/host_state.h"
 
@@ -71,6 +72,8 @@ int32_t fxDataSet(uint32_t id, const char* key, int32_t, void* data) {
 }
 
 void* fxDataGet(uint32_t id, const char* key, int32_t) {
+  if (faults::Armed() && faults::Strikes(Fault::kDataGetNull, id)) [[unlikely]]
+    return nullptr;
   Host::State* state = CurrentState();
   if (!state || !key) return nullptr;
   if (const EffectItem* item = state->effectAt(id)) {
@@ -92,6 +95,8 @@ int32_t fxDataFree(uint32_t id, const char* key, int32_t) {
 void* fxFormatNew(void* handle, const char* name, int32_t) {
   Host::State* state = CurrentState();
   EffectItem* item = state ? state->effectByHandle(handle) : nullptr;
+  if (faults::Armed() && faults::Strikes(Fault::kFormatNull, item ? item->id : 0)) [[unlikely]]
+    return nullptr;
   if (!item || !name) return nullptr;
   Format& format = item->formats[name];
   format.name = name;
@@ -104,6 +109,8 @@ void* fxFormatGet(void* handle, const char* name) {
   if (!state) return nullptr;
   state->emptyFormat.values.clear();
   EffectItem* item = state->effectByHandle(handle);
+  if (faults::Armed() && faults::Strikes(Fault::kFormatNull, item ? item->id : 0)) [[unlikely]]
+    return nullptr;
   if (!item || !name) return &state->emptyFormat;
   auto found = item->formats.find(name);
   return found == item->formats.end() ? &state->emptyFormat : &found->second;
@@ -156,6 +163,10 @@ int32_t fxArgLoadWeight(void* format, const char* key, int32_t* weight3) {
 int32_t fxArgLoadString(void* format, const char* key, char* buffer, int32_t size) {
   const auto* stored = Load<std::string>(format, key);
   if (!stored) return 0;
+  if (faults::Armed() && buffer && size > 0 && faults::Strikes(Fault::kStringUnterminated, 0)) [[unlikely]] {
+    std::memset(buffer, 'S', static_cast<size_t>(size));
+    return 1;
+  }
   return CopyText(*stored, buffer, size) ? 1 : 0;
 }
 

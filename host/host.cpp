@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "host/fault_injection.h"
 #include "host/host_functions.h"
 #include "host/host_state.h"
 
@@ -116,6 +117,7 @@ Host::Host() : state_(std::make_unique<State>()) {
 
 Host::~Host() {
   State& s = *state_;
+  DisarmFaults();  // the scene closes cleanly, and the next Host starts without faults
   try {
     // An exited module gets no more messages
     if (s.callback && (!s.module || s.entered)) {

@@ -175,7 +175,9 @@ class Host {
   std::vector<Lookup> lookups() const;
   void clearLookups();
 
-  // Scene building. Ids are never 0 and never reused within a Host.
+  // Scene building. Ids are never 0 and never reused within a Host (loadScene
+  // takes the file's ids; later ones come after them). Bad meshes (point
+  // numbers out of range) throw std::invalid_argument.
   uint32_t addObject(const std::string& name, Mesh mesh);
   uint32_t addObjectFromObj(const std::string& path, const std::string& name = "");  // throws on bad file
   void setPoints(uint32_t object, const std::vector<Vec3>& points);  // pose: same count
@@ -195,6 +197,7 @@ class Host {
 
   // The module. loadModule opens the file; enter() calls orreryEntry with a
   // valid host word (0x100000) and flags (2) unless told otherwise.
+  // The plug-in path becomes the file's absolute path. One module per Host.
   LoadedModule& loadModule(const std::string& path);
   int32_t enter(uint32_t hostWord = 0x100000, uint32_t hostFlags = 2);
   void announceServices();  // message 31, argument 2
@@ -212,8 +215,11 @@ class Host {
   uint32_t createEffect(const std::vector<uint32_t>& targets);
   void setTargets(uint32_t effect, const std::vector<uint32_t>& targets);
   EffectItem* effect(uint32_t id);
-  void* handleOf(uint32_t effect);  // the host handle passed with messages
-  int32_t sendMessage(uint32_t effect, int32_t message, uint64_t argument);
+  // The host handle passed with messages: the item's address, stable while it
+  // lives; effect 0 gives the handle of messages about no item (31). Unknown
+  // effects throw std::invalid_argument, here and in the functions below.
+  void* handleOf(uint32_t effect);
+  int32_t sendMessage(uint32_t effect, int32_t message, uint64_t argument);  // 0 without a callback
   // Message 11 with 0x10000000, then message 10 with 0x1000.
   int32_t evaluate(uint32_t effect);
   // Message 11 with 0x4 and forgets the item.
@@ -226,7 +232,11 @@ class Host {
   Control* controlByLabel(const std::string& label);  // last created with that label
   std::vector<Control> controls() const;
   std::vector<BlockPlacement> blockPlacements() const;
-  std::vector<std::string> panelCalls() const;  // creation, size, position, block calls in order
+  // Creation, size, position and block calls in order, e.g.
+  // "fxCC_Button(Calculate, callback, 0, 90) = 7", "fxConSetSize(7, 90, 20)",
+  // "fxConSetPos(7, 10, 30)", "fxInterfaceBlockSet(Deform, (null), 0, 3, 1)".
+  std::vector<std::string> panelCalls() const;
+  // Calls the control's callback; unknown controls or no callback throw std::invalid_argument.
   int32_t fire(uint32_t control, uint32_t effect, uint64_t event);
   // Sets the control's value as a user would and fires event 0.
   int32_t setObject(uint32_t control, uint32_t effect, uint32_t object);

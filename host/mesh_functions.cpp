@@ -1,12 +1,53 @@
 // The host functions that read meshes and weight maps and take displacements.
 // All but fxDisplaceBegin/End are called from many threads at once: they only
 // read the id-indexed tables and write per-point slots, without locks.
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "host/fault_injection.h"
 #include "host/host_functions.h"
 #include "host/host_state.h"
 
 namespace host::api {
+namespace {
+
+// fxMeshPoly's bad answers; true when one was given.
+bool PolygonFault(const Object& object, const std::vector<int32_t>& polygon, int32_t* points, int32_t capacity,
+                  int32_t* count) {
+  const auto size = static_cast<int32_t>(polygon.size());
+  const auto pointCount = static_cast<int32_t>(object.mesh.points.size());
+  auto write = [&](auto numberOf) {
+    if (points)
+      for (int32_t i = 0; i < size && i < capacity; ++i) points[i] = numberOf(i);
+  };
+  if (faults::Strikes(Fault::kPolygonCountAboveWritten, object.id)) {
+    if (count) *count = size + 5;
+    write([&](int32_t i) { return polygon[i]; });
+  } else if (faults::Strikes(Fault::kPolygonHugeCount, object.id)) {
+    if (count) *count = INT32_MAX;
+    write([&](int32_t i) { return polygon[i]; });
+  } else if (faults::Strikes(Fault::kPolygonNegativeCount, object.id)) {
+    if (count) *count = -3;
+  } else if (faults::Strikes(Fault::kPolygonPointsOutside, object.id)) {
+    if (count) *count = size;
+    write([&](int32_t i) { return pointCount + i; });
+  } else if (faults::Strikes(Fault::kPolygonPointsNegative, object.id)) {
+    if (count) *count = size;
+    write([&](int32_t i) { return -1 - i; });
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int32_t fxObjectGetName(uint32_t object, char* buffer, int32_t size, int32_t) {
+  if (faults::Armed() && buffer && size > 0 && faults::Strikes(Fault::kNameUnterminated, object)) [[unlikely]] {
+    std::memset(buffer, 'N', static_cast<size_t>(size));
+    return 1;
+  }
   Host::State* state = CurrentState();
   const Object* found = state ? state->objectAt(object) : nullptr;
   if (found) return CopyText(found->name, buffer, size) ? 1 : 0;
@@ -17,6 +58,13 @@ int32_t fxObjectGetName(uint32_t object, char* buffer, int32_t size, int32_t) {
 }
 
 int32_t fxMeshNumPoints(uint32_t object, int32_t* count, int32_t) {
+  if (faults::Armed() && count) [[unlikely]] {
+    const bool negative = faults::Strikes(Fault::kNegativePointCount, object);
+    if (negative || faults::Strikes(Fault::kHugePointCount, object)) {
+      *count = negative ? -7 : INT32_MAX;
+      return 1;
+    }
+  }
   Host::State* state = CurrentState();
   const Object* found = state ? state->objectAt(object) : nullptr;
   if (count) *count = found ? static_cast<int32_t>(found->mesh.points.size()) : 0;
@@ -24,6 +72,13 @@ int32_t fxMeshNumPoints(uint32_t object, int32_t* count, int32_t) {
 }
 
 int32_t fxMeshNumPolys(uint32_t object, int32_t* count, int32_t) {
+  if (faults::Armed() && count) [[unlikely]] {
+    const bool negative = faults::Strikes(Fault::kNegativePolygonCount, object);
+    if (negative || faults::Strikes(Fault::kHugePolygonCount, object)) {
+      *count = negative ? -7 : INT32_MAX;
+      return 1;
+    }
+  }
   Host::State* state = CurrentState();
   const Object* found = state ? state->objectAt(object) : nullptr;
   if (count) *count = found ? static_cast<int32_t>(found->mesh.polygons.size()) : 0;
@@ -31,6 +86,10 @@ int32_t fxMeshNumPolys(uint32_t object, int32_t* count, int32_t) {
 }
 
 int32_t fxMeshPoint(uint32_t object, int32_t point, Vec3* position, int32_t) {
+  if (faults::Armed() && position && faults::Strikes(Fault::kPointNotFinite, object)) [[unlikely]] {
+    *position = Vec3{NAN, INFINITY, -INFINITY};
+    return 1;
+  }
   Host::State* state = CurrentState();
   const Object* found = state ? state->objectAt(object) : nullptr;
   if (!found || !position || point < 0 || static_cast<size_t>(point) >= found->mesh.points.size()) return 0;
@@ -49,6 +108,8 @@ int32_t fxMeshPoly(uint32_t object, int32_t poly, int32_t* points, int32_t capac
   }
   const std::vector<int32_t>& polygon = found->mesh.polygons[poly];
   const auto size = static_cast<int32_t>(polygon.size());
+  if (faults::Armed()) [[unlikely]]
+    if (PolygonFault(*found, polygon, points, capacity, count)) return 1;
   if (count) *count = size;
   if (points)
     for (int32_t i = 0; i < size && i < capacity; ++i) points[i] = polygon[i];

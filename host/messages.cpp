@@ -1,5 +1,8 @@
 // What the module tells the user (messages, progress) and the paths it asks for.
 // Messages and progress may come from any thread; they are recorded in order.
+#include <cstring>
+
+#include "host/fault_injection.h"
 #include "host/host_functions.h"
 #include "host/host_state.h"
 
@@ -27,7 +30,20 @@ int32_t fxMessageProgress(uint32_t zero, int32_t percent, uint32_t kind, const c
   return 1;
 }
 
+namespace {
+
+// fxPluginPath's and fxPathGet's bad answer: the whole buffer, no NUL.
+bool UnterminatedPath(char* buffer, int32_t size) {
+  if (!faults::Armed() || !buffer || size <= 0 || !faults::Strikes(Fault::kPathUnterminated, 0)) return false;
+  std::memset(buffer, 'P', static_cast<size_t>(size));
+  return true;
+}
+
+}  // namespace
+
 int32_t fxPluginPath(char* buffer, int32_t size, int32_t) {
+  if (UnterminatedPath(buffer, size)) [[unlikely]]
+    return 1;
   Host::State* state = CurrentState();
   return state && CopyText(state->pluginPath, buffer, size) ? 1 : 0;
 }
@@ -35,6 +51,8 @@ int32_t fxPluginPath(char* buffer, int32_t size, int32_t) {
 int32_t fxPathGet(int32_t kind, char* buffer, int32_t size, int32_t) {
   Host::State* state = CurrentState();
   if (!state || kind != 4) return 0;
+  if (UnterminatedPath(buffer, size)) [[unlikely]]
+    return 1;
   return CopyText(state->baseDirectory, buffer, size) ? 1 : 0;
 }
 

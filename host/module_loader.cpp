@@ -1,6 +1,10 @@
 // Loading the module file, calling its entry points, and the registration
 // functions it calls back while entering.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -19,11 +23,50 @@ void Record(std::string call) {
   if (Host::State* state = CurrentState()) state->registrations.push_back(std::move(call));
 }
 
+#ifdef _WIN32
+
+// Opens the module and pins it: it is never unloaded, as a host keeps its
+// plug-ins (the module's parallel runtime leaves idle worker threads behind
+// that must not outlive their code). Null on failure, with the reason.
+void* OpenModule(const std::string& path, std::string& error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  HMODULE pinned = nullptr;
+  if (module && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                   reinterpret_cast<LPCSTR>(module), &pinned))
+    return module;
+  error = "Windows error " + std::to_string(GetLastError());
+  if (module) FreeLibrary(module);
+  return nullptr;
+}
+
+void* FindExport(void* module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void CloseModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+#else
+
+void* OpenModule(const std::string& path, std::string& error) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (!module) {
+    const char* reason = dlerror();
+    error = reason ? reason : "unknown error";
+  }
+  return module;
+}
+
+void* FindExport(void* module, const char* name) { return dlsym(module, name); }
+
+void CloseModule(void* module) { dlclose(module); }
+
+#endif
+
 template <typename F>
 F Resolve(void* handle, const std::string& path, const char* name) {
-  void* symbol = dlsym(handle, name);
+  void* symbol = FindExport(handle, name);
   if (!symbol) {
-    dlclose(handle);
+    CloseModule(handle);
     throw std::runtime_error("module " + path + " does not export " + name);
   }
   return reinterpret_cast<F>(symbol);
@@ -32,20 +75,16 @@ F Resolve(void* handle, const std::string& path, const char* name) {
 }  // namespace
 
 LoadedModule::LoadedModule(const std::string& path) : path_(path) {
-  // Never unloaded, as a host keeps its plug-ins: the module's parallel runtime
-  // leaves idle worker threads behind that must not outlive their code.
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (!handle_) {
-    const char* error = dlerror();
-    throw std::runtime_error("cannot load module " + path + ": " + (error ? error : "unknown error"));
-  }
+  std::string error;
+  handle_ = OpenModule(path, error);
+  if (!handle_) throw std::runtime_error("cannot load module " + path + ": " + error);
   api_ = Resolve<decltype(api_)>(handle_, path, "orreryAPI");
   entry_ = Resolve<decltype(entry_)>(handle_, path, "orreryEntry");
   exit_ = Resolve<decltype(exit_)>(handle_, path, "orreryExit");
 }
 
 LoadedModule::~LoadedModule() {
-  if (handle_) dlclose(handle_);
+  if (handle_) CloseModule(handle_);
 }
 
 int32_t LoadedModule::api() const { return api_(); }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "host/fault_injection.h"
 #include "host/host.h"
 #include "host/host_functions.h"
 #include "host/host_state.h"
@@ -143,7 +144,31 @@ std::vector<std::array<int32_t, 3>> TriangulatePolygon(const std::vector<Vec3>& 
 
 namespace api {
 
-void* useful_TriangulateTarget(uint32_t object, int32_t) {
+namespace {
+
+// useful_TriangulateTarget's bad answers, made from the real record (or null).
+void* TriangulationFault(void* made, uint32_t object) {
+  if (faults::Strikes(Fault::kTriangulateNull, object)) {
+    useful_FreeMesh(made);
+    return nullptr;
+  }
+  auto* cage = static_cast<TriangulatedCage*>(made);
+  if (!cage) return made;
+  if (faults::Strikes(Fault::kTriangulateNegativePolygons, object)) {
+    // The polygons block stays (useful_FreeMesh frees it), its triangles go.
+    for (int32_t i = 0; i < cage->polygonCount; ++i) {
+      std::free(cage->polygons[i].triangles);
+      cage->polygons[i].triangles = nullptr;
+    }
+    if (!cage->polygons) cage->polygons = static_cast<TriangulatedPolygon*>(std::calloc(1, sizeof(TriangulatedPolygon)));
+    cage->polygonCount = -3;
+  } else if (faults::Strikes(Fault::kTriangulateNegativeTriangles, object)) {
+    for (int32_t i = 0; i < cage->polygonCount; ++i) cage->polygons[i].triangleCount = -2;
+  }
+  return made;
+}
+
+void* Triangulate(uint32_t object) {
   // Owned by the guard until complete, so a failure part way frees what was made
   std::unique_ptr<TriangulatedCage, void (*)(void*)> cage(
       static_cast<TriangulatedCage*>(std::calloc(1, sizeof(TriangulatedCage))), &useful_FreeMesh);
@@ -166,6 +191,15 @@ void* useful_TriangulateTarget(uint32_t object, int32_t) {
     cage->polygons[i].triangleCount = static_cast<int32_t>(triangles.size());
   }
   return cage.release();
+}
+
+}  // namespace
+
+void* useful_TriangulateTarget(uint32_t object, int32_t) {
+  void* made = Triangulate(object);
+  if (faults::Armed()) [[unlikely]]
+    return TriangulationFault(made, object);
+  return made;
 }
 
 void useful_FreeMesh(void* mesh) {

@@ -18,12 +18,6 @@ void ObjectName(uint32_t object, char (&name)[256]) {
   name[255] = '\0';
 }
 
-void DropTarget(TargetEntry* target) {
-  FreeTargetArrays(target);
-  target->ActiveCount = 0;
-  target->WeightCount = 0;
-}
-
 // Reads the cage's counts and positions into the instance.
 bool ReadCage(EffectInstance* instance) {
   int32_t points = HostPointCount(instance->Cage);
@@ -48,7 +42,7 @@ bool AllocateDense(TargetEntry* target, uint32_t activeCount, uint32_t cagePoint
             AllocateArray(target->SetupPositions, n) && AllocateArray(target->PointIndices, n) &&
             AllocateArray(target->WeightCounts, n) && AllocateArray(target->WeightOffsets, n) &&
             AllocateArray(target->Weights, n * cagePoints);
-  if (!ok) DropTarget(target);
+  if (!ok) ReleaseTarget(target);
   return ok;
 }
 
@@ -121,7 +115,7 @@ bool CompactTarget(EffectInstance* instance, TargetEntry* target) {
     FreeArray(weights);
     FreeArray(refs);
     FreeArray(indices);
-    DropTarget(target);
+    ReleaseTarget(target);
     return false;
   }
   size_t next = 0;
@@ -147,6 +141,12 @@ bool CompactTarget(EffectInstance* instance, TargetEntry* target) {
 
 }  // namespace
 
+void ReleaseTarget(TargetEntry* target) {
+  FreeTargetArrays(target);
+  target->ActiveCount = 0;
+  target->WeightCount = 0;
+}
+
 int32_t HostPointCount(uint32_t object) {
   int32_t count = 0;
   FX(fxMeshNumPoints)(object, &count, 0);
@@ -171,7 +171,7 @@ int32_t CountActive(uint32_t object, int32_t pointCount, uint32_t setupMask) {
 }
 
 void ReleaseComputedData(EffectInstance* instance) {
-  for (int32_t t = 0; t < TargetCount(instance); ++t) DropTarget(TargetAt(instance, t));
+  for (int32_t t = 0; t < TargetCount(instance); ++t) ReleaseTarget(TargetAt(instance, t));
   FreeArray(instance->CagePositions);
   instance->CagePoints = 0;
   instance->CagePolys = 0;

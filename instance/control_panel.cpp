@@ -91,11 +91,17 @@ int32_t CalculateButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
   if (event != kChanged) return 0;
+  // What cannot be calculated is refused before anything is released, so
+  // that the weights the instance holds stay as they are.
+  if (!CanUpdateTargets(effectId) || RefuseCalculation(instance)) return 0;
   ReleaseComputedData(instance);
-  if (auto update = USEFUL(useful_TargetListEffectUpdate); update != nullptr && instance->Targets != nullptr)
-    update(instance->Targets);
+  if (instance->Targets != nullptr) USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
   PrepareTargets(instance);
-  CalculateCoordinates(instance);
+  // The coordinates, target by target (CalculateCoordinates); a target that
+  // could not be calculated whole keeps no weights, so that evaluation leaves
+  // it alone instead of moving its uncalculated points to the origin.
+  for (int32_t t = 0; t < TargetCount(instance); ++t)
+    if (!CalculateTarget(instance, TargetAt(instance, t))) ReleaseTarget(TargetAt(instance, t));
   CompactWeights(instance);
   instance->Mode = 0;
   FX(fxConDisable)(0);

@@ -18,6 +18,12 @@ EffectInstance* FindInstance(uint32_t effectId) {
   return instance;
 }
 
+bool CanUpdateTargets(uint32_t effectId) {
+  if (USEFUL(useful_TargetListEffectUpdate) != nullptr) return true;
+  ShowError(effectId, "The host offers no target-list update: the effect's targets cannot be brought up to date.");
+  return false;
+}
+
 EffectInstance* CreateInstance(uint32_t effectId) {
   void* table = nullptr;
   if (auto create = USEFUL(useful_CreateTargetList))
@@ -25,7 +31,13 @@ EffectInstance* CreateInstance(uint32_t effectId) {
                    static_cast<int32_t>(sizeof(TargetEntry)), 0);
 
   EffectInstance* instance = nullptr;
-  if (!AllocateArray(instance, 1)) return nullptr;
+  if (!AllocateArray(instance, 1)) {
+    ShowError(effectId, "Not enough memory for the effect's data: the effect does nothing.");
+    return nullptr;
+  }
+  // Without a table the instance still keeps its settings (and the scene
+  // them); it just has no targets to deform.
+  if (table == nullptr) ShowError(effectId, "The host gave the effect no target list: it cannot deform its targets.");
   instance->EffectId = effectId;
   instance->Mode = -1;
   instance->Targets = static_cast<TargetTable*>(table);
@@ -43,10 +55,12 @@ void DestroyInstance(EffectInstance* instance) {
   FreeArray(instance);
   auto fetch = USEFUL(useful_FetchTargetList);
   auto remove = USEFUL(useful_DeleteTargetList);
-  if (fetch != nullptr && remove != nullptr) {
-    void* table = fetch(effectId, 0);
-    if (table != nullptr) remove(table);
+  if (fetch == nullptr || remove == nullptr) {
+    ShowError(effectId, "The host offers no way to delete the effect's target list; it stays with the host.");
+    return;
   }
+  void* table = fetch(effectId, 0);
+  if (table != nullptr) remove(table);
 }
 
 int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage) {
@@ -77,11 +91,12 @@ int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage
     case 0x10000000: {
       EffectInstance* instance = FindInstance(effectId);
       if (instance == nullptr) return 1;
-      auto fetch = USEFUL(useful_FetchTargetList);
-      auto update = USEFUL(useful_TargetListEffectUpdate);
-      if (fetch != nullptr && update != nullptr) {
-        void* table = fetch(effectId, 0);
-        if (table != nullptr) update(table);
+      // Without the update the table stays as it was: evaluation still
+      // deforms the targets it holds.
+      if (CanUpdateTargets(effectId)) {
+        auto fetch = USEFUL(useful_FetchTargetList);
+        void* table = fetch != nullptr ? fetch(effectId, 0) : instance->Targets;
+        if (table != nullptr) USEFUL(useful_TargetListEffectUpdate)(table);
       }
       InstallParallelEvaluation(instance);
       return 0;

@@ -19,8 +19,16 @@ int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage
 // The item's instance, or null after showing "Ostrand data not found!".
 EffectInstance* FindInstance(uint32_t effectId);
 
+// A new instance with the defaults, registered with the host under the key.
+// Tells the user when the host gives no target list (the instance then has
+// no targets) or when the record cannot be allocated (null; nothing registered).
 EffectInstance* CreateInstance(uint32_t effectId);
+// Releases the computed data, forgets and frees the record, and hands the
+// target list back to the host (telling the user when the host offers no way).
 void DestroyInstance(EffectInstance* instance);
+
+// Whether the host offers useful_TargetListEffectUpdate; tells the user when not.
+bool CanUpdateTargets(uint32_t effectId);
 
 // Frees every target's computed arrays (ActiveCount and WeightCount become 0)
 // and the cage positions; CagePoints and CagePolys become 0. Settings, Mode and
@@ -37,6 +45,9 @@ bool ReadCageGeometry(EffectInstance* instance);
 // per active point. A target whose arrays cannot be had keeps none (counts 0)
 // and the user is told which target.
 void PrepareTargets(EffectInstance* instance);
+
+// Frees one target's computed arrays; ActiveCount and WeightCount become 0.
+void ReleaseTarget(TargetEntry* target);
 
 // Keeps only the non-zero weights of the dense rows (a NaN stays, -0.0 goes),
 // with per-point counts and offsets and a reference from each weight to its

@@ -52,10 +52,12 @@ void LoadSceneData(EffectInstance* instance, void* format) {
   FX(fxArgLoadInt)(format, "Mode", &instance->Mode);
   FX(fxArgLoadWeight)(format, "Weight", instance->Weight);
   FX(fxArgLoadObj)(format, "Cage", &instance->Cage);
-  int32_t count = static_cast<int32_t>(instance->CagePoints);
-  FX(fxArgLoadInt)(format, "CagePoints", &count);
-  instance->CagePoints = static_cast<uint32_t>(count);
-  FX(fxArgLoadInt)(format, "CagePolys", &instance->CagePolys);
+  // The stored cage counts describe the cage at saving time; they are read
+  // as the format requires and replaced by the cage's current ones below, so
+  // no stored count ever describes the instance's arrays.
+  int32_t storedCount = 0;
+  FX(fxArgLoadInt)(format, "CagePoints", &storedCount);
+  FX(fxArgLoadInt)(format, "CagePolys", &storedCount);
   FX(fxArgLoadObj)(format, "SetupMask", &instance->SetupMask);
   FX(fxArgLoadInt)(format, "Samples", &instance->Samples);
   FX(fxArgLoadDouble)(format, "Tolerance", &instance->Tolerance);
@@ -70,10 +72,11 @@ void LoadSceneData(EffectInstance* instance, void* format) {
   BaseDirectory(base);
   ResolveRelativePath(instance->WeightsPath, kWeightsPathSize, base, stored);
 
-  if (auto update = USEFUL(useful_TargetListEffectUpdate); update != nullptr && instance->Targets != nullptr)
-    update(instance->Targets);
-  // The stored counts describe the cage at saving time; what counts now is the
-  // cage as it is, and the weights file is checked against that.
+  // Without the update the settings still load; the weights file is then
+  // checked against the targets the table holds.
+  if (CanUpdateTargets(instance->EffectId) && instance->Targets != nullptr)
+    USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
+  // What counts now is the cage as it is; the weights file is checked against that.
   ReleaseComputedData(instance);
   ReadCageGeometry(instance);
   if (instance->WeightsPath[0] != '\0') ReadWeightsFile(instance);

@@ -9,7 +9,13 @@
 namespace ostrand {
 
 // Zero-filled block of count elements of size bytes; null when count is 0, when
-// count * size overflows, or when the heap (or the failure injection) refuses.
+// count * size overflows or exceeds the block limit, or when the heap (or the
+// failure injection) refuses.
+//
+// The limit is the machine's physical memory: counts come from the host and
+// from files, and a block larger than the memory could only be had through
+// the system's overcommitment, to fail later, when the module touches it, by
+// taking the whole host process down instead of with a message.
 void* AllocateZeroed(size_t count, size_t size);
 
 // Sets out to a zero-filled array of count elements. An empty array is null and
@@ -33,5 +39,9 @@ void FreeArray(T*& array) {
 // one) fails; a negative n switches it off. Returns the number of allocations
 // attempted since the last call.
 long SetAllocationFailure(long n);
+
+// Replaces the block limit (bytes; 0 restores the physical memory), so that
+// tests and fuzzers see the same refusals on every machine.
+void SetBlockLimit(uint64_t bytes);
 
 }  // namespace ostrand

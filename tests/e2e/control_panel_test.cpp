@@ -8,6 +8,7 @@
 namespace {
 
 using e2e::LoadedModuleTest;
+using e2e::TextFileBytes;
 
 class ControlPanelTest : public LoadedModuleTest {
  protected:
@@ -110,10 +111,10 @@ TEST_F(ControlPanelTest, ThreadCountIsModuleWideAndStoredInTheSettings) {
   for (int typed : {0, -5}) {
     EXPECT_EQ(host_->setInt(control("Threads"), effect_, typed), 0);
     EXPECT_EQ(host_->control(control("Threads"))->intValue, 1);
-    EXPECT_EQ(read(moduleDir_ / "Ostrand.ini"), "num_threads: 1\n");
+    EXPECT_EQ(read(moduleDir_ / "Ostrand.ini"), TextFileBytes("num_threads: 1\n"));
   }
   EXPECT_EQ(host_->setInt(control("Threads"), effect_, 8), 0);
-  EXPECT_EQ(read(moduleDir_ / "Ostrand.ini"), "num_threads: 8\n");
+  EXPECT_EQ(read(moduleDir_ / "Ostrand.ini"), TextFileBytes("num_threads: 8\n"));
 
   uint32_t other = host_->createEffect({target_});
   host_->buildPanel(other);
@@ -177,6 +178,9 @@ TEST_F(ControlPanelTest, ANewCageReleasesTheWeights) {
 }
 
 TEST_F(ControlPanelTest, WeightsFileFollowsTheCalculation) {
+#ifdef _WIN32
+  GTEST_SKIP() << "answers the file dialogs from a script; Windows shows the real common dialogs";
+#endif
   std::filesystem::path file = root_ / "weights";
   calculate();
   host_->dialogs().answers.push_back(file.string());

@@ -9,13 +9,15 @@
 namespace {
 
 using e2e::LoadedModuleTest;
+using e2e::TextFileBytes;
 
 class EntryTest : public LoadedModuleTest {
  protected:
-  // The log a successful entry writes for this settings path and thread count.
+  // The log a successful entry writes for this settings path and thread count,
+  // as it lies on disk.
   std::string expectedLog(unsigned threads) const {
-    return "start of log\nPlugin registered.\n" + (moduleDir_ / "Ostrand.ini").string() +
-           "\nIni loaded.\nSetting threads to: " + std::to_string(threads) + "\nFX_PLUGIN_OK\n";
+    return TextFileBytes("start of log\nPlugin registered.\n" + (moduleDir_ / "Ostrand.ini").string() +
+                         "\nIni loaded.\nSetting threads to: " + std::to_string(threads) + "\nFX_PLUGIN_OK\n");
   }
   // Loads a fresh copy with this settings file (none when null) and enters it.
   std::string logWithSettings(const char* settings) {
@@ -81,13 +83,13 @@ TEST_F(EntryTest, RegistersTheModuleAndWritesTheLog) {
   EXPECT_NE(host_->moduleCallback(), nullptr);
   EXPECT_EQ(host_->lookups().size(), 728u);
   EXPECT_EQ(host_->exitModule(), 0);
-  EXPECT_EQ(read(moduleDir_ / "ostrand.log"), expectedLog(4) + "end of log\n");
+  EXPECT_EQ(read(moduleDir_ / "ostrand.log"), expectedLog(4) + TextFileBytes("end of log\n"));
 }
 
 TEST_F(EntryTest, MissingSettingsFileIsCreatedWithItsDefaults) {
   std::string log = logWithSettings(nullptr);
   EXPECT_EQ(log, expectedLog(4));
-  EXPECT_EQ(read(moduleDir_ / "Ostrand.ini"), "num_threads: 4\ndef_device: 1\n");
+  EXPECT_EQ(read(moduleDir_ / "Ostrand.ini"), TextFileBytes("num_threads: 4\ndef_device: 1\n"));
   // A later load of the same settings reads the count back.
   std::filesystem::path created = moduleDir_ / "Ostrand.ini";
   std::string second = copyModule();

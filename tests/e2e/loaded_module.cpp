@@ -2,10 +2,24 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 namespace e2e {
+
+std::string TextFileBytes(const std::string& text) {
+#ifdef _WIN32
+  std::string bytes;
+  for (char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  return bytes;
+#else
+  return text;
+#endif
+}
 
 void LoadedModuleTest::SetUp() {
   root_ = std::filesystem::temp_directory_path() /
@@ -26,7 +40,7 @@ std::string LoadedModuleTest::copyModule() {
   static int copies = 0;
   moduleDir_ = root_ / ("module" + std::to_string(++copies));
   std::filesystem::create_directories(moduleDir_);
-  std::filesystem::path copy = moduleDir_ / "libOstrand64.so";
+  std::filesystem::path copy = moduleDir_ / std::filesystem::path(OSTRAND_MODULE_PATH).filename();
   std::filesystem::copy_file(OSTRAND_MODULE_PATH, copy);
   return copy.string();
 }
@@ -55,6 +69,13 @@ std::string LoadedModuleTest::read(const std::filesystem::path& file) const {
 
 void LoadedModuleTest::write(const std::filesystem::path& file, const std::string& text) const {
   std::ofstream(file, std::ios::binary) << text;
+}
+
+void LoadedModuleTest::nameWeightsFile(uint32_t effect, const std::filesystem::path& file) {
+  auto* instance = static_cast<EffectInstance*>(host_->effect(effect)->data.at("OstrandDataKey"));
+  const std::string path = file.string();
+  ASSERT_LT(path.size(), sizeof instance->WeightsPath);
+  std::memcpy(instance->WeightsPath, path.c_str(), path.size() + 1);
 }
 
 }  // namespace e2e

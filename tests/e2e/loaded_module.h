@@ -12,6 +12,13 @@
 
 namespace e2e {
 
+// The separator of the module's paths.
+inline constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
+
+// The bytes a file written in the platform's text mode holds for text: on
+// Windows each line ends with a carriage return and a line feed.
+std::string TextFileBytes(const std::string& text);
+
 class LoadedModuleTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -26,6 +33,8 @@ class LoadedModuleTest : public ::testing::Test {
 
   std::string read(const std::filesystem::path& file) const;  // "" when missing
   void write(const std::filesystem::path& file, const std::string& text) const;
+  // Names the effect's weights file as a chosen file would, without a dialog.
+  void nameWeightsFile(uint32_t effect, const std::filesystem::path& file);
 
   std::filesystem::path root_;  // removed at tear-down
   std::filesystem::path moduleDir_;  // folder of the module copy loaded last

@@ -9,6 +9,7 @@
 
 namespace {
 
+using e2e::kSeparator;
 using e2e::LoadedModuleTest;
 
 class SceneTest : public LoadedModuleTest {
@@ -19,8 +20,9 @@ class SceneTest : public LoadedModuleTest {
     std::filesystem::create_directories(scenes_);
   }
   // A scene with the example cage and target and one bound effect whose
-  // weights file is scenes/wa.cw.
-  void bindExample() {
+  // weights file (written by the calculation) is weights, scenes/wa.cw by default.
+  void bindExample(std::filesystem::path weights = {}) {
+    if (weights.empty()) weights = scenes_ / "wa.cw";
     host::Host& host = startModule();
     host.setBaseDirectory(scenes_.string());
     std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
@@ -30,10 +32,21 @@ class SceneTest : public LoadedModuleTest {
     host.buildPanel(effect_);
     ASSERT_EQ(host.setObject(host.controlByLabel("Cage")->id, effect_, cage_), 0);
     ASSERT_EQ(host.setInt(host.controlByLabel("Samples")->id, effect_, 16), 0);
+    nameWeightsFile(effect_, weights);
     ASSERT_EQ(host.press(host.controlByLabel("Calculate")->id, effect_), 0);
-    host.dialogs().answers.push_back((scenes_ / "wa.cw").string());
-    ASSERT_EQ(host.press(host.controlByLabel("Save")->id, effect_), 0);
-    ASSERT_TRUE(std::filesystem::exists(scenes_ / "wa.cw"));
+    ASSERT_TRUE(std::filesystem::exists(weights));
+  }
+  // Replaces the instance's calculated weights by the single-precision ones
+  // of its weights file.
+  void rereadWeights(const std::filesystem::path& scene) {
+#ifdef _WIN32
+    // "Load" would show the real open dialog: the file is reached through the scene.
+    host_->loadScene(scene.string());
+#else
+    (void)scene;
+    host_->dialogs().answers.push_back((scenes_ / "wa.cw").string());
+    ASSERT_EQ(host_->press(host_->controlByLabel("Load")->id, effect_), 0);
+#endif
   }
   // Loads the scene file in a fresh copy of the module and evaluates it with
   // the squashed cage.
@@ -78,7 +91,7 @@ TEST_F(SceneTest, ANewInstanceStoresItsDefaults) {
   // and a separator, which names no file.
   startModule().loadScene((scenes_ / "new.json").string());
   EXPECT_EQ(instance()->Mode, -1);
-  EXPECT_EQ(std::string(instance()->WeightsPath), scenes_.string() + "/");
+  EXPECT_EQ(std::string(instance()->WeightsPath), scenes_.string() + kSeparator);
 }
 
 TEST_F(SceneTest, AnotherLoadOfTheSceneDeformsTheTargetIdentically) {
@@ -88,8 +101,7 @@ TEST_F(SceneTest, AnotherLoadOfTheSceneDeformsTheTargetIdentically) {
   EXPECT_EQ(std::get<std::string>(format.find("WeightBinFile")[0]), "wa.cw");
   // The file keeps single-precision weights: read them back here too, so that
   // both loads deform with the same weights.
-  host_->dialogs().answers.push_back((scenes_ / "wa.cw").string());
-  ASSERT_EQ(host_->press(host_->controlByLabel("Load")->id, effect_), 0);
+  rereadWeights(scenes_ / "bound.json");
   host_->setPoints(cage_, host::ReadObj(std::string(OSTRAND_SOURCE_DIR) + "/examples/cage_squash.obj").points);
   ASSERT_EQ(host_->evaluate(effect_), 0);
   std::vector<Vec3> before = host_->evaluatedPoints(target_);
@@ -99,6 +111,41 @@ TEST_F(SceneTest, AnotherLoadOfTheSceneDeformsTheTargetIdentically) {
   EXPECT_EQ(instance()->Samples, 16);
   ASSERT_EQ(after.size(), before.size());
   EXPECT_EQ(std::memcmp(after.data(), before.data(), sizeof(Vec3) * after.size()), 0);
+}
+
+TEST_F(SceneTest, WeightsFilePathIsStoredRelativeToTheBaseDirectory) {
+  const std::string up = std::string("..") + kSeparator;
+  const std::string sibling = "other-" + root_.filename().string();
+  struct Case {
+    std::filesystem::path file;
+    std::string stored;
+  };
+  std::vector<Case> cases = {
+      {scenes_ / "cache" / "wa.cw", std::string("cache") + kSeparator + "wa.cw"},
+      {root_ / "weights" / "wa.cw", up + "weights" + kSeparator + "wa.cw"},
+      {root_.parent_path() / sibling / "wa.cw", up + up + sibling + kSeparator + "wa.cw"},
+  };
+  // A file on another drive is stored as it is (under wine the build tree is
+  // on Z:, the temporary files on C:).
+  std::filesystem::path otherDrive = std::filesystem::path(OSTRAND_MODULE_PATH).make_preferred().parent_path() /
+                                     (root_.filename().string() + ".cw");
+  if (otherDrive.has_root_name() && otherDrive.root_name() != root_.root_name())
+    cases.push_back({otherDrive, otherDrive.string()});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.string());
+    std::filesystem::create_directories(c.file.parent_path());
+    bindExample(c.file);
+    host_->saveScene((scenes_ / "bound.json").string());
+    const host::Format& format = host_->effect(effect_)->formats.at("OstrandData");
+    EXPECT_EQ(std::get<std::string>(format.find("WeightBinFile")[0]), c.stored);
+
+    startModule().loadScene((scenes_ / "bound.json").string());
+    EXPECT_EQ(std::string(instance()->WeightsPath), c.file.string());
+    EXPECT_EQ(instance()->Targets->records[0].ActiveCount, host_->object(target_)->mesh.points.size());
+    std::filesystem::remove(c.file);
+  }
+  std::filesystem::remove_all(root_.parent_path() / sibling);
 }
 
 TEST_F(SceneTest, WeightsForAnotherCageAreNotRead) {

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cmath>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -171,6 +172,51 @@ inline CageCase LCase(int steps = 5) {
 inline CageCase NGonCase(int sides = 12, int steps = 4) {
   const std::vector<Point2> ngon = RegularPolygon(sides, 1.0);
   return {"n-gon prism", Prism(ngon, 0.75), PointsInPrism(ngon, {0, 0}, 0.75, steps)};
+}
+
+// A random closed cage, star-shaped around `centre`: a latitude-longitude
+// grid of 1 to 5 rings of 3 to 10 points each, at random radii, stretched
+// along the axes by 0.2 to 3. Quads join the rings; each end is closed by one
+// n-gon (planar or not) or by a fan of triangles to a pole point. With
+// `collapse`, a few points are moved onto their neighbours, which gives
+// polygons with zero-area triangles and repeated corners.
+inline host::Mesh RandomCage(std::mt19937& random, Vec3* centre, bool collapse = false) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const int rings = 1 + static_cast<int>(random() % 5), segments = 3 + static_cast<int>(random() % 8);
+  const double stretch[3] = {0.2 + 2.8 * unit(random), 0.2 + 2.8 * unit(random), 0.2 + 2.8 * unit(random)};
+  *centre = Vec3{10 * unit(random) - 5, 10 * unit(random) - 5, 10 * unit(random) - 5};
+  const double pi = 3.141592653589793;
+  auto place = [&](double polar, double azimuth, double radius) {
+    return Vec3{centre->x + stretch[0] * radius * std::sin(polar) * std::cos(azimuth),
+                centre->y + stretch[1] * radius * std::cos(polar),
+                centre->z + stretch[2] * radius * std::sin(polar) * std::sin(azimuth)};
+  };
+  host::Mesh mesh;
+  for (int i = 0; i < rings; ++i)
+    for (int j = 0; j < segments; ++j)
+      mesh.points.push_back(place(pi * (i + 1) / (rings + 1), 2 * pi * (j + 0.8 * unit(random)) / segments,
+                                  0.4 + 1.2 * unit(random)));
+  auto at = [&](int i, int j) { return static_cast<int32_t>(i * segments + (j % segments)); };
+  for (int i = 0; i + 1 < rings; ++i)
+    for (int j = 0; j < segments; ++j) mesh.polygons.push_back({at(i, j), at(i, j + 1), at(i + 1, j + 1), at(i + 1, j)});
+  for (int end = 0; end < 2; ++end) {
+    const int ring = end == 0 ? 0 : rings - 1;
+    std::vector<int32_t> cap;
+    for (int j = 0; j < segments; ++j) cap.push_back(at(ring, end == 0 ? segments - j : j));
+    if (random() % 2 == 0) {
+      mesh.polygons.push_back(cap);
+      continue;
+    }
+    const auto pole = static_cast<int32_t>(mesh.points.size());
+    mesh.points.push_back(place(end == 0 ? 0.0 : pi, 0.0, 0.4 + 1.2 * unit(random)));
+    for (int j = 0; j < segments; ++j) mesh.polygons.push_back({pole, cap[j], cap[(j + 1) % segments]});
+  }
+  if (collapse)
+    for (int k = 0; k < 3; ++k) {
+      const size_t from = random() % mesh.points.size();
+      mesh.points[from] = mesh.points[(from + 1) % mesh.points.size()];
+    }
+  return mesh;
 }
 
 // Every fixture cage, each with a few dozen inside points.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cages.h"
+#include "coordinates/ray_search.h"
 #include "instance/instance.h"
 #include "module_fixture.h"
 #include "shell/module_state.h"
@@ -47,6 +48,14 @@ class CoordinateTest : public ModuleTest {
 
   uint32_t cage_ = 0;
   uint32_t effect_ = 0;
+};
+
+// The module-wide ray search for one scope; the default again afterwards.
+struct ScopedRaySearch {
+  explicit ScopedRaySearch(ostrand::RaySearch search) { ostrand::SetRaySearch(search); }
+  ~ScopedRaySearch() { ostrand::SetRaySearch(ostrand::RaySearch::kAccelerated); }
+  ScopedRaySearch(const ScopedRaySearch&) = delete;
+  ScopedRaySearch& operator=(const ScopedRaySearch&) = delete;
 };
 
 // Row i of a target's dense weights.
@@ -92,6 +101,24 @@ inline bool AllZero(const std::vector<double>& values) {
 
 inline bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// n points spread through the inside of the cube [-0.8, 0.8]^3, fixed.
+inline std::vector<Vec3> PointsInCube(int n) {
+  std::vector<Vec3> points;
+  for (int i = 0; i < n; ++i) {
+    const double t = i + 0.5;
+    points.push_back({0.8 * std::sin(t * 1.3), 0.8 * std::cos(t * 0.7), 0.8 * std::sin(t * 2.9 + 1.0)});
+  }
+  return points;
+}
+
+// Rows of a target whose weights were computed (sum to 1).
+inline int ComputedRows(const EffectInstance* instance, const TargetEntry* target) {
+  int computed = 0;
+  for (uint32_t i = 0; i < target->ActiveCount; ++i)
+    computed += std::fabs(Sum(Row(instance, target, i)) - 1.0) < 1e-9;
+  return computed;
 }
 
 }  // namespace testing_support

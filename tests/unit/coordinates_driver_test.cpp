@@ -11,6 +11,7 @@
 
 #include "coordinate_fixture.h"
 #include "coordinates/calculation_driver.h"
+#include "coordinates/ray_search.h"
 #include "coordinates/sample_directions.h"
 #include "deform/threads.h"
 #include "shell/host_function_table.h"
@@ -21,28 +22,12 @@ namespace {
 
 using namespace ostrand;
 using testing_support::AllZero;
+using testing_support::ComputedRows;
+using testing_support::PointsInCube;
 using testing_support::SameBits;
 using testing_support::Row;
 using testing_support::Rows;
 using testing_support::Sum;
-
-// n points spread through the inside of the cube [-0.8, 0.8]^3, fixed.
-std::vector<Vec3> PointsInCube(int n) {
-  std::vector<Vec3> points;
-  for (int i = 0; i < n; ++i) {
-    const double t = i + 0.5;
-    points.push_back({0.8 * std::sin(t * 1.3), 0.8 * std::cos(t * 0.7), 0.8 * std::sin(t * 2.9 + 1.0)});
-  }
-  return points;
-}
-
-// Rows of a target whose weights were computed (sum to 1).
-int ComputedRows(const EffectInstance* instance, const TargetEntry* target) {
-  int computed = 0;
-  for (uint32_t i = 0; i < target->ActiveCount; ++i)
-    computed += std::fabs(Sum(Row(instance, target, i)) - 1.0) < 1e-9;
-  return computed;
-}
 
 // --- Progress and loops ----------------------------------------------------------
 
@@ -164,7 +149,8 @@ TEST_F(CalculationDriver, RowsAreTheSameBitsForOneTwoAndThreeThreads) {
   EXPECT_EQ(ComputedRows(instance, target(instance, 0)), static_cast<int>(star.inside.size()));
 }
 
-TEST_F(CalculationDriver, EveryRayIsTestedAgainstEveryTriangleOnce) {
+TEST_F(CalculationDriver, EveryRayIsTestedAgainstEveryTriangleOnceByTheExhaustiveSearch) {
+  testing_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);
   EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(14)}, 5);
   host().resetCalls();
   ASSERT_TRUE(CalculateCoordinates(instance));
@@ -268,6 +254,7 @@ TEST_F(CalculationRefusal, DirectionsWithoutMemorySkipOnlyThatTarget) {
 }
 
 TEST_F(CalculationRefusal, ScratchWithoutMemorySkipsOneRowAndSaysSoOnce) {
+  testing_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);  // no hierarchy or candidate lists to allocate
   EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(10)}, 8);
   SetThreadCount(2);
   ASSERT_TRUE(CalculateCoordinates(instance));
@@ -340,7 +327,10 @@ TEST_F(CalculationRefusal, NoTriangulationRecordComputesNothingAndFreesNothing) 
   EffectInstance* instance = prepared();
   UsefulTable[UF_useful_TriangulateTarget] = reinterpret_cast<void*>(&NoTriangulation::Make);
   UsefulTable[UF_useful_FreeMesh] = reinterpret_cast<void*>(&NoTriangulation::Free);
-  EXPECT_TRUE(CalculateCoordinates(instance));
+  host().clearMessages();
+  EXPECT_FALSE(CalculateCoordinates(instance));
+  EXPECT_EQ(host().messages().size(), 2u);  // one per target, each naming the triangulation
+  EXPECT_NE(host().messages()[0].text.find("triangulation"), std::string::npos);
   EXPECT_EQ(NoTriangulation::frees, 0);
   EXPECT_TRUE(AllZero(Rows(instance, target(instance, 0))));
 }

@@ -9,6 +9,7 @@
 #include "coordinates/ray_casting.h"
 #include "coordinates/sample_directions.h"
 #include "module_fixture.h"
+#include "ray_search_support.h"
 #include "shell/memory.h"
 
 namespace {
@@ -71,7 +72,7 @@ TEST(SampleDirections, NoneForCountsOutsideTheUsableRangeOrWithoutMemory) {
   SetAllocationFailure(-1);
 }
 
-// --- FindNearestHit ------------------------------------------------------------
+// --- FindNearestHit (both searches) --------------------------------------------
 
 // Unit squares across the z axis: points 0-3 at z = 1, points 4-7 the same
 // positions again (for exact ties), points 8-11 at z = 2.
@@ -88,7 +89,18 @@ std::vector<std::array<int32_t, 3>> Square(int32_t first) {
 }
 
 RayCastCage CageOf(const TriangulatedCage* cage, const std::vector<Vec3>& positions) {
-  return RayCastCage{cage, positions.data(), static_cast<uint32_t>(positions.size()), host::RayIntersectTriangle};
+  return RayCastCage{cage, positions.data(), static_cast<uint32_t>(positions.size()), host::RayIntersectTriangle,
+                     nullptr};
+}
+
+// The reference search's answer, once the accelerated search has given the
+// same bits: every rule below holds for both.
+RayHit Nearest(const RayCastCage& cage, const Vec3& origin, const Vec3& direction) {
+  const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
+  testing_support::AcceleratedCage accelerated(cage);
+  EXPECT_TRUE(accelerated.built());
+  EXPECT_TRUE(testing_support::SameHit(accelerated.find(origin, direction), reference));
+  return reference;
 }
 
 const Vec3 kOrigin{0.2, 0.3, 0.0};
@@ -97,7 +109,7 @@ const Vec3 kUp{0, 0, 1e6};
 TEST(FindNearestHit, TakesTheNearestTriangleWithItsCornersAndBarycentrics) {
   const std::vector<Vec3> positions = SquarePositions();
   OwnedTriangulation mesh(Triangles{Square(8), Square(0)});  // the far square comes first
-  const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+  const RayHit hit = Nearest(CageOf(&mesh.cage, positions), kOrigin, kUp);
   ASSERT_TRUE(hit.found);
   EXPECT_EQ(hit.polygon, 1);
   // (0.2, 0.3) lies in the second triangle (0, 2, 3) of the near square.
@@ -115,21 +127,21 @@ TEST(FindNearestHit, AtEqualDistanceTheFirstInPolygonThenTriangleOrderWins) {
   const std::vector<Vec3> positions = SquarePositions();
   {
     OwnedTriangulation mesh(Triangles{Square(4), Square(0)});
-    const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+    const RayHit hit = Nearest(CageOf(&mesh.cage, positions), kOrigin, kUp);
     ASSERT_TRUE(hit.found);
     EXPECT_EQ(hit.polygon, 0);
     EXPECT_EQ(hit.corners[0], 4);
   }
   {
     OwnedTriangulation mesh(Triangles{Square(0), Square(4)});
-    const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+    const RayHit hit = Nearest(CageOf(&mesh.cage, positions), kOrigin, kUp);
     EXPECT_EQ(hit.polygon, 0);
     EXPECT_EQ(hit.corners[0], 0);
   }
   {
     // One polygon listing the same triangle twice under other point numbers.
     OwnedTriangulation mesh(Triangles{{{4, 6, 7}, {0, 2, 3}}});
-    const RayHit hit = FindNearestHit(CageOf(&mesh.cage, positions), kOrigin, kUp);
+    const RayHit hit = Nearest(CageOf(&mesh.cage, positions), kOrigin, kUp);
     EXPECT_EQ(hit.corners[0], 4);
     EXPECT_EQ(hit.corners[1], 6);
   }
@@ -138,71 +150,45 @@ TEST(FindNearestHit, AtEqualDistanceTheFirstInPolygonThenTriangleOrderWins) {
 TEST(FindNearestHit, RaysThatMeetNothingFindNothing) {
   const std::vector<Vec3> positions = SquarePositions();
   OwnedTriangulation squares(Triangles{Square(0), Square(8)});
-  EXPECT_FALSE(FindNearestHit(CageOf(&squares.cage, positions), kOrigin, Vec3{0, 0, -1e6}).found);
-  EXPECT_FALSE(FindNearestHit(CageOf(&squares.cage, positions), kOrigin, Vec3{1e6, 0, 0}).found);
+  EXPECT_FALSE(Nearest(CageOf(&squares.cage, positions), kOrigin, Vec3{0, 0, -1e6}).found);
+  EXPECT_FALSE(Nearest(CageOf(&squares.cage, positions), kOrigin, Vec3{1e6, 0, 0}).found);
 
   OwnedTriangulation empty(Triangles{});
-  EXPECT_FALSE(FindNearestHit(CageOf(&empty.cage, positions), kOrigin, kUp).found);
+  EXPECT_FALSE(Nearest(CageOf(&empty.cage, positions), kOrigin, kUp).found);
 
   RayCastCage noTest = CageOf(&squares.cage, positions);
   noTest.rayTest = nullptr;
-  EXPECT_FALSE(FindNearestHit(noTest, kOrigin, kUp).found);
+  EXPECT_FALSE(Nearest(noTest, kOrigin, kUp).found);
 }
 
 TEST(FindNearestHit, ReadsOnlyWhatTheTriangulationValidlyDescribes) {
   const std::vector<Vec3> positions = SquarePositions();
-  EXPECT_FALSE(FindNearestHit(CageOf(nullptr, positions), kOrigin, kUp).found);
+  EXPECT_FALSE(Nearest(CageOf(nullptr, positions), kOrigin, kUp).found);
 
   OwnedTriangulation mesh(Triangles{Square(0)});
   TriangulatedCage bad = mesh.cage;
   bad.polygonCount = -3;
-  EXPECT_FALSE(FindNearestHit(CageOf(&bad, positions), kOrigin, kUp).found);
+  EXPECT_FALSE(Nearest(CageOf(&bad, positions), kOrigin, kUp).found);
   bad = mesh.cage;
   bad.polygons = nullptr;
-  EXPECT_FALSE(FindNearestHit(CageOf(&bad, positions), kOrigin, kUp).found);
+  EXPECT_FALSE(Nearest(CageOf(&bad, positions), kOrigin, kUp).found);
 
   // A broken polygon record is skipped; the good one behind it still counts.
   OwnedTriangulation two(Triangles{Square(8), Square(0)});
   two.polygons[1].triangleCount = -1;
-  EXPECT_EQ(FindNearestHit(CageOf(&two.cage, positions), kOrigin, kUp).polygon, 0);
+  EXPECT_EQ(Nearest(CageOf(&two.cage, positions), kOrigin, kUp).polygon, 0);
   two.polygons[1].triangleCount = 2;
   two.polygons[0].triangles = nullptr;
-  EXPECT_EQ(FindNearestHit(CageOf(&two.cage, positions), kOrigin, kUp).polygon, 1);
+  EXPECT_EQ(Nearest(CageOf(&two.cage, positions), kOrigin, kUp).polygon, 1);
 
   // Corners outside the positions make a triangle untestable.
   for (int32_t wrong : {-1, 12, INT_MAX, INT_MIN}) {
     OwnedTriangulation outside(Triangles{{{0, wrong, 2}, {0, 2, wrong}}});
-    EXPECT_FALSE(FindNearestHit(CageOf(&outside.cage, positions), kOrigin, kUp).found) << wrong;
+    EXPECT_FALSE(Nearest(CageOf(&outside.cage, positions), kOrigin, kUp).found) << wrong;
   }
   OwnedTriangulation none(Triangles{Square(0)});
-  RayCastCage noPositions{&none.cage, nullptr, 0, host::RayIntersectTriangle};
-  EXPECT_FALSE(FindNearestHit(noPositions, kOrigin, kUp).found);
-}
-
-bool SameHit(const RayHit& a, const RayHit& b) {
-  return a.found == b.found && a.polygon == b.polygon && std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
-         std::memcmp(a.barycentric, b.barycentric, sizeof a.barycentric) == 0 &&
-         std::memcmp(&a.distance, &b.distance, sizeof a.distance) == 0;
-}
-
-// Every ray from inside a closed cage meets it, and the search in use agrees
-// bit for bit with the exhaustive reference on every fixture cage.
-TEST(FindNearestHit, AgreesWithTheReferenceAndNeverMissesAClosedCage) {
-  Vec3* directions = BuildSampleDirections(64);
-  ASSERT_NE(directions, nullptr);
-  for (const cages::CageCase& c : cages::AllCageCases()) {
-    OwnedTriangulation mesh(c.mesh);
-    const RayCastCage cage = CageOf(&mesh.cage, c.mesh.points);
-    ASSERT_FALSE(c.inside.empty()) << c.name;
-    for (const Vec3& p : c.inside)
-      for (int32_t s = 0; s < 64; ++s) {
-        const RayHit fast = FindNearestHit(cage, p, directions[s]);
-        const RayHit reference = FindNearestHitExhaustive(cage, p, directions[s]);
-        ASSERT_TRUE(reference.found) << c.name;
-        ASSERT_TRUE(SameHit(fast, reference)) << c.name;
-      }
-  }
-  FreeArray(directions);
+  RayCastCage noPositions{&none.cage, nullptr, 0, host::RayIntersectTriangle, nullptr};
+  EXPECT_FALSE(Nearest(noPositions, kOrigin, kUp).found);
 }
 
 // --- HitPoint ------------------------------------------------------------------

@@ -128,12 +128,15 @@ class PointCoordinatesTest : public testing_support::CoordinateTest {
   bool compute(EffectInstance* instance, uint32_t i, const Vec3& origin) {
     Vec3* directions = BuildSampleDirections(instance->Samples);
     cages::OwnedTriangulation mesh(host().object(cage_)->mesh);
-    const RayCastCage cage{&mesh.cage, instance->CagePositions, instance->CagePoints, host::RayIntersectTriangle};
+    RayCastCage cage{&mesh.cage, instance->CagePositions, instance->CagePoints, host::RayIntersectTriangle, nullptr};
+    CageBvh bvh{};
+    if (BuildCageBvh(cage.cage, cage.positions, cage.pointCount, &bvh)) cage.bvh = &bvh;
     const double sampleWeight = 12.566370614359172 / (instance->Samples > 0 ? instance->Samples : 1);
     PointScratch scratch{};
     const bool done =
         ComputePointCoordinates(instance, target(instance), origin, i, directions, sampleWeight, cage, &scratch);
     FreeScratch(&scratch);
+    FreeCageBvh(&bvh);
     FreeArray(directions);
     return done;
   }

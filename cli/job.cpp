@@ -1,0 +1,227 @@
+#include "cli/job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "cli/mesh_file.h"
+#include "cli/output_files.h"
+#include "cli/progress_bar.h"
+#include "cli/session.h"
+#include "cli/summary.h"
+#include "cli/user_error.h"
+#include "cli/weight_map_file.h"
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Pose {
+  std::string path;
+  host::Mesh mesh;
+  fs::path output;
+};
+
+// The inputs that need no module: the meshes and the posed cages, read and
+// checked before anything else happens.
+struct Inputs {
+  host::Mesh cage, target;
+  std::vector<Pose> poses;
+};
+
+Inputs ReadInputs(const Job& job) {
+  Inputs in;
+  // Files the module reads itself are checked here too, for a clear message.
+  if (!job.sceneFile.empty()) CheckReadableFile(job.sceneFile);
+  if (!job.weightsFile.empty()) CheckReadableFile(job.weightsFile);
+  if (job.sceneFile.empty()) {
+    in.cage = ReadMeshFile(job.cage);
+    in.target = ReadMeshFile(job.target);
+  }
+  std::map<fs::path, std::string> outputs;
+  for (const std::string& path : job.poses) {
+    Pose& pose = in.poses.emplace_back(Pose{path, ReadMeshFile(path), fs::path(job.output) / DeformedName(path)});
+    auto [earlier, fresh] = outputs.emplace(pose.output, path);
+    if (!fresh)
+      throw UserError(path, "would be written to " + pose.output.string() + " like " + earlier->second +
+                                "; give posed cages different names");
+  }
+  if (!job.preview.empty() && (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > job.poses.size()))
+    throw UserError("--preview-pose " + std::to_string(job.previewPose),
+                    "there are " + std::to_string(job.poses.size()) + " posed cages");
+  return in;
+}
+
+void CheckPosesFitCage(const std::vector<Pose>& poses, const host::Mesh& cage) {
+  for (const Pose& pose : poses)
+    if (pose.mesh.points.size() != cage.points.size() || pose.mesh.polygons.size() != cage.polygons.size())
+      throw UserError(pose.path, "the posed cage has " + std::to_string(pose.mesh.points.size()) + " points and " +
+                                     std::to_string(pose.mesh.polygons.size()) + " polygons, the bound cage " +
+                                     std::to_string(cage.points.size()) + " and " +
+                                     std::to_string(cage.polygons.size()));
+}
+
+uint32_t AddWeightMap(Session& session, const std::string& path, const std::string& name, bool mustPick) {
+  if (path.empty()) return 0;
+  std::vector<float> values = ReadWeightMapFile(path, session.targetRest().points.size());
+  if (mustPick && std::all_of(values.begin(), values.end(), [](float v) { return v == 0.0f; }))
+    throw UserError(path, "every value is 0, so no point would be bound");
+  return session.addWeightMap(name, std::move(values));
+}
+
+// Loads the scene; when its weights file is not where the scene says (the
+// folder was moved), tries the same name beside the scene file.
+void LoadScene(Session& session, const std::string& path) {
+  session.loadScene(path);
+  if (session.holdsWeights()) return;
+  const std::string stored = session.storedWeightsFile();
+  const fs::path beside = fs::path(path).parent_path() / stored;
+  std::error_code error;
+  if (!stored.empty() && fs::path(stored).is_relative() && fs::is_regular_file(beside, error)) {
+    try {
+      session.loadWeights(beside.string());
+      return;
+    } catch (const UserError&) {
+      // reported below, for the scene
+    }
+  }
+  throw UserError(path, "the weights file " + (stored.empty() ? std::string("it names") : "\"" + stored + "\"") +
+                            " is missing or was not made for the scene's cage and target");
+}
+
+// Saves the weights under a temporary name, puts the file in place, and reads
+// it back, so that the deformation uses what the file holds (single-precision
+// weights) exactly as a later run from the file will.
+std::string SaveWeights(Session& session, const fs::path& folder) {
+  const fs::path file = fs::absolute(folder / kWeightsName);
+  const fs::path temporary = TemporaryName(file);
+  try {
+    session.saveWeights(temporary.string());
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    throw;
+  }
+  MoveIntoPlace(temporary, file);
+  session.loadWeights(file.string());
+  return (folder / kWeightsName).string();
+}
+
+// A path as the summary shows it: below the working folder, relative to it.
+std::string Shown(const std::string& path) {
+  std::error_code error;
+  const fs::path here = fs::current_path(error);
+  if (error || fs::path(path).is_relative()) return path;
+  const fs::path relative = fs::path(path).lexically_relative(here);
+  return relative.empty() || *relative.begin() == ".." ? path : relative.string();
+}
+
+std::string Describe(const std::string& file, const std::string& object, const Job& job) {
+  return job.sceneFile.empty() ? Shown(file) : job.sceneFile + ", object \"" + object + "\"";
+}
+
+}  // namespace
+
+std::string DeformedName(const std::string& posePath) {
+  return "deformed-" + fs::path(posePath).stem().string() + ".obj";
+}
+
+namespace {
+
+// Binds in this run, or reads the weights made earlier; notes which in the summary.
+void BringWeights(Session& session, const Job& job, uint32_t setupMap, ProgressBar& bar, Summary& summary) {
+  if (job.bind) {
+    const auto start = std::chrono::steady_clock::now();
+    session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
+    summary.bindSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    summary.samples = job.samples;
+    summary.weightFloor = job.weightFloor;
+    bar.finish();
+  } else if (!job.weightsFile.empty()) {
+    session.restoreWeights(job.weightsFile, setupMap);
+    summary.weightsFrom = job.weightsFile;
+  } else {
+    summary.weightsFrom = job.sceneFile;  // read while loading it
+  }
+}
+
+// Deforms with each pose in order and writes each deformed target; returns
+// the deformed points the preview shows.
+std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<Pose>& poses, ProgressBar& bar,
+                            Summary& summary) {
+  const host::Mesh& target = session.targetRest();
+  std::vector<Vec3> shown;
+  for (size_t i = 0; i < poses.size(); ++i) {
+    const Pose& pose = poses[i];
+    bar.show(static_cast<int>(100 * i / poses.size()), "deforming with " + fs::path(pose.path).filename().string());
+    Session::Frame frame = session.deform(pose.mesh.points, pose.path);
+    summary.frameSeconds.push_back(frame.seconds);
+    WriteWhole(pose.output, [&](const std::string& temporary) {
+      host::WriteObj(temporary, host::Mesh{frame.points, target.polygons});
+    });
+    summary.written.push_back(pose.output.string());
+    if (static_cast<int>(i) + 1 == job.previewPose) shown = std::move(frame.points);
+  }
+  if (!poses.empty()) bar.show(100, "deformed " + std::to_string(poses.size()) + " frames");
+  bar.finish();
+  return shown;
+}
+
+}  // namespace
+
+void RunJob(const Job& job) {
+  // Everything the user named is read and checked before anything is written.
+  Inputs in = ReadInputs(job);
+  const fs::path folder = job.output;
+  CheckOutputFolder(folder);
+  const fs::path previewFolder = fs::path(job.preview).parent_path();
+  if (!job.preview.empty() && !previewFolder.empty()) CheckOutputFolder(previewFolder);
+
+  ProgressBar bar(stdout, job.quiet);
+  Session session(job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); });
+  std::error_code error;
+  session.setBaseDirectory(fs::absolute(folder, error).string());
+  if (!job.sceneFile.empty())
+    LoadScene(session, job.sceneFile);
+  else
+    session.addObjects(std::move(in.cage), fs::path(job.cage).stem().string(), std::move(in.target),
+                       fs::path(job.target).stem().string());
+  const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
+  const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
+  CheckPosesFitCage(in.poses, session.cageRest());
+  if (job.threads) session.setThreads(*job.threads);
+
+  Summary summary;
+  summary.target = Describe(job.target, session.targetName(), job);
+  summary.cage = Describe(job.cage, session.cageName(), job);
+  summary.targetPolygons = session.targetRest().polygons.size();
+  summary.cagePoints = session.cageRest().points.size();
+  summary.cagePolygons = session.cageRest().polygons.size();
+  summary.threads = session.threads();
+  BringWeights(session, job, setupMap, bar, summary);
+
+  CreateOutputFolder(folder);
+  if (job.bind) summary.written.push_back(SaveWeights(session, folder));
+  summary.binding = MeasureBinding(session.instance(), session.cageRest(), session.targetRest());
+  if (blendMap != 0) session.setBlend(blendMap);
+  const std::vector<Vec3> shownPoints = DeformAll(session, job, in.poses, bar, summary);
+
+  if (!job.preview.empty()) {
+    const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
+    if (!previewFolder.empty()) CreateOutputFolder(previewFolder);
+    WritePreview(job.preview, job.previewSize, session.targetRest(), session.cageRest(), shownPoints, shown.mesh.points,
+                 "posed: " + fs::path(shown.path).filename().string());
+    summary.written.push_back(job.preview);
+  }
+  if (job.bind) {
+    session.saveScene((folder / kSceneName).string());
+    summary.written.push_back((folder / kSceneName).string());
+  }
+  if (!job.quiet) PrintSummary(stdout, summary);
+}
+
+}  // namespace cli

@@ -1,0 +1,48 @@
+// What the command is asked to do, and doing it: bind a target to a cage,
+// deform the target with posed cages, or both in one go.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/preview.h"
+
+namespace cli {
+
+struct Job {
+  std::string module;                  // the module file to load
+  std::string output = "ostrand-out";  // folder for everything written
+  bool quiet = false;                  // no progress, no summary
+
+  // Where the target, the cage and the weights come from: the two meshes,
+  // bound in this run (bind) or with a weights file made earlier
+  // (weightsFile); or else a scene file.
+  std::string cage, target;
+  bool bind = false;
+  int samples = 32;
+  double weightFloor = 0.0;
+  std::optional<int> threads;
+  std::string setupWeights;  // weight map file picking the points to bind
+  std::string weightsFile;
+  std::string sceneFile;
+
+  // Deforming: the posed cages in order, each giving one deformed target.
+  std::vector<std::string> poses;
+  std::string blendWeights;  // weight map file blending the deformation
+  std::string preview;       // PNG file, "" for none
+  PreviewSize previewSize;
+  int previewPose = 1;  // which posed cage the preview shows, from 1
+};
+
+// The names the job writes into its output folder.
+inline constexpr const char* kWeightsName = "weights.cw";
+inline constexpr const char* kSceneName = "scene.json";
+std::string DeformedName(const std::string& posePath);  // "deformed-<pose name>.obj"
+
+// Reads and checks every input first, so that bad input writes nothing; then
+// binds or loads the weights, deforms, writes and prints the summary. Throws
+// UserError on bad input.
+void RunJob(const Job& job);
+
+}  // namespace cli

@@ -1,0 +1,162 @@
+// The ostrand command: binds a target mesh to a cage mesh with the module
+// loaded into the host stand-in, and deforms the target with posed cages.
+// This file reads the arguments; job.cpp does the work.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+
+#include "cli/job.h"
+#include "cli/user_error.h"
+
+namespace {
+
+using cli::Job;
+
+constexpr const char* kFooter = R"(Weight map files (--setup-weights, --blend-weights): plain text, one value per
+line, one line per target point in the order of the target's "v" lines; blank
+lines and lines starting with '#' are skipped. Setup weights: points with 0 are
+not bound. Blend weights: 0 keeps the rest position, 1 follows the cage.
+
+Exit status: 0 done, 1 bad input or a failure (one line on stderr naming the
+file), 2 bad arguments.)";
+
+void AddOutputOptions(CLI::App* command, Job& job) {
+  command->add_option("-o,--output", job.output, "folder for the files written")
+      ->type_name("DIR")
+      ->capture_default_str();
+}
+
+void AddBindOptions(CLI::App* command, Job& job) {
+  command->add_option("--cage", job.cage, "the cage mesh (OBJ)")->type_name("FILE")->required();
+  command->add_option("--target", job.target, "the target mesh to bind (OBJ)")->type_name("FILE")->required();
+  command->add_option("--samples", job.samples, "sample directions per point")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+  command->add_option("--weight-floor", job.weightFloor, "weights below this are dropped")
+      ->check(CLI::Range(0.0, 1.0))
+      ->capture_default_str();
+  command->add_option("--setup-weights", job.setupWeights, "weight map file: points with 0 are not bound")
+      ->type_name("FILE");
+}
+
+void AddThreadsOption(CLI::App* command, Job& job) {
+  command->add_option("--threads", job.threads, "worker threads (kept by the module as its setting)")
+      ->check(CLI::Range(1, 128));
+}
+
+void AddDeformOptions(CLI::App* command, Job& job) {
+  command->add_option("poses", job.poses, "posed cages (OBJ, the cage's point and polygon counts), in order")
+      ->type_name("FILE")
+      ->required();
+  command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
+      ->type_name("FILE");
+  command->add_option("--preview", job.preview, "PNG picture: rest target and cage beside the deformed ones")
+      ->type_name("FILE");
+  command
+      ->add_option_function<std::string>(
+          "--preview-size",
+          [&job](const std::string& text) {
+            int width = 0, height = 0;
+            char end = 0;
+            if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &end) != 2 || width < 64 || height < 32 ||
+                width > 8192 || height > 8192)
+              throw CLI::ValidationError("--preview-size",
+                                         "\"" + text + "\" is not WIDTHxHEIGHT within 64x32..8192x8192");
+            job.previewSize = {width, height};
+          },
+          "picture size as WIDTHxHEIGHT (default 1200x600)")
+      ->type_name("WxH");
+  command->add_option("--preview-pose", job.previewPose, "which posed cage the preview shows, from 1")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+}
+
+// The bundled example: the detailed target in its coarse cage, three poses.
+void SetExample(Job& job) {
+  const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
+  job.cage = examples + "cage.obj";
+  job.target = examples + "target.obj";
+  job.bind = true;
+  // The bend comes first: the preview shows the first pose, and a twist of a
+  // round target is hard to see.
+  job.poses = {examples + "cage_bend.obj", examples + "cage_twist.obj", examples + "cage_squash.obj"};
+  job.preview = job.output + "/preview.png";
+}
+
+int Run(const Job& job) {
+  try {
+    cli::RunJob(job);
+    return 0;
+  } catch (const cli::UserError& e) {
+    std::fprintf(stderr, "ostrand: %s\n", e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ostrand: internal error: %s\n", cli::OneLine(e.what()).c_str());
+  }
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Job job;
+  job.module = OSTRAND_MODULE_PATH;
+  CLI::App app{
+      "ostrand: binds a target mesh to a cage mesh with the libOstrand64 module and deforms it with\n"
+      "posed cages. With no arguments it runs on the bundled example and writes into ./ostrand-out/."};
+  app.footer(kFooter);
+  app.add_option("--module", job.module, "the module file to load")->type_name("FILE")->capture_default_str();
+  app.add_flag("-q,--quiet", job.quiet, "print nothing but errors");
+  app.require_subcommand(0, 1);
+  app.fallthrough();  // --module and --quiet work after the subcommand too
+
+  CLI::App* example = app.add_subcommand("example", "bind and deform the bundled example (the default)");
+  AddOutputOptions(example, job);
+  AddThreadsOption(example, job);
+  example->add_option("--samples", job.samples, "sample directions per point")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+
+  CLI::App* bind =
+      app.add_subcommand("bind", "bind a target to a cage; write the weights (" + std::string(cli::kWeightsName) +
+                                     ") and the scene (" + cli::kSceneName + ")");
+  AddBindOptions(bind, job);
+  AddThreadsOption(bind, job);
+  AddOutputOptions(bind, job);
+
+  CLI::App* deform = app.add_subcommand("deform",
+                                        "deform the target with posed cages, from a saved scene or weights;\n"
+                                        "write deformed-<pose name>.obj for each");
+  auto* scene = deform->add_option("--scene", job.sceneFile, "scene file written by bind or run")->type_name("FILE");
+  auto* weights =
+      deform->add_option("--weights", job.weightsFile, "weights file (.cw) written by bind or run")->type_name("FILE");
+  auto* cage = deform->add_option("--cage", job.cage, "with --weights: the rest cage mesh (OBJ)")->type_name("FILE");
+  auto* target = deform->add_option("--target", job.target, "with --weights: the target mesh (OBJ)")->type_name("FILE");
+  auto* setup = deform
+                    ->add_option("--setup-weights", job.setupWeights,
+                                 "with --weights: the setup weight map file the weights were bound with")
+                    ->type_name("FILE");
+  weights->needs(cage, target)->excludes(scene);
+  scene->excludes(cage, target, setup);
+  AddDeformOptions(deform, job);
+  AddThreadsOption(deform, job);
+  AddOutputOptions(deform, job);
+
+  CLI::App* run = app.add_subcommand("run", "bind, then deform: both in one go");
+  AddBindOptions(run, job);
+  AddDeformOptions(run, job);
+  AddThreadsOption(run, job);
+  AddOutputOptions(run, job);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (deform->parsed() && job.sceneFile.empty() && job.weightsFile.empty()) {
+    std::fprintf(stderr, "ostrand deform: give --scene FILE, or --weights FILE with --cage and --target\n");
+    return 2;
+  }
+  if (bind->parsed() || run->parsed()) job.bind = true;
+  if (app.get_subcommands().empty() || example->parsed()) SetExample(job);
+  return Run(job);
+}

@@ -1,0 +1,264 @@
+#include "cli/session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/user_error.h"
+
+namespace cli {
+namespace {
+
+constexpr const char* kInstanceKey = "OstrandDataKey";
+constexpr const char* kSceneFormat = "OstrandData";
+constexpr int32_t kItemMessage = 11;
+constexpr uint64_t kLoadFromScene = 0x800;
+
+// While alive, the process's standard output goes to /dev/null. The module
+// traces the relative weights-file path it stores with a scene on standard
+// output; that trace is not this command's output.
+class StdoutSilenced {
+ public:
+  StdoutSilenced() {
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (saved_ >= 0 && null >= 0) ::dup2(null, STDOUT_FILENO);
+    if (null >= 0) ::close(null);
+  }
+  ~StdoutSilenced() {
+    std::fflush(stdout);
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+  }
+  StdoutSilenced(const StdoutSilenced&) = delete;
+  StdoutSilenced& operator=(const StdoutSilenced&) = delete;
+
+ private:
+  int saved_;
+};
+
+}  // namespace
+
+Session::Session(const std::string& modulePath, ProgressSink progress)
+    : progress_(std::move(progress)), host_(std::make_unique<host::Host>()) {
+  const std::string subject = "module " + modulePath;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(modulePath, error)) throw UserError(subject, "no such file");
+  try {
+    host_->loadModule(modulePath);
+  } catch (const std::exception& e) {
+    throw UserError(subject, "cannot be loaded: " + OneLine(e.what()));
+  }
+  host_->setMessageSink([this](const host::Message& message) {
+    std::lock_guard lock(complaintsMutex_);
+    complaints_.push_back(message.text);
+  });
+  host_->setProgressSink([this](const host::Progress& report) {
+    if (progress_) progress_(report);
+  });
+  if (int32_t result = host_->enter(); result != 0)
+    throw UserError(subject, "refused to start (entry result " + std::to_string(result) + ")");
+  host_->announceServices();
+}
+
+Session::~Session() = default;
+
+void Session::addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target,
+                         const std::string& targetName) {
+  cageRest_ = cage;
+  cage_ = host_->addObject(cageName, std::move(cage));
+  target_ = host_->addObject(targetName, std::move(target));
+  effect_ = host_->createEffect({target_});
+  host_->buildPanel(effect_);
+}
+
+void Session::loadScene(const std::string& path) {
+  clearComplaints();
+  try {
+    host_->loadScene(path);
+  } catch (const std::exception& e) {
+    throw UserError(path, WithoutPrefix(OneLine(e.what()), "scene file " + path + ": "));
+  }
+  for (uint32_t id : host_->effectIds())
+    if (host_->effect(id)->formats.count(kSceneFormat)) {
+      effect_ = id;
+      break;
+    }
+  if (effect_ == 0) throw UserError(path, "the scene holds no effect item of this module");
+  const host::EffectItem& item = *host_->effect(effect_);
+  if (item.targets.size() != 1)
+    throw UserError(path, "the effect item has " + std::to_string(item.targets.size()) +
+                              " targets; the command deforms exactly one");
+  target_ = item.targets[0];
+  cage_ = instance().Cage;
+  if (cage_ == 0 || host_->object(cage_) == nullptr) throw UserError(path, "the effect item has no cage");
+  if (instance().Mode != 0) throw UserError(path, "the effect item was never bound to its cage");
+  cageRest_ = host_->object(cage_)->mesh;
+  host_->buildPanel(effect_);
+  throwIfComplained(path);
+}
+
+void Session::setBaseDirectory(const std::string& folder) { host_->setBaseDirectory(folder); }
+
+uint32_t Session::addWeightMap(const std::string& name, std::vector<float> values) {
+  return host_->addWeightMap(target_, name, std::move(values));
+}
+
+void Session::calculate(const BindSettings& settings, const std::string& subject) {
+  clearComplaints();
+  checkAnswer(host_->setObject(control("Cage"), effect_, cage_), "picking the cage");
+  checkAnswer(host_->setObject(control("Setup weight"), effect_, settings.setupMap), "picking the setup weight");
+  checkAnswer(host_->setInt(control("Samples"), effect_, settings.samples), "setting the samples");
+  checkAnswer(host_->setDouble(control("Weight floor"), effect_, settings.weightFloor), "setting the weight floor");
+  checkAnswer(host_->press(control("Calculate"), effect_), "calculating");
+  throwIfComplained(subject);
+  if (!holdsWeights()) throw UserError(subject, "the module calculated no weights");
+}
+
+void Session::setThreads(int count) {
+  checkAnswer(host_->setInt(control("Threads"), effect_, count), "setting the threads");
+}
+
+int Session::threads() {
+  const uint32_t id = control("Threads");
+  checkAnswer(host_->fire(id, effect_, 1), "reading the threads");
+  return host_->control(id)->intValue;
+}
+
+void Session::saveWeights(const std::string& path) {
+  clearComplaints();
+  host_->dialogs().answers.push_back(path);
+  checkAnswer(host_->press(control("Save"), effect_), "saving the weights");
+  host_->dialogs().answers.clear();
+  throwIfComplained(path);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error) || std::filesystem::file_size(path, error) == 0)
+    throw UserError(path, "the module could not write the weights file");
+}
+
+void Session::loadWeights(const std::string& path) {
+  clearComplaints();
+  checkAnswer(host_->setObject(control("Cage"), effect_, cage_), "picking the cage");
+  host_->dialogs().answers.push_back(path);
+  checkAnswer(host_->press(control("Load"), effect_), "loading the weights");
+  host_->dialogs().answers.clear();
+  throwIfComplained(path);
+  if (!holdsWeights()) throw UserError(path, "the module could not read the weights back");
+}
+
+void Session::restoreWeights(const std::string& path, uint32_t setupMap) {
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(path, error).string();
+  host::Format stored{kSceneFormat,
+                      {{"Mode", host::NamedValue(int32_t{0})},
+                       {"Cage", host::NamedValue(cage_)},
+                       {"SetupMask", host::NamedValue(setupMap)},
+                       {"WeightBinFile", host::NamedValue(absolute)}}};
+  host_->effect(effect_)->formats[kSceneFormat] = stored;
+  clearComplaints();
+  checkAnswer(host_->sendMessage(effect_, kItemMessage, kLoadFromScene), "loading the weights");
+  throwIfComplained(path);
+  if (!holdsWeights())
+    throw UserError(path, "the module read no weights from it: it was not made for this cage and target" +
+                              std::string(setupMap ? " with this setup weight map" : "") + ", or is damaged");
+}
+
+bool Session::holdsWeights() const {
+  const EffectInstance& in = instance();
+  if (in.Mode != 0 || in.Targets == nullptr || in.Targets->count != 1 || in.Cage != cage_) return false;
+  if (in.CagePoints != cageRest_.points.size() || in.CagePolys != static_cast<int32_t>(cageRest_.polygons.size()))
+    return false;
+  const TargetEntry& target = in.Targets->records[0];
+  if (target.ActiveCount == 0 || target.WeightCounts == nullptr || target.PointIndices == nullptr) return false;
+  // Every point the setup weight map picks has its weights.
+  size_t active = targetRest().points.size();
+  if (in.SetupMask != 0) {
+    const host::WeightMap* map = host_->weightMap(in.SetupMask);
+    active = 0;
+    if (map != nullptr && map->object == target_)
+      for (float value : map->values) active += !(value == 0.0f);
+  }
+  return target.ActiveCount == active;
+}
+
+std::string Session::storedWeightsFile() const {
+  const host::EffectItem* item = host_->effect(effect_);
+  auto format = item->formats.find(kSceneFormat);
+  if (format == item->formats.end()) return "";
+  const host::NamedValue* value = format->second.find("WeightBinFile");
+  const std::string* text = value ? std::get_if<std::string>(value) : nullptr;
+  return text ? *text : "";
+}
+
+void Session::setBlend(uint32_t map) {
+  const int32_t weight[3] = {static_cast<int32_t>(map), 0, 0};
+  checkAnswer(host_->setVeci3(control("Weight"), effect_, weight), "picking the blend weight");
+}
+
+Session::Frame Session::deform(const std::vector<Vec3>& cagePoints, const std::string& subject) {
+  clearComplaints();
+  host_->setPoints(cage_, cagePoints);
+  const auto start = std::chrono::steady_clock::now();
+  checkAnswer(host_->evaluate(effect_), "evaluating");
+  const auto end = std::chrono::steady_clock::now();
+  throwIfComplained(subject);
+  return {host_->evaluatedPoints(target_), std::chrono::duration<double>(end - start).count()};
+}
+
+void Session::saveScene(const std::string& path) {
+  host_->setPoints(cage_, cageRest_.points);
+  clearComplaints();
+  try {
+    StdoutSilenced quiet;
+    host_->saveScene(path);
+  } catch (const std::exception& e) {
+    throw UserError(path, WithoutPrefix(OneLine(e.what()), "scene file " + path + ": "));
+  }
+  throwIfComplained(path);
+}
+
+const host::Mesh& Session::targetRest() const { return host_->object(target_)->mesh; }
+
+std::string Session::cageName() const { return host_->object(cage_)->name; }
+
+std::string Session::targetName() const { return host_->object(target_)->name; }
+
+const EffectInstance& Session::instance() const {
+  void* data = nullptr;
+  if (host::EffectItem* item = host_->effect(effect_)) {
+    auto found = item->data.find(kInstanceKey);
+    if (found != item->data.end()) data = found->second;
+  }
+  if (data == nullptr) throw std::logic_error("the module keeps no instance for the effect item");
+  return *static_cast<const EffectInstance*>(data);
+}
+
+uint32_t Session::control(const char* label) const {
+  const host::Control* found = host_->controlByLabel(label);
+  if (found == nullptr) throw std::logic_error(std::string("the module's panel has no \"") + label + "\" control");
+  return found->id;
+}
+
+void Session::checkAnswer(int32_t result, const char* action) const {
+  if (result != 0) throw std::logic_error(std::string("the module found no instance while ") + action);
+}
+
+void Session::clearComplaints() {
+  std::lock_guard lock(complaintsMutex_);
+  complaints_.clear();
+}
+
+void Session::throwIfComplained(const std::string& subject) {
+  std::lock_guard lock(complaintsMutex_);
+  if (complaints_.empty()) return;
+  const std::string first = complaints_.front();
+  complaints_.clear();
+  throw UserError(subject, "the module reports: " + OneLine(first));
+}
+
+}  // namespace cli

@@ -1,0 +1,23 @@
+#include "coordinates/ray_search.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace ostrand {
+namespace {
+
+std::atomic<RaySearch> moduleSearch{RaySearch::kAccelerated};
+
+}  // namespace
+
+void SetRaySearch(RaySearch search) { moduleSearch.store(search, std::memory_order_relaxed); }
+
+RaySearch ChosenRaySearch() {
+  const char* chosen = std::getenv("OSTRAND_RAY_SEARCH");
+  if (chosen != nullptr && std::strcmp(chosen, "exhaustive") == 0) return RaySearch::kExhaustive;
+  if (chosen != nullptr && std::strcmp(chosen, "accelerated") == 0) return RaySearch::kAccelerated;
+  return moduleSearch.load(std::memory_order_relaxed);
+}
+
+}  // namespace ostrand

@@ -1,0 +1,159 @@
+// Every bad input: one line on stderr naming the file and the problem, exit
+// status 1, and nothing written.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "ostrand_runner.h"
+
+namespace cli_test {
+namespace {
+
+struct BadCase {
+  std::vector<std::string> arguments;
+  std::string subject;  // what the line names, after "ostrand: "
+  std::string problem;  // a part of what it says is wrong
+};
+
+class BadInputTest : public OstrandTest {
+ protected:
+  void SetUp() override {
+    OstrandTest::SetUp();
+    std::ifstream in(example("cage.obj"));
+    std::stringstream text;
+    text << in.rdbuf();
+    cage_ = text.str();
+  }
+  // The example cage with its first line that starts with start replaced by
+  // line ("" drops it).
+  std::string cageWith(const std::string& start, const std::string& line) const {
+    std::istringstream in(cage_);
+    std::string edited, original;
+    bool done = false;
+    while (std::getline(in, original)) {
+      const bool replace = !done && original.rfind(start, 0) == 0;
+      done = done || replace;
+      if (!replace)
+        edited += original + "\n";
+      else if (!line.empty())
+        edited += line + "\n";
+    }
+    return edited;
+  }
+  // "run" on the examples with a few changes: each pair replaces an argument.
+  std::vector<std::string> run(std::vector<std::pair<std::string, std::string>> changes = {},
+                               std::vector<std::string> extra = {}) const {
+    std::vector<std::string> arguments = {"run",      "--samples",           "2",  "--cage", example("cage.obj"),
+                                          "--target", example("target.obj"), "-o", "out",    example("cage_twist.obj")};
+    for (const auto& [option, value] : changes) {
+      auto at = std::find(arguments.begin(), arguments.end(), option);
+      if (at == arguments.end())
+        arguments.insert(arguments.begin() + 1, {option, value});
+      else
+        *(at + 1) = value;
+    }
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+  }
+  std::vector<std::string> fromWeights(const std::string& weights, const std::string& target) const {
+    return {"deform",   "--weights", weights, "--cage", example("cage.obj"),
+            "--target", target,      "-o",    "out",    example("cage_twist.obj")};
+  }
+  std::string cage_;
+};
+
+TEST_F(BadInputTest, EachGivesOneLineNamingTheFileAndWritesNothing) {
+  write("nan.obj", cageWith("v ", "v 1.25 nan 0"));
+  write("huge.obj", cageWith("v ", "v 1.25 -1.5 1e999"));
+  write("short-vertex.obj", cageWith("v ", "v 1.25 -1.5"));
+  write("garbage.obj", "this is no mesh\n");
+  write("range.obj", cage_ + "f 1 2 99\n");
+  write("two-corners.obj", cage_ + "f 1 2\n");
+  write("empty.obj", "");
+  write("points-only.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+  write("extra-point.obj", cage_ + "v 0 0 0\n");
+  write("fewer-polygons.obj", cageWith("f ", ""));
+  write("folder/keep", "");
+  write("short.txt", "1\n0.5\n");
+  std::string notANumber, twoPerLine;
+  for (int k = 0; k < 3138; ++k) {
+    notANumber += k == 1 ? "abc\n" : "1\n";
+    twoPerLine += k == 7 ? "0.5 0.5\n" : "1\n";
+  }
+  write("not-a-number.txt", notANumber);
+  write("two-per-line.txt", twoPerLine);
+  write("garbage.cw", std::string(64, '\x07'));
+  write("notjson.json", "{\"orreryScene\": 1,");
+  write("a-file", "");
+  // Weights made for another target of the same cage.
+  write("small.obj", "v 0 0 0\nv 0.2 0 0\nv 0 0.2 0\nf 1 2 3\n");
+  for (const char* folder : {"small", "lost"}) {
+    Outcome bound =
+        ostrand({"-q", "bind", "--samples", "2", "--cage", example("cage.obj"), "--target", "small.obj", "-o", folder});
+    ASSERT_EQ(bound.status, 0) << bound.err;
+  }
+  // A scene whose weights file is gone.
+  std::filesystem::remove(file("lost/weights.cw"));
+
+  const std::vector<BadCase> cases = {
+      {run({{"--cage", "missing.obj"}}), "missing.obj", "no such file"},
+      {run({{"--target", "folder"}}), "folder", "is a folder"},
+      {run({{"--cage", "garbage.obj"}}), "garbage.obj", "line 1: not an OBJ statement"},
+      {run({{"--cage", "range.obj"}}), "range.obj", "refers to vertex 99"},
+      {run({{"--cage", "two-corners.obj"}}), "two-corners.obj", "at least three corners"},
+      {run({{"--cage", "short-vertex.obj"}}), "short-vertex.obj", "three coordinates"},
+      {run({{"--target", "empty.obj"}}), "empty.obj", "no points"},
+      {run({{"--target", "points-only.obj"}}), "points-only.obj", "no polygons"},
+      {run({{"--cage", "nan.obj"}}), "nan.obj", "\"nan\" is not a finite number"},
+      {run({{"--cage", "huge.obj"}}), "huge.obj", "\"1e999\" is not a finite number"},
+      {run({}, {"extra-point.obj"}), "extra-point.obj", "25 points and 20 polygons, the bound cage 24 and 20"},
+      {run({}, {"fewer-polygons.obj"}), "fewer-polygons.obj", "24 points and 19 polygons"},
+      {run({}, {"nan.obj"}), "nan.obj", "not a finite number"},
+      {run({{"--blend-weights", "short.txt"}}), "short.txt", "holds 2 values, but the target has 3138 points"},
+      {run({{"--setup-weights", "not-a-number.txt"}}), "not-a-number.txt", "line 2: \"abc\" is not a number"},
+      {run({{"--blend-weights", "two-per-line.txt"}}), "two-per-line.txt", "line 8: one value per line"},
+      {run({{"--setup-weights", "missing.txt"}}), "missing.txt", "no such file"},
+      {fromWeights("small/weights.cw", example("target.obj")), "small/weights.cw", "read no weights"},
+      {fromWeights("garbage.cw", example("target.obj")), "garbage.cw", "read no weights"},
+      {fromWeights("missing.cw", example("target.obj")), "missing.cw", "no such file"},
+      {{"deform", "--scene", "missing.json", "-o", "out", example("cage_twist.obj")}, "missing.json", "no such file"},
+      {{"deform", "--scene", "notjson.json", "-o", "out", example("cage_twist.obj")}, "notjson.json", "not valid JSON"},
+      {{"deform", "--scene", "lost/scene.json", "-o", "out", example("cage_squash.obj")},
+       "lost/scene.json",
+       "the weights file \"weights.cw\" is missing"},
+      {run({{"-o", "a-file/out"}}), "output folder a-file/out", "a-file is not a folder"},
+      {run({{"--preview", "a-file/p.png"}}), "output folder a-file", "not a folder"},
+  };
+  const std::set<std::string> before = files();
+  for (const BadCase& bad : cases) {
+    SCOPED_TRACE(bad.subject + " / " + bad.problem);
+    Outcome outcome = ostrand(bad.arguments);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err.rfind("ostrand: " + bad.subject + ": ", 0), 0u) << outcome.err;
+    EXPECT_NE(outcome.err.find(bad.problem), std::string::npos) << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    EXPECT_EQ(files(), before);
+  }
+}
+
+TEST_F(BadInputTest, AMissingModuleIsNamed) {
+  Outcome outcome = ostrandBare({"--module", "nowhere/libOstrand64.so", "example", "-o", "out"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "ostrand: module nowhere/libOstrand64.so: no such file\n");
+  EXPECT_TRUE(files().empty());
+}
+
+TEST_F(BadInputTest, AFailedRunKeepsTheEarlierOutput) {
+  ASSERT_EQ(ostrand({"-q", "example", "--samples", "2", "-o", "out"}).status, 0);
+  const std::string before = read("out/deformed-cage_twist.obj");
+  write("broken.obj", cage_ + "v 0 0 0\n");
+  Outcome outcome =
+      ostrand({"deform", "--scene", "out/scene.json", "-o", "out", example("cage_twist.obj"), "broken.obj"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(read("out/deformed-cage_twist.obj"), before);
+  for (const std::string& name : files()) EXPECT_EQ(name.find(".partial"), std::string::npos) << name;
+}
+
+}  // namespace
+}  // namespace cli_test

@@ -1,0 +1,58 @@
+// The weights file written after "Calculate" is the same bytes whichever ray
+// search the module uses and however many threads run it. The loaded module
+// cannot be called into, so the search is chosen through OSTRAND_RAY_SEARCH.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "loaded_module.h"
+#include "tests/support/cages.h"
+#include "tests/support/environment.h"
+
+namespace {
+
+using e2e::LoadedModuleTest;
+using testing_support::SetEnvironment;
+
+class RaySearchTest : public LoadedModuleTest {
+ protected:
+  void TearDown() override {
+    SetEnvironment("OSTRAND_RAY_SEARCH", nullptr);
+    LoadedModuleTest::TearDown();
+  }
+
+  // Binds the example target to the cage in a fresh module load, calculates
+  // with the search named (none: the module's default) on `threads` threads
+  // and returns the bytes of the weights file the calculation wrote.
+  std::string weightsFile(const host::Mesh& cage, const char* search, int threads) {
+    SetEnvironment("OSTRAND_RAY_SEARCH", search);
+    host::Host& host = startModule();
+    const uint32_t cageId = host.addObject("cage", cage);
+    const uint32_t target = host.addObjectFromObj(std::string(OSTRAND_SOURCE_DIR) + "/examples/target.obj", "target");
+    const uint32_t effect = host.createEffect({target});
+    host.buildPanel(effect);
+    EXPECT_EQ(host.setObject(host.controlByLabel("Cage")->id, effect, cageId), 0);
+    EXPECT_EQ(host.setInt(host.controlByLabel("Samples")->id, effect, 24), 0);
+    EXPECT_EQ(host.setInt(host.controlByLabel("Threads")->id, effect, threads), 0);
+    const std::filesystem::path file = root_ / ("weights" + std::to_string(++files_) + ".cw");
+    nameWeightsFile(effect, file);
+    EXPECT_EQ(host.press(host.controlByLabel("Calculate")->id, effect), 0);
+    return read(file);
+  }
+
+  int files_ = 0;
+};
+
+TEST_F(RaySearchTest, WeightsFileIsTheSameBytesWithEitherSearchAndAnyThreadCount) {
+  const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
+  for (const host::Mesh& cage : {host::ReadObj(examples + "cage.obj"), host::ReadObj(examples + "cage_twist.obj"),
+                                 cages::SubdividedCube(4, 1.6)}) {
+    const std::string reference = weightsFile(cage, "exhaustive", 1);
+    ASSERT_GT(reference.size(), 1000u);
+    EXPECT_EQ(weightsFile(cage, "accelerated", 1), reference);
+    EXPECT_EQ(weightsFile(cage, "accelerated", 2), reference);
+    EXPECT_EQ(weightsFile(cage, nullptr, 3), reference);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The whole calculation with the accelerated and the exhaustive ray search:
+// the same rows bit for bit, on any thread count and when memory runs out,
+// with far fewer ray tests; and the switch between the two.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "coordinate_fixture.h"
+#include "coordinates/calculation_driver.h"
+#include "coordinates/ray_search.h"
+#include "deform/threads.h"
+#include "environment.h"
+#include "shell/memory.h"
+
+namespace {
+
+using namespace ostrand;
+using testing_support::AllZero;
+using testing_support::ComputedRows;
+using testing_support::PointsInCube;
+using testing_support::Row;
+using testing_support::Rows;
+using testing_support::SameBits;
+
+class CalculationWithEitherSearch : public testing_support::CoordinateTest {
+ protected:
+  // Exactly one error message, containing `part`.
+  void expectOneError(const std::string& part) {
+    const std::vector<host::Message> messages = host().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find(part), std::string::npos) << messages[0].text;
+  }
+};
+
+// 432 triangles: the hierarchy leaves all but a few per ray untested, and
+// the rows come out the same bits.
+TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsForTheSameRows) {
+  EffectInstance* instance = prepare(cages::SubdividedCube(6), {PointsInCube(20)}, 16);
+  long tests[2] = {0, 0};
+  std::vector<double> rows[2];
+  for (RaySearch search : {RaySearch::kExhaustive, RaySearch::kAccelerated}) {
+    testing_support::ScopedRaySearch chosen(search);
+    const int s = search == RaySearch::kAccelerated;
+    reprepare(instance);
+    host().resetCalls();
+    ASSERT_TRUE(CalculateCoordinates(instance));
+    tests[s] = host().calls("useful_RayIntersectTriangle");
+    rows[s] = Rows(instance, target(instance));
+  }
+  EXPECT_EQ(tests[0], 20 * 16 * 432);
+  EXPECT_LT(tests[1] * 20, tests[0]);
+  EXPECT_GE(tests[1], 20 * 16 * 2);  // a line through a closed cage meets it at least twice
+  EXPECT_TRUE(SameBits(rows[0], rows[1]));
+  EXPECT_EQ(ComputedRows(instance, target(instance)), 20);
+}
+
+// Rows on the example and fixture cages, from inside, on and outside the
+// cage, for both searches and 1 or 3 threads: all the same bits.
+TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThreadCount) {
+  std::vector<std::pair<host::Mesh, std::vector<Vec3>>> cases;
+  const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
+  const std::vector<Vec3> bound = host::ReadObj(examples + "target.obj").points;
+  for (const char* file : {"cage", "cage_twist"})
+    cases.push_back({host::ReadObj(examples + file + ".obj"), std::vector<Vec3>(bound.begin(), bound.begin() + 300)});
+  for (const cages::CageCase& c : cages::AllCageCases()) {
+    std::vector<Vec3> points = c.inside;
+    points.insert(points.end(), c.mesh.points.begin(), c.mesh.points.end());
+    points.push_back({9.0, -4.0, 2.5});
+    cases.push_back({c.mesh, points});
+  }
+  for (const auto& [cage, points] : cases) {
+    EffectInstance* instance = prepare(cage, {points}, 24, 0.001);
+    std::vector<double> reference;
+    for (auto [search, threads] : {std::pair{RaySearch::kExhaustive, 1}, {RaySearch::kAccelerated, 1},
+                                   {RaySearch::kAccelerated, 3}, {RaySearch::kExhaustive, 3}}) {
+      testing_support::ScopedRaySearch chosen(search);
+      SetThreadCount(threads);
+      reprepare(instance);
+      ASSERT_TRUE(CalculateCoordinates(instance));
+      if (reference.empty())
+        reference = Rows(instance, target(instance));
+      else
+        EXPECT_TRUE(SameBits(Rows(instance, target(instance)), reference)) << threads << " threads";
+    }
+    EXPECT_FALSE(AllZero(reference));
+  }
+  SetThreadCount(1);
+}
+
+// OSTRAND_RAY_SEARCH, read at each calculation, overrides the module-wide
+// choice; other values leave it alone.
+TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleSetting) {
+  EffectInstance* instance = prepare(cages::SubdividedCube(3), {PointsInCube(3)}, 4);
+  const long exhaustive = 3 * 4 * 108;
+  for (auto [variable, module, expectExhaustive] :
+       {std::tuple{"exhaustive", RaySearch::kAccelerated, true}, {"accelerated", RaySearch::kExhaustive, false},
+        {"fast", RaySearch::kExhaustive, true}, {"", RaySearch::kAccelerated, false}}) {
+    testing_support::ScopedRaySearch chosen(module);
+    testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", variable);
+    reprepare(instance);
+    host().resetCalls();
+    ASSERT_TRUE(CalculateCoordinates(instance));
+    testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", nullptr);
+    EXPECT_EQ(host().calls("useful_RayIntersectTriangle") == exhaustive, expectExhaustive) << variable;
+  }
+}
+
+// Each allocation of a calculation failing in turn: the hierarchy and the
+// candidate lists fall back to the exhaustive search with the same rows; only
+// the polygon scratch costs a row (and says so).
+TEST_F(CalculationWithEitherSearch, HierarchyOrCandidatesWithoutMemoryStillGiveTheSameRows) {
+  EffectInstance* instance = prepare(cages::SubdividedCube(2), {PointsInCube(10)}, 8);
+  SetThreadCount(2);
+  SetAllocationFailure(-1);
+  ASSERT_TRUE(CalculateCoordinates(instance));
+  const long allocations = SetAllocationFailure(-1);
+  const std::vector<double> clean = Rows(instance, target(instance));
+  const uint32_t points = instance->CagePoints;
+  int sameRows = 0;
+  for (long n = 1; n < allocations; ++n) {  // 0 is the directions
+    reprepare(instance);
+    host().clearMessages();
+    SetAllocationFailure(n);
+    const bool complete = CalculateCoordinates(instance);
+    SetAllocationFailure(-1);
+    const std::vector<double> rows = Rows(instance, target(instance));
+    if (complete) {
+      EXPECT_TRUE(SameBits(rows, clean)) << "allocation " << n;
+      EXPECT_TRUE(host().messages().empty());
+      ++sameRows;
+      continue;
+    }
+    expectOneError("1 of the 10 points");
+    int zeroRows = 0;
+    for (uint32_t i = 0; i < 10; ++i) {
+      const std::vector<double> r = Row(instance, target(instance), i);
+      if (AllZero(r))
+        ++zeroRows;
+      else
+        EXPECT_TRUE(SameBits(r, std::vector<double>(clean.begin() + i * points, clean.begin() + (i + 1) * points)));
+    }
+    EXPECT_EQ(zeroRows, 1) << "allocation " << n;
+  }
+  EXPECT_GE(sameRows, 4);  // at least the hierarchy's own arrays
+  SetThreadCount(1);
+}
+
+}  // namespace

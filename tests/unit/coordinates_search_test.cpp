@@ -1,0 +1,215 @@
+// The hierarchy and the accelerated nearest-hit search, held to the
+// exhaustive reference bit for bit: on the fixture and example cages, on
+// random closed cages, for rays through vertices, along edges and faces,
+// from inside, on and outside the cage, with the host's ray test and with a
+// looser one that also hits zero-area triangles.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cages.h"
+#include "coordinates/cage_bvh.h"
+#include "coordinates/ray_casting.h"
+#include "coordinates/sample_directions.h"
+#include "ray_search_support.h"
+#include "shell/memory.h"
+
+namespace {
+
+using namespace ostrand;
+using cages::OwnedTriangulation;
+using testing_support::AcceleratedCage;
+using testing_support::SameHit;
+
+Vec3 Sub(const Vec3& a, const Vec3& b) { return Vec3{a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 Along(const Vec3& a, const Vec3& b, double t) { return Vec3{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)}; }
+double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3 Cross(const Vec3& a, const Vec3& b) { return Vec3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+
+// A ray test unlike the host's, still reporting only points of the ray's
+// line: barycentrics may be 1e-9 outside the triangle, hits behind the
+// origin come with negative distances (in direction lengths), and a
+// zero-area triangle is hit at its first corner when the line passes within
+// 1e-10 of it. A line within 1e-7 radians of the triangle's plane counts as
+// parallel: closer to it, this way of solving for the hit (Moller-Trumbore)
+// divides rounding noise by rounding noise and may report any point of the
+// triangle, on the line or not.
+int32_t LooseRayTest(const Vec3* o, const Vec3* d, const Vec3* c0, const Vec3* c1, const Vec3* c2, double* distance,
+                     double* b, int32_t) {
+  const Vec3 e1 = Sub(*c1, *c0), e2 = Sub(*c2, *c0), p = Cross(*d, e2);
+  const double det = Dot(e1, p);
+  if (Dot(Cross(e1, e2), Cross(e1, e2)) == 0) {
+    const double t = Dot(Sub(*c0, *o), *d) / Dot(*d, *d);
+    const Vec3 off = Sub(Vec3{o->x + t * d->x, o->y + t * d->y, o->z + t * d->z}, *c0);
+    if (!(Dot(off, off) <= 1e-20)) return 0;
+    *distance = t, b[0] = 1, b[1] = 0, b[2] = 0;
+    return 1;
+  }
+  if (!(std::fabs(det) > 1e-7 * std::sqrt(Dot(*d, *d) * Dot(Cross(e1, e2), Cross(e1, e2))))) return 0;
+  const Vec3 s = Sub(*o, *c0), q = Cross(s, e1);
+  const double u = Dot(s, p) / det, v = Dot(*d, q) / det;
+  if (!(u >= -1e-9 && v >= -1e-9 && u + v <= 1 + 1e-9)) return 0;
+  *distance = Dot(e2, q) / det, b[0] = 1 - u - v, b[1] = u, b[2] = v;
+  return 1;
+}
+
+// Directions of length 1e6: the module's 32 samples, the axes (zero
+// components), and towards each target point (through vertices, along edges
+// and across faces when the origin lies on the cage).
+std::vector<Vec3> DirectionsFrom(const Vec3& origin, const std::vector<Vec3>& aims) {
+  std::vector<Vec3> directions;
+  Vec3* samples = BuildSampleDirections(32);
+  directions.assign(samples, samples + 32);
+  FreeArray(samples);
+  for (Vec3 axis : {Vec3{1e6, 0, 0}, Vec3{0, -1e6, 0}, Vec3{0, 0, 1e6}, Vec3{1e6, 1e6, 0}}) directions.push_back(axis);
+  for (const Vec3& aim : aims) {
+    const Vec3 d = Sub(aim, origin);
+    const double length = std::sqrt(Dot(d, d));
+    if (length > 0) directions.push_back(Vec3{d.x * 1e6 / length, d.y * 1e6 / length, d.z * 1e6 / length});
+  }
+  return directions;
+}
+
+// Origins inside (given), on the cage (vertices, edge midpoints, triangle
+// centres) and far outside; aims at vertices and edge midpoints.
+struct Rays {
+  std::vector<Vec3> origins;
+  std::vector<Vec3> aims;
+};
+
+Rays RaysFor(const host::Mesh& mesh, const OwnedTriangulation& triangles, const std::vector<Vec3>& inside,
+             const Vec3& centre) {
+  Rays rays;
+  rays.origins = inside;
+  const size_t step = std::max<size_t>(1, mesh.points.size() / 6);
+  for (size_t k = 0; k < mesh.points.size(); k += step) {
+    rays.origins.push_back(mesh.points[k]);
+    rays.aims.push_back(mesh.points[k]);
+  }
+  for (size_t j = 0; j < mesh.polygons.size(); j += std::max<size_t>(1, mesh.polygons.size() / 4)) {
+    const std::vector<int32_t>& polygon = mesh.polygons[j];
+    const Vec3 middle = Along(mesh.points[polygon[0]], mesh.points[polygon[1]], 0.5);
+    rays.origins.push_back(middle);
+    rays.aims.push_back(middle);
+    if (!triangles.triangles[j].empty()) {
+      const auto& t = triangles.triangles[j][0];
+      const Vec3 edge = Along(mesh.points[t[0]], mesh.points[t[1]], 0.5);
+      rays.origins.push_back(Along(edge, mesh.points[t[2]], 1.0 / 3.0));
+    }
+  }
+  const double far = 50 * cages::BoundingDiagonal(mesh);
+  rays.origins.push_back(Vec3{centre.x + far, centre.y - 0.3 * far, centre.z + 0.1 * far});
+  rays.origins.push_back(Vec3{centre.x, centre.y + far, centre.z});
+  return rays;
+}
+
+// What a comparison saw: rays cast, rays that hit, and triangles the ray
+// test hit (each of which the candidates had to hold).
+struct Tally {
+  long rays = 0, found = 0, reportedHits = 0;
+};
+
+// Casts every ray with both searches and requires the same bits; also that
+// every triangle the ray test hits was among the candidates.
+void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayIntersectTriangle_fn rayTest, Tally* tally,
+                      const std::string& name) {
+  OwnedTriangulation triangulation(mesh);
+  const RayCastCage cage{&triangulation.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()), rayTest,
+                         nullptr};
+  AcceleratedCage accelerated(cage);
+  ASSERT_TRUE(accelerated.built()) << name;
+  for (const Vec3& origin : rays.origins)
+    for (const Vec3& direction : DirectionsFrom(origin, rays.aims)) {
+      const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
+      ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference))
+          << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x
+          << ", " << direction.y << ", " << direction.z << ")";
+      ++tally->rays;
+      tally->found += reference.found;
+      const CandidateScratch& candidates = accelerated.candidates();
+      int32_t id = 0;
+      for (const auto& polygon : triangulation.triangles)
+        for (const auto& t : polygon) {
+          double distance = 0, b[3] = {0, 0, 0};
+          if (rayTest(&origin, &direction, &mesh.points[t[0]], &mesh.points[t[1]], &mesh.points[t[2]], &distance, b,
+                      0) != 0) {
+            ++tally->reportedHits;
+            ASSERT_TRUE(std::binary_search(candidates.ids, candidates.ids + candidates.count, id))
+                << name << ": triangle " << id << " was hit but left out";
+          }
+          ++id;
+        }
+    }
+}
+
+TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
+  std::vector<cages::CageCase> cases = cages::AllCageCases();
+  cases.push_back({"subdivided cube", cages::SubdividedCube(4), cages::PointsInPrism({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {0, 0}, 1.0, 3)});
+  for (const char* file : {"cage", "cage_bend", "cage_squash", "cage_twist"}) {
+    const host::Mesh mesh = host::ReadObj(std::string(OSTRAND_SOURCE_DIR) + "/examples/" + file + ".obj");
+    cases.push_back({file, mesh, {Vec3{0.1, 0.2, 0.05}, Vec3{-0.3, 0.7, 0.2}, Vec3{0.2, -0.9, -0.1}}});
+  }
+  for (useful_RayIntersectTriangle_fn rayTest : {&host::RayIntersectTriangle, &LooseRayTest}) {
+    Tally tally;
+    for (const cages::CageCase& c : cases) {
+      OwnedTriangulation triangulation(c.mesh);
+      ExpectSameSearch(c.mesh, RaysFor(c.mesh, triangulation, c.inside, Vec3{0, 0, 0}), rayTest, &tally, c.name);
+    }
+    EXPECT_GT(tally.rays, 10000);
+    EXPECT_GT(tally.found, tally.rays / 2);
+    EXPECT_GT(tally.reportedHits, tally.found);
+  }
+}
+
+TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
+  std::mt19937 random(20240611);
+  Tally tally;
+  for (int k = 0; k < 200; ++k) {
+    Vec3 centre{};
+    const host::Mesh mesh = cages::RandomCage(random, &centre, k % 4 == 3);
+    OwnedTriangulation triangulation(mesh);
+    const std::vector<Vec3> inside = {centre, Vec3{centre.x + 0.05, centre.y - 0.03, centre.z + 0.02}};
+    ExpectSameSearch(mesh, RaysFor(mesh, triangulation, inside, centre),
+                     k % 2 == 0 ? &host::RayIntersectTriangle : &LooseRayTest, &tally, "random cage " + std::to_string(k));
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(tally.found, tally.rays / 2);
+}
+
+// A cube around zero-area triangles (a repeated corner, three points in a
+// line), triangles with a corner outside the positions, and one with an
+// infinite corner.
+TEST(AcceleratedSearch, ZeroAreaUntestableAndUnboundedTrianglesAreOfferedAsTheReferenceOffersThem) {
+  host::Mesh mesh = cages::Cube(1.0);
+  const auto q = static_cast<int32_t>(mesh.points.size());
+  for (Vec3 p : {Vec3{0.5, 0.25, 0.0}, Vec3{0.5, 0.25, 0.0}, Vec3{-0.5, -0.5, 0.5}, Vec3{0.0, 0.0, 0.5},
+                 Vec3{0.5, 0.5, 0.5}, Vec3{std::numeric_limits<double>::infinity(), 0.0, 0.0}})
+    mesh.points.push_back(p);
+  OwnedTriangulation base(mesh);
+  auto triangles = base.triangles;
+  triangles.push_back({{q, q + 1, 0}, {q + 2, q + 3, q + 4}, {0, 1, 99}, {-1, 2, 3}, {q + 5, 1, 2}});
+  OwnedTriangulation triangulation(triangles);
+  const RayCastCage cage{&triangulation.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()),
+                         &LooseRayTest, nullptr};
+  AcceleratedCage accelerated(cage);
+  ASSERT_TRUE(accelerated.built());
+  EXPECT_EQ(accelerated.bvh().triangleCount, 12 + 3);
+  ASSERT_EQ(accelerated.bvh().unboundedCount, 1);
+  EXPECT_EQ(accelerated.bvh().unbounded[0], 14);
+
+  int degenerateHits = 0;
+  for (const Vec3& origin : {Vec3{-0.2, 0.1, -0.3}, Vec3{0.9, -0.9, 0.9}, Vec3{0.5, 0.25, -0.5}})
+    for (const Vec3& direction : DirectionsFrom(origin, {mesh.points[q], mesh.points[q + 2], mesh.points[6]})) {
+      const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
+      ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference));
+      degenerateHits += reference.polygon == 6;
+    }
+  EXPECT_GE(degenerateHits, 3);  // the loose test does hit them, so they must be offered
+}
+
+}  // namespace
