@@ -116,24 +116,32 @@ bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direc
   }
 
   // Depth first through every box the line touches; no distance is known
-  // or used, so nothing is pruned but boxes the line misses.
+  // or used, so nothing is pruned but boxes the line misses. Both children
+  // are tested together: the two tests do not wait on each other.
   const int32_t limit = bvh.triangleCount;
   int32_t stack[kBvhStackSize];
   int top = 0;
   int32_t node = 0;
-  while (bvh.nodeCount > 0) {
+  bool more = bvh.nodeCount > 0 && Touches(bvh.nodes[0], line);
+  while (more) {
     const BvhNode& n = bvh.nodes[node];
-    if (Touches(n, line)) {
-      if (n.count == 0) {
-        if (top == kBvhStackSize) return false;  // deeper than any hierarchy BuildCageBvh makes
-        stack[top++] = n.offset;
-        ++node;
+    if (n.count > 0) {
+      if (!Append(scratch, bvh.order + n.offset, n.count, limit)) return false;
+    } else {
+      const int32_t first = node + 1, second = n.offset;
+      const bool touchesFirst = Touches(bvh.nodes[first], line);
+      const bool touchesSecond = Touches(bvh.nodes[second], line);
+      if (touchesFirst || touchesSecond) {
+        if (touchesFirst && touchesSecond) {
+          if (top == kBvhStackSize) return false;  // deeper than any hierarchy BuildCageBvh makes
+          stack[top++] = second;
+        }
+        node = touchesFirst ? first : second;
         continue;
       }
-      if (!Append(scratch, bvh.order + n.offset, n.count, limit)) return false;
     }
-    if (top == 0) break;
-    node = stack[--top];
+    more = top > 0;
+    if (more) node = stack[--top];
   }
   if (bvh.unboundedCount > 0 && !Append(scratch, bvh.unbounded, bvh.unboundedCount, limit)) return false;
 

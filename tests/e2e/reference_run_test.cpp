@@ -92,6 +92,7 @@ class ReferenceRun : public LoadedModuleTest {
   // folder/deformed.obj.
   void run(const std::filesystem::path& folder, int threads) {
     std::filesystem::create_directories(folder);
+    for (const char* file : {"weights.cw", "deformed.obj", "agreement.txt"}) std::filesystem::remove(folder / file);
     host::Host& host = startModule();
     const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
     const uint32_t cage = host.addObjectFromObj(examples + "cage.obj", "cage");

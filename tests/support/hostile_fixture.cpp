@@ -17,7 +17,7 @@ class Totals : public ::testing::Environment {
   }
 };
 
-const auto* const kTotals = ::testing::AddGlobalTestEnvironment(new Totals);
+[[maybe_unused]] const auto* const kTotals = ::testing::AddGlobalTestEnvironment(new Totals);
 
 std::vector<Vec3> PointsInside(int n, double shift) {
   std::vector<Vec3> points;

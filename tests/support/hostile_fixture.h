@@ -25,33 +25,40 @@ inline void ExpectInstanceConsistent(const EffectInstance& instance) {
 }
 
 // What an instance holds, by value, to tell whether an action changed it.
+// Floating-point values are kept as their bits, so that equal means the same
+// bits (NaN included).
 struct Snapshot {
   int32_t mode = 0, samples = 0, cagePolys = 0;
   uint32_t cage = 0, setupMask = 0, cagePoints = 0;
-  double tolerance = 0;
+  uint64_t tolerance = 0;
   std::vector<int32_t> weight, scaleWeight;
   std::string weightsPath;
-  std::vector<Vec3> cagePositions;
+  std::vector<uint64_t> cagePositions;
   struct Target {
     uint32_t object = 0, active = 0;
     int32_t points = 0, weightCount = 0;
     std::vector<uint32_t> pointIndices;
     std::vector<int32_t> counts, offsets, cageIndices;
-    std::vector<double> weights;
-    std::vector<Vec3> setup;
+    std::vector<uint64_t> weights, setup;
     bool operator==(const Target&) const = default;
   };
   std::vector<Target> targets;
   bool operator==(const Snapshot&) const = default;
 };
 
-inline bool operator==(const Vec3& a, const Vec3& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;  // bit for bit, NaN included
-}
-
 template <class T>
 std::vector<T> Copy(const T* array, int64_t count) {
   return array != nullptr && count > 0 ? std::vector<T>(array, array + count) : std::vector<T>{};
+}
+
+// The bits of count values of type T (double or Vec3).
+template <class T>
+std::vector<uint64_t> Bits(const T* array, int64_t count) {
+  static_assert(sizeof(T) % sizeof(uint64_t) == 0);
+  if (array == nullptr || count <= 0) return {};
+  std::vector<uint64_t> bits(static_cast<size_t>(count) * (sizeof(T) / sizeof(uint64_t)));
+  std::memcpy(bits.data(), array, bits.size() * sizeof(uint64_t));
+  return bits;
 }
 
 inline Snapshot Take(const EffectInstance& instance) {
@@ -62,11 +69,11 @@ inline Snapshot Take(const EffectInstance& instance) {
   s.cage = instance.Cage;
   s.setupMask = instance.SetupMask;
   s.cagePoints = instance.CagePoints;
-  std::memcpy(&s.tolerance, &instance.Tolerance, sizeof s.tolerance);
+  s.tolerance = Bits(&instance.Tolerance, 1)[0];
   s.weight.assign(instance.Weight, instance.Weight + 3);
   s.scaleWeight.assign(instance.ScaleWeight, instance.ScaleWeight + 3);
   s.weightsPath = instance.WeightsPath;
-  s.cagePositions = Copy(instance.CagePositions, instance.CagePoints);
+  s.cagePositions = Bits(instance.CagePositions, instance.CagePoints);
   const TargetTable* table = instance.Targets;
   for (int32_t t = 0; table != nullptr && t < table->count; ++t) {
     const TargetEntry& e = table->records[t];
@@ -78,9 +85,9 @@ inline Snapshot Take(const EffectInstance& instance) {
     target.pointIndices = Copy(e.PointIndices, e.ActiveCount);
     target.counts = Copy(e.WeightCounts, e.ActiveCount);
     target.offsets = Copy(e.WeightOffsets, e.ActiveCount);
-    target.setup = Copy(e.SetupPositions, e.ActiveCount);
+    target.setup = Bits(e.SetupPositions, e.ActiveCount);
     target.cageIndices = Copy(e.CageIndices, e.WeightCount);
-    target.weights = Copy(e.Weights, e.WeightCount);
+    target.weights = Bits(e.Weights, e.WeightCount);
     s.targets.push_back(std::move(target));
   }
   return s;
