@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ git libgtest-dev libgmock-dev libbenchmark-dev
   libtinyobjloader-dev nlohmann-json3-dev libcli11-dev libstb-dev
-  libeigen3-dev libembree-dev clang libclang-rt-14-dev)
+  libeigen3-dev libembree-dev clang libclang-rt-14-dev libomp-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -84,7 +84,7 @@ int BinOf(double c, double low, double scale) {
 
 struct Split {
   int axis = -1;
-  int bin = 0;            // triangles in bins below it go to the first child
+  int bin = 0;              // triangles in bins below it go to the first child
   double cost = kInfinity;  // times the parent's half area
 };
 

@@ -36,14 +36,14 @@ struct BvhNode {
 // Built once per target from the same triangulation, positions and point
 // count that the search is given; read-only and shared by all threads.
 struct CageBvh {
-  CageTriangle* triangles;   // every triangle with its corners in [0, pointCount)
+  CageTriangle* triangles;  // every triangle with its corners in [0, pointCount)
   int32_t triangleCount;
-  int32_t* order;            // triangle numbers in leaf order
-  BvhNode* nodes;            // nodes[0] is the root; none when no triangle has a box
+  int32_t* order;  // triangle numbers in leaf order
+  BvhNode* nodes;  // nodes[0] is the root; none when no triangle has a box
   int32_t nodeCount;
-  int32_t* unbounded;        // triangles with a non-finite corner coordinate, ascending:
-  int32_t unboundedCount;    //   no box holds them, so every ray is offered them
-  double magnitude;          // largest |coordinate| of a boxed triangle's corner
+  int32_t* unbounded;      // triangles with a non-finite corner coordinate, ascending:
+  int32_t unboundedCount;  //   no box holds them, so every ray is offered them
+  double magnitude;        // largest |coordinate| of a boxed triangle's corner
 };
 
 // Builds the hierarchy (binned surface-area splits, at most kBvhLeafSize
@@ -81,8 +81,8 @@ inline constexpr double kBvhAbsoluteMargin = 1e-9;
 // |origin coordinate|) + kBvhAbsoluteMargin, the line through origin along
 // direction touches, plus every unbounded triangle. Returns false (scratch
 // then holds nothing useful) when origin or direction is not finite, the
-// direction is zero or has a subnormal component, or the list cannot grow:
-// the caller must then search exhaustively.
+// direction is zero, or the list cannot grow: the caller must then search
+// exhaustively.
 bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch);
 
 }  // namespace ostrand

@@ -67,7 +67,8 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
                                  CandidateScratch* scratch) {
   RayHit hit = NoHit();
   if (cage.rayTest == nullptr) return hit;
-  if (!CollectCandidates(*cage.bvh, origin, direction, scratch)) return FindNearestHitExhaustive(cage, origin, direction);
+  if (!CollectCandidates(*cage.bvh, origin, direction, scratch))
+    return FindNearestHitExhaustive(cage, origin, direction);
   for (int32_t i = 0; i < scratch->count; ++i) {
     const CageTriangle& triangle = cage.bvh->triangles[scratch->ids[i]];
     ConsiderTriangle(cage, origin, direction, triangle.polygon, triangle.corners, &hit);
@@ -75,8 +76,7 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
   return hit;
 }
 
-RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                      CandidateScratch* scratch) {
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch) {
   if (cage.bvh == nullptr || scratch == nullptr) return FindNearestHitExhaustive(cage, origin, direction);
   return FindNearestHitAccelerated(cage, origin, direction, scratch);
 }

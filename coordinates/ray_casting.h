@@ -58,8 +58,7 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
 
 // The search the calculation uses: the accelerated one when cage.bvh is set
 // and a scratch is given, else the reference.
-RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                      CandidateScratch* scratch);
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch);
 
 // The point on the cage where the ray met it: b0 Q0 + b1 Q1 + b2 Q2, each
 // coordinate summed in that order, with the corners Qk read again from the

@@ -198,7 +198,8 @@ inline host::Mesh RandomCage(std::mt19937& random, Vec3* centre, bool collapse =
                                   0.4 + 1.2 * unit(random)));
   auto at = [&](int i, int j) { return static_cast<int32_t>(i * segments + (j % segments)); };
   for (int i = 0; i + 1 < rings; ++i)
-    for (int j = 0; j < segments; ++j) mesh.polygons.push_back({at(i, j), at(i, j + 1), at(i + 1, j + 1), at(i + 1, j)});
+    for (int j = 0; j < segments; ++j)
+      mesh.polygons.push_back({at(i, j), at(i, j + 1), at(i + 1, j + 1), at(i + 1, j)});
   for (int end = 0; end < 2; ++end) {
     const int ring = end == 0 ? 0 : rings - 1;
     std::vector<int32_t> cap;

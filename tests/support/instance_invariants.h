@@ -2,7 +2,7 @@
 // module, whatever the host, the scene or the heap did meanwhile: every count
 // within the array behind it, arrays present exactly where counts say so,
 // offsets that are prefix sums, cage references into CagePositions at cage
-// point numbers below CagePoints, terminated text.
+// point numbers below CagePoints, evaluation slots filled together.
 //
 // Reads the records directly (no module function), so that suites that only
 // load the built module can use it too, and needs no test framework, so that
@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -86,8 +85,6 @@ inline std::string CheckTarget(const EffectInstance& instance, const TargetEntry
 
 // "" when the instance keeps every invariant, else what broke first.
 inline std::string Check(const EffectInstance& instance) {
-  if (std::memchr(instance.WeightsPath, '\0', sizeof instance.WeightsPath) == nullptr)
-    return "WeightsPath is not terminated within its buffer";
   if (instance.DisplacePlain == nullptr) return "the plain displacement slot is empty";
   if ((instance.PrepareEvaluation == nullptr) != (instance.DisplaceWeighted == nullptr))
     return "the evaluation slots are half filled";

@@ -73,8 +73,10 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
   for (const auto& [cage, points] : cases) {
     EffectInstance* instance = prepare(cage, {points}, 24, 0.001);
     std::vector<double> reference;
-    for (auto [search, threads] : {std::pair{RaySearch::kExhaustive, 1}, {RaySearch::kAccelerated, 1},
-                                   {RaySearch::kAccelerated, 3}, {RaySearch::kExhaustive, 3}}) {
+    for (auto [search, threads] : {std::pair{RaySearch::kExhaustive, 1},
+                                   {RaySearch::kAccelerated, 1},
+                                   {RaySearch::kAccelerated, 3},
+                                   {RaySearch::kExhaustive, 3}}) {
       testing_support::ScopedRaySearch chosen(search);
       SetThreadCount(threads);
       reprepare(instance);
@@ -94,9 +96,10 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
 TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleSetting) {
   EffectInstance* instance = prepare(cages::SubdividedCube(3), {PointsInCube(3)}, 4);
   const long exhaustive = 3 * 4 * 108;
-  for (auto [variable, module, expectExhaustive] :
-       {std::tuple{"exhaustive", RaySearch::kAccelerated, true}, {"accelerated", RaySearch::kExhaustive, false},
-        {"fast", RaySearch::kExhaustive, true}, {"", RaySearch::kAccelerated, false}}) {
+  for (auto [variable, module, expectExhaustive] : {std::tuple{"exhaustive", RaySearch::kAccelerated, true},
+                                                    {"accelerated", RaySearch::kExhaustive, false},
+                                                    {"fast", RaySearch::kExhaustive, true},
+                                                    {"", RaySearch::kAccelerated, false}}) {
     testing_support::ScopedRaySearch chosen(module);
     testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", variable);
     reprepare(instance);

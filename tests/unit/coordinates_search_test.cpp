@@ -27,9 +27,13 @@ using testing_support::AcceleratedCage;
 using testing_support::SameHit;
 
 Vec3 Sub(const Vec3& a, const Vec3& b) { return Vec3{a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3 Along(const Vec3& a, const Vec3& b, double t) { return Vec3{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)}; }
+Vec3 Along(const Vec3& a, const Vec3& b, double t) {
+  return Vec3{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)};
+}
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec3 Cross(const Vec3& a, const Vec3& b) { return Vec3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec3 Cross(const Vec3& a, const Vec3& b) {
+  return Vec3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 
 // A ray test unlike the host's, still reporting only points of the ray's
 // line: barycentrics may be 1e-9 outside the triangle, hits behind the
@@ -127,8 +131,8 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
     for (const Vec3& direction : DirectionsFrom(origin, rays.aims)) {
       const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference))
-          << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x
-          << ", " << direction.y << ", " << direction.z << ")";
+          << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x << ", "
+          << direction.y << ", " << direction.z << ")";
       ++tally->rays;
       tally->found += reference.found;
       const CandidateScratch& candidates = accelerated.candidates();
@@ -149,7 +153,8 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
 
 TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
   std::vector<cages::CageCase> cases = cages::AllCageCases();
-  cases.push_back({"subdivided cube", cages::SubdividedCube(4), cages::PointsInPrism({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {0, 0}, 1.0, 3)});
+  cases.push_back({"subdivided cube", cages::SubdividedCube(4),
+                   cages::PointsInPrism({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {0, 0}, 1.0, 3)});
   for (const char* file : {"cage", "cage_bend", "cage_squash", "cage_twist"}) {
     const host::Mesh mesh = host::ReadObj(std::string(OSTRAND_SOURCE_DIR) + "/examples/" + file + ".obj");
     cases.push_back({file, mesh, {Vec3{0.1, 0.2, 0.05}, Vec3{-0.3, 0.7, 0.2}, Vec3{0.2, -0.9, -0.1}}});
@@ -175,7 +180,8 @@ TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
     OwnedTriangulation triangulation(mesh);
     const std::vector<Vec3> inside = {centre, Vec3{centre.x + 0.05, centre.y - 0.03, centre.z + 0.02}};
     ExpectSameSearch(mesh, RaysFor(mesh, triangulation, inside, centre),
-                     k % 2 == 0 ? &host::RayIntersectTriangle : &LooseRayTest, &tally, "random cage " + std::to_string(k));
+                     k % 2 == 0 ? &host::RayIntersectTriangle : &LooseRayTest, &tally,
+                     "random cage " + std::to_string(k));
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(tally.found, tally.rays / 2);

@@ -57,7 +57,9 @@ class HostileScene : public hostile::HostileTest {
           EXPECT_TRUE(std::isfinite(e.Weights[j]));
           sum += e.Weights[j];
         }
-        if (e.WeightCounts[i] > 0) EXPECT_NEAR(sum, 1.0, 1e-9) << "target " << t << " point " << i;
+        if (e.WeightCounts[i] > 0) {
+          EXPECT_NEAR(sum, 1.0, 1e-9) << "target " << t << " point " << i;
+        }
       }
     }
   }
