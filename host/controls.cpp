@@ -46,6 +46,23 @@ Control* Find(uint32_t id) {
   return state ? state->controlAt(id) : nullptr;
 }
 
+// Reads or writes one value of a control; 0 for an unknown control.
+template <auto Member, typename T>
+int32_t GetValue(uint32_t id, T* out) {
+  Control* control = Find(id);
+  if (!control || !out) return 0;
+  *out = control->*Member;
+  return 1;
+}
+
+template <auto Member, typename T>
+int32_t SetValue(uint32_t id, T value) {
+  Control* control = Find(id);
+  if (!control) return 0;
+  control->*Member = value;
+  return 1;
+}
+
 }  // namespace
 
 namespace api {
@@ -109,47 +126,12 @@ int32_t fxInterfaceBlockSet(const char* page, const char* page2, int32_t a, uint
   return 1;
 }
 
-int32_t fxConGetObj(uint32_t id, uint32_t* object) {
-  Control* control = Find(id);
-  if (!control || !object) return 0;
-  *object = control->objectValue;
-  return 1;
-}
-
-int32_t fxConSetObj(uint32_t id, uint32_t object) {
-  Control* control = Find(id);
-  if (!control) return 0;
-  control->objectValue = object;
-  return 1;
-}
-
-int32_t fxConGetInt(uint32_t id, int32_t* value) {
-  Control* control = Find(id);
-  if (!control || !value) return 0;
-  *value = control->intValue;
-  return 1;
-}
-
-int32_t fxConSetInt(uint32_t id, int32_t value) {
-  Control* control = Find(id);
-  if (!control) return 0;
-  control->intValue = value;
-  return 1;
-}
-
-int32_t fxConGetDouble(uint32_t id, double* value) {
-  Control* control = Find(id);
-  if (!control || !value) return 0;
-  *value = control->doubleValue;
-  return 1;
-}
-
-int32_t fxConSetDouble(uint32_t id, double value) {
-  Control* control = Find(id);
-  if (!control) return 0;
-  control->doubleValue = value;
-  return 1;
-}
+int32_t fxConGetObj(uint32_t id, uint32_t* object) { return GetValue<&Control::objectValue>(id, object); }
+int32_t fxConSetObj(uint32_t id, uint32_t object) { return SetValue<&Control::objectValue>(id, object); }
+int32_t fxConGetInt(uint32_t id, int32_t* value) { return GetValue<&Control::intValue>(id, value); }
+int32_t fxConSetInt(uint32_t id, int32_t value) { return SetValue<&Control::intValue>(id, value); }
+int32_t fxConGetDouble(uint32_t id, double* value) { return GetValue<&Control::doubleValue>(id, value); }
+int32_t fxConSetDouble(uint32_t id, double value) { return SetValue<&Control::doubleValue>(id, value); }
 
 int32_t fxConGetVeci3(uint32_t id, int32_t* v3) {
   Control* control = Find(id);

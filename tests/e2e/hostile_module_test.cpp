@@ -5,6 +5,7 @@
 // instances consistent and still do its work once the host behaves.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ class HostileModule : public LoadedModuleTest {
 };
 
 TEST_F(HostileModule, EveryFaultThroughAWholeSession) {
+  const long injected = host::FaultsInjected();
   for (int kind = 0; kind < static_cast<int>(host::Fault::kCount); ++kind) {
     const auto fault = static_cast<host::Fault>(kind);
     SCOPED_TRACE(host::FaultName(fault));
@@ -101,6 +103,7 @@ TEST_F(HostileModule, EveryFaultThroughAWholeSession) {
     expectConsistent(effect);
     EXPECT_EQ(host.destroyEffect(effect), 0);
   }
+  std::printf("[hostile] faults injected by the host in the sessions: %ld\n", host::FaultsInjected() - injected);
 }
 
 TEST_F(HostileModule, HostWithoutGeometryServicesIsToldWhatCannotBeDone) {
