@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <filesystem>
 #include <stdexcept>
 #include <string_view>
@@ -20,18 +22,22 @@ std::atomic<Host*> g_currentHost{nullptr};
 
 namespace {
 
-// Call counters, spread over cache-line sized shards so that threads calling
-// fxMeshPoint at once do not all contend for one counter.
-constexpr int kShards = 16;
-struct alignas(64) CounterShard {
-  std::atomic<long> calls[api::kApiCount];
+// Call counters: one block per calling thread, so that the threads calling
+// fxMeshPoint at once never write the same counter and counting needs no
+// locked instruction. Blocks outlive their threads (there are few threads).
+struct CounterShard {
+  std::atomic<long> calls[api::kApiCount] = {};
 };
-CounterShard g_counters[kShards];
 
-int ThisThreadShard() {
-  static std::atomic<int> next{0};
-  thread_local const int shard = next.fetch_add(1, std::memory_order_relaxed) % kShards;
-  return shard;
+std::mutex g_shardsMutex;
+std::vector<std::unique_ptr<CounterShard>> g_shards;
+
+CounterShard& ThisThreadShard() {
+  thread_local CounterShard* shard = [] {
+    std::lock_guard lock(g_shardsMutex);
+    return g_shards.emplace_back(std::make_unique<CounterShard>()).get();
+  }();
+  return *shard;
 }
 
 constexpr const char* kApiNames[] = {
@@ -41,7 +47,8 @@ constexpr const char* kApiNames[] = {
 };
 
 void CountCall(int index) {
-  g_counters[ThisThreadShard()].calls[index].fetch_add(1, std::memory_order_relaxed);
+  std::atomic<long>& counter = ThisThreadShard().calls[index];
+  counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
 // Counts a call, then runs the implementation. Nothing thrown inside the host
@@ -164,13 +171,15 @@ long Host::calls(const std::string& name) const {
   auto found = index.find(name);
   if (found == index.end()) return 0;
   long total = 0;
-  for (const auto& shard : g_counters) total += shard.calls[found->second].load(std::memory_order_relaxed);
+  std::lock_guard lock(g_shardsMutex);
+  for (const auto& shard : g_shards) total += shard->calls[found->second].load(std::memory_order_relaxed);
   return total;
 }
 
 void Host::resetCalls() {
-  for (auto& shard : g_counters)
-    for (auto& counter : shard.calls) counter.store(0, std::memory_order_relaxed);
+  std::lock_guard lock(g_shardsMutex);
+  for (auto& shard : g_shards)
+    for (auto& counter : shard->calls) counter.store(0, std::memory_order_relaxed);
 }
 
 long Host::displaceOutsideBracket() const { return state_->displaceOutsideBracket.load(); }
