@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_meshes.h"
 #include "../support/instance_invariants.h"
 #include "host/fault_injection.h"
 #include "loaded_module.h"
@@ -16,13 +17,6 @@
 namespace {
 
 using e2e::LoadedModuleTest;
-
-host::Mesh Cube() {
-  host::Mesh mesh;
-  for (int i = 0; i < 8; ++i) mesh.points.push_back({(i & 1) ? 1.0 : -1.0, (i & 2) ? 1.0 : -1.0, (i & 4) ? 1.0 : -1.0});
-  mesh.polygons = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  return mesh;
-}
 
 host::Mesh Inside(int n) {
   host::Mesh mesh;
@@ -75,7 +69,7 @@ TEST_F(HostileModule, EveryFaultThroughAWholeSession) {
     const auto fault = static_cast<host::Fault>(kind);
     SCOPED_TRACE(host::FaultName(fault));
     host::Host& host = startModule();
-    const uint32_t cage = host.addObject("cage", Cube());
+    const uint32_t cage = host.addObject("cage", test_meshes::CubeMesh());
     const uint32_t target = host.addObject("target", Inside(14));
     // Every call of the fault's functions answers badly, with two
     // exceptions. 2^31 - 1 points are claimed for the cage alone: a target's
@@ -114,7 +108,7 @@ TEST_F(HostileModule, HostWithoutGeometryServicesIsToldWhatCannotBeDone) {
     host.missName(name);
   ASSERT_EQ(host.enter(), 0);
   host.announceServices();
-  const uint32_t cage = host.addObject("cage", Cube());
+  const uint32_t cage = host.addObject("cage", test_meshes::CubeMesh());
   const uint32_t target = host.addObject("target", Inside(5));
   const uint32_t effect = session(cage, target, (root_ / "scene.json").string());
   std::vector<std::string> texts;
@@ -133,7 +127,7 @@ TEST_F(HostileModule, UnterminatedModulePathAtEntryOnlyCostsTheLog) {
   }
   host.announceServices();
   EXPECT_FALSE(std::filesystem::exists(moduleDir_ / "ostrand.log"));
-  const uint32_t cage = host.addObject("cage", Cube());
+  const uint32_t cage = host.addObject("cage", test_meshes::CubeMesh());
   const uint32_t target = host.addObject("target", Inside(5));
   const uint32_t effect = session(cage, target, (root_ / "scene.json").string());
   ASSERT_EQ(host.press(host.controlByLabel("Calculate")->id, effect), 0);  // the loaded scene named no weights file

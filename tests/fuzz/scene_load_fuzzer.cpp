@@ -45,6 +45,7 @@
 #include "deform/weights_file.h"
 #include "host/fault_injection.h"
 #include "host/host.h"
+#include "tests/support/test_meshes.h"
 #include "instance/instance.h"
 #include "instance_invariants.h"
 #include "shell/host_function_table.h"
@@ -81,13 +82,6 @@ void Check(const EffectInstance& instance, const char* step) {
   if (broken.empty()) return;
   std::fprintf(stderr, "after %s: %s\n", step, broken.c_str());
   std::abort();
-}
-
-host::Mesh Cube() {
-  host::Mesh mesh;
-  for (int i = 0; i < 8; ++i) mesh.points.push_back({(i & 1) ? 1.0 : -1.0, (i & 2) ? 1.0 : -1.0, (i & 4) ? 1.0 : -1.0});
-  mesh.polygons = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  return mesh;
 }
 
 host::Mesh Points(int n) {
@@ -129,7 +123,7 @@ Scene& TheScene() {
     s->base = std::string(dir) + "/ostrand_scene_fuzz_" + std::to_string(getpid());
     std::filesystem::create_directories(s->base);
     s->host->setBaseDirectory(s->base);
-    s->cage = s->host->addObject("cage", Cube());
+    s->cage = s->host->addObject("cage", test_meshes::CubeMesh());
     s->a = s->host->addObject("a", Points(10));
     s->b = s->host->addObject("b", Points(3));
     s->map = s->host->addWeightMap(s->a, "map", {0, 1, 1, 0, 0.5f, 1, 0, 0, 1, 1});

@@ -22,6 +22,7 @@
 #include "deform/threads.h"
 #include "deform/weights_file.h"
 #include "host/host.h"
+#include "tests/support/test_meshes.h"
 #include "instance/instance.h"
 #include "shell/host_function_table.h"
 #include "shell/memory.h"
@@ -36,13 +37,6 @@ struct Scene {
   uint32_t calculated = 0, counted = 0;  // effect items
   std::string path, rewritten;
 };
-
-host::Mesh Cube() {
-  host::Mesh mesh;
-  for (int i = 0; i < 8; ++i) mesh.points.push_back({(i & 1) ? 1.0 : -1.0, (i & 2) ? 1.0 : -1.0, (i & 4) ? 1.0 : -1.0});
-  mesh.polygons = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  return mesh;
-}
 
 host::Mesh Points(int n) {
   host::Mesh mesh;
@@ -92,7 +86,7 @@ Scene& TheScene() {
     ostrand::SetThreadCount(1);
     s->host->setModuleCallback(ostrand::moduleCallback);
 
-    uint32_t cage = s->host->addObject("cage", Cube());
+    uint32_t cage = s->host->addObject("cage", test_meshes::CubeMesh());
     uint32_t a = s->host->addObject("a", Points(10));
     uint32_t b = s->host->addObject("b", Points(3));
     s->calculated = s->host->createEffect({a, b});

@@ -44,15 +44,6 @@ uint32_t ModuleTest::makeEffect(const std::vector<uint32_t>& targets) {
   return effect;
 }
 
-host::Mesh CubeMesh(double half, Vec3 c) {
-  host::Mesh mesh;
-  for (int i = 0; i < 8; ++i)
-    mesh.points.push_back({c.x + ((i & 1) ? half : -half), c.y + ((i & 2) ? half : -half), c.z + ((i & 4) ? half : -half)});
-  // Outward-facing quads.
-  mesh.polygons = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  return mesh;
-}
-
 host::Mesh GridMesh(int n, double half) {
   host::Mesh mesh;
   for (int j = 0; j <= n; ++j)

@@ -10,6 +10,7 @@
 
 #include "host/host.h"
 #include "ostrand/types.h"
+#include "tests/support/test_meshes.h"
 
 namespace testing_support {
 
@@ -29,7 +30,7 @@ class ModuleTest : public ::testing::Test {
 };
 
 // Meshes used across suites.
-host::Mesh CubeMesh(double half = 1.0, Vec3 centre = {0, 0, 0});  // 8 points, 6 quads
+using test_meshes::CubeMesh;  // 8 points, 6 quads
 host::Mesh GridMesh(int n, double half);  // (n+1)^2 points on z = 0 inside [-half, half]^2, quads
 host::Mesh PointCloud(const std::vector<Vec3>& points);  // points, no polygons
 
