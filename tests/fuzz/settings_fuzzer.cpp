@@ -40,17 +40,17 @@ void Fail(const char* what, const std::string& text, long long expected, long lo
   std::abort();
 }
 
+// Never destroyed: the handler that removes the file at exit still reads it.
 const std::string& SettingsFile() {
-  static const std::string path = [] {
+  static const std::string* path = [] {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string p = std::string(dir) + "/ostrand_settings_fuzz_" + std::to_string(getpid()) + ".ini";
-    if (p.size() >= sizeof ostrand::settingsPath) std::abort();
-    std::memcpy(ostrand::settingsPath, p.c_str(), p.size() + 1);
+    auto* p = new std::string(std::string(dir) + "/ostrand_settings_fuzz_" + std::to_string(getpid()) + ".ini");
+    if (p->size() >= sizeof ostrand::settingsPath) std::abort();
+    std::memcpy(ostrand::settingsPath, p->c_str(), p->size() + 1);
     ostrand::logPath[0] = '\0';  // no log lines
-    std::atexit([] { std::remove(SettingsFile().c_str()); });
     return p;
   }();
-  return path;
+  return *path;
 }
 
 // What readSettings must make of the file: the pieces fgets gives with a
@@ -74,6 +74,7 @@ int32_t ExpectedCount(const uint8_t* data, size_t size, int32_t before) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SettingsFile();
+  std::atexit([] { std::remove(SettingsFile().c_str()); });
   return 0;
 }
 
