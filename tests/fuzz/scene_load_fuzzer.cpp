@@ -45,6 +45,7 @@
 #include "deform/weights_file.h"
 #include "host/fault_injection.h"
 #include "host/host.h"
+#include "tests/support/in_process_module.h"
 #include "tests/support/test_meshes.h"
 #include "instance/instance.h"
 #include "instance_invariants.h"
@@ -108,14 +109,10 @@ Scene& TheScene() {
   static Scene* scene = [] {
     auto* s = new Scene;
     s->host = std::make_unique<host::Host>();
-    ostrand::hostLookup = host::Host::lookupFunction();
-    ostrand::loadedGroups = 0;
-    if (ostrand::resolveHostFunctions(0x7FFFFFFF) != 1) std::abort();
-    ostrand::lookUpUsefulServices();
+    if (!in_process_module::Connect(*s->host)) std::abort();
     ostrand::SetThreadCount(1);
     // Counts the host makes up must fail as allocations, not as the fuzzer's memory limit.
     ostrand::SetBlockLimit(uint64_t{64} << 20);
-    s->host->setModuleCallback(ostrand::moduleCallback);
     // MakeRelativePath traces every save on standard output.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
 

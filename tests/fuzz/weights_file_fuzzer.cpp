@@ -22,6 +22,7 @@
 #include "deform/threads.h"
 #include "deform/weights_file.h"
 #include "host/host.h"
+#include "tests/support/in_process_module.h"
 #include "tests/support/test_meshes.h"
 #include "instance/instance.h"
 #include "shell/host_function_table.h"
@@ -79,12 +80,8 @@ Scene& TheScene() {
   static Scene* scene = [] {
     auto* s = new Scene;
     s->host = std::make_unique<host::Host>();
-    ostrand::hostLookup = host::Host::lookupFunction();
-    ostrand::loadedGroups = 0;
-    if (ostrand::resolveHostFunctions(0x7FFFFFFF) != 1) std::abort();
-    ostrand::lookUpUsefulServices();
+    if (!in_process_module::Connect(*s->host)) std::abort();
     ostrand::SetThreadCount(1);
-    s->host->setModuleCallback(ostrand::moduleCallback);
 
     uint32_t cage = s->host->addObject("cage", test_meshes::CubeMesh());
     uint32_t a = s->host->addObject("a", Points(10));

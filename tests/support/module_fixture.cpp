@@ -1,5 +1,7 @@
 #include "module_fixture.h"
 
+#include "tests/support/in_process_module.h"
+
 #include "deform/threads.h"
 #include "shell/host_function_table.h"
 #include "shell/memory.h"
@@ -10,14 +12,9 @@ namespace testing_support {
 
 void ModuleTest::SetUp() {
   host_ = std::make_unique<host::Host>();
-  ostrand::hostLookup = host::Host::lookupFunction();
-  ostrand::loadedGroups = 0;
-  for (void*& f : ostrand::HostFunctionTable) f = nullptr;
-  ASSERT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 1u);
-  ostrand::lookUpUsefulServices();
+  ASSERT_TRUE(in_process_module::Connect(*host_));
   ostrand::SetAllocationFailure(-1);
   ostrand::SetThreadCount(2);
-  host_->setModuleCallback(ostrand::moduleCallback);
   host_->clearLookups();
 }
 
