@@ -34,8 +34,8 @@
 
 #include "host/host.h"
 #include "ostrand/types.h"
-#include "tests/support/cages.h"
-#include "tests/support/environment.h"
+#include "support/cages.h"
+#include "support/environment.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "instance/instance.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
-#include "shell/messages.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
+#include "host_interface/messages.h"
 
 namespace ostrand {
 namespace {

@@ -1,14 +1,11 @@
-// Creating, finding and destroying the instance of an effect item, and the
-// instance-data message that drives it.
+// Creating, finding and destroying the instance of an effect item.
 #include <cstring>
 
-#include "deform/evaluation.h"
 #include "instance/instance.h"
-#include "instance/scene_data.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
-#include "shell/messages.h"
-#include "shell/module_state.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
+#include "host_interface/messages.h"
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 
@@ -24,7 +21,7 @@ bool CanUpdateTargets(uint32_t effectId) {
   return false;
 }
 
-EffectInstance* CreateInstance(uint32_t effectId) {
+EffectInstance* CreateInstance(uint32_t effectId, DisplaceFn displacePlain) {
   void* table = nullptr;
   if (auto create = USEFUL(useful_CreateTargetList))
     table = create(effectId, 0, 1, InitTargetEntry, FreeTargetEntry, CopyTargetEntry,
@@ -43,7 +40,7 @@ EffectInstance* CreateInstance(uint32_t effectId) {
   instance->Targets = static_cast<TargetTable*>(table);
   instance->Samples = 32;
   instance->Tolerance = 0.0;
-  instance->DisplacePlain = DisplacePlainSerial;
+  instance->DisplacePlain = displacePlain;
   FX(fxDataSet)(effectId, kInstanceDataKey, 0, instance);
   return instance;
 }
@@ -61,49 +58,6 @@ void DestroyInstance(EffectInstance* instance) {
   }
   void* table = fetch(effectId, 0);
   if (table != nullptr) remove(table);
-}
-
-int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage) {
-  switch (subMessage) {
-    case 0x1:
-      CreateInstance(effectId);
-      return 0;
-    case 0x4: {
-      EffectInstance* instance = FindInstance(effectId);
-      if (instance == nullptr) return 1;
-      DestroyInstance(instance);
-      return 0;
-    }
-    case 0x800: {
-      EffectInstance* instance = FindInstance(effectId);
-      if (instance == nullptr) return 1;
-      LoadSceneData(instance, FX(fxFormatGet)(handle, kSceneFormatName));
-      return 0;
-    }
-    case 0x1000: {
-      EffectInstance* instance = FindInstance(effectId);
-      if (instance == nullptr) return 1;
-      SaveSceneData(instance, FX(fxFormatNew)(handle, kSceneFormatName, 0));
-      return 0;
-    }
-    case 0x8000000:
-      return FindInstance(effectId) == nullptr ? 1 : 0;
-    case 0x10000000: {
-      EffectInstance* instance = FindInstance(effectId);
-      if (instance == nullptr) return 1;
-      // Without the update the table stays as it was: evaluation still
-      // deforms the targets it holds.
-      if (CanUpdateTargets(effectId)) {
-        auto fetch = USEFUL(useful_FetchTargetList);
-        void* table = fetch != nullptr ? fetch(effectId, 0) : instance->Targets;
-        if (table != nullptr) USEFUL(useful_TargetListEffectUpdate)(table);
-      }
-      InstallParallelEvaluation(instance);
-      return 0;
-    }
-    default:
-      return 0;
-  }
 }
 
 }  // namespace ostrand

@@ -11,18 +11,14 @@ namespace ostrand {
 // Key under which the host keeps each effect item's instance.
 inline constexpr const char* kInstanceDataKey = "OstrandDataKey";
 
-// Message 11: create (0x1), destroy (0x4), load (0x800), save (0x1000),
-// existence query (0x8000000), prepare for evaluation (0x10000000). Returns 1
-// when the item has no instance (after the not-found message), else 0.
-int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage);
-
 // The item's instance, or null after showing "Ostrand data not found!".
 EffectInstance* FindInstance(uint32_t effectId);
 
-// A new instance with the defaults, registered with the host under the key.
+// A new instance with the defaults, registered with the host under the key;
+// displacePlain fills its plain displacement slot (the other two stay empty).
 // Tells the user when the host gives no target list (the instance then has
 // no targets) or when the record cannot be allocated (null; nothing registered).
-EffectInstance* CreateInstance(uint32_t effectId);
+EffectInstance* CreateInstance(uint32_t effectId, DisplaceFn displacePlain);
 // Releases the computed data, forgets and frees the record, and hands the
 // target list back to the host (telling the user when the host offers no way).
 void DestroyInstance(EffectInstance* instance);

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "instance/instance.h"
-#include "shell/memory.h"
+#include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {

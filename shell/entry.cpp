@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "deform/threads.h"
-#include "shell/host_function_table.h"
+#include "operations/threads.h"
+#include "host_interface/host_function_table.h"
 #include "shell/module_callback.h"
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 #include "shell/settings.h"
 
 #if defined(_WIN32)

@@ -1,9 +1,9 @@
 #include "shell/module_callback.h"
 
-#include "deform/evaluation.h"
-#include "instance/control_panel.h"
-#include "instance/instance.h"
-#include "shell/module_state.h"
+#include "operations/evaluation.h"
+#include "shell/control_panel.h"
+#include "shell/instance_data.h"
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 

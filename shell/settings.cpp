@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shell/host_function_table.h"
-#include "shell/module_state.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 namespace {

@@ -10,10 +10,10 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${OSTRAND_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
-file(GLOB E2E_TEST_SOURCES CONFIGURE_DEPENDS e2e/*.cpp)
-add_executable(e2e_tests ${E2E_TEST_SOURCES})
-target_include_directories(e2e_tests PRIVATE e2e)
+add_executable(e2e_tests ${OSTRAND_E2E_TEST_SOURCES})
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
+# Only the host-side headers of the test support are used here.
+ostrand_include_root(e2e_tests PRIVATE tests/support)
 ostrand_hosting_executable(e2e_tests)
 
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)

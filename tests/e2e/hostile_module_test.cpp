@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_meshes.h"
-#include "../support/instance_invariants.h"
+#include "support/test_meshes.h"
+#include "support/instance_invariants.h"
 #include "host/fault_injection.h"
 #include "loaded_module.h"
 

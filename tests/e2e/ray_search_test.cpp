@@ -6,8 +6,8 @@
 #include <string>
 
 #include "loaded_module.h"
-#include "tests/support/cages.h"
-#include "tests/support/environment.h"
+#include "support/cages.h"
+#include "support/environment.h"
 
 namespace {
 

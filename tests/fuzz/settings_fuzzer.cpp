@@ -19,7 +19,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 #include "shell/settings.h"
 
 namespace {

@@ -19,17 +19,17 @@
 #include <memory>
 #include <string>
 
-#include "deform/threads.h"
-#include "deform/weights_file.h"
+#include "operations/threads.h"
+#include "operations/weights_file.h"
 #include "host/host.h"
-#include "tests/support/in_process_module.h"
-#include "tests/support/test_meshes.h"
+#include "support/in_process_module.h"
+#include "support/test_meshes.h"
 #include "instance/instance.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
 #include "shell/module_callback.h"
-#include "shell/module_state.h"
-#include "weights_invariants.h"
+#include "host_interface/module_state.h"
+#include "support/weights_invariants.h"
 
 namespace {
 

@@ -51,7 +51,9 @@ class SceneFile : public ::testing::Test {
   SceneFile() { g_fake = &fake; }
   ~SceneFile() override { g_fake = nullptr; }
   FakeModule fake;
-  std::string path = host_test::TempPath("scene_round_trip.json");
+  // One file per test: ctest runs the tests of this fixture side by side.
+  std::string path =
+      host_test::TempPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".json");
 };
 
 TEST_F(SceneFile, RoundTripKeepsIdsMeshesWeightsEffectsAndFormats) {

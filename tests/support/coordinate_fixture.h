@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "cages.h"
-#include "coordinates/ray_search.h"
+#include "support/cages.h"
+#include "geometry/ray_search.h"
 #include "instance/instance.h"
-#include "module_fixture.h"
-#include "shell/module_state.h"
+#include "support/module_fixture.h"
+#include "host_interface/module_state.h"
 
 namespace testing_support {
 

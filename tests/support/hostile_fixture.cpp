@@ -1,8 +1,8 @@
-#include "hostile_fixture.h"
+#include "support/hostile_fixture.h"
 
 #include <unistd.h>
 
-#include "shell/memory.h"
+#include "host_interface/memory.h"
 
 namespace hostile {
 namespace {

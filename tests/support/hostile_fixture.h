@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "host/fault_injection.h"
-#include "instance_invariants.h"
-#include "module_fixture.h"
+#include "support/instance_invariants.h"
+#include "support/module_fixture.h"
 
 namespace hostile {
 

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "host/host.h"
-#include "shell/host_function_table.h"
+#include "host_interface/host_function_table.h"
 #include "shell/module_callback.h"
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 
 namespace in_process_module {
 

@@ -1,12 +1,12 @@
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
-#include "tests/support/in_process_module.h"
+#include "support/in_process_module.h"
 
-#include "deform/threads.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
+#include "operations/threads.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
 #include "shell/module_callback.h"
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 
 namespace testing_support {
 

@@ -10,7 +10,7 @@
 
 #include "host/host.h"
 #include "ostrand/types.h"
-#include "tests/support/test_meshes.h"
+#include "support/test_meshes.h"
 
 namespace testing_support {
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "coordinates/cage_bvh.h"
-#include "coordinates/ray_casting.h"
+#include "geometry/cage_bvh.h"
+#include "geometry/ray_casting.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "instance_invariants.h"
+#include "support/instance_invariants.h"
 #include "ostrand/types.h"
 
 namespace weights_invariants {

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "coordinate_fixture.h"
-#include "coordinates/calculation_driver.h"
-#include "coordinates/ray_search.h"
-#include "coordinates/sample_directions.h"
-#include "deform/threads.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
-#include "shell/module_state.h"
+#include "support/coordinate_fixture.h"
+#include "operations/calculation_driver.h"
+#include "geometry/ray_search.h"
+#include "geometry/sample_directions.h"
+#include "operations/threads.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
+#include "host_interface/module_state.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "cages.h"
-#include "coordinates/ray_casting.h"
-#include "coordinates/sample_directions.h"
-#include "module_fixture.h"
-#include "ray_search_support.h"
-#include "shell/memory.h"
+#include "support/cages.h"
+#include "geometry/ray_casting.h"
+#include "geometry/sample_directions.h"
+#include "support/module_fixture.h"
+#include "support/ray_search_support.h"
+#include "host_interface/memory.h"
 
 namespace {
 

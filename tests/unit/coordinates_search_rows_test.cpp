@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "coordinate_fixture.h"
-#include "coordinates/calculation_driver.h"
-#include "coordinates/ray_search.h"
-#include "deform/threads.h"
-#include "environment.h"
-#include "shell/memory.h"
+#include "support/coordinate_fixture.h"
+#include "operations/calculation_driver.h"
+#include "geometry/ray_search.h"
+#include "operations/threads.h"
+#include "support/environment.h"
+#include "host_interface/memory.h"
 
 namespace {
 

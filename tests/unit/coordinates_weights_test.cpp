@@ -6,11 +6,11 @@
 #include <limits>
 #include <vector>
 
-#include "coordinate_fixture.h"
-#include "coordinates/point_coordinates.h"
-#include "coordinates/polygon_weights.h"
-#include "coordinates/sample_directions.h"
-#include "shell/memory.h"
+#include "support/coordinate_fixture.h"
+#include "geometry/point_coordinates.h"
+#include "geometry/polygon_weights.h"
+#include "geometry/sample_directions.h"
+#include "host_interface/memory.h"
 
 namespace {
 

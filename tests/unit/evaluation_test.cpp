@@ -6,10 +6,10 @@
 #include <limits>
 #include <random>
 
-#include "deform/evaluation.h"
-#include "deform/threads.h"
+#include "operations/evaluation.h"
+#include "operations/threads.h"
 #include "instance/instance.h"
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "deform/file_choosers.h"
-#include "module_fixture.h"
+#include "operations/file_choosers.h"
+#include "support/module_fixture.h"
 #include "platform/file_dialog.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <climits>
 #include <functional>
 
-#include "hostile_fixture.h"
-#include "shell/memory.h"
+#include "support/hostile_fixture.h"
+#include "host_interface/memory.h"
 #include "shell/module_callback.h"
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 
 namespace {
 

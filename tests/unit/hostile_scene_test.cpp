@@ -8,9 +8,9 @@
 #include <cmath>
 #include <limits>
 
-#include "coordinates/sample_directions.h"
-#include "deform/weights_file.h"
-#include "hostile_fixture.h"
+#include "geometry/sample_directions.h"
+#include "operations/weights_file.h"
+#include "support/hostile_fixture.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "instance/instance.h"
-#include "module_fixture.h"
-#include "shell/memory.h"
+#include "support/module_fixture.h"
+#include "host_interface/memory.h"
 #include "shell/module_callback.h"
 
 namespace {

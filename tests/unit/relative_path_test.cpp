@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "deform/relative_path.h"
+#include "operations/relative_path.h"
 
 namespace {
 

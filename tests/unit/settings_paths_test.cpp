@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 #include "shell/settings.h"
 
 namespace {

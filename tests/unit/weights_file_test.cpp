@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "deform/weights_file.h"
+#include "operations/weights_file.h"
 #include "instance/instance.h"
-#include "module_fixture.h"
-#include "shell/memory.h"
-#include "weights_invariants.h"
+#include "support/module_fixture.h"
+#include "host_interface/memory.h"
+#include "support/weights_invariants.h"
 
 namespace {
 

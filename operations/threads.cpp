@@ -1,4 +1,4 @@
-#include "deform/threads.h"
+#include "operations/threads.h"
 
 #include <omp.h>
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "deform/weights_stream.h"
+#include "operations/weights_stream.h"
 #include "ostrand/types.h"
 
 namespace ostrand {

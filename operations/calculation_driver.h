@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "coordinates/point_coordinates.h"
-#include "coordinates/ray_casting.h"
+#include "geometry/point_coordinates.h"
+#include "geometry/ray_casting.h"
 #include "ostrand/types.h"
 
 namespace ostrand {

@@ -1,12 +1,12 @@
 // The eleven named values of the scene format "OstrandData".
-#include "instance/scene_data.h"
+#include "shell/scene_data.h"
 
-#include "deform/relative_path.h"
-#include "deform/weights_file.h"
+#include "operations/relative_path.h"
+#include "operations/weights_file.h"
 #include "instance/instance.h"
-#include "shell/host_function_table.h"
-#include "shell/messages.h"
-#include "shell/module_state.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/messages.h"
+#include "host_interface/module_state.h"
 #include "shell/settings.h"
 
 namespace ostrand {

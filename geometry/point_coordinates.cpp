@@ -1,9 +1,9 @@
-#include "coordinates/point_coordinates.h"
+#include "geometry/point_coordinates.h"
 
 #include <cmath>
 
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {

@@ -1,10 +1,10 @@
-#include "coordinates/cage_bvh.h"
+#include "geometry/cage_bvh.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "shell/memory.h"
+#include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {

@@ -1,10 +1,10 @@
 // Moving every active point of every target to the weighted sum of the current
 // cage positions, plain or blended by a weight map.
-#include "deform/evaluation.h"
+#include "operations/evaluation.h"
 
-#include "deform/threads.h"
+#include "operations/threads.h"
 #include "instance/instance.h"
-#include "shell/host_function_table.h"
+#include "host_interface/host_function_table.h"
 
 namespace ostrand {
 namespace {

@@ -1,10 +1,10 @@
 // The save and open dialogs for the weights file.
-#include "deform/file_choosers.h"
+#include "operations/file_choosers.h"
 
 #include <cstring>
 
 #include "platform/file_dialog.h"
-#include "shell/messages.h"
+#include "host_interface/messages.h"
 
 namespace ostrand {
 namespace {

@@ -1,7 +1,7 @@
 // Converting the weights-file path to and from a path relative to the base
 // directory. Both conversions work on bounded copies of their inputs, so no
 // input, however long or odd, makes them read or write outside a buffer.
-#include "deform/relative_path.h"
+#include "operations/relative_path.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "coordinates/ray_search.h"
+#include "geometry/ray_search.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -23,8 +23,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "coordinates/cage_bvh.h"
-#include "shell/memory.h"
+#include "geometry/cage_bvh.h"
+#include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {

@@ -1,10 +1,10 @@
 // Reading and checking one target record of a weights file.
-#include "deform/weights_records.h"
+#include "operations/weights_records.h"
 
 #include <algorithm>
 
 #include "instance/instance.h"
-#include "shell/memory.h"
+#include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {

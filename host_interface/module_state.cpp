@@ -1,4 +1,4 @@
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 

@@ -4,18 +4,18 @@
 // CagePoints, CagePolys, number of targets), then per target PointCount,
 // ActiveCount, WeightCount and, with Mode 0 only, one block per active point
 // (point number, n, then n pairs of cage point number and weight as a single).
-#include "deform/weights_file.h"
+#include "operations/weights_file.h"
 
 #include <climits>
 #include <cstring>
 
-#include "deform/weights_records.h"
-#include "deform/weights_stream.h"
+#include "operations/weights_records.h"
+#include "operations/weights_stream.h"
 #include "instance/instance.h"
 #include "platform/file_size.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
-#include "shell/messages.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
+#include "host_interface/messages.h"
 
 namespace ostrand {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "coordinates/cage_bvh.h"
+#include "geometry/cage_bvh.h"
 #include "ostrand/host_api.h"
 #include "ostrand/types.h"
 

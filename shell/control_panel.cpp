@@ -1,16 +1,16 @@
 // The effect's panel: nine controls in two blocks, and their callbacks, which
 // copy values between the controls and the item's instance and start the
 // calculation and the weights-file actions.
-#include "instance/control_panel.h"
+#include "shell/control_panel.h"
 
-#include "coordinates/calculation_driver.h"
-#include "deform/file_choosers.h"
-#include "deform/threads.h"
-#include "deform/weights_file.h"
+#include "operations/calculation_driver.h"
+#include "operations/file_choosers.h"
+#include "operations/threads.h"
+#include "operations/weights_file.h"
 #include "instance/instance.h"
-#include "shell/host_function_table.h"
-#include "shell/messages.h"
-#include "shell/module_state.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/messages.h"
+#include "host_interface/module_state.h"
 #include "shell/settings.h"
 
 namespace ostrand {

@@ -1,9 +1,9 @@
-#include "shell/messages.h"
+#include "host_interface/messages.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "shell/host_function_table.h"
+#include "host_interface/host_function_table.h"
 
 namespace ostrand {
 

@@ -1,17 +1,17 @@
-#include "coordinates/calculation_driver.h"
+#include "operations/calculation_driver.h"
 
 #include <omp.h>
 
 #include <cstdio>
 
-#include "coordinates/ray_search.h"
-#include "coordinates/sample_directions.h"
-#include "deform/threads.h"
+#include "geometry/ray_search.h"
+#include "geometry/sample_directions.h"
+#include "operations/threads.h"
 #include "instance/instance.h"
-#include "shell/host_function_table.h"
-#include "shell/memory.h"
-#include "shell/messages.h"
-#include "shell/module_state.h"
+#include "host_interface/host_function_table.h"
+#include "host_interface/memory.h"
+#include "host_interface/messages.h"
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/memory.h"
+#include "host_interface/memory.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "coordinates/ray_casting.h"
+#include "geometry/ray_casting.h"
 
-#include "shell/host_function_table.h"
+#include "host_interface/host_function_table.h"
 
 namespace ostrand {
 namespace {

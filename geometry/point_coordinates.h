@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "coordinates/polygon_weights.h"
-#include "coordinates/ray_casting.h"
+#include "geometry/polygon_weights.h"
+#include "geometry/ray_casting.h"
 #include "ostrand/types.h"
 
 namespace ostrand {

@@ -1,4 +1,4 @@
-#include "coordinates/polygon_weights.h"
+#include "geometry/polygon_weights.h"
 
 #include <cmath>
 

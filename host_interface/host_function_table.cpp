@@ -1,6 +1,6 @@
-#include "shell/host_function_table.h"
+#include "host_interface/host_function_table.h"
 
-#include "shell/module_state.h"
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 

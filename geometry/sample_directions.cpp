@@ -1,8 +1,8 @@
-#include "coordinates/sample_directions.h"
+#include "geometry/sample_directions.h"
 
 #include <cmath>
 
-#include "shell/memory.h"
+#include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {
