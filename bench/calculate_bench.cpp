@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "ostrand/protocol.h"
 #include "ostrand/types.h"
 #include "support/cages.h"
 #include "support/environment.h"
@@ -59,7 +60,7 @@ std::vector<Vec3> SampleDirections(int n) {
 class EmbreeCage {
  public:
   EmbreeCage(RTCDevice device, const host::Mesh& mesh) {
-    cages::OwnedTriangulation triangulation(mesh);
+    test_support::OwnedTriangulation triangulation(mesh);
     RTCGeometry geometry = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_TRIANGLE);
     auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
                                                                  3 * sizeof(float), mesh.points.size()));
@@ -170,17 +171,17 @@ class World {
   double calculate(const Binding& b, int samples, int threads, const char* search = "") {
     host_.setInt(control("Samples"), b.effect, samples);
     host_.setInt(control("Threads"), b.effect, threads);
-    testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", search);
+    test_support::SetEnvironment("OSTRAND_RAY_SEARCH", search);
     const auto start = std::chrono::steady_clock::now();
     host_.press(control("Calculate"), b.effect);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", nullptr);
+    test_support::SetEnvironment("OSTRAND_RAY_SEARCH", nullptr);
     return seconds;
   }
 
   // The instance the module keeps for the effect.
   EffectInstance* instance(const Binding& b) {
-    return static_cast<EffectInstance*>(host_.effect(b.effect)->data.at("OstrandDataKey"));
+    return static_cast<EffectInstance*>(host_.effect(b.effect)->data.at(ostrand::kInstanceDataKey));
   }
 
  private:
@@ -231,8 +232,8 @@ Binding& SpeedCase(int cage) {
   if (made[cage] == nullptr) {
     const bool prism = cage == 2;
     const int cuts[kCages] = {3, 9, 0, 29};
-    const host::Mesh mesh =
-        prism ? cages::Prism(cages::RegularPolygon(250, 1.0), 0.75) : cages::SubdividedCube(cuts[cage], 1.0);
+    const host::Mesh mesh = prism ? test_support::Prism(test_support::RegularPolygon(250, 1.0), 0.75)
+                                  : test_support::SubdividedCube(cuts[cage], 1.0);
     const std::vector<Vec3> points = RandomPoints(kTargetPoints, prism);
     made[cage] = &TheWorld().bind(mesh, points, true);
     const std::vector<Vec3> first(points.begin(), points.begin() + kExhaustivePoints[cage]);
@@ -283,7 +284,7 @@ BENCHMARK(BM_Calculate)
 void ReproductionError(World& world, const Binding& b, double* largest, double* mean) {
   const EffectInstance* instance = world.instance(b);
   const TargetEntry& t = instance->Targets->records[0];
-  const double diagonal = cages::BoundingDiagonal(b.cage);
+  const double diagonal = test_support::BoundingDiagonal(b.cage);
   *largest = 0;
   *mean = 0;
   for (uint32_t i = 0; i < t.ActiveCount; ++i) {
@@ -304,7 +305,7 @@ void ReproductionError(World& world, const Binding& b, double* largest, double* 
 Binding& QualityCase(int cage) {
   static Binding* made[2] = {nullptr, nullptr};
   if (made[cage] == nullptr) {
-    const cages::CageCase c = cage == 0 ? cages::CubeCase(6) : cages::StarCase(8);
+    const test_support::CageCase c = cage == 0 ? test_support::CubeCase(6) : test_support::StarCase(8);
     made[cage] = &TheWorld().bind(c.mesh, c.inside, false);
   }
   return *made[cage];

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "host/host.h"
+#include "ostrand/protocol.h"
 
 namespace {
 
@@ -90,8 +91,9 @@ struct Setup {
     for (int k = 0; k < kCagePoints; ++k)
       cagePositions.row(k) << cageMesh.points[k].x, cageMesh.points[k].y, cageMesh.points[k].z;
 
-    host->sendMessage(effect, 11, 0x10000000);  // install the parallel routines
-    auto* instance = static_cast<EffectInstance*>(host->effect(effect)->data["OstrandDataKey"]);
+    // Installs the parallel routines.
+    host->sendMessage(effect, ostrand::kMessageInstanceData, ostrand::kInstancePrepare);
+    auto* instance = static_cast<EffectInstance*>(host->effect(effect)->data[ostrand::kInstanceDataKey]);
     if (instance->Targets->records[0].WeightCount != kPoints * kWeightsPerPoint)
       std::fprintf(stderr, "evaluate_bench: the weights file was not read\n"), std::abort();
   }
@@ -135,7 +137,7 @@ void BM_Evaluate(benchmark::State& state) {
   setup.setBlend(weighted);
   const double eigen = EigenSeconds(setup);
   const auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) setup.host->sendMessage(setup.effect, 10, 0x1000);
+  for (auto _ : state) setup.host->sendMessage(setup.effect, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace);
   const double ours = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
                       static_cast<double>(state.iterations());
   state.SetLabel(weighted ? "weighted" : "plain");

@@ -8,14 +8,10 @@
 #include <filesystem>
 
 #include "cli/user_error.h"
+#include "ostrand/protocol.h"
 
 namespace cli {
 namespace {
-
-constexpr const char* kInstanceKey = "OstrandDataKey";
-constexpr const char* kSceneFormat = "OstrandData";
-constexpr int32_t kItemMessage = 11;
-constexpr uint64_t kLoadFromScene = 0x800;
 
 // While alive, the process's standard output goes to /dev/null. The module
 // traces the relative weights-file path it stores with a scene on standard
@@ -61,7 +57,7 @@ Session::Session(const std::string& modulePath, ProgressSink progress)
   host_->setProgressSink([this](const host::Progress& report) {
     if (progress_) progress_(report);
   });
-  if (int32_t result = host_->enter(); result != 0)
+  if (int32_t result = host_->enter(); result != ostrand::kEntryReady)
     throw UserError(subject, "refused to start (entry result " + std::to_string(result) + ")");
   host_->announceServices();
 }
@@ -85,7 +81,7 @@ void Session::loadScene(const std::string& path) {
     throw UserError(path, WithoutPrefix(OneLine(e.what()), "scene file " + path + ": "));
   }
   for (uint32_t id : host_->effectIds())
-    if (host_->effect(id)->formats.count(kSceneFormat)) {
+    if (host_->effect(id)->formats.count(ostrand::kSceneFormatName)) {
       effect_ = id;
       break;
     }
@@ -126,7 +122,7 @@ void Session::setThreads(int count) {
 
 int Session::threads() {
   const uint32_t id = control("Threads");
-  checkAnswer(host_->fire(id, effect_, 1), "reading the threads");
+  checkAnswer(host_->fire(id, effect_, ostrand::kControlRefresh), "reading the threads");
   return host_->control(id)->intValue;
 }
 
@@ -154,14 +150,15 @@ void Session::loadWeights(const std::string& path) {
 void Session::restoreWeights(const std::string& path, uint32_t setupMap) {
   std::error_code error;
   const std::string absolute = std::filesystem::absolute(path, error).string();
-  host::Format stored{kSceneFormat,
+  host::Format stored{ostrand::kSceneFormatName,
                       {{"Mode", host::NamedValue(int32_t{0})},
                        {"Cage", host::NamedValue(cage_)},
                        {"SetupMask", host::NamedValue(setupMap)},
                        {"WeightBinFile", host::NamedValue(absolute)}}};
-  host_->effect(effect_)->formats[kSceneFormat] = stored;
+  host_->effect(effect_)->formats[ostrand::kSceneFormatName] = stored;
   clearComplaints();
-  checkAnswer(host_->sendMessage(effect_, kItemMessage, kLoadFromScene), "loading the weights");
+  checkAnswer(host_->sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceLoad),
+              "loading the weights");
   throwIfComplained(path);
   if (!holdsWeights())
     throw UserError(path, "the module read no weights from it: it was not made for this cage and target" +
@@ -188,7 +185,7 @@ bool Session::holdsWeights() const {
 
 std::string Session::storedWeightsFile() const {
   const host::EffectItem* item = host_->effect(effect_);
-  auto format = item->formats.find(kSceneFormat);
+  auto format = item->formats.find(ostrand::kSceneFormatName);
   if (format == item->formats.end()) return "";
   const host::NamedValue* value = format->second.find("WeightBinFile");
   const std::string* text = value ? std::get_if<std::string>(value) : nullptr;
@@ -231,7 +228,7 @@ std::string Session::targetName() const { return host_->object(target_)->name; }
 const EffectInstance& Session::instance() const {
   void* data = nullptr;
   if (host::EffectItem* item = host_->effect(effect_)) {
-    auto found = item->data.find(kInstanceKey);
+    auto found = item->data.find(ostrand::kInstanceDataKey);
     if (found != item->data.end()) data = found->second;
   }
   if (data == nullptr) throw std::logic_error("the module keeps no instance for the effect item");

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
 
 namespace ostrand {
@@ -55,17 +54,15 @@ void FreeScratch(PointScratch* scratch) {
   scratch->capacity = 0;
 }
 
-bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target, const Vec3& origin, uint32_t i,
-                             const Vec3* directions, double sampleWeight, const RayCastCage& cage,
-                             PointScratch* scratch) {
-  const uint32_t cagePoints = instance->CagePoints;
-  const uint32_t cageObject = instance->Cage;
-  double* row = cagePoints != 0 ? target->Weights + static_cast<size_t>(i) * cagePoints : nullptr;
+bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
+                             const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, double* row) {
+  const uint32_t cagePoints = reads.pointCount;
+  const uint32_t cageObject = reads.object;
   if (cagePoints != 0) ClearRow(row, cagePoints);
-  if (instance->Samples <= 0 || directions == nullptr) return true;
+  if (settings.samples <= 0 || directions == nullptr) return true;
 
   double total = 0.0;
-  for (int32_t s = 0; s < instance->Samples; ++s) {
+  for (int32_t s = 0; s < settings.samples; ++s) {
     const RayHit hit = FindNearestHit(cage, origin, directions[s], &scratch->candidates);
     if (!hit.found) continue;
 
@@ -74,7 +71,7 @@ bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target
     // outside the cage, so that such a hit is ignored whatever the scratch
     // held before.
     int32_t first = 0, n = 0, second = 0, recount = 0;
-    FX(fxMeshPoly)(cageObject, hit.polygon, &first, 1, &n, &second, 0);
+    reads.meshPoly(cageObject, hit.polygon, &first, 1, &n, &second, 0);
     // A count beyond the cage's points is not believed: reading it would cost
     // memory and time in proportion to whatever the host claims.
     if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
@@ -84,20 +81,20 @@ bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target
     }
     int32_t* points = scratch->points;
     for (int32_t m = 0; m < n; ++m) points[m] = -1;
-    FX(fxMeshPoly)(cageObject, hit.polygon, points, n, &recount, &second, 0);
+    reads.meshPoly(cageObject, hit.polygon, points, n, &recount, &second, 0);
     if (!AllCagePoints(points, n, cagePoints)) continue;
 
     // The ray's share: solid angle per ray over the distance to the hit.
-    const Vec3 h = HitPoint(hit, cageObject);
+    const Vec3 h = HitPoint(hit, reads);
     const double dx = h.x - origin.x, dy = h.y - origin.y, dz = h.z - origin.z;
     const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
-    const double f = (r < kNearHitDistance ? kNearHitInverse : 1.0 / r) * sampleWeight;
+    const double f = (r < kNearHitDistance ? kNearHitInverse : 1.0 / r) * settings.sampleWeight;
 
     // Spread it over the polygon's points; a point listed twice gets both parts.
     Vec3* positions = scratch->positions;
     for (int32_t m = 0; m < n; ++m) {
       positions[m] = Vec3{0.0, 0.0, 0.0};
-      FX(fxMeshPoint)(cageObject, points[m], &positions[m], 1);
+      reads.meshPoint(cageObject, points[m], &positions[m], 1);
     }
     double* w = scratch->weights;
     PolygonWeights(n, positions, h, f, scratch->corners, w);
@@ -107,7 +104,7 @@ bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target
     }
   }
 
-  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, instance->Tolerance);
+  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, settings.tolerance);
   return true;
 }
 

@@ -33,20 +33,26 @@ void FreeScratch(PointScratch* scratch);
 // double below 100000, so that a point lying on the cage is bound to it.
 inline constexpr double kNearHitInverse = 99999.99999999999;
 
-// Fills row i of the target's dense Weights: clears it, casts one ray along
-// each of the instance's Samples directions (directions holds that many) and
-// adds each hit's share, (1 / distance) * sampleWeight, to the points of the
-// cage polygon hit, spread with PolygonWeights; then NormaliseRow when the
-// sum exceeds 1e-6. A hit is ignored when the host gives its polygon no
-// points, more points than CagePoints, or a point number outside
-// [0, CagePoints). Rows of other points are not touched, so rows may be
-// computed on many threads at once.
+// The settings a row is computed with.
+struct RowSettings {
+  int32_t samples;      // rays per point; directions holds that many
+  double sampleWeight;  // solid angle per ray: 4 pi / samples
+  double tolerance;     // the weight floor
+};
+
+// Fills row (reads.pointCount entries, one per cage point): clears it, casts
+// one ray from origin along each of settings.samples directions and adds each
+// hit's share, (1 / distance) * sampleWeight, to the points of the cage
+// polygon hit, spread with PolygonWeights; then NormaliseRow when the sum
+// exceeds 1e-6. A hit is ignored when the host gives its polygon no points,
+// more points than reads.pointCount, or a point number outside [0,
+// reads.pointCount). Nothing but the row and the scratch is written, so rows
+// may be computed on many threads at once.
 //
 // Returns false when scratch could not grow for a hit's polygon; the row is
 // then all zeros.
-bool ComputePointCoordinates(const EffectInstance* instance, TargetEntry* target, const Vec3& origin, uint32_t i,
-                             const Vec3* directions, double sampleWeight, const RayCastCage& cage,
-                             PointScratch* scratch);
+bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
+                             const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, double* row);
 
 // Scales the count entries of a row by 1 / total, then applies the weight
 // floor: entries below tolerance become 0 and the rest are scaled by 1 / g,

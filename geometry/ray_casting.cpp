@@ -1,7 +1,5 @@
 #include "geometry/ray_casting.h"
 
-#include "host_interface/host_function_table.h"
-
 namespace ostrand {
 namespace {
 
@@ -81,9 +79,9 @@ RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& d
   return FindNearestHitAccelerated(cage, origin, direction, scratch);
 }
 
-Vec3 HitPoint(const RayHit& hit, uint32_t cageObject) {
+Vec3 HitPoint(const RayHit& hit, const CageReads& reads) {
   Vec3 q[3] = {};
-  for (int c = 0; c < 3; ++c) FX(fxMeshPoint)(cageObject, hit.corners[c], &q[c], 1);
+  for (int c = 0; c < 3; ++c) reads.meshPoint(reads.object, hit.corners[c], &q[c], 1);
   const double* b = hit.barycentric;
   return Vec3{b[0] * q[0].x + b[1] * q[1].x + b[2] * q[2].x,
               b[0] * q[0].y + b[1] * q[1].y + b[2] * q[2].y,

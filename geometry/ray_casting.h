@@ -1,7 +1,7 @@
 // Finding where a ray from a target point first meets the triangulated cage.
 //
 // The cage is the geometry module's TriangulatedCage: record j triangulates
-// cage polygon j. Triangle corners are taken from the instance's copy of the
+// cage polygon j. Triangle corners are taken from the caller's copy of the
 // cage positions, so the search makes no host call besides the ray test.
 #pragma once
 
@@ -33,6 +33,16 @@ struct RayCastCage {
   const CageBvh* bvh;
 };
 
+// What the geometry reads of the cage from the host, beyond the positions it
+// searches: the reads come in as the host's functions, so the geometry makes
+// no host call of its own and runs on any mesh the caller can answer for.
+struct CageReads {
+  uint32_t object;            // the cage object every read asks about
+  uint32_t pointCount;        // CagePoints: entries of a row; point numbers must lie below it
+  fxMeshPoint_fn meshPoint;   // meshPoint(object, k, &position, 1)
+  fxMeshPoly_fn meshPoly;     // meshPoly(object, j, points, capacity, &count, &second, 0)
+};
+
 // A hit before any triangle was taken.
 RayHit NoHit();
 
@@ -62,7 +72,7 @@ RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& d
 
 // The point on the cage where the ray met it: b0 Q0 + b1 Q1 + b2 Q2, each
 // coordinate summed in that order, with the corners Qk read again from the
-// host (fxMeshPoint(cageObject, k, ., 1)), not from the positions searched.
-Vec3 HitPoint(const RayHit& hit, uint32_t cageObject);
+// host (reads.meshPoint(reads.object, k, ., 1)), not from the positions searched.
+Vec3 HitPoint(const RayHit& hit, const CageReads& reads);
 
 }  // namespace ostrand

@@ -6,6 +6,7 @@
 
 #include "host/host_functions.h"
 #include "host/host_state.h"
+#include "ostrand/protocol.h"
 
 namespace host {
 
@@ -158,7 +159,7 @@ int32_t fxConDisable(uint32_t id) {
 
 std::vector<uint32_t> Host::buildPanel(uint32_t effect) {
   const size_t before = state_->controls.size();
-  sendMessage(effect, 29, 1);
+  sendMessage(effect, ostrand::kMessageControlPanel, ostrand::kControlPanelBuild);
   std::vector<uint32_t> made;
   for (size_t i = before; i < state_->controls.size(); ++i) made.push_back(state_->controls[i].id);
   return made;
@@ -198,25 +199,25 @@ Control& Existing(Host& host, uint32_t id) {
 
 int32_t Host::setObject(uint32_t id, uint32_t effect, uint32_t object) {
   Existing(*this, id).objectValue = object;
-  return fire(id, effect, 0);
+  return fire(id, effect, ostrand::kControlChanged);
 }
 
 int32_t Host::setInt(uint32_t id, uint32_t effect, int32_t value) {
   Existing(*this, id).intValue = value;
-  return fire(id, effect, 0);
+  return fire(id, effect, ostrand::kControlChanged);
 }
 
 int32_t Host::setDouble(uint32_t id, uint32_t effect, double value) {
   Existing(*this, id).doubleValue = value;
-  return fire(id, effect, 0);
+  return fire(id, effect, ostrand::kControlChanged);
 }
 
 int32_t Host::setVeci3(uint32_t id, uint32_t effect, const int32_t value[3]) {
   Control& target = Existing(*this, id);
   for (int i = 0; i < 3; ++i) target.veci3[i] = value[i];
-  return fire(id, effect, 0);
+  return fire(id, effect, ostrand::kControlChanged);
 }
 
-int32_t Host::press(uint32_t id, uint32_t effect) { return fire(id, effect, 0); }
+int32_t Host::press(uint32_t id, uint32_t effect) { return fire(id, effect, ostrand::kControlChanged); }
 
 }  // namespace host

@@ -3,17 +3,18 @@
 
 #include "host/host.h"
 #include "host/host_state.h"
+#include "ostrand/protocol.h"
 
 namespace host {
 
-namespace {
-
-constexpr int32_t kItemMessage = 11;
-constexpr uint64_t kCreate = 0x1, kDestroy = 0x4, kLoad = 0x800, kSave = 0x1000, kPrepare = 0x10000000;
-constexpr int32_t kEvaluateMessage = 10;
-constexpr uint64_t kEvaluate = 0x1000;
-
-}  // namespace
+using ostrand::kEvaluateDisplace;
+using ostrand::kInstanceCreate;
+using ostrand::kInstanceDestroy;
+using ostrand::kInstanceLoad;
+using ostrand::kInstancePrepare;
+using ostrand::kInstanceSave;
+using ostrand::kMessageEvaluate;
+using ostrand::kMessageInstanceData;
 
 uint32_t Host::createEffect(const std::vector<uint32_t>& targets) {
   State& s = *state_;
@@ -22,7 +23,7 @@ uint32_t Host::createEffect(const std::vector<uint32_t>& targets) {
   item->targets = targets;
   const uint32_t id = item->id;
   s.effects[id] = std::move(item);
-  if (s.callback) sendMessage(id, kItemMessage, kCreate);
+  if (s.callback) sendMessage(id, kMessageInstanceData, kInstanceCreate);
   return id;
 }
 
@@ -54,19 +55,19 @@ int32_t Host::sendMessage(uint32_t id, int32_t message, uint64_t argument) {
 }
 
 int32_t Host::evaluate(uint32_t id) {
-  sendMessage(id, kItemMessage, kPrepare);
-  return sendMessage(id, kEvaluateMessage, kEvaluate);
+  sendMessage(id, kMessageInstanceData, kInstancePrepare);
+  return sendMessage(id, kMessageEvaluate, kEvaluateDisplace);
 }
 
 int32_t Host::destroyEffect(uint32_t id) {
-  const int32_t result = sendMessage(id, kItemMessage, kDestroy);
+  const int32_t result = sendMessage(id, kMessageInstanceData, kInstanceDestroy);
   state_->effects.erase(id);
   return result;
 }
 
 // Used by the scene file code: the messages around saving and loading.
-int32_t SendSave(Host& host, uint32_t id) { return host.sendMessage(id, kItemMessage, kSave); }
-int32_t SendCreate(Host& host, uint32_t id) { return host.sendMessage(id, kItemMessage, kCreate); }
-int32_t SendLoad(Host& host, uint32_t id) { return host.sendMessage(id, kItemMessage, kLoad); }
+int32_t SendSave(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceSave); }
+int32_t SendCreate(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceCreate); }
+int32_t SendLoad(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceLoad); }
 
 }  // namespace host

@@ -70,10 +70,10 @@ class ScopedFault {
 
 namespace faults {
 
-extern std::atomic<bool> g_armed;
+extern std::atomic<bool> anyArmed;
 
 // The hooks' first test: false unless some fault is armed.
-inline bool Armed() { return g_armed.load(std::memory_order_relaxed); }
+inline bool Armed() { return anyArmed.load(std::memory_order_relaxed); }
 
 // Whether this call (about object, 0 when it concerns none) answers with that
 // fault; counts the call against the plan's skip and times. Only called when

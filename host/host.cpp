@@ -18,7 +18,7 @@
 
 namespace host {
 
-std::atomic<Host*> g_currentHost{nullptr};
+std::atomic<Host*> currentHost{nullptr};
 
 namespace {
 
@@ -29,13 +29,13 @@ struct CounterShard {
   std::atomic<long> calls[api::kApiCount] = {};
 };
 
-std::mutex g_shardsMutex;
-std::vector<std::unique_ptr<CounterShard>> g_shards;
+std::mutex shardsMutex;
+std::vector<std::unique_ptr<CounterShard>> shards;
 
 CounterShard& ThisThreadShard() {
   thread_local CounterShard* shard = [] {
-    std::lock_guard lock(g_shardsMutex);
-    return g_shards.emplace_back(std::make_unique<CounterShard>()).get();
+    std::lock_guard lock(shardsMutex);
+    return shards.emplace_back(std::make_unique<CounterShard>()).get();
   }();
   return *shard;
 }
@@ -93,8 +93,8 @@ struct NameTable {
 };
 
 const NameTable& Names() {
-  static const NameTable table;
-  return table;
+  static const NameTable kTable;
+  return kTable;
 }
 
 void* LookupHostFunction(const char* name, uint32_t group) {
@@ -114,7 +114,7 @@ void* LookupHostFunction(const char* name, uint32_t group) {
 
 Host::Host() : state_(std::make_unique<State>()) {
   Host* expected = nullptr;
-  if (!g_currentHost.compare_exchange_strong(expected, this))
+  if (!currentHost.compare_exchange_strong(expected, this))
     throw std::logic_error("another Host is alive; only one may exist at a time");
   resetCalls();
   std::error_code error;
@@ -138,16 +138,16 @@ Host::~Host() {
   }
   s.freeTargetLists();
   s.module.reset();
-  g_currentHost.store(nullptr, std::memory_order_release);
+  currentHost.store(nullptr, std::memory_order_release);
 }
 
 Host& Host::current() {
-  Host* host = g_currentHost.load(std::memory_order_acquire);
+  Host* host = currentHost.load(std::memory_order_acquire);
   if (!host) throw std::logic_error("no Host is alive");
   return *host;
 }
 
-Host* Host::currentOrNull() { return g_currentHost.load(std::memory_order_acquire); }
+Host* Host::currentOrNull() { return currentHost.load(std::memory_order_acquire); }
 
 HostLookup Host::lookupFunction() { return &LookupHostFunction; }
 
@@ -171,14 +171,14 @@ long Host::calls(const std::string& name) const {
   auto found = index.find(name);
   if (found == index.end()) return 0;
   long total = 0;
-  std::lock_guard lock(g_shardsMutex);
-  for (const auto& shard : g_shards) total += shard->calls[found->second].load(std::memory_order_relaxed);
+  std::lock_guard lock(shardsMutex);
+  for (const auto& shard : shards) total += shard->calls[found->second].load(std::memory_order_relaxed);
   return total;
 }
 
 void Host::resetCalls() {
-  std::lock_guard lock(g_shardsMutex);
-  for (auto& shard : g_shards)
+  std::lock_guard lock(shardsMutex);
+  for (auto& shard : shards)
     for (auto& counter : shard->calls) counter.store(0, std::memory_order_relaxed);
 }
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ostrand/host_api.h"
+#include "ostrand/protocol.h"
 #include "ostrand/types.h"
 
 namespace host {
@@ -152,16 +153,17 @@ class LoadedModule {
  private:
   std::string path_;
   void* handle_ = nullptr;
-  int32_t (*api_)() = nullptr;
-  int32_t (*entry_)(char*, HostLookup, uint32_t, uint32_t) = nullptr;
-  int32_t (*exit_)() = nullptr;
+  OrreryApiFn api_ = nullptr;
+  OrreryEntryFn entry_ = nullptr;
+  OrreryExitFn exit_ = nullptr;
 };
 
 class Host {
  public:
   Host();  // becomes the current host; throws if another Host is alive
-  // Like a host closing: sends message 11 with 0x4 to every remaining effect,
-  // calls orreryExit if the module was entered and not exited, then unloads it.
+  // Like a host closing: sends kMessageInstanceData with kInstanceDestroy to
+  // every remaining effect, calls orreryExit if the module was entered and not
+  // exited, then unloads it.
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -191,42 +193,46 @@ class Host {
 
   // Paths the module asks for.
   void setPluginPath(const std::string& path);  // fxPluginPath; set by loadModule too
-  void setBaseDirectory(const std::string& path);  // fxPathGet kind 4
+  void setBaseDirectory(const std::string& path);  // fxPathGet kind kPathKindBase
   std::string pluginPath() const;
   std::string baseDirectory() const;  // the working directory until set
 
   // The module. loadModule opens the file; enter() calls orreryEntry with a
-  // valid host word (0x100000) and flags (2) unless told otherwise.
+  // valid host word (0x100000, within kHostWordMask) and kHostFlagsRequired
+  // unless told otherwise.
   // The plug-in path becomes the file's absolute path. One module per Host.
   LoadedModule& loadModule(const std::string& path);
-  int32_t enter(uint32_t hostWord = 0x100000, uint32_t hostFlags = 2);
-  void announceServices();  // message 31, argument 2
+  int32_t enter(uint32_t hostWord = 0x100000, uint32_t hostFlags = ostrand::kHostFlagsRequired);
+  void announceServices();  // kMessageServices with kServicesGeometry
   int32_t exitModule();
   ModuleCallback moduleCallback() const;  // registered by fxModuleRegister, or null
   std::string moduleName() const;  // what orreryEntry wrote into its name buffer
   // What registration recorded.
-  std::vector<std::string> registrations() const;  // e.g. "fxModuleAccess(11, 0x10001805, 0)"
+  std::vector<std::string> registrations() const;  // e.g. "fxModuleAccess(29, 0x1, 0)"
   // Direct registration without a loaded module (unit tests that link the
   // module's code call its callback themselves).
   void setModuleCallback(ModuleCallback callback);
 
   // Effects. createEffect makes an effect item on these targets and, when a
-  // module callback is registered, sends message 11 with 0x1 (create).
+  // module callback is registered, sends kMessageInstanceData with
+  // kInstanceCreate.
   uint32_t createEffect(const std::vector<uint32_t>& targets);
   void setTargets(uint32_t effect, const std::vector<uint32_t>& targets);
   EffectItem* effect(uint32_t id);
   // The host handle passed with messages: the item's address, stable while it
-  // lives; effect 0 gives the handle of messages about no item (31). Unknown
-  // effects throw std::invalid_argument, here and in the functions below.
+  // lives; effect 0 gives the handle of messages about no item
+  // (kMessageServices). Unknown effects throw std::invalid_argument, here and
+  // in the functions below.
   void* handleOf(uint32_t effect);
   int32_t sendMessage(uint32_t effect, int32_t message, uint64_t argument);  // 0 without a callback
-  // Message 11 with 0x10000000, then message 10 with 0x1000.
+  // kMessageInstanceData with kInstancePrepare, then kMessageEvaluate with
+  // kEvaluateDisplace.
   int32_t evaluate(uint32_t effect);
-  // Message 11 with 0x4 and forgets the item.
+  // kMessageInstanceData with kInstanceDestroy, and forgets the item.
   int32_t destroyEffect(uint32_t effect);
 
-  // Controls. buildPanel sends message 29 with argument 1 and returns the
-  // controls it created, in creation order.
+  // Controls. buildPanel sends kMessageControlPanel with kControlPanelBuild and
+  // returns the controls it created, in creation order.
   std::vector<uint32_t> buildPanel(uint32_t effect);
   Control* control(uint32_t id);
   Control* controlByLabel(const std::string& label);  // last created with that label
@@ -238,7 +244,7 @@ class Host {
   std::vector<std::string> panelCalls() const;
   // Calls the control's callback; unknown controls or no callback throw std::invalid_argument.
   int32_t fire(uint32_t control, uint32_t effect, uint64_t event);
-  // Sets the control's value as a user would and fires event 0.
+  // Sets the control's value as a user would and fires kControlChanged.
   int32_t setObject(uint32_t control, uint32_t effect, uint32_t object);
   int32_t setInt(uint32_t control, uint32_t effect, int32_t value);
   int32_t setDouble(uint32_t control, uint32_t effect, double value);
@@ -246,9 +252,10 @@ class Host {
   int32_t press(uint32_t control, uint32_t effect);
 
   // Scene files (JSON): objects, weight maps, effect items with their targets
-  // and formats. saveScene first sends message 11 with 0x1000 to every effect;
-  // loadScene replaces the scene, creates each effect (0x1), stores its formats
-  // and sends 0x800. Both throw std::runtime_error with a clear text on failure.
+  // and formats. saveScene first sends kMessageInstanceData with kInstanceSave
+  // to every effect; loadScene replaces the scene, creates each effect
+  // (kInstanceCreate), stores its formats and sends kInstanceLoad. Both throw
+  // std::runtime_error with a clear text on failure.
   void saveScene(const std::string& path);
   void loadScene(const std::string& path);
 

@@ -105,10 +105,10 @@ struct Host::State {
 };
 
 // The host the C functions answer for (null when none is alive).
-extern std::atomic<Host*> g_currentHost;
+extern std::atomic<Host*> currentHost;
 
 inline Host::State* CurrentState() {
-  Host* host = g_currentHost.load(std::memory_order_acquire);
+  Host* host = currentHost.load(std::memory_order_acquire);
   return host ? &host->state() : nullptr;
 }
 
@@ -123,7 +123,8 @@ void CheckMesh(const Mesh& mesh, const std::string& what);
 // Fresh displacement storage for an object's current point count.
 void ResetDisplacements(Object& object);
 
-// Message 11 to an effect with 0x1000 (save), 0x1 (create) or 0x800 (load).
+// kMessageInstanceData to an effect with kInstanceSave, kInstanceCreate or
+// kInstanceLoad.
 int32_t SendSave(Host& host, uint32_t effect);
 int32_t SendCreate(Host& host, uint32_t effect);
 int32_t SendLoad(Host& host, uint32_t effect);

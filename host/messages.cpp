@@ -5,6 +5,7 @@
 #include "host/fault_injection.h"
 #include "host/host_functions.h"
 #include "host/host_state.h"
+#include "ostrand/protocol.h"
 
 namespace host {
 
@@ -50,7 +51,7 @@ int32_t fxPluginPath(char* buffer, int32_t size, int32_t) {
 
 int32_t fxPathGet(int32_t kind, char* buffer, int32_t size, int32_t) {
   Host::State* state = CurrentState();
-  if (!state || kind != 4) return 0;
+  if (!state || kind != ostrand::kPathKindBase) return 0;
   if (UnterminatedPath(buffer, size)) [[unlikely]]
     return 1;
   return CopyText(state->baseDirectory, buffer, size) ? 1 : 0;

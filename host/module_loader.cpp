@@ -12,6 +12,7 @@
 
 #include "host/host_functions.h"
 #include "host/host_state.h"
+#include "ostrand/protocol.h"
 
 namespace host {
 
@@ -78,9 +79,9 @@ LoadedModule::LoadedModule(const std::string& path) : path_(path) {
   std::string error;
   handle_ = OpenModule(path, error);
   if (!handle_) throw std::runtime_error("cannot load module " + path + ": " + error);
-  api_ = Resolve<decltype(api_)>(handle_, path, "orreryAPI");
-  entry_ = Resolve<decltype(entry_)>(handle_, path, "orreryEntry");
-  exit_ = Resolve<decltype(exit_)>(handle_, path, "orreryExit");
+  api_ = Resolve<OrreryApiFn>(handle_, path, ostrand::kApiExportName);
+  entry_ = Resolve<OrreryEntryFn>(handle_, path, ostrand::kEntryExportName);
+  exit_ = Resolve<OrreryExitFn>(handle_, path, ostrand::kExitExportName);
 }
 
 LoadedModule::~LoadedModule() {
@@ -142,7 +143,7 @@ int32_t Host::enter(uint32_t hostWord, uint32_t hostFlags) {
 }
 
 void Host::announceServices() {
-  if (state_->callback) state_->callback(&state_->hostHandle, 0, 31, 2);
+  if (state_->callback) state_->callback(&state_->hostHandle, 0, ostrand::kMessageServices, ostrand::kServicesGeometry);
 }
 
 int32_t Host::exitModule() {

@@ -26,9 +26,9 @@ void* RecordAt(void* records, size_t index, size_t recordSize) {
 }
 
 const std::vector<uint32_t>& TargetsOf(Host::State& state, uint32_t effect) {
-  static const std::vector<uint32_t> none;
+  static const std::vector<uint32_t> kNone;
   const EffectItem* item = state.effectAt(effect);
-  return item ? item->targets : none;
+  return item ? item->targets : kNone;
 }
 
 TargetList* ListOf(Host::State* state, void* table) {

@@ -1,14 +1,17 @@
 #include "host_interface/host_function_table.h"
 
 #include "host_interface/module_state.h"
+#include "ostrand/protocol.h"
 
 namespace ostrand {
 
 void* HostFunctionTable[kHostFunctionCount];
 uint32_t loadedGroups = 0;
-uint32_t currentGroup = 0;
 
 namespace {
+
+// Bit of the group being resolved; passed with each of its lookups.
+uint32_t currentGroup = 0;
 
 // "<name> could not be found!" for every host function name, each a fixed text.
 constexpr const char* kMissingTexts[kHostFunctionCount] = {
@@ -19,7 +22,7 @@ constexpr const char* kMissingTexts[kHostFunctionCount] = {
 
 }  // namespace
 
-uint32_t resolveHostFunctions(uint32_t requestedGroups) {
+uint32_t resolveHostFunctions(uint32_t groups) {
   // Names of one group are contiguous in resolution order, so a group begins
   // wherever the group bit changes.
   bool resolving = false;
@@ -28,7 +31,7 @@ uint32_t resolveHostFunctions(uint32_t requestedGroups) {
     const HostFunctionName& entry = kHostFunctionNames[i];
     if (i == 0 || entry.group != group) {
       group = entry.group;
-      resolving = (requestedGroups & group) != 0 && (loadedGroups & group) == 0;
+      resolving = (groups & group) != 0 && (loadedGroups & group) == 0;
       if (resolving) {
         loadedGroups |= group;
         currentGroup = group;
@@ -40,7 +43,7 @@ uint32_t resolveHostFunctions(uint32_t requestedGroups) {
     HostFunctionTable[i] = address;
     if (address == nullptr) {
       if (HostFunctionTable[HF_fxMessageSend] != nullptr)
-        FX(fxMessageSend)(0, moduleName, 0x500, kMissingTexts[i], nullptr);
+        FX(fxMessageSend)(0, moduleName, kMessageKindMissingFunction, kMissingTexts[i], nullptr);
       return 0;
     }
   }

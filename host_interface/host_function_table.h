@@ -12,15 +12,13 @@ namespace ostrand {
 extern void* HostFunctionTable[kHostFunctionCount];
 // Bits of the groups whose resolution has begun (kept even when it failed).
 extern uint32_t loadedGroups;
-// Bit of the group being resolved; passed with each of its lookups.
-extern uint32_t currentGroup;
 
-// Resolves every name of every group in requestedGroups that has not been begun
+// Resolves every name of every group in groups that has not been begun
 // yet, in resolution order, through hostLookup. Returns 1 when all were found.
 // At the first missing name it stops, reports the name through fxMessageSend
-// (kind 0x500, sender moduleName) when that function is known by then, and
-// returns 0. Needs hostLookup and moduleName.
-uint32_t resolveHostFunctions(uint32_t requestedGroups);
+// (kind kMessageKindMissingFunction, sender moduleName) when that function is
+// known by then, and returns 0. Needs hostLookup and moduleName.
+uint32_t resolveHostFunctions(uint32_t groups);
 
 }  // namespace ostrand
 

@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "host_interface/host_function_table.h"
+#include "ostrand/protocol.h"
 
 namespace ostrand {
 
 void ShowError(uint32_t effectId, const char* text) {
   if (HostFunctionTable[HF_fxMessageSend] == nullptr) return;
-  FX(fxMessageSend)(effectId, "Ostrand.mp", 0x100, text, "Error");
+  FX(fxMessageSend)(effectId, "Ostrand.mp", kMessageKindError, text, "Error");
 }
 
 void ShowErrorFormat(uint32_t effectId, const char* format, ...) {

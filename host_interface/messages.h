@@ -5,7 +5,8 @@
 
 namespace ostrand {
 
-// The module's error message: sender "Ostrand.mp", kind 0x100, caption "Error".
+// The module's error message: sender "Ostrand.mp", kind kMessageKindError,
+// caption "Error".
 void ShowError(uint32_t effectId, const char* text);
 
 // The same with a printf-style text (truncated to 1023 characters).

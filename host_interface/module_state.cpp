@@ -7,7 +7,7 @@ HostLookup hostLookup = nullptr;
 uint32_t requestedGroups = 0;
 char logPath[kPathBufferSize];
 char settingsPath[kPathBufferSize];
-int32_t num_threads = 0;
+std::atomic<int32_t> num_threads{0};
 void* UsefulTable[kUsefulFunctionCount];
 
 }  // namespace ostrand

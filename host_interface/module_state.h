@@ -1,6 +1,7 @@
 // Module-wide state of the shell, alive from load to unload.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "ostrand/host_api.h"
@@ -13,15 +14,18 @@ enum { kModuleNameSize = 256, kPathBufferSize = 2048 };
 extern char moduleName[kModuleNameSize];
 // The host's lookup, from the second argument of orreryEntry.
 extern HostLookup hostLookup;
-// Host-function groups to resolve; 0x7FFFFFFF from entry on.
+// Host-function groups to resolve; kAllHostGroups from entry on.
 extern uint32_t requestedGroups;
 // Full paths of the log and settings files, built at entry ("" when they do not fit).
 extern char logPath[kPathBufferSize];
 extern char settingsPath[kPathBufferSize];
-// Worker-thread count from the settings file and the "Threads" control.
-extern int32_t num_threads;
-// The geometry module's services, filled on message 31 with argument 2; an
-// entry the host does not offer stays null.
+// Worker-thread count from the settings file and the "Threads" control, as
+// the user gave it; the parallel loops run with WorkerThreads(), this count
+// within [1, kMaxWorkerThreads]. Atomic: evaluations may arrive on other host
+// threads than the one that sets it.
+extern std::atomic<int32_t> num_threads;
+// The geometry module's services, filled on kMessageServices with
+// kServicesGeometry; an entry the host does not offer stays null.
 extern void* UsefulTable[kUsefulFunctionCount];
 
 }  // namespace ostrand

@@ -12,12 +12,6 @@ namespace {
 // Dense rows are addressed with 32-bit products; they must stay below 2^31.
 constexpr int64_t kDenseLimit = int64_t{1} << 31;
 
-void ObjectName(uint32_t object, char (&name)[256]) {
-  name[0] = '\0';
-  FX(fxObjectGetName)(object, name, 256, 0);
-  name[255] = '\0';
-}
-
 // Reads the cage's counts and positions into the instance.
 bool ReadCage(EffectInstance* instance) {
   int32_t points = HostPointCount(instance->Cage);
@@ -145,6 +139,12 @@ void ReleaseTarget(TargetEntry* target) {
   FreeTargetArrays(target);
   target->ActiveCount = 0;
   target->WeightCount = 0;
+}
+
+void ObjectName(uint32_t object, char (&name)[256]) {
+  name[0] = '\0';
+  FX(fxObjectGetName)(object, name, 256, 0);
+  name[255] = '\0';
 }
 
 int32_t HostPointCount(uint32_t object) {

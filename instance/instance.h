@@ -4,18 +4,17 @@
 
 #include <cstdint>
 
+#include "ostrand/protocol.h"
 #include "ostrand/types.h"
 
 namespace ostrand {
 
-// Key under which the host keeps each effect item's instance.
-inline constexpr const char* kInstanceDataKey = "OstrandDataKey";
-
 // The item's instance, or null after showing "Ostrand data not found!".
 EffectInstance* FindInstance(uint32_t effectId);
 
-// A new instance with the defaults, registered with the host under the key;
-// displacePlain fills its plain displacement slot (the other two stay empty).
+// A new instance with the defaults, registered with the host under
+// kInstanceDataKey; displacePlain fills its plain displacement slot (the other
+// two stay empty).
 // Tells the user when the host gives no target list (the instance then has
 // no targets) or when the record cannot be allocated (null; nothing registered).
 EffectInstance* CreateInstance(uint32_t effectId, DisplaceFn displacePlain);
@@ -64,6 +63,10 @@ void FreeTargetArrays(TargetEntry* target);
 // its count is not positive).
 int32_t TargetCount(const EffectInstance* instance);
 TargetEntry* TargetAt(const EffectInstance* instance, int32_t index);
+
+// The object's name as the host gives it, always terminated; "" when the
+// host gives none.
+void ObjectName(uint32_t object, char (&name)[256]);
 
 // A host count read through fxMeshNumPoints / fxMeshNumPolys; a negative answer
 // counts as 0.

@@ -12,6 +12,7 @@
 #include "host_interface/memory.h"
 #include "host_interface/messages.h"
 #include "host_interface/module_state.h"
+#include "ostrand/protocol.h"
 
 namespace ostrand {
 namespace {
@@ -19,14 +20,6 @@ namespace {
 constexpr double kFullSphere = 12.566370614359172;  // 4 pi: the solid angle all rays share
 constexpr uint32_t kLoopsWithoutProgress = 10;      // targets up to this size run in one loop
 constexpr int kTenths = 10;
-constexpr int32_t kProgressKind = 64;
-
-// The object's name, always terminated, "" when the host gives none.
-void ObjectName(uint32_t object, char (&name)[256]) {
-  name[0] = '\0';
-  FX(fxObjectGetName)(object, name, 256, 0);
-  name[255] = '\0';
-}
 
 void SendProgress(const char* name, int tenth) {
   char text[320];
@@ -78,8 +71,8 @@ bool CalculateRow(const RowJob& job, int64_t row, PointScratch* scratch) {
   const TargetEntry* target = job.target;
   Vec3 position{0.0, 0.0, 0.0};
   FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[row]), &position, 1);
-  return ComputePointCoordinates(job.instance, job.target, position, static_cast<uint32_t>(row), job.directions,
-                                 job.sampleWeight, job.cage, scratch);
+  double* weights = job.reads.pointCount != 0 ? target->Weights + static_cast<size_t>(row) * job.reads.pointCount : nullptr;
+  return ComputePointCoordinates(job.reads, job.settings, position, job.directions, job.cage, scratch, weights);
 }
 
 int64_t RunRowLoop(const RowJob& job, RowTask task) {
@@ -121,13 +114,13 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   }
   RowJob job{};
   job.directions = directions;
-  job.sampleWeight = sampleWeight;
+  job.settings = RowSettings{samples, sampleWeight, instance->Tolerance};
   job.cage.cage = mesh;
   job.cage.positions = instance->CagePositions;
   job.cage.pointCount = instance->CagePositions != nullptr ? instance->CagePoints : 0;
   job.cage.rayTest = USEFUL(useful_RayIntersectTriangle);
+  job.reads = CageReads{instance->Cage, instance->CagePoints, FX(fxMeshPoint), FX(fxMeshPoly)};
   job.target = target;
-  job.instance = instance;
 
   // The hierarchy lives as long as the triangulation it indexes. Without the
   // memory for it the target is still calculated, exhaustively and with the
@@ -167,13 +160,17 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   return failed == 0;
 }
 
-bool CalculateCoordinates(EffectInstance* instance) {
+bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete) {
   const int32_t targets = TargetCount(instance);
   if (targets == 0) return true;
   if (RefuseCalculation(instance)) return false;  // one message, not one per target
   bool complete = true;
-  for (int32_t t = 0; t < targets; ++t)
-    if (!CalculateTarget(instance, TargetAt(instance, t))) complete = false;
+  for (int32_t t = 0; t < targets; ++t) {
+    TargetEntry* target = TargetAt(instance, t);
+    if (CalculateTarget(instance, target)) continue;
+    complete = false;
+    if (incomplete == IncompleteTarget::kRelease) ReleaseTarget(target);
+  }
   return complete;
 }
 

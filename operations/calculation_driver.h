@@ -14,10 +14,10 @@ namespace ostrand {
 // read-only by all threads of the loop.
 struct RowJob {
   const Vec3* directions;  // the instance's Samples directions (null when Samples <= 0)
-  double sampleWeight;     // solid angle per ray: 4 pi / Samples
+  RowSettings settings;    // Samples, the solid angle per ray and the weight floor
   RayCastCage cage;        // the triangulated cage and the positions its corners index
+  CageReads reads;         // the host's reads of the cage, and CagePoints
   TargetEntry* target;
-  const EffectInstance* instance;
   int64_t firstRow;
   int64_t endRow;
 };
@@ -39,7 +39,7 @@ int64_t RunRowLoop(const RowJob& job, RowTask task);
 
 // Fills every dense row of one target (see ComputePointCoordinates). Targets
 // of more than 10 active points run in ten tenths and a rest, each tenth
-// announced before it starts with fxMessageProgress(0, 10 b, 64,
+// announced before it starts with fxMessageProgress(0, 10 b, kProgressKind,
 // "<name>: calculating coordinates b / 10") and the rest after "10 / 10" at
 // 100 %; smaller targets run in one loop without progress. Host calls other
 // than those made per row come from the calling thread only. Returns false,
@@ -53,10 +53,16 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target);
 // kMaxSampleDirections.
 bool RefuseCalculation(const EffectInstance* instance);
 
+// What CalculateCoordinates does with a target some of whose rows could not
+// be computed: keep its rows as they came out, or release its computed data
+// (as "Calculate" does, so that evaluation leaves the target alone instead of
+// moving its uncalculated points to the origin).
+enum class IncompleteTarget { kKeepRows, kRelease };
+
 // CalculateTarget for every target, in table order. Refuses with one message
 // (and computes nothing: the rows stay as they are) when the host lacks the
 // triangulation or ray test service or the sample count is beyond
 // kMaxSampleDirections. Returns true when every row was computed.
-bool CalculateCoordinates(EffectInstance* instance);
+bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete = IncompleteTarget::kKeepRows);
 
 }  // namespace ostrand

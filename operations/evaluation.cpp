@@ -5,6 +5,7 @@
 #include "operations/threads.h"
 #include "instance/instance.h"
 #include "host_interface/host_function_table.h"
+#include "ostrand/protocol.h"
 
 namespace ostrand {
 namespace {
@@ -112,7 +113,7 @@ void InstallParallelEvaluation(EffectInstance* instance) {
 }
 
 int32_t EvaluateInstance(uint32_t effectId, uint64_t argument) {
-  if (argument != 0x1000) return 0;
+  if (argument != kEvaluateDisplace) return 0;
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
   if (instance->Mode != 0) return 0;

@@ -7,7 +7,8 @@
 
 namespace ostrand {
 
-// Message 10: acts only on 0x1000. Returns 1 when the item has no instance.
+// kMessageEvaluate: acts only on kEvaluateDisplace. Returns 1 when the item
+// has no instance.
 int32_t EvaluateInstance(uint32_t effectId, uint64_t argument);
 
 // The evaluation routines an instance holds in its three slots.

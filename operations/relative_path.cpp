@@ -16,7 +16,7 @@ struct WorkPath {
   size_t start;
   size_t length;
 
-  const char* c_str() const { return text + start; }
+  const char* cStr() const { return text + start; }
   char at(size_t i) const { return text[start + i]; }
 };
 
@@ -99,25 +99,25 @@ void MakeRelativePathIn(PathStyle style, FILE* trace, char* output, size_t outpu
   WorkPath file;
   Assign(file, full, kMaxWorkPathLength);
 
-  if (trace) std::fprintf(trace, "STARTING\nwork_file %s\nwork_content %s\n", file.c_str(), work.c_str());
+  if (trace) std::fprintf(trace, "STARTING\nwork_file %s\nwork_content %s\n", file.cStr(), work.cStr());
 
   // Once one component differs, the path has left the base directory, and
   // once the path has ended it has nothing more to share: either way every
   // later base component is one more step up, whatever its name.
   bool parted = false;
   while (work.length > 0) {
-    const char* slash = static_cast<const char*>(std::memchr(work.c_str(), sep, work.length));
+    const char* slash = static_cast<const char*>(std::memchr(work.cStr(), sep, work.length));
     if (slash == nullptr) break;
-    const size_t i = static_cast<size_t>(slash - work.c_str());
+    const size_t i = static_cast<size_t>(slash - work.cStr());
     const size_t prefix = file.length < i ? file.length : i;
     if (trace) {
       std::fprintf(trace, "\nITERATION\nslash_index %d\n", static_cast<int>(i));
-      std::fprintf(trace, "cmp1 %.*s\n", static_cast<int>(prefix), file.c_str());
-      std::fprintf(trace, "cmp2 %.*s\n", static_cast<int>(i), work.c_str());
+      std::fprintf(trace, "cmp1 %.*s\n", static_cast<int>(prefix), file.cStr());
+      std::fprintf(trace, "cmp2 %.*s\n", static_cast<int>(i), work.cStr());
     }
     // The component is shared only when the full path has it whole: the same
     // characters, then a separator or the end (base "ab" is not in "abc").
-    const bool shared = !parted && file.length >= i && std::memcmp(file.c_str(), work.c_str(), i) == 0 &&
+    const bool shared = !parted && file.length >= i && std::memcmp(file.cStr(), work.cStr(), i) == 0 &&
                         (file.length == i || file.at(i) == sep);
     DropFront(work, i + 1);
     if (shared) {
@@ -129,14 +129,14 @@ void MakeRelativePathIn(PathStyle style, FILE* trace, char* output, size_t outpu
       parted = true;
       PrependParentStep(file, sep);
     }
-    if (trace) std::fprintf(trace, "work_content %s\nwork_file %s\n", work.c_str(), file.c_str());
+    if (trace) std::fprintf(trace, "work_content %s\nwork_file %s\n", work.cStr(), file.cStr());
   }
   // What is left may itself read as absolute ("/x" from "/a//x" with base
   // "/a"); stored so, it would not lead back to the file, the full path does.
-  if (IsAbsolutePath(file.c_str(), style)) {
+  if (IsAbsolutePath(file.cStr(), style)) {
     Assign(file, full, kMaxWorkPathLength);
   }
-  CopyOut(output, outputSize, file.c_str(), file.length);
+  CopyOut(output, outputSize, file.cStr(), file.length);
 }
 
 void ResolveRelativePathIn(PathStyle style, char* output, size_t outputSize, const char* base, const char* stored) {
@@ -166,7 +166,7 @@ void ResolveRelativePathIn(PathStyle style, char* output, size_t outputSize, con
   output[0] = '\0';
   AppendBounded(output, outputSize, used, work.text, work.length);
   AppendBounded(output, outputSize, used, &sep, 1);
-  AppendBounded(output, outputSize, used, file.c_str(), file.length);
+  AppendBounded(output, outputSize, used, file.cStr(), file.length);
 }
 
 void MakeRelativePath(char* output, size_t outputSize, const char* base, const char* full) {

@@ -2,22 +2,23 @@
 
 #include <omp.h>
 
-#include <atomic>
+#include "host_interface/module_state.h"
 
 namespace ostrand {
 namespace {
-// Kept here rather than only in the runtime, whose setting belongs to the host
-// thread that made it: evaluations may arrive on other host threads.
-std::atomic<int> workerThreads{1};
+
+int WithinLimits(int32_t count) { return count < 1 ? 1 : (count > kMaxWorkerThreads ? kMaxWorkerThreads : count); }
+
 }  // namespace
 
 void SetThreadCount(int32_t count) {
-  int threads = count < 1 ? 1 : (count > kMaxWorkerThreads ? kMaxWorkerThreads : count);
-  workerThreads.store(threads);
-  omp_set_num_threads(threads);
+  num_threads.store(count);
+  omp_set_num_threads(WithinLimits(count));
 }
 
-int WorkerThreads() { return workerThreads.load(); }
+// Read from num_threads rather than from the runtime, whose setting belongs to
+// the host thread that made it: evaluations may arrive on other host threads.
+int WorkerThreads() { return WithinLimits(num_threads.load()); }
 
 void StaticBlock(int64_t first, int64_t end, int t, int T, int64_t* blockBegin, int64_t* blockEnd) {
   int64_t n = end > first ? end - first : 0;

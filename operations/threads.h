@@ -9,10 +9,12 @@ namespace ostrand {
 // by the caller (and shown to the user) but run with this many threads.
 inline constexpr int32_t kMaxWorkerThreads = 1024;
 
-// Sets the worker count of every later parallel loop; below 1 counts as 1.
+// Sets num_threads, the worker count of every later parallel loop; below 1
+// counts as 1.
 void SetThreadCount(int32_t count);
 
-// The count last set, as the parallel loops use it (1 before any was set).
+// The count last set within [1, kMaxWorkerThreads], as the parallel loops use
+// it (1 before any was set).
 int WorkerThreads();
 
 // The contiguous block of rows [first, end) that thread t of T takes: the

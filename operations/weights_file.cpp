@@ -70,7 +70,7 @@ void WriteTarget(FILE* file, int32_t mode, const TargetEntry* target) {
 bool HeaderMatches(WordReader& in, const EffectInstance* instance) {
   uint32_t marker, cagePoints;
   int32_t mode, cagePolys, targets;
-  if (!in.Read(&marker) || !in.Read(&mode) || !in.Read(&cagePoints) || !in.Read(&cagePolys) || !in.Read(&targets))
+  if (!in.read(&marker) || !in.read(&mode) || !in.read(&cagePoints) || !in.read(&cagePolys) || !in.read(&targets))
     return false;
   return marker == kFormatMarker && mode == instance->Mode && cagePoints == instance->CagePoints &&
          cagePolys == instance->CagePolys && targets > 0 && targets == TargetCount(instance);
@@ -87,7 +87,7 @@ bool ReadAllRecords(WordReader& in, const EffectInstance* instance, const Target
       return false;
     }
   }
-  return in.AtEnd();
+  return in.atEnd();
 }
 
 // A failing heap is not a file error: unlike those, the user hears of it.

@@ -13,7 +13,7 @@ namespace {
 // record can only describe as many points and weights as the file has bytes
 // left: this bounds what a short or hostile file can make us allocate.
 bool FitsInFile(const WordReader& in, uint32_t active, int32_t weightCount) {
-  return (static_cast<int64_t>(active) + weightCount) * 8 <= in.Remaining();
+  return (static_cast<int64_t>(active) + weightCount) * 8 <= in.remaining();
 }
 
 bool AllocateRecordArrays(TargetEntry* entry) {
@@ -34,7 +34,7 @@ bool ReadPointBlocks(WordReader& in, const RecordLimits& limits, int32_t pointLi
   int32_t next = 0;  // running position in Weights, never above weightCount
   for (uint32_t j = 0; j < active; ++j) {
     int32_t point, n;
-    if (!in.Read(&point) || !in.Read(&n)) return false;
+    if (!in.read(&point) || !in.read(&n)) return false;
     if (point < 0 || point >= pointLimit) return false;
     if (n < 0 || n > weightCount - next) return false;
     if (store) {
@@ -45,7 +45,7 @@ bool ReadPointBlocks(WordReader& in, const RecordLimits& limits, int32_t pointLi
     for (int32_t k = 0; k < n; ++k, ++next) {
       int32_t cagePoint;
       uint32_t bits;
-      if (!in.Read(&cagePoint) || !in.Read(&bits)) return false;
+      if (!in.read(&cagePoint) || !in.read(&bits)) return false;
       if (cagePoint < 0 || static_cast<uint32_t>(cagePoint) >= limits.cagePoints) return false;
       if (store) {
         store->CageIndices[next] = cagePoint;
@@ -78,7 +78,7 @@ bool PointsAreDistinct(const TargetEntry* entry, bool* outOfMemory) {
 bool ReadTargetRecord(WordReader& in, const RecordLimits& limits, int32_t hostPointCount, StagedTarget* staged) {
   TargetEntry& entry = staged->entry;
   int32_t pointCount, active, weightCount;
-  if (!in.Read(&pointCount) || !in.Read(&active) || !in.Read(&weightCount)) return false;
+  if (!in.read(&pointCount) || !in.read(&active) || !in.read(&weightCount)) return false;
   if (pointCount < 0 || active < 0 || weightCount < 0) return false;
   staged->matches = pointCount == hostPointCount;
   entry.PointCount = pointCount;

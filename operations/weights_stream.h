@@ -38,7 +38,7 @@ class WordReader {
   WordReader(FILE* stream, int64_t size) : stream_(stream), remaining_(size) {}
 
   // False (and value untouched) when fewer than four bytes are left.
-  bool Read(uint32_t* value) {
+  bool read(uint32_t* value) {
     if (remaining_ < 4) return false;
     uint32_t word = 0;
     for (int i = 0; i < 4; ++i) {
@@ -51,18 +51,18 @@ class WordReader {
     return true;
   }
 
-  bool Read(int32_t* value) {
+  bool read(int32_t* value) {
     uint32_t word;
-    if (!Read(&word)) return false;
+    if (!read(&word)) return false;
     *value = static_cast<int32_t>(word);
     return true;
   }
 
   // Bytes of the file not read yet, as measured when it was opened.
-  int64_t Remaining() const { return remaining_; }
+  int64_t remaining() const { return remaining_; }
 
   // True when the stream has nothing after what was read.
-  bool AtEnd() { return remaining_ == 0 && std::fgetc(stream_) == EOF; }
+  bool atEnd() { return remaining_ == 0 && std::fgetc(stream_) == EOF; }
 
  private:
   FILE* stream_;

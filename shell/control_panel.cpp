@@ -11,19 +11,18 @@
 #include "host_interface/host_function_table.h"
 #include "host_interface/messages.h"
 #include "host_interface/module_state.h"
+#include "ostrand/protocol.h"
 #include "shell/settings.h"
 
 namespace ostrand {
 namespace {
 
-enum Event : uint64_t { kChanged = 0, kRefresh = 1 };
-
 int32_t CageControl(uint32_t control, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event == kRefresh) {
+  if (event == kControlRefresh) {
     FX(fxConSetObj)(control, instance->Cage);
-  } else if (event == kChanged) {
+  } else if (event == kControlChanged) {
     FX(fxConGetObj)(control, &instance->Cage);
     ReleaseComputedData(instance);
     // The evaluation refreshes the cage positions in place, so it must find an
@@ -37,71 +36,67 @@ int32_t CageControl(uint32_t control, uint32_t effectId, void*, uint64_t event) 
 int32_t SetupWeightControl(uint32_t control, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event == kChanged) FX(fxConGetObj)(control, &instance->SetupMask);
-  if (event == kRefresh) FX(fxConSetObj)(control, instance->SetupMask);
+  if (event == kControlChanged) FX(fxConGetObj)(control, &instance->SetupMask);
+  if (event == kControlRefresh) FX(fxConSetObj)(control, instance->SetupMask);
   return 0;
 }
 
 int32_t SamplesControl(uint32_t control, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event == kChanged) FX(fxConGetInt)(control, &instance->Samples);
-  if (event == kRefresh) FX(fxConSetInt)(control, instance->Samples);
+  if (event == kControlChanged) FX(fxConGetInt)(control, &instance->Samples);
+  if (event == kControlRefresh) FX(fxConSetInt)(control, instance->Samples);
   return 0;
 }
 
 int32_t WeightFloorControl(uint32_t control, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event == kChanged) {
+  if (event == kControlChanged) {
     double value = instance->Tolerance;
     FX(fxConGetDouble)(control, &value);
     instance->Tolerance = value;
   }
-  if (event == kRefresh) FX(fxConSetDouble)(control, instance->Tolerance);
+  if (event == kControlRefresh) FX(fxConSetDouble)(control, instance->Tolerance);
   return 0;
 }
 
 int32_t WeightControl(uint32_t control, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event == kChanged) FX(fxConGetVeci3)(control, instance->Weight);
-  if (event == kRefresh) FX(fxConSetVeci3)(control, instance->Weight);
+  if (event == kControlChanged) FX(fxConGetVeci3)(control, instance->Weight);
+  if (event == kControlRefresh) FX(fxConSetVeci3)(control, instance->Weight);
   return 0;
 }
 
 int32_t ThreadsControl(uint32_t control, uint32_t effectId, void*, uint64_t event) {
   if (FindInstance(effectId) == nullptr) return 1;
-  if (event == kChanged) {
+  if (event == kControlChanged) {
     int32_t count = num_threads;
     FX(fxConGetInt)(control, &count);
     if (count <= 0) {
       FX(fxConSetInt)(control, 1);
       count = 1;
     }
-    num_threads = count;
     SetThreadCount(count);
     writeSettings();
   }
-  if (event == kRefresh) FX(fxConSetInt)(control, num_threads);
+  if (event == kControlRefresh) FX(fxConSetInt)(control, num_threads);
   return 0;
 }
 
 int32_t CalculateButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event != kChanged) return 0;
+  if (event != kControlChanged) return 0;
   // What cannot be calculated is refused before anything is released, so
   // that the weights the instance holds stay as they are.
   if (!CanUpdateTargets(effectId) || RefuseCalculation(instance)) return 0;
   ReleaseComputedData(instance);
   if (instance->Targets != nullptr) USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
   PrepareTargets(instance);
-  // The coordinates, target by target (CalculateCoordinates); a target that
-  // could not be calculated whole keeps no weights, so that evaluation leaves
-  // it alone instead of moving its uncalculated points to the origin.
-  for (int32_t t = 0; t < TargetCount(instance); ++t)
-    if (!CalculateTarget(instance, TargetAt(instance, t))) ReleaseTarget(TargetAt(instance, t));
+  // A target that could not be calculated whole keeps no weights.
+  CalculateCoordinates(instance, IncompleteTarget::kRelease);
   CompactWeights(instance);
   instance->Mode = 0;
   FX(fxConDisable)(0);
@@ -113,7 +108,7 @@ int32_t CalculateButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
 int32_t LoadButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event != kChanged) return 0;
+  if (event != kControlChanged) return 0;
   ChooseOpenFile(instance);
   ReadWeightsFile(instance);
   return 0;
@@ -122,7 +117,7 @@ int32_t LoadButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
 int32_t SaveButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (event != kChanged) return 0;
+  if (event != kControlChanged) return 0;
   ChooseSaveFile(instance);
   WriteWeightsFile(instance);
   return 0;
@@ -138,7 +133,7 @@ void SizeAndPlace(uint32_t control, int32_t width, int32_t height, int32_t x, in
 }  // namespace
 
 int32_t BuildControlPanel(void*, uint32_t, uint64_t argument) {
-  if (argument != 1) return 0;
+  if (argument != kControlPanelBuild) return 0;
   uint32_t setup = FX(fxCC_Block)("Setup", 0, 0, 32);
   Place(FX(fxCC_ObjectPopup)("Cage", CageControl, 1, 170, 0, 0, 0, 0xA100), 82, 5);
   Place(FX(fxCC_WeightPopup)("Setup weight", SetupWeightControl, 1, 170), 82, 30);

@@ -5,7 +5,8 @@
 
 namespace ostrand {
 
-// Message 29: builds the nine controls when the argument is 1; returns 0.
+// kMessageControlPanel: builds the nine controls when the argument is
+// kControlPanelBuild; returns 0.
 int32_t BuildControlPanel(void* handle, uint32_t effectId, uint64_t argument);
 
 }  // namespace ostrand

@@ -1,12 +1,14 @@
 // The module's exported entry points.
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "operations/threads.h"
 #include "host_interface/host_function_table.h"
 #include "shell/module_callback.h"
 #include "host_interface/module_state.h"
 #include "shell/settings.h"
+#include "ostrand/protocol.h"
 
 #if defined(_WIN32)
 #define OSTRAND_EXPORT extern "C" __declspec(dllexport)
@@ -17,48 +19,49 @@
 namespace {
 
 // Copies at most size - 1 characters and always terminates.
-void copyBounded(char* destination, const char* source, size_t size) {
+void CopyBounded(char* destination, const char* source, size_t size) {
   std::strncpy(destination, source, size - 1);
   destination[size - 1] = '\0';
 }
 
-void registerModule() {
-  using ostrand::moduleCallback;
+void RegisterModule() {
+  using namespace ostrand;
   FX(fxModuleDescription)("Ostrand", 0);
-  FX(fxModuleAccess)(11, 0x10001805, 0);
-  FX(fxModuleAccess)(29, 1, 0);
-  FX(fxModuleAccess)(10, 0x1000, 0);
-  FX(fxModuleAccess)(31, 2, 0);
-  FX(fxModuleRegister)(1, "Ostrand", moduleCallback, 1);
+  FX(fxModuleAccess)(kMessageInstanceData, kAccessInstanceData, 0);
+  FX(fxModuleAccess)(kMessageControlPanel, kAccessControlPanel, 0);
+  FX(fxModuleAccess)(kMessageEvaluate, kAccessEvaluate, 0);
+  FX(fxModuleAccess)(kMessageServices, kAccessServices, 0);
+  FX(fxModuleRegister)(kRegisterKind, "Ostrand", moduleCallback, 1);
 }
 
 }  // namespace
 
 // The plug-in interface version; may be called at any time.
-OSTRAND_EXPORT int32_t orreryAPI(void) { return 0x103000; }
+OSTRAND_EXPORT int32_t orreryAPI(void) { return ostrand::kApiVersion; }
 
-// Makes the module ready: 0 ready; 5 when the low four bits of hostFlags are
-// not 2; 1 when hostWord has none of the bits 0xF00000; 4 when a host function
-// is missing (reported through the host when it can be).
+// Makes the module ready: kEntryReady; kEntryHostFlagsRefused when the low
+// four bits of hostFlags are not kHostFlagsRequired; kEntryHostWordRefused when
+// hostWord has none of the bits of kHostWordMask; kEntryHostFunctionMissing
+// when a host function is missing (reported through the host when it can be).
 OSTRAND_EXPORT int32_t orreryEntry(char* moduleNameBuffer, HostLookup lookup, uint32_t hostWord, uint32_t hostFlags) {
   using namespace ostrand;
-  requestedGroups = 0x7FFFFFFF;
-  if ((hostFlags & 0xF) != 2) return 5;
-  if ((hostWord & 0xF00000) == 0) return 1;
+  requestedGroups = kAllHostGroups;
+  if ((hostFlags & kHostFlagsMask) != kHostFlagsRequired) return kEntryHostFlagsRefused;
+  if ((hostWord & kHostWordMask) == 0) return kEntryHostWordRefused;
 
   if (moduleNameBuffer != nullptr) {
-    copyBounded(moduleNameBuffer, "Ostrand", 255);
-    copyBounded(moduleName, moduleNameBuffer, 255);
+    CopyBounded(moduleNameBuffer, "Ostrand", 255);
+    CopyBounded(moduleName, moduleNameBuffer, 255);
   } else {
-    copyBounded(moduleName, "Ostrand", 255);
+    CopyBounded(moduleName, "Ostrand", 255);
   }
   hostLookup = lookup;
-  if (hostLookup == nullptr || !resolveHostFunctions(requestedGroups)) return 4;
+  if (hostLookup == nullptr || !resolveHostFunctions(requestedGroups)) return kEntryHostFunctionMissing;
 
-  buildFilePaths();
-  emptyLog();
+  BuildFilePaths();
+  EmptyLog();
   appendLogLine("start of log\n");
-  registerModule();
+  RegisterModule();
   appendLogLine("Plugin registered.\n");
   readSettings();
   appendLogLine("Ini loaded.\n");
@@ -67,7 +70,7 @@ OSTRAND_EXPORT int32_t orreryEntry(char* moduleNameBuffer, HostLookup lookup, ui
   std::snprintf(line, sizeof line, "Setting threads to: %u\n", static_cast<unsigned>(num_threads));
   appendLogLine(line);
   appendLogLine("FX_PLUGIN_OK\n");
-  return 0;
+  return kEntryReady;
 }
 
 // Writes the log's last line; returns the result of closing the log.
@@ -79,3 +82,8 @@ OSTRAND_EXPORT int32_t orreryExit(void) {
   std::fwrite("end of log\n", 1, 11, log);
   return std::fclose(log);
 }
+
+// The definitions above must have exactly the types a host calls them through.
+static_assert(std::is_same_v<decltype(&orreryAPI), OrreryApiFn>);
+static_assert(std::is_same_v<decltype(&orreryEntry), OrreryEntryFn>);
+static_assert(std::is_same_v<decltype(&orreryExit), OrreryExitFn>);

@@ -1,10 +1,11 @@
-// The instance-data message (11): creation, destruction, scene load and save,
+// The instance-data message (kMessageInstanceData): creation, destruction, scene load and save,
 // and preparation for evaluation of an effect item's instance.
 #include "shell/instance_data.h"
 
 #include "host_interface/host_function_table.h"
 #include "host_interface/module_state.h"
 #include "instance/instance.h"
+#include "ostrand/protocol.h"
 #include "operations/evaluation.h"
 #include "shell/scene_data.h"
 
@@ -12,30 +13,30 @@ namespace ostrand {
 
 int32_t InstanceDataHandler(void* handle, uint32_t effectId, uint64_t subMessage) {
   switch (subMessage) {
-    case 0x1:
+    case kInstanceCreate:
       CreateInstance(effectId, DisplacePlainSerial);
       return 0;
-    case 0x4: {
+    case kInstanceDestroy: {
       EffectInstance* instance = FindInstance(effectId);
       if (instance == nullptr) return 1;
       DestroyInstance(instance);
       return 0;
     }
-    case 0x800: {
+    case kInstanceLoad: {
       EffectInstance* instance = FindInstance(effectId);
       if (instance == nullptr) return 1;
       LoadSceneData(instance, FX(fxFormatGet)(handle, kSceneFormatName));
       return 0;
     }
-    case 0x1000: {
+    case kInstanceSave: {
       EffectInstance* instance = FindInstance(effectId);
       if (instance == nullptr) return 1;
       SaveSceneData(instance, FX(fxFormatNew)(handle, kSceneFormatName, 0));
       return 0;
     }
-    case 0x8000000:
+    case kInstanceExists:
       return FindInstance(effectId) == nullptr ? 1 : 0;
-    case 0x10000000: {
+    case kInstancePrepare: {
       EffectInstance* instance = FindInstance(effectId);
       if (instance == nullptr) return 1;
       // Without the update the table stays as it was: evaluation still

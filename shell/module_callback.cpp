@@ -4,23 +4,24 @@
 #include "shell/control_panel.h"
 #include "shell/instance_data.h"
 #include "host_interface/module_state.h"
+#include "ostrand/protocol.h"
 
 namespace ostrand {
 
-void lookUpUsefulServices() {
+void LookUpUsefulServices() {
   for (int i = 0; i < kUsefulFunctionCount; ++i) UsefulTable[i] = hostLookup(kUsefulFunctionNames[i], kUsefulGroup);
 }
 
 int32_t moduleCallback(void* handle, uint32_t effectId, int32_t message, uint64_t argument) {
   switch (message) {
-    case 10:
+    case kMessageEvaluate:
       return EvaluateInstance(effectId, argument);
-    case 11:
+    case kMessageInstanceData:
       return InstanceDataHandler(handle, effectId, argument);
-    case 29:
+    case kMessageControlPanel:
       return BuildControlPanel(handle, effectId, argument);
-    case 31:
-      if (argument == 2 && hostLookup != nullptr) lookUpUsefulServices();
+    case kMessageServices:
+      if (argument == kServicesGeometry && hostLookup != nullptr) LookUpUsefulServices();
       return 0;
     default:
       return 0;

@@ -5,12 +5,12 @@
 
 namespace ostrand {
 
-// Dispatches message 10 (evaluation), 11 (instance data), 29 (control panel)
-// and 31 with argument 2 (look up the geometry services); other messages do
-// nothing and return 0.
+// Dispatches kMessageEvaluate, kMessageInstanceData, kMessageControlPanel and
+// kMessageServices with kServicesGeometry (look up the geometry services);
+// other messages do nothing and return 0.
 int32_t moduleCallback(void* handle, uint32_t effectId, int32_t message, uint64_t argument);
 
 // Looks up the 29 geometry services into UsefulTable, nulls included.
-void lookUpUsefulServices();
+void LookUpUsefulServices();
 
 }  // namespace ostrand

@@ -1,4 +1,4 @@
-// The eleven named values of the scene format "OstrandData".
+// The eleven named values of the scene format kSceneFormatName.
 #include "shell/scene_data.h"
 
 #include "operations/relative_path.h"
@@ -15,7 +15,7 @@ namespace {
 // The base directory of relative weights-file paths, always terminated.
 void BaseDirectory(char (&base)[kPathBufferSize]) {
   base[0] = '\0';
-  FX(fxPathGet)(4, base, kPathBufferSize, 0);
+  FX(fxPathGet)(kPathKindBase, base, kPathBufferSize, 0);
   base[kPathBufferSize - 1] = '\0';
 }
 

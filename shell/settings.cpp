@@ -6,30 +6,25 @@
 
 #include "host_interface/host_function_table.h"
 #include "host_interface/module_state.h"
+#include "platform/paths.h"
 
 namespace ostrand {
 namespace {
 
-#if defined(_WIN32)
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
 constexpr const char kKey[] = "num_threads:";
 constexpr size_t kKeyLength = sizeof kKey - 1;
 
-void buildPath(char* out, const char* name) {
+void BuildPath(char* out, const char* name) {
   char pluginPath[kPathBufferSize] = {0};
   FX(fxPluginPath)(pluginPath, kPathBufferSize, 0);
   pluginPath[kPathBufferSize - 1] = '\0';
-  pathBeside(out, kPathBufferSize, pluginPath, name);
+  PathBeside(out, kPathBufferSize, pluginPath, name);
 }
 
 }  // namespace
 
-bool pathBeside(char* out, size_t outSize, const char* path, const char* name) {
-  const char* slash = std::strrchr(path, kSeparator);
+bool PathBeside(char* out, size_t outSize, const char* path, const char* name) {
+  const char* slash = std::strrchr(path, kPathSeparator);
   size_t directory = slash ? static_cast<size_t>(slash - path) + 1 : std::strlen(path);
   size_t length = std::strlen(name);
   if (directory + length + 1 > outSize) {
@@ -41,9 +36,9 @@ bool pathBeside(char* out, size_t outSize, const char* path, const char* name) {
   return true;
 }
 
-void buildFilePaths() {
-  buildPath(logPath, "ostrand.log");
-  buildPath(settingsPath, "Ostrand.ini");
+void BuildFilePaths() {
+  BuildPath(logPath, "ostrand.log");
+  BuildPath(settingsPath, "Ostrand.ini");
 }
 
 void appendLogLine(const char* text) {
@@ -54,13 +49,13 @@ void appendLogLine(const char* text) {
   std::fclose(log);
 }
 
-void emptyLog() {
+void EmptyLog() {
   if (logPath[0] == '\0') return;
   FILE* log = std::fopen(logPath, "w");
   if (log != nullptr) std::fclose(log);
 }
 
-int parseThreadsLine(const char* line) {
+int ParseThreadsLine(const char* line) {
   if (std::strncmp(line, kKey, kKeyLength) != 0) return 0;
   // The number starts behind the character that follows the colon, where the
   // writer puts a space; a line that ends there has no number.
@@ -85,7 +80,7 @@ void readSettings() {
   if (file != nullptr) {
     char line[4095];
     while (std::fgets(line, sizeof line, file) != nullptr) {
-      int count = parseThreadsLine(line);
+      int count = ParseThreadsLine(line);
       if (count > 0) num_threads = count;
     }
     std::fclose(file);
@@ -105,7 +100,7 @@ void writeSettings() {
   FILE* file = std::fopen(settingsPath, "w");
   if (file == nullptr) return;
   char line[264];
-  std::snprintf(line, sizeof line, "num_threads: %d\n", num_threads);
+  std::snprintf(line, sizeof line, "num_threads: %d\n", num_threads.load());
   std::fputs(line, file);
   std::fclose(file);
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "ostrand/types.h"
+#include "ostrand/protocol.h"
 
 extern "C" {
 #define OSTRAND_HOST_API(result, name, parameters) typedef result(*name##_fn) parameters;
@@ -33,9 +33,6 @@ enum UsefulFunctionIndex : int {
 static_assert(kHostFunctionCount == 728);
 static_assert(kUsefulFunctionCount == 29);
 
-// Group word passed with the lookup of the geometry services.
-constexpr uint32_t kUsefulGroup = 0x80000000u;
-
 struct HostFunctionName {
   const char* name;
   uint32_t group;
@@ -53,5 +50,16 @@ inline constexpr const char* kUsefulFunctionNames[kUsefulFunctionCount] = {
 #include "ostrand/useful_functions.inc"
 #undef OSTRAND_USEFUL_FUNCTION
 };
+
+// The groups the list gives the functions with behaviour are the named groups
+// of ostrand/protocol.h.
+static_assert(kHostFunctionNames[HF_fxMessageSend].group == kGroupMessages);
+static_assert(kHostFunctionNames[HF_fxPluginPath].group == kGroupPaths);
+static_assert(kHostFunctionNames[HF_fxObjectGetName].group == kGroupObjects);
+static_assert(kHostFunctionNames[HF_fxMeshPoint].group == kGroupMeshes);
+static_assert(kHostFunctionNames[HF_fxDataSet].group == kGroupData);
+static_assert(kHostFunctionNames[HF_fxFormatNew].group == kGroupFormats);
+static_assert(kHostFunctionNames[HF_fxCC_Button].group == kGroupControls);
+static_assert(kHostFunctionNames[HF_fxModuleAccess].group == kGroupModule);
 
 }  // namespace ostrand

@@ -57,7 +57,8 @@ typedef void (*DisplaceFn)(struct EffectInstance* instance, TargetEntry* target)
 
 enum { kWeightsPathSize = 6144 };
 
-// The per-effect state. The host keeps a pointer to it under "OstrandDataKey".
+// The per-effect state. The host keeps a pointer to it under kInstanceDataKey
+// (ostrand/protocol.h).
 typedef struct EffectInstance {
   uint32_t EffectId;
   int32_t Mode;  // -1: no weights; 0: weights calculated or loaded

@@ -22,7 +22,9 @@ class ControlPanelTest : public LoadedModuleTest {
     panel_ = host.buildPanel(effect_);
   }
   uint32_t control(const std::string& label) { return host_->controlByLabel(label)->id; }
-  EffectInstance* instance() { return static_cast<EffectInstance*>(host_->effect(effect_)->data["OstrandDataKey"]); }
+  EffectInstance* instance() {
+    return static_cast<EffectInstance*>(host_->effect(effect_)->data[ostrand::kInstanceDataKey]);
+  }
   // Picks the cage and presses "Calculate".
   void calculate(int samples = 16) {
     ASSERT_EQ(host_->setObject(control("Cage"), effect_, cage_), 0);
@@ -72,8 +74,8 @@ TEST_F(ControlPanelTest, BuildsNineControlsInTwoBlocks) {
   };
   EXPECT_EQ(host_->panelCalls(), expected);
   EXPECT_EQ(panel_.size(), 11u);
-  for (uint64_t argument : {0ull, 2ull}) {
-    EXPECT_EQ(host_->sendMessage(effect_, 29, argument), 0);
+  for (uint64_t argument : {0ull, 2ull}) {  // not kControlPanelBuild
+    EXPECT_EQ(host_->sendMessage(effect_, ostrand::kMessageControlPanel, argument), 0);
     EXPECT_EQ(host_->controls().size(), 11u);
   }
 }
@@ -94,7 +96,7 @@ TEST_F(ControlPanelTest, ValuesGoIntoTheInstanceAndBack) {
   uint32_t other = host_->createEffect({target_});
   host_->buildPanel(other);
   for (const char* label : {"Samples", "Weight floor", "Setup weight", "Weight"})
-    EXPECT_EQ(host_->fire(host_->controlByLabel(label)->id, other, 1), 0);
+    EXPECT_EQ(host_->fire(host_->controlByLabel(label)->id, other, ostrand::kControlRefresh), 0);
   EXPECT_EQ(host_->controlByLabel("Samples")->intValue, 32);
   EXPECT_EQ(host_->controlByLabel("Weight floor")->doubleValue, 0.0);
   EXPECT_EQ(host_->controlByLabel("Setup weight")->objectValue, 0u);
@@ -103,7 +105,7 @@ TEST_F(ControlPanelTest, ValuesGoIntoTheInstanceAndBack) {
   host_->control(samples)->intValue = 5;
   EXPECT_EQ(host_->fire(samples, effect_, 7), 0);  // other events do nothing
   EXPECT_EQ(instance()->Samples, 64);
-  EXPECT_EQ(host_->fire(samples, effect_, 1), 0);
+  EXPECT_EQ(host_->fire(samples, effect_, ostrand::kControlRefresh), 0);
   EXPECT_EQ(host_->control(samples)->intValue, 64);
 }
 
@@ -119,16 +121,17 @@ TEST_F(ControlPanelTest, ThreadCountIsModuleWideAndStoredInTheSettings) {
   uint32_t other = host_->createEffect({target_});
   host_->buildPanel(other);
   uint32_t otherThreads = host_->controlByLabel("Threads")->id;
-  EXPECT_EQ(host_->fire(otherThreads, other, 1), 0);
+  EXPECT_EQ(host_->fire(otherThreads, other, ostrand::kControlRefresh), 0);
   EXPECT_EQ(host_->control(otherThreads)->intValue, 8);
 }
 
 TEST_F(ControlPanelTest, EveryCallbackNeedsTheInstance) {
-  ASSERT_EQ(host_->sendMessage(effect_, 11, 0x4), 0);  // the instance goes, the item stays
+  // The instance goes, the item stays.
+  ASSERT_EQ(host_->sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceDestroy), 0);
   for (uint32_t id : panel_) {
     const host::Control* c = host_->control(id);
     if (c->creator == "fxCC_Block") continue;
-    for (uint64_t event : {0ull, 1ull}) {
+    for (uint64_t event : {ostrand::kControlChanged, ostrand::kControlRefresh}) {
       host_->clearMessages();
       EXPECT_EQ(host_->fire(id, effect_, event), 1) << c->label << " " << event;
       ASSERT_EQ(host_->messages().size(), 1u) << c->label;

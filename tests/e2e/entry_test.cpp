@@ -24,16 +24,16 @@ class EntryTest : public LoadedModuleTest {
     std::string module = copyModule();
     if (settings) write(moduleDir_ / "Ostrand.ini", settings);
     host::Host& host = loadHost(module);
-    EXPECT_EQ(host.enter(), 0);
+    EXPECT_EQ(host.enter(), ostrand::kEntryReady);
     return read(moduleDir_ / "ostrand.log");
   }
 };
 
 TEST_F(EntryTest, ApiVersionIsAvailableBeforeAndAfterEntry) {
   host::Host& host = loadHost(copyModule());
-  EXPECT_EQ(module_->api(), 0x103000);
-  EXPECT_EQ(host.enter(), 0);
-  EXPECT_EQ(module_->api(), 0x103000);
+  EXPECT_EQ(module_->api(), ostrand::kApiVersion);
+  EXPECT_EQ(host.enter(), ostrand::kEntryReady);
+  EXPECT_EQ(module_->api(), ostrand::kApiVersion);
 }
 
 TEST_F(EntryTest, RefusesWrongHostWordsBeforeTouchingAnything) {
@@ -42,7 +42,11 @@ TEST_F(EntryTest, RefusesWrongHostWordsBeforeTouchingAnything) {
   struct Case {
     uint32_t word, flags;
     int32_t result;
-  } cases[] = {{0x100000, 1, 5}, {0x100000, 3, 5}, {0x0, 0x13, 5}, {0x0FFFFF, 2, 1}, {0x0, 0x12, 1}};
+  } cases[] = {{0x100000, 1, ostrand::kEntryHostFlagsRefused},
+               {0x100000, 3, ostrand::kEntryHostFlagsRefused},
+               {0x0, 0x13, ostrand::kEntryHostFlagsRefused},
+               {0x0FFFFF, 2, ostrand::kEntryHostWordRefused},
+               {0x0, 0x12, ostrand::kEntryHostWordRefused}};
   for (const Case& c : cases) {
     char buffer[256];
     std::memset(buffer, 'x', sizeof buffer);
@@ -53,7 +57,7 @@ TEST_F(EntryTest, RefusesWrongHostWordsBeforeTouchingAnything) {
   }
   for (uint32_t word : {0x100000u, 0x800000u, 0xF00000u}) {
     host::Host& again = loadHost(copyModule());
-    EXPECT_EQ(again.enter(word, 0x12), 0) << word;
+    EXPECT_EQ(again.enter(word, 0x12), ostrand::kEntryReady) << word;
   }
 }
 
@@ -63,11 +67,12 @@ TEST_F(EntryTest, MissingHostFunctionRefusesTheLoadAndKeepsThePreviousLog) {
   host::Host& host = loadHost(module);
   host.missName("fxMeshPoint");
   char buffer[256] = "";
-  EXPECT_EQ(module_->entry(buffer, host::Host::lookupFunction(), 0x100000, 2), 4);
+  EXPECT_EQ(module_->entry(buffer, host::Host::lookupFunction(), 0x100000, ostrand::kHostFlagsRequired),
+            ostrand::kEntryHostFunctionMissing);
   EXPECT_STREQ(buffer, "Ostrand");
   ASSERT_EQ(host.messages().size(), 1u);
   EXPECT_EQ(host.messages()[0].heading, "Ostrand");
-  EXPECT_EQ(host.messages()[0].kind, 0x500u);
+  EXPECT_EQ(host.messages()[0].kind, ostrand::kMessageKindMissingFunction);
   EXPECT_EQ(host.messages()[0].text, "fxMeshPoint could not be found!");
   EXPECT_EQ(read(moduleDir_ / "ostrand.log"), "previous log\n");
   EXPECT_EQ(host.moduleCallback(), nullptr);
@@ -76,6 +81,8 @@ TEST_F(EntryTest, MissingHostFunctionRefusesTheLoadAndKeepsThePreviousLog) {
 TEST_F(EntryTest, RegistersTheModuleAndWritesTheLog) {
   std::string log = logWithSettings(nullptr);
   EXPECT_EQ(log, expectedLog(4));
+  // The calls as the host recorded them, with the protocol's numbers written
+  // out: a change to a message number or an access word shows here.
   EXPECT_EQ(host_->registrations(),
             (std::vector<std::string>{"fxModuleDescription(Ostrand, 0)", "fxModuleAccess(11, 0x10001805, 0)",
                                       "fxModuleAccess(29, 0x1, 0)", "fxModuleAccess(10, 0x1000, 0)",
@@ -95,7 +102,7 @@ TEST_F(EntryTest, MissingSettingsFileIsCreatedWithItsDefaults) {
   std::string second = copyModule();
   std::filesystem::copy_file(created, moduleDir_ / "Ostrand.ini");
   loadHost(second);
-  EXPECT_EQ(host_->enter(), 0);
+  EXPECT_EQ(host_->enter(), ostrand::kEntryReady);
   EXPECT_EQ(read(moduleDir_ / "ostrand.log"), expectedLog(4));
 }
 
@@ -137,10 +144,12 @@ TEST_F(EntryTest, LongSettingsLinesArriveInPieces) {
 
 TEST_F(EntryTest, ServicesAreLookedUpOnlyOnTheirMessage) {
   host::Host& host = loadHost(copyModule());
-  ASSERT_EQ(host.enter(), 0);
+  ASSERT_EQ(host.enter(), ostrand::kEntryReady);
   host.clearLookups();
   uint32_t effect = host.createEffect({});
-  for (auto [message, argument] : {std::pair{31, 1}, {31, 3}, {12, 2}, {30, 2}}) {
+  // The services message with other arguments, and other messages with its argument.
+  for (auto [message, argument] :
+       {std::pair{ostrand::kMessageServices, 1}, {ostrand::kMessageServices, 3}, {12, 2}, {30, 2}}) {
     EXPECT_EQ(host.sendMessage(effect, message, argument), 0);
     EXPECT_TRUE(host.lookups().empty()) << message << " " << argument;
   }
@@ -150,7 +159,7 @@ TEST_F(EntryTest, ServicesAreLookedUpOnlyOnTheirMessage) {
   ASSERT_EQ(lookups.size(), 29u);
   EXPECT_EQ(lookups[0].name, "useful_Normalize");
   EXPECT_EQ(lookups[28].name, "useful_TargetListEffectUpdate");
-  for (const auto& l : lookups) EXPECT_EQ(l.group, 0x80000000u);
+  for (const auto& l : lookups) EXPECT_EQ(l.group, ostrand::kUsefulGroup);
 }
 
 TEST_F(EntryTest, ThreadCountTheRuntimeCannotStartStillLoads) {

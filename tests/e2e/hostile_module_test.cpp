@@ -29,12 +29,12 @@ class HostileModule : public LoadedModuleTest {
   EffectInstance* instance(uint32_t effect) {
     host::EffectItem* item = host_->effect(effect);
     if (item == nullptr) return nullptr;
-    auto found = item->data.find("OstrandDataKey");
+    auto found = item->data.find(ostrand::kInstanceDataKey);
     return found == item->data.end() ? nullptr : static_cast<EffectInstance*>(found->second);
   }
   void expectConsistent(uint32_t effect) {
     if (EffectInstance* made = instance(effect)) {
-      EXPECT_EQ(instance_invariants::Check(*made), "");
+      EXPECT_EQ(test_support::CheckInstance(*made), "");
     }
   }
 
@@ -69,7 +69,7 @@ TEST_F(HostileModule, EveryFaultThroughAWholeSession) {
     const auto fault = static_cast<host::Fault>(kind);
     SCOPED_TRACE(host::FaultName(fault));
     host::Host& host = startModule();
-    const uint32_t cage = host.addObject("cage", test_meshes::CubeMesh());
+    const uint32_t cage = host.addObject("cage", test_support::CubeMesh());
     const uint32_t target = host.addObject("target", Inside(14));
     // Every call of the fault's functions answers badly, with two
     // exceptions. 2^31 - 1 points are claimed for the cage alone: a target's
@@ -106,9 +106,9 @@ TEST_F(HostileModule, HostWithoutGeometryServicesIsToldWhatCannotBeDone) {
                            "useful_TargetListEffectUpdate", "useful_TriangulateTarget", "useful_FreeMesh",
                            "useful_RayIntersectTriangle"})
     host.missName(name);
-  ASSERT_EQ(host.enter(), 0);
+  ASSERT_EQ(host.enter(), ostrand::kEntryReady);
   host.announceServices();
-  const uint32_t cage = host.addObject("cage", test_meshes::CubeMesh());
+  const uint32_t cage = host.addObject("cage", test_support::CubeMesh());
   const uint32_t target = host.addObject("target", Inside(5));
   const uint32_t effect = session(cage, target, (root_ / "scene.json").string());
   std::vector<std::string> texts;
@@ -123,11 +123,11 @@ TEST_F(HostileModule, UnterminatedModulePathAtEntryOnlyCostsTheLog) {
   host::Host& host = loadHost(copyModule());
   {
     host::ScopedFault fault({host::Fault::kPathUnterminated});
-    ASSERT_EQ(host.enter(), 0);
+    ASSERT_EQ(host.enter(), ostrand::kEntryReady);
   }
   host.announceServices();
   EXPECT_FALSE(std::filesystem::exists(moduleDir_ / "ostrand.log"));
-  const uint32_t cage = host.addObject("cage", test_meshes::CubeMesh());
+  const uint32_t cage = host.addObject("cage", test_support::CubeMesh());
   const uint32_t target = host.addObject("target", Inside(5));
   const uint32_t effect = session(cage, target, (root_ / "scene.json").string());
   ASSERT_EQ(host.press(host.controlByLabel("Calculate")->id, effect), 0);  // the loaded scene named no weights file

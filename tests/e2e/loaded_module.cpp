@@ -54,7 +54,7 @@ host::Host& LoadedModuleTest::loadHost(const std::string& modulePath) {
 
 host::Host& LoadedModuleTest::startModule() {
   host::Host& host = loadHost(copyModule());
-  EXPECT_EQ(host.enter(), 0);
+  EXPECT_EQ(host.enter(), ostrand::kEntryReady);
   host.announceServices();
   return host;
 }
@@ -72,7 +72,7 @@ void LoadedModuleTest::write(const std::filesystem::path& file, const std::strin
 }
 
 void LoadedModuleTest::nameWeightsFile(uint32_t effect, const std::filesystem::path& file) {
-  auto* instance = static_cast<EffectInstance*>(host_->effect(effect)->data.at("OstrandDataKey"));
+  auto* instance = static_cast<EffectInstance*>(host_->effect(effect)->data.at(ostrand::kInstanceDataKey));
   const std::string path = file.string();
   ASSERT_LT(path.size(), sizeof instance->WeightsPath);
   std::memcpy(instance->WeightsPath, path.c_str(), path.size() + 1);

@@ -12,7 +12,7 @@
 namespace {
 
 using e2e::LoadedModuleTest;
-using testing_support::SetEnvironment;
+using test_support::SetEnvironment;
 
 class RaySearchTest : public LoadedModuleTest {
  protected:
@@ -46,7 +46,7 @@ class RaySearchTest : public LoadedModuleTest {
 TEST_F(RaySearchTest, WeightsFileIsTheSameBytesWithEitherSearchAndAnyThreadCount) {
   const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
   for (const host::Mesh& cage : {host::ReadObj(examples + "cage.obj"), host::ReadObj(examples + "cage_twist.obj"),
-                                 cages::SubdividedCube(4, 1.6)}) {
+                                 test_support::SubdividedCube(4, 1.6)}) {
     const std::string reference = weightsFile(cage, "exhaustive", 1);
     ASSERT_GT(reference.size(), 1000u);
     EXPECT_EQ(weightsFile(cage, "accelerated", 1), reference);

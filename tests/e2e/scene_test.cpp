@@ -57,7 +57,9 @@ class SceneTest : public LoadedModuleTest {
     EXPECT_EQ(host.evaluate(effect_), 0);
     return host.evaluatedPoints(target_);
   }
-  EffectInstance* instance() { return static_cast<EffectInstance*>(host_->effect(effect_)->data["OstrandDataKey"]); }
+  EffectInstance* instance() {
+    return static_cast<EffectInstance*>(host_->effect(effect_)->data[ostrand::kInstanceDataKey]);
+  }
   void editScene(const std::filesystem::path& scene, void (*edit)(nlohmann::json&, uint32_t cage)) {
     nlohmann::json root;
     std::ifstream(scene) >> root;
@@ -75,7 +77,7 @@ TEST_F(SceneTest, ANewInstanceStoresItsDefaults) {
   uint32_t b = host.addObject("b", {{{1, 0, 0}}, {}});
   effect_ = host.createEffect({a, b});
   host.saveScene((scenes_ / "new.json").string());
-  const host::Format& format = host.effect(effect_)->formats.at("OstrandData");
+  const host::Format& format = host.effect(effect_)->formats.at(ostrand::kSceneFormatName);
   using V = host::NamedValue;
   std::vector<std::pair<std::string, V>> expected = {
       {"Mode", V(int32_t{-1})},         {"Weight", V(std::array<int32_t, 3>{0, 0, 0})},
@@ -97,7 +99,7 @@ TEST_F(SceneTest, ANewInstanceStoresItsDefaults) {
 TEST_F(SceneTest, AnotherLoadOfTheSceneDeformsTheTargetIdentically) {
   bindExample();
   host_->saveScene((scenes_ / "bound.json").string());
-  const host::Format& format = host_->effect(effect_)->formats.at("OstrandData");
+  const host::Format& format = host_->effect(effect_)->formats.at(ostrand::kSceneFormatName);
   EXPECT_EQ(std::get<std::string>(format.find("WeightBinFile")[0]), "wa.cw");
   // The file keeps single-precision weights: read them back here too, so that
   // both loads deform with the same weights.
@@ -137,7 +139,7 @@ TEST_F(SceneTest, WeightsFilePathIsStoredRelativeToTheBaseDirectory) {
     std::filesystem::create_directories(c.file.parent_path());
     bindExample(c.file);
     host_->saveScene((scenes_ / "bound.json").string());
-    const host::Format& format = host_->effect(effect_)->formats.at("OstrandData");
+    const host::Format& format = host_->effect(effect_)->formats.at(ostrand::kSceneFormatName);
     EXPECT_EQ(std::get<std::string>(format.find("WeightBinFile")[0]), c.stored);
 
     startModule().loadScene((scenes_ / "bound.json").string());

@@ -1,14 +1,14 @@
 // Fuzzes scene loading: arbitrary named values and strings, saved through the
 // host stand-in's format functions under the module's format name, then
-// loaded by the module (message 11 with 0x800), with the module's code and
-// the host stand-in in one process.
+// loaded by the module (kMessageInstanceData with kInstanceLoad), with the
+// module's code and the host stand-in in one process.
 //
 // The scene: a cube cage (8 points, 6 quads), targets a (10 points, with a
 // weight map) and b (3 points) inside it, one effect on both, and in the base
 // directory a weights file for that setup ("w.cw", Mode 0) and a counts-only
 // one ("c.cw", Mode 7). Before each input the instance is set back to a new
 // one's state. Then:
-//   1. the input's values are saved into a new "OstrandData" format, and any
+//   1. the input's values are saved into a new kSceneFormatName format, and any
 //      host faults the input names are armed;
 //   2. the scene is loaded and the instance evaluated (faults disarmed after);
 //   3. the instance is saved and loaded again: the settings must come back
@@ -75,11 +75,11 @@ Fn Resolve(const char* name) {
 }
 
 EffectInstance* Instance(Scene& scene) {
-  return static_cast<EffectInstance*>(scene.host->effect(scene.effect)->data.at("OstrandDataKey"));
+  return static_cast<EffectInstance*>(scene.host->effect(scene.effect)->data.at(ostrand::kInstanceDataKey));
 }
 
 void Check(const EffectInstance& instance, const char* step) {
-  const std::string broken = instance_invariants::Check(instance);
+  const std::string broken = test_support::CheckInstance(instance);
   if (broken.empty()) return;
   std::fprintf(stderr, "after %s: %s\n", step, broken.c_str());
   std::abort();
@@ -109,7 +109,7 @@ Scene& TheScene() {
   static Scene* scene = [] {
     auto* s = new Scene;
     s->host = std::make_unique<host::Host>();
-    if (!in_process_module::Connect(*s->host)) std::abort();
+    if (!test_support::ConnectInProcessModule(*s->host)) std::abort();
     ostrand::SetThreadCount(1);
     // Counts the host makes up must fail as allocations, not as the fuzzer's memory limit.
     ostrand::SetBlockLimit(uint64_t{64} << 20);
@@ -120,7 +120,7 @@ Scene& TheScene() {
     s->base = std::string(dir) + "/ostrand_scene_fuzz_" + std::to_string(getpid());
     std::filesystem::create_directories(s->base);
     s->host->setBaseDirectory(s->base);
-    s->cage = s->host->addObject("cage", test_meshes::CubeMesh());
+    s->cage = s->host->addObject("cage", test_support::CubeMesh());
     s->a = s->host->addObject("a", Points(10));
     s->b = s->host->addObject("b", Points(3));
     s->map = s->host->addWeightMap(s->a, "map", {0, 1, 1, 0, 0.5f, 1, 0, 0, 1, 1});
@@ -264,8 +264,8 @@ Settings SettingsOf(const EffectInstance* instance) {
 void WriteSeeds(const char* directory) {
   Scene& scene = TheScene();
   auto writeSeed = [&](const std::string& name) {
-    scene.host->sendMessage(scene.effect, 11, 0x1000);
-    const host::Format& format = scene.host->effect(scene.effect)->formats.at("OstrandData");
+    scene.host->sendMessage(scene.effect, ostrand::kMessageInstanceData, ostrand::kInstanceSave);
+    const host::Format& format = scene.host->effect(scene.effect)->formats.at(ostrand::kSceneFormatName);
     std::string bytes;
     for (const auto& [key, value] : format.values) {
       int index = 0;
@@ -322,8 +322,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Renew(instance);
 
   Reader in(data, size);
-  Apply(in, formatNew(scene.host->handleOf(scene.effect), "OstrandData", 0));
-  scene.host->sendMessage(scene.effect, 11, 0x800);
+  Apply(in, formatNew(scene.host->handleOf(scene.effect), ostrand::kSceneFormatName, 0));
+  scene.host->sendMessage(scene.effect, ostrand::kMessageInstanceData, ostrand::kInstanceLoad);
   Check(*instance, "load");
   scene.host->evaluate(scene.effect);
   Check(*instance, "evaluation");
@@ -331,8 +331,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scene.host->clearMessages();
 
   const Settings loaded = SettingsOf(instance);
-  scene.host->sendMessage(scene.effect, 11, 0x1000);
-  scene.host->sendMessage(scene.effect, 11, 0x800);
+  scene.host->sendMessage(scene.effect, ostrand::kMessageInstanceData, ostrand::kInstanceSave);
+  scene.host->sendMessage(scene.effect, ostrand::kMessageInstanceData, ostrand::kInstanceLoad);
   Check(*instance, "second load");
   if (!(SettingsOf(instance) == loaded)) {
     std::fprintf(stderr, "settings changed by a save and load\n");

@@ -2,7 +2,7 @@
 // each against a reference built on the C library.
 //
 // The input is taken twice:
-//   - as one line (up to its first NUL) for parseThreadsLine, whose answer
+//   - as one line (up to its first NUL) for ParseThreadsLine, whose answer
 //     must be strtoll's reading of the text from the 14th character on, when
 //     the line starts with the key, capped at INT_MAX and 0 unless positive;
 //   - as the whole settings file for readSettings, which must leave
@@ -81,8 +81,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = SettingsFile();
   const std::string line(reinterpret_cast<const char*>(data), size);
-  const int parsed = ostrand::parseThreadsLine(line.c_str());
-  if (parsed != Reference(line.c_str())) Fail("parseThreadsLine", line, Reference(line.c_str()), parsed);
+  const int parsed = ostrand::ParseThreadsLine(line.c_str());
+  if (parsed != Reference(line.c_str())) Fail("ParseThreadsLine", line, Reference(line.c_str()), parsed);
 
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) std::abort();

@@ -46,7 +46,7 @@ host::Mesh Points(int n) {
 }
 
 EffectInstance* InstanceOf(Scene& scene, uint32_t effect) {
-  return static_cast<EffectInstance*>(scene.host->effect(effect)->data.at("OstrandDataKey"));
+  return static_cast<EffectInstance*>(scene.host->effect(effect)->data.at(ostrand::kInstanceDataKey));
 }
 
 // The state of the instances before each input.
@@ -70,7 +70,7 @@ void Reset(Scene& scene) {
 }
 
 void Check(EffectInstance* instance, const char* which) {
-  std::string broken = weights_invariants::Check(instance);
+  std::string broken = test_support::CheckWeights(instance);
   if (broken.empty()) return;
   std::fprintf(stderr, "%s instance: %s\n", which, broken.c_str());
   std::abort();
@@ -80,10 +80,10 @@ Scene& TheScene() {
   static Scene* scene = [] {
     auto* s = new Scene;
     s->host = std::make_unique<host::Host>();
-    if (!in_process_module::Connect(*s->host)) std::abort();
+    if (!test_support::ConnectInProcessModule(*s->host)) std::abort();
     ostrand::SetThreadCount(1);
 
-    uint32_t cage = s->host->addObject("cage", test_meshes::CubeMesh());
+    uint32_t cage = s->host->addObject("cage", test_support::CubeMesh());
     uint32_t a = s->host->addObject("a", Points(10));
     uint32_t b = s->host->addObject("b", Points(3));
     s->calculated = s->host->createEffect({a, b});

@@ -29,7 +29,7 @@ int32_t OnControl(uint32_t control, uint32_t, void*, uint64_t event) {
 }
 
 int32_t OnMessage(void*, uint32_t, int32_t message, uint64_t argument) {
-  if (message != 29 || argument != 1) return 0;
+  if (message != ostrand::kMessageControlPanel || argument != ostrand::kControlPanelBuild) return 0;
   const uint32_t block = HOST_FN(fxCC_Block)("Cage", 1, 2, 3);
   const uint32_t cage = HOST_FN(fxCC_ObjectPopup)("Cage object", &OnControl, 0, 140, 1, 2, 3, 0x40);
   HOST_FN(fxConSetSize)(cage, 140, 20);
@@ -93,10 +93,10 @@ TEST_F(Controls, SettingAValueFiresTheCallbackWithEventZero) {
   host.setVeci3(cage, effect, vec);
   EXPECT_EQ(module.seenVec[2], 6);
   host.press(host.controlByLabel("Calculate")->id, effect);
-  host.fire(cage, effect, 1);
+  host.fire(cage, effect, ostrand::kControlRefresh);
   ASSERT_EQ(module.events.size(), 6u);
-  EXPECT_EQ(module.events[4].second, 0u);
-  EXPECT_EQ(module.events[5], (std::pair<uint32_t, uint64_t>{cage, 1}));
+  EXPECT_EQ(module.events[4].second, ostrand::kControlChanged);
+  EXPECT_EQ(module.events[5], (std::pair<uint32_t, uint64_t>{cage, ostrand::kControlRefresh}));
 
   // The module sets values and disables controls itself
   int32_t three[3] = {1, 2, 3};
@@ -115,12 +115,12 @@ TEST(Messages, RecordedInOrderFromAnyThread) {
   Host host;
   std::vector<int32_t> shown;
   host.setProgressSink([&shown](const host::Progress& p) { shown.push_back(p.percent); });
-  HOST_FN(fxMessageSend)(3, "Ostrand", 0x100, "No cage", "Ostrand error");
-  HOST_FN(fxMessageSend)(0, nullptr, 0x500, "fxMeshPoint", nullptr);
+  HOST_FN(fxMessageSend)(3, "Ostrand", ostrand::kMessageKindError, "No cage", "Ostrand error");
+  HOST_FN(fxMessageSend)(0, nullptr, ostrand::kMessageKindMissingFunction, "fxMeshPoint", nullptr);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([] {
-      for (int i = 0; i < 25; ++i) HOST_FN(fxMessageProgress)(0, i, 0x40, "Calculating");
+      for (int i = 0; i < 25; ++i) HOST_FN(fxMessageProgress)(0, i, ostrand::kProgressKind, "Calculating");
     });
   for (auto& thread : threads) thread.join();
   const auto messages = host.messages();
@@ -132,7 +132,7 @@ TEST(Messages, RecordedInOrderFromAnyThread) {
   EXPECT_EQ(messages[1].heading, "");
   EXPECT_EQ(host.progress().size(), 100u);
   EXPECT_EQ(shown.size(), 100u);
-  EXPECT_EQ(host.progress()[0].kind, 0x40u);
+  EXPECT_EQ(host.progress()[0].kind, ostrand::kProgressKind);
   host.clearMessages();
   EXPECT_TRUE(host.messages().empty());
   EXPECT_TRUE(host.progress().empty());

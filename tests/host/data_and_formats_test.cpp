@@ -16,17 +16,17 @@ TEST(DataRecords, KeptPerIdAndKey) {
   auto set = HOST_FN(fxDataSet);
   auto get = HOST_FN(fxDataGet);
   auto release = HOST_FN(fxDataFree);
-  EXPECT_EQ(get(effect, "OstrandDataKey", 0), nullptr);
-  set(effect, "OstrandDataKey", 0, &first);
+  EXPECT_EQ(get(effect, ostrand::kInstanceDataKey, 0), nullptr);
+  set(effect, ostrand::kInstanceDataKey, 0, &first);
   set(effect, "other", 0, &second);
-  set(777, "OstrandDataKey", 0, &second);  // an id that is no effect item
-  EXPECT_EQ(get(effect, "OstrandDataKey", 0), &first);
-  EXPECT_EQ(host.effect(effect)->data.at("OstrandDataKey"), &first);
-  EXPECT_EQ(get(777, "OstrandDataKey", 0), &second);
-  EXPECT_EQ(release(effect, "OstrandDataKey", 0), 1);
-  EXPECT_EQ(get(effect, "OstrandDataKey", 0), nullptr);
+  set(777, ostrand::kInstanceDataKey, 0, &second);  // an id that is no effect item
+  EXPECT_EQ(get(effect, ostrand::kInstanceDataKey, 0), &first);
+  EXPECT_EQ(host.effect(effect)->data.at(ostrand::kInstanceDataKey), &first);
+  EXPECT_EQ(get(777, ostrand::kInstanceDataKey, 0), &second);
+  EXPECT_EQ(release(effect, ostrand::kInstanceDataKey, 0), 1);
+  EXPECT_EQ(get(effect, ostrand::kInstanceDataKey, 0), nullptr);
   EXPECT_EQ(get(effect, "other", 0), &second);
-  EXPECT_EQ(release(effect, "OstrandDataKey", 0), 0);
+  EXPECT_EQ(release(effect, ostrand::kInstanceDataKey, 0), 0);
 }
 
 class Formats : public ::testing::Test {
@@ -128,9 +128,9 @@ TEST(Paths, BoundedCopiesOfPluginPathAndBaseDirectory) {
   char buffer[64], small[6];
   EXPECT_EQ(HOST_FN(fxPluginPath)(buffer, sizeof buffer, 0), 1);
   EXPECT_STREQ(buffer, "/opt/orrery/plugins/libOstrand64.so");
-  EXPECT_EQ(HOST_FN(fxPathGet)(4, buffer, sizeof buffer, 0), 1);
+  EXPECT_EQ(HOST_FN(fxPathGet)(ostrand::kPathKindBase, buffer, sizeof buffer, 0), 1);
   EXPECT_STREQ(buffer, "/projects/scene");
-  EXPECT_EQ(HOST_FN(fxPathGet)(4, small, sizeof small, 0), 1);
+  EXPECT_EQ(HOST_FN(fxPathGet)(ostrand::kPathKindBase, small, sizeof small, 0), 1);
   EXPECT_STREQ(small, "/proj");
   EXPECT_EQ(HOST_FN(fxPathGet)(3, buffer, sizeof buffer, 0), 0);
   EXPECT_EQ(HOST_FN(fxPluginPath)(nullptr, 10, 0), 0);

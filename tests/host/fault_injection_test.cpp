@@ -116,7 +116,7 @@ TEST(FaultInjection, TextFillsItsWholeBuffer) {
     HOST_FN(fxPluginPath)(buffer, sizeof buffer, 0);
     EXPECT_TRUE(filled('P'));
     std::memset(buffer, 0, sizeof buffer);
-    HOST_FN(fxPathGet)(4, buffer, sizeof buffer, 0);
+    HOST_FN(fxPathGet)(ostrand::kPathKindBase, buffer, sizeof buffer, 0);
     EXPECT_TRUE(filled('P'));
   }
   {

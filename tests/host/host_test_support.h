@@ -10,6 +10,7 @@
 
 #include "host/host.h"
 #include "ostrand/host_api.h"
+#include "ostrand/protocol.h"
 
 namespace host_test {
 

@@ -33,7 +33,7 @@ TEST(Lookup, AnswersEveryNameOfBothListsAndNothingElse) {
 #undef OSTRAND_HOST_API
   EXPECT_EQ(distinct.size(), size_t(withBehaviour + 1));
 
-  EXPECT_EQ(lookup("fxNoSuchFunction", 0x2), nullptr);
+  EXPECT_EQ(lookup("fxNoSuchFunction", ostrand::kGroupMeshes), nullptr);
   EXPECT_EQ(lookup("", 0), nullptr);
   EXPECT_EQ(lookup(nullptr, 0), nullptr);
 }
@@ -42,14 +42,14 @@ TEST(Lookup, RecordsNameAndGroupInOrderAndMissesChosenNames) {
   Host host;
   host.missName("fxMeshPoint");
   HostLookup lookup = Host::lookupFunction();
-  EXPECT_NE(lookup("fxMeshNumPoints", 0x2), nullptr);
-  EXPECT_EQ(lookup("fxMeshPoint", 0x2), nullptr);
+  EXPECT_NE(lookup("fxMeshNumPoints", ostrand::kGroupMeshes), nullptr);
+  EXPECT_EQ(lookup("fxMeshPoint", ostrand::kGroupMeshes), nullptr);
   EXPECT_NE(lookup("useful_FreeMesh", ostrand::kUsefulGroup), nullptr);
   const auto lookups = host.lookups();
   ASSERT_EQ(lookups.size(), 3u);
   EXPECT_EQ(lookups[0].name, "fxMeshNumPoints");
   EXPECT_EQ(lookups[1].name, "fxMeshPoint");
-  EXPECT_EQ(lookups[1].group, 0x2u);
+  EXPECT_EQ(lookups[1].group, ostrand::kGroupMeshes);
   EXPECT_EQ(lookups[2].group, ostrand::kUsefulGroup);
   host.clearLookups();
   EXPECT_TRUE(host.lookups().empty());
@@ -57,7 +57,7 @@ TEST(Lookup, RecordsNameAndGroupInOrderAndMissesChosenNames) {
 
 TEST(Lookup, FunctionsWithoutBehaviourReturnZero) {
   Host host;
-  auto function = host_test::Resolve<intptr_t (*)(uint32_t, int32_t)>("fxObjectFind", 0x1);
+  auto function = host_test::Resolve<intptr_t (*)(uint32_t, int32_t)>("fxObjectFind", ostrand::kGroupObjects);
   EXPECT_EQ(function(7, 3), 0);
 }
 

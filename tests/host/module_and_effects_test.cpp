@@ -33,7 +33,7 @@ TEST(LoadedModule, MissingFileOrEntryPointIsAClearError) {
     host::LoadedModule module("libm.so.6");  // a real library without the entry points
     FAIL() << "accepted a library that is no module";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("orreryAPI"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(ostrand::kApiExportName), std::string::npos) << e.what();
   }
   Host host;
   EXPECT_THROW(host.enter(), std::logic_error);
@@ -43,8 +43,8 @@ TEST(LoadedModule, MissingFileOrEntryPointIsAClearError) {
 TEST(Registration, RecordsCallsAndKeepsTheCallback) {
   Host host;
   HOST_FN(fxModuleDescription)("Ostrand", 0);
-  HOST_FN(fxModuleAccess)(11, 0x10001805, 0);
-  HOST_FN(fxModuleRegister)(1, "Ostrand", &Record, 1);
+  HOST_FN(fxModuleAccess)(ostrand::kMessageInstanceData, ostrand::kAccessInstanceData, 0);
+  HOST_FN(fxModuleRegister)(ostrand::kRegisterKind, "Ostrand", &Record, 1);
   EXPECT_EQ(host.registrations(), (std::vector<std::string>{"fxModuleDescription(Ostrand, 0)",
                                                             "fxModuleAccess(11, 0x10001805, 0)",
                                                             "fxModuleRegister(1, Ostrand, callback, 1)"}));
@@ -68,22 +68,22 @@ TEST(Effects, MessagesForCreateEvaluateDestroyAndClose) {
     host.evaluate(first);
     host.destroyEffect(first);
     EXPECT_EQ(host.effect(first), nullptr);
-    EXPECT_THROW(host.sendMessage(first, 10, 0), std::invalid_argument);
+    EXPECT_THROW(host.sendMessage(first, ostrand::kMessageEvaluate, 0), std::invalid_argument);
   }  // closing the host destroys the remaining effect
   g_sent = nullptr;
   ASSERT_EQ(sent.size(), 6u);
   EXPECT_EQ(sent[0].effect, first);
-  EXPECT_EQ(sent[0].argument, 0x1u);
+  EXPECT_EQ(sent[0].argument, ostrand::kInstanceCreate);
   EXPECT_EQ(sent[1].effect, second);
-  EXPECT_EQ(sent[2].message, 11);
-  EXPECT_EQ(sent[2].argument, 0x10000000u);
-  EXPECT_EQ(sent[3].message, 10);
-  EXPECT_EQ(sent[3].argument, 0x1000u);
+  EXPECT_EQ(sent[2].message, ostrand::kMessageInstanceData);
+  EXPECT_EQ(sent[2].argument, ostrand::kInstancePrepare);
+  EXPECT_EQ(sent[3].message, ostrand::kMessageEvaluate);
+  EXPECT_EQ(sent[3].argument, ostrand::kEvaluateDisplace);
   EXPECT_EQ(sent[3].handle, firstHandle);
-  EXPECT_EQ(sent[4].argument, 0x4u);
+  EXPECT_EQ(sent[4].argument, ostrand::kInstanceDestroy);
   EXPECT_EQ(sent[4].effect, first);
   EXPECT_EQ(sent[5].effect, second);
-  EXPECT_EQ(sent[5].argument, 0x4u);
+  EXPECT_EQ(sent[5].argument, ostrand::kInstanceDestroy);
 }
 
 }  // namespace

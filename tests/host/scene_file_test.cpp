@@ -11,10 +11,11 @@ namespace {
 
 using host::Host;
 
-// A module that saves one value of each type on 0x1000 and reads them back on 0x800.
+// A module that saves one value of each type on kInstanceSave and reads them
+// back on kInstanceLoad.
 struct FakeModule {
   uint32_t cage = 0;
-  std::vector<std::pair<uint32_t, uint64_t>> sent;  // effect, argument of message 11
+  std::vector<std::pair<uint32_t, uint64_t>> sent;  // effect, argument of kMessageInstanceData
   int32_t i = 0;
   double d = 0;
   uint32_t o = 0;
@@ -25,9 +26,9 @@ struct FakeModule {
 FakeModule* g_fake = nullptr;
 
 int32_t OnMessage(void* handle, uint32_t effect, int32_t message, uint64_t argument) {
-  if (message != 11) return 0;
+  if (message != ostrand::kMessageInstanceData) return 0;
   g_fake->sent.push_back({effect, argument});
-  if (argument == 0x1000) {
+  if (argument == ostrand::kInstanceSave) {
     void* format = HOST_FN(fxFormatNew)(handle, "Fake", 0);
     const int32_t weight[3] = {5, -6, 7};
     HOST_FN(fxArgSaveInt)(format, "samples", -123456, 0);
@@ -35,7 +36,7 @@ int32_t OnMessage(void* handle, uint32_t effect, int32_t message, uint64_t argum
     HOST_FN(fxArgSaveObj)(format, "cage", g_fake->cage, 0);
     HOST_FN(fxArgSaveWeight)(format, "weight", weight, 0);
     HOST_FN(fxArgSaveString)(format, "path", "weights/\"quoted\" \xc3\xa9.ocw", 0);
-  } else if (argument == 0x800) {
+  } else if (argument == ostrand::kInstanceLoad) {
     void* format = HOST_FN(fxFormatGet)(handle, "Fake");
     g_fake->loaded += HOST_FN(fxArgLoadInt)(format, "samples", &g_fake->i);
     g_fake->loaded += HOST_FN(fxArgLoadDouble)(format, "tolerance", &g_fake->d);
@@ -98,7 +99,8 @@ TEST_F(SceneFile, RoundTripKeepsIdsMeshesWeightsEffectsAndFormats) {
   EXPECT_EQ(host.effect(effect)->targets, (std::vector<uint32_t>{target, cage}));
 
   // The module was told create, then load, and found every value
-  EXPECT_EQ(fake.sent, (std::vector<std::pair<uint32_t, uint64_t>>{{effect, 0x1}, {effect, 0x800}}));
+  EXPECT_EQ(fake.sent, (std::vector<std::pair<uint32_t, uint64_t>>{{effect, ostrand::kInstanceCreate},
+                                                                   {effect, ostrand::kInstanceLoad}}));
   EXPECT_EQ(fake.loaded, 5);
   EXPECT_EQ(fake.i, -123456);
   EXPECT_EQ(fake.d, 1.0 / 3.0);

@@ -16,7 +16,7 @@
 #include "host/host.h"
 #include "ostrand/types.h"
 
-namespace cages {
+namespace test_support {
 
 struct Point2 {
   double x, y;
@@ -46,7 +46,8 @@ inline host::Mesh Prism(const std::vector<Point2>& outline, double halfHeight) {
   return mesh;
 }
 
-// The cube [-half, half]^3: 8 points, 6 quads.
+// The cube [-half, half]^3: 8 points, 6 quads, numbered as Prism numbers them
+// (not as CubeMesh in test_meshes.h does).
 inline host::Mesh Cube(double half = 1.0) {
   return Prism({{-half, -half}, {half, -half}, {half, half}, {-half, half}}, half);
 }
@@ -234,10 +235,6 @@ inline double BoundingDiagonal(const host::Mesh& mesh) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-}  // namespace cages
-
-namespace cages {
-
 // A TriangulatedCage that owns its arrays, made the way the geometry module
 // makes one: record j holds the triangles of polygon j.
 static_assert(sizeof(std::array<int32_t, 3>) == 3 * sizeof(int32_t));
@@ -276,4 +273,4 @@ struct OwnedTriangulation {
   }
 };
 
-}  // namespace cages
+}  // namespace test_support

@@ -12,7 +12,7 @@
 #include "support/module_fixture.h"
 #include "host_interface/module_state.h"
 
-namespace testing_support {
+namespace test_support {
 
 class CoordinateTest : public ModuleTest {
  protected:
@@ -121,4 +121,4 @@ inline int ComputedRows(const EffectInstance* instance, const TargetEntry* targe
   return computed;
 }
 
-}  // namespace testing_support
+}  // namespace test_support

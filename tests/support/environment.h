@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-namespace testing_support {
+namespace test_support {
 
 // value null: removes the variable.
 inline void SetEnvironment(const char* name, const char* value) {
@@ -18,4 +18,4 @@ inline void SetEnvironment(const char* name, const char* value) {
 #endif
 }
 
-}  // namespace testing_support
+}  // namespace test_support

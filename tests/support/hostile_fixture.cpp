@@ -4,7 +4,7 @@
 
 #include "host_interface/memory.h"
 
-namespace hostile {
+namespace test_support {
 namespace {
 
 // Reports the process's totals once, when its tests are done.
@@ -47,9 +47,9 @@ void HostileTest::TearDown() {
 }
 
 void HostileTest::bind() {
-  cage_ = host().addObject("cage", testing_support::CubeMesh());
-  a_ = host().addObject("a", testing_support::PointCloud(PointsInside(12, 0.0)));
-  b_ = host().addObject("b", testing_support::PointCloud(PointsInside(3, 0.05)));
+  cage_ = host().addObject("cage", CubeMesh());
+  a_ = host().addObject("a", PointCloud(PointsInside(12, 0.0)));
+  b_ = host().addObject("b", PointCloud(PointsInside(3, 0.05)));
   effect_ = makeEffect({a_, b_});
   host().buildPanel(effect_);
   ASSERT_EQ(host().setInt(control("Samples"), effect_, 8), 0);
@@ -63,7 +63,7 @@ void HostileTest::bind() {
 std::vector<std::string> HostileTest::errors() const {
   std::vector<std::string> texts;
   for (const host::Message& message : host_->messages()) {
-    EXPECT_EQ(message.kind, 0x100u) << message.text;
+    EXPECT_EQ(message.kind, ostrand::kMessageKindError) << message.text;
     EXPECT_EQ(message.text2, "Error") << message.text;
     texts.push_back(message.text);
   }
@@ -87,4 +87,4 @@ void HostileTest::nameWeightsFile(const std::string& path) {
   std::memcpy(instance().WeightsPath, path.c_str(), path.size() + 1);
 }
 
-}  // namespace hostile
+}  // namespace test_support

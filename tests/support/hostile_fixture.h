@@ -17,11 +17,11 @@
 #include "support/instance_invariants.h"
 #include "support/module_fixture.h"
 
-namespace hostile {
+namespace test_support {
 
 // The instance keeps every invariant (see instance_invariants.h).
 inline void ExpectInstanceConsistent(const EffectInstance& instance) {
-  EXPECT_EQ(instance_invariants::Check(instance), "");
+  EXPECT_EQ(CheckInstance(instance), "");
 }
 
 // What an instance holds, by value, to tell whether an action changed it.
@@ -100,7 +100,7 @@ inline std::atomic<long>& AllocationsFailed() {
   return failed;
 }
 
-class HostileTest : public testing_support::ModuleTest {
+class HostileTest : public ModuleTest {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -114,8 +114,8 @@ class HostileTest : public testing_support::ModuleTest {
   EffectInstance& instance() { return *instanceOf(effect_); }
   uint32_t control(const std::string& label) { return host().controlByLabel(label)->id; }
   int32_t press(const std::string& label) { return host().press(control(label), effect_); }
-  // Message 11 with this sub-message for the effect.
-  int32_t item(uint64_t subMessage) { return host().sendMessage(effect_, 11, subMessage); }
+  // kMessageInstanceData with this sub-message for the effect.
+  int32_t item(uint64_t subMessage) { return host().sendMessage(effect_, ostrand::kMessageInstanceData, subMessage); }
 
   // Messages shown since they were last cleared; the error texts alone.
   std::vector<std::string> errors() const;
@@ -133,4 +133,4 @@ class HostileTest : public testing_support::ModuleTest {
   std::filesystem::path folder_;
 };
 
-}  // namespace hostile
+}  // namespace test_support

@@ -8,17 +8,17 @@
 #include "shell/module_callback.h"
 #include "host_interface/module_state.h"
 
-namespace in_process_module {
+namespace test_support {
 
 // Returns false when a host function could not be resolved.
-inline bool Connect(host::Host& host) {
+inline bool ConnectInProcessModule(host::Host& host) {
   ostrand::hostLookup = host::Host::lookupFunction();
   ostrand::loadedGroups = 0;
   for (void*& f : ostrand::HostFunctionTable) f = nullptr;
-  if (ostrand::resolveHostFunctions(0x7FFFFFFF) != 1) return false;
-  ostrand::lookUpUsefulServices();
+  if (ostrand::resolveHostFunctions(ostrand::kAllHostGroups) != 1) return false;
+  ostrand::LookUpUsefulServices();
   host.setModuleCallback(ostrand::moduleCallback);
   return true;
 }
 
-}  // namespace in_process_module
+}  // namespace test_support

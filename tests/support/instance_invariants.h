@@ -18,7 +18,7 @@
 
 #include "ostrand/types.h"
 
-namespace instance_invariants {
+namespace test_support {
 
 // Usable bytes of a heap block: exactly the requested size under
 // AddressSanitizer, at least that size otherwise.
@@ -84,7 +84,7 @@ inline std::string CheckTarget(const EffectInstance& instance, const TargetEntry
 }
 
 // "" when the instance keeps every invariant, else what broke first.
-inline std::string Check(const EffectInstance& instance) {
+inline std::string CheckInstance(const EffectInstance& instance) {
   if (instance.DisplacePlain == nullptr) return "the plain displacement slot is empty";
   if ((instance.PrepareEvaluation == nullptr) != (instance.DisplaceWeighted == nullptr))
     return "the evaluation slots are half filled";
@@ -101,4 +101,4 @@ inline std::string Check(const EffectInstance& instance) {
   return "";
 }
 
-}  // namespace instance_invariants
+}  // namespace test_support

@@ -8,11 +8,11 @@
 #include "shell/module_callback.h"
 #include "host_interface/module_state.h"
 
-namespace testing_support {
+namespace test_support {
 
 void ModuleTest::SetUp() {
   host_ = std::make_unique<host::Host>();
-  ASSERT_TRUE(in_process_module::Connect(*host_));
+  ASSERT_TRUE(ConnectInProcessModule(*host_));
   ostrand::SetAllocationFailure(-1);
   ostrand::SetThreadCount(2);
   host_->clearLookups();
@@ -30,7 +30,7 @@ void ModuleTest::TearDown() {
 EffectInstance* ModuleTest::instanceOf(uint32_t effect) {
   host::EffectItem* item = host_->effect(effect);
   if (item == nullptr) return nullptr;
-  auto it = item->data.find("OstrandDataKey");
+  auto it = item->data.find(ostrand::kInstanceDataKey);
   return it == item->data.end() ? nullptr : static_cast<EffectInstance*>(it->second);
 }
 
@@ -59,4 +59,4 @@ host::Mesh PointCloud(const std::vector<Vec3>& points) {
   return mesh;
 }
 
-}  // namespace testing_support
+}  // namespace test_support

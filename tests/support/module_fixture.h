@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "host/host.h"
+#include "ostrand/protocol.h"
 #include "ostrand/types.h"
 #include "support/test_meshes.h"
 
-namespace testing_support {
+namespace test_support {
 
 class ModuleTest : public ::testing::Test {
  protected:
@@ -29,9 +30,8 @@ class ModuleTest : public ::testing::Test {
   std::vector<uint32_t> effects_;
 };
 
-// Meshes used across suites.
-using test_meshes::CubeMesh;  // 8 points, 6 quads
+// Meshes used across suites, besides CubeMesh (test_meshes.h).
 host::Mesh GridMesh(int n, double half);  // (n+1)^2 points on z = 0 inside [-half, half]^2, quads
 host::Mesh PointCloud(const std::vector<Vec3>& points);  // points, no polygons
 
-}  // namespace testing_support
+}  // namespace test_support

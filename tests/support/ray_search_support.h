@@ -7,7 +7,7 @@
 #include "geometry/cage_bvh.h"
 #include "geometry/ray_casting.h"
 
-namespace testing_support {
+namespace test_support {
 
 // A hierarchy built over a cage and one thread's candidate list, both freed
 // with this record.
@@ -49,4 +49,4 @@ inline bool SameHit(const ostrand::RayHit& a, const ostrand::RayHit& b) {
          std::memcmp(&a.distance, &b.distance, sizeof a.distance) == 0;
 }
 
-}  // namespace testing_support
+}  // namespace test_support

@@ -3,7 +3,7 @@
 
 #include "host/host.h"
 
-namespace test_meshes {
+namespace test_support {
 
 // The cube of half-size half around centre: 8 points, 6 outward-facing quads.
 inline host::Mesh CubeMesh(double half = 1.0, Vec3 centre = {0, 0, 0}) {
@@ -15,4 +15,4 @@ inline host::Mesh CubeMesh(double half = 1.0, Vec3 centre = {0, 0, 0}) {
   return mesh;
 }
 
-}  // namespace test_meshes
+}  // namespace test_support

@@ -8,9 +8,9 @@
 #include "support/instance_invariants.h"
 #include "ostrand/types.h"
 
-namespace weights_invariants {
+namespace test_support {
 
 // "" when the instance keeps every invariant, else what broke first.
-inline std::string Check(const EffectInstance* instance) { return instance_invariants::Check(*instance); }
+inline std::string CheckWeights(const EffectInstance* instance) { return CheckInstance(*instance); }
 
-}  // namespace weights_invariants
+}  // namespace test_support

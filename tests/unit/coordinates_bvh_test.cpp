@@ -17,14 +17,14 @@
 namespace {
 
 using namespace ostrand;
-using cages::OwnedTriangulation;
-using testing_support::AcceleratedCage;
-using testing_support::SameHit;
+using test_support::OwnedTriangulation;
+using test_support::AcceleratedCage;
+using test_support::SameHit;
 
 // Rays the hierarchy cannot take (not finite, no direction) and candidate
 // lists that cannot grow fall back to the reference rather than miss anything.
 TEST(CageBvh, RaysOfAnyLengthAreTakenAndTheRestFallBackToTheReference) {
-  const host::Mesh mesh = cages::SubdividedCube(3);
+  const host::Mesh mesh = test_support::SubdividedCube(3);
   OwnedTriangulation triangulation(mesh);
   const RayCastCage cage{&triangulation.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()),
                          &host::RayIntersectTriangle, nullptr};
@@ -100,7 +100,7 @@ TEST(CageBvh, HoldsEveryTriangleOnceInNestedBoxesAtBoundedDepth) {
     doubling.points.insert(doubling.points.end(), {{s, 0, 0}, {s, s, 0}, {s, 0, s}});
     doubling.polygons.push_back({3 * i, 3 * i + 1, 3 * i + 2});
   }
-  for (const host::Mesh& mesh : {cages::SubdividedCube(9), doubling}) {
+  for (const host::Mesh& mesh : {test_support::SubdividedCube(9), doubling}) {
     OwnedTriangulation triangulation(mesh);
     const RayCastCage cage{&triangulation.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()),
                            &host::RayIntersectTriangle, nullptr};
@@ -117,7 +117,7 @@ TEST(CageBvh, HoldsEveryTriangleOnceInNestedBoxesAtBoundedDepth) {
 }
 
 TEST(CageBvh, WithoutMemoryHoldsNothingAndNoCageGivesAnEmptyHierarchy) {
-  const host::Mesh mesh = cages::Cube();
+  const host::Mesh mesh = test_support::Cube();
   OwnedTriangulation triangulation(mesh);
   for (long n = 0; n < 4; ++n) {
     CageBvh bvh{};

@@ -21,13 +21,13 @@
 namespace {
 
 using namespace ostrand;
-using testing_support::AllZero;
-using testing_support::ComputedRows;
-using testing_support::PointsInCube;
-using testing_support::SameBits;
-using testing_support::Row;
-using testing_support::Rows;
-using testing_support::Sum;
+using test_support::AllZero;
+using test_support::ComputedRows;
+using test_support::PointsInCube;
+using test_support::SameBits;
+using test_support::Row;
+using test_support::Rows;
+using test_support::Sum;
 
 // --- Progress and loops ----------------------------------------------------------
 
@@ -53,7 +53,7 @@ struct ProgressWatch {
   }
 };
 
-using CalculationDriver = testing_support::CoordinateTest;
+using CalculationDriver = test_support::CoordinateTest;
 
 // The progress texts and percents of one target of m rows, and the rows done
 // before each message.
@@ -63,7 +63,7 @@ void ExpectTenths(const std::vector<host::Progress>& progress, const std::vector
   for (int b = 0; b <= 10; ++b) {
     const host::Progress& p = progress.at(first + b);
     EXPECT_EQ(p.zero, 0u);
-    EXPECT_EQ(p.kind, 64u);
+    EXPECT_EQ(p.kind, ostrand::kProgressKind);
     EXPECT_EQ(p.percent, 10 * b);
     EXPECT_EQ(p.text, name + ": calculating coordinates " + std::to_string(b) + " / 10");
     EXPECT_EQ(rowsDone.at(first + b), before + b * chunk) << name << " before tenth " << b;
@@ -73,7 +73,7 @@ void ExpectTenths(const std::vector<host::Progress>& progress, const std::vector
 TEST_F(CalculationDriver, ProgressInTenthsBeforeEachLoopAndNoneForTenRowsOrFewer) {
   for (int m : {10, 11, 25, 100}) {
     SCOPED_TRACE(m);
-    EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(m)}, 8, 0.0, {"Blob" + std::to_string(m)});
+    EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(m)}, 8, 0.0, {"Blob" + std::to_string(m)});
     ProgressWatch::Install(instance);
     host().clearMessages();
     EXPECT_TRUE(CalculateCoordinates(instance));
@@ -90,7 +90,8 @@ TEST_F(CalculationDriver, ProgressInTenthsBeforeEachLoopAndNoneForTenRowsOrFewer
 }
 
 TEST_F(CalculationDriver, TwoTargetsOneAfterTheOtherEachWithItsOwnProgress) {
-  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(12), PointsInCube(31)}, 8, 0.0, {"left", "right"});
+  EffectInstance* instance =
+      prepare(test_support::Cube(), {PointsInCube(12), PointsInCube(31)}, 8, 0.0, {"left", "right"});
   ProgressWatch::Install(instance);
   EXPECT_TRUE(CalculateCoordinates(instance));
   const std::vector<host::Progress> progress = host().progress();
@@ -131,7 +132,7 @@ TEST(RowLoop, ContiguousBlocksPerThreadRunInIncreasingOrder) {
 }
 
 TEST_F(CalculationDriver, RowsAreTheSameBitsForOneTwoAndThreeThreads) {
-  cages::CageCase star = cages::StarCase();
+  test_support::CageCase star = test_support::StarCase();
   EffectInstance* instance = prepare(star.mesh, {star.inside, PointsInCube(13)}, 48, 0.01);
   std::vector<std::vector<double>> reference;
   for (int threads : {1, 2, 3}) {
@@ -150,8 +151,8 @@ TEST_F(CalculationDriver, RowsAreTheSameBitsForOneTwoAndThreeThreads) {
 }
 
 TEST_F(CalculationDriver, EveryRayIsTestedAgainstEveryTriangleOnceByTheExhaustiveSearch) {
-  testing_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);
-  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(14)}, 5);
+  test_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);
+  EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(14)}, 5);
   host().resetCalls();
   ASSERT_TRUE(CalculateCoordinates(instance));
   EXPECT_EQ(host().calls("useful_RayIntersectTriangle"), 14 * 5 * 12);
@@ -162,7 +163,7 @@ TEST_F(CalculationDriver, EveryRayIsTestedAgainstEveryTriangleOnceByTheExhaustiv
 // The weighted sums of the cage points come close to the points, and closer
 // with more samples.
 TEST_F(CalculationDriver, WeightsReproduceInsidePointsBetterWithMoreSamples) {
-  const cages::CageCase cube = cages::CubeCase();
+  const test_support::CageCase cube = test_support::CubeCase();
   EffectInstance* instance = prepare(cube.mesh, {cube.inside}, 32);
   double meanError[2] = {0, 0};
   for (int run = 0; run < 2; ++run) {
@@ -171,7 +172,7 @@ TEST_F(CalculationDriver, WeightsReproduceInsidePointsBetterWithMoreSamples) {
     ASSERT_TRUE(CalculateCoordinates(instance));
     const TargetEntry* t = target(instance);
     for (uint32_t i = 0; i < t->ActiveCount; ++i) {
-      const double error = testing_support::Distance(reproduce(instance, t, i), cube.inside[i]);
+      const double error = test_support::Distance(reproduce(instance, t, i), cube.inside[i]);
       EXPECT_LT(error, 0.01) << i;
       meanError[run] += error / t->ActiveCount;
     }
@@ -180,7 +181,7 @@ TEST_F(CalculationDriver, WeightsReproduceInsidePointsBetterWithMoreSamples) {
 }
 
 TEST_F(CalculationDriver, CageWithoutPolygonsOrTargetWithoutPointsComputesNothing) {
-  EffectInstance* instance = prepare(testing_support::PointCloud(cages::Cube().points), {PointsInCube(12), {}}, 8);
+  EffectInstance* instance = prepare(test_support::PointCloud(test_support::Cube().points), {PointsInCube(12), {}}, 8);
   EXPECT_TRUE(CalculateCoordinates(instance));
   EXPECT_TRUE(AllZero(Rows(instance, target(instance))));
   EXPECT_EQ(target(instance, 1)->ActiveCount, 0u);
@@ -188,7 +189,7 @@ TEST_F(CalculationDriver, CageWithoutPolygonsOrTargetWithoutPointsComputesNothin
 }
 
 TEST_F(CalculationDriver, RowsThatAreNotDenseAreNeverWritten) {
-  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(12)}, 8, 0.1);
+  EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(12)}, 8, 0.1);
   ASSERT_TRUE(CalculateCoordinates(instance));
   CompactWeights(instance);
   const std::vector<double> compact(target(instance)->Weights,
@@ -201,15 +202,15 @@ TEST_F(CalculationDriver, RowsThatAreNotDenseAreNeverWritten) {
 
 // --- Refusals and failures -------------------------------------------------------
 
-class CalculationRefusal : public testing_support::CoordinateTest {
+class CalculationRefusal : public test_support::CoordinateTest {
  protected:
-  EffectInstance* prepared() { return prepare(cages::Cube(), {PointsInCube(12), PointsInCube(5)}, 8); }
+  EffectInstance* prepared() { return prepare(test_support::Cube(), {PointsInCube(12), PointsInCube(5)}, 8); }
 
   // Exactly one error message, containing `part`.
   void expectOneError(const std::string& part) {
     const std::vector<host::Message> messages = host().messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].kind, 0x100u);
+    EXPECT_EQ(messages[0].kind, ostrand::kMessageKindError);
     EXPECT_EQ(messages[0].text2, "Error");
     EXPECT_NE(messages[0].text.find(part), std::string::npos) << messages[0].text;
   }
@@ -254,8 +255,8 @@ TEST_F(CalculationRefusal, DirectionsWithoutMemorySkipOnlyThatTarget) {
 }
 
 TEST_F(CalculationRefusal, ScratchWithoutMemorySkipsOneRowAndSaysSoOnce) {
-  testing_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);  // no hierarchy or candidate lists to allocate
-  EffectInstance* instance = prepare(cages::Cube(), {PointsInCube(10)}, 8);
+  test_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);  // no hierarchy or candidate lists to allocate
+  EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(10)}, 8);
   SetThreadCount(2);
   ASSERT_TRUE(CalculateCoordinates(instance));
   const std::vector<double> clean = Rows(instance, target(instance));

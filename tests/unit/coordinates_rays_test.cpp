@@ -10,12 +10,13 @@
 #include "geometry/sample_directions.h"
 #include "support/module_fixture.h"
 #include "support/ray_search_support.h"
+#include "host/host_functions.h"
 #include "host_interface/memory.h"
 
 namespace {
 
 using namespace ostrand;
-using cages::OwnedTriangulation;
+using test_support::OwnedTriangulation;
 using Triangles = std::vector<std::vector<std::array<int32_t, 3>>>;
 
 // --- BuildSampleDirections ---------------------------------------------------
@@ -97,9 +98,9 @@ RayCastCage CageOf(const TriangulatedCage* cage, const std::vector<Vec3>& positi
 // same bits: every rule below holds for both.
 RayHit Nearest(const RayCastCage& cage, const Vec3& origin, const Vec3& direction) {
   const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
-  testing_support::AcceleratedCage accelerated(cage);
+  test_support::AcceleratedCage accelerated(cage);
   EXPECT_TRUE(accelerated.built());
-  EXPECT_TRUE(testing_support::SameHit(accelerated.find(origin, direction), reference));
+  EXPECT_TRUE(test_support::SameHit(accelerated.find(origin, direction), reference));
   return reference;
 }
 
@@ -193,7 +194,7 @@ TEST(FindNearestHit, ReadsOnlyWhatTheTriangulationValidlyDescribes) {
 
 // --- HitPoint ------------------------------------------------------------------
 
-using HitPointTest = testing_support::ModuleTest;
+using HitPointTest = test_support::ModuleTest;
 
 TEST_F(HitPointTest, CombinesTheCornersAsTheHostHasThemNow) {
   host::Mesh triangle;
@@ -206,13 +207,14 @@ TEST_F(HitPointTest, CombinesTheCornersAsTheHostHasThemNow) {
   hit.polygon = 0;
   hit.corners[0] = 2, hit.corners[1] = 0, hit.corners[2] = 1;
   hit.barycentric[0] = 0.25, hit.barycentric[1] = 0.5, hit.barycentric[2] = 0.25;
-  Vec3 h = HitPoint(hit, cage);
+  const CageReads reads{cage, 3, host::api::fxMeshPoint, host::api::fxMeshPoly};
+  Vec3 h = HitPoint(hit, reads);
   EXPECT_EQ(h.x, 1.0);
   EXPECT_EQ(h.y, 2.0);
   EXPECT_EQ(h.z, 0.5);
 
   host().setPoints(cage, {{0, 0, 0}, {4, 0, 0}, {0, 8, 6}});
-  h = HitPoint(hit, cage);
+  h = HitPoint(hit, reads);
   EXPECT_EQ(h.z, 1.5);
 }
 

@@ -17,14 +17,14 @@
 namespace {
 
 using namespace ostrand;
-using testing_support::AllZero;
-using testing_support::ComputedRows;
-using testing_support::PointsInCube;
-using testing_support::Row;
-using testing_support::Rows;
-using testing_support::SameBits;
+using test_support::AllZero;
+using test_support::ComputedRows;
+using test_support::PointsInCube;
+using test_support::Row;
+using test_support::Rows;
+using test_support::SameBits;
 
-class CalculationWithEitherSearch : public testing_support::CoordinateTest {
+class CalculationWithEitherSearch : public test_support::CoordinateTest {
  protected:
   // Exactly one error message, containing `part`.
   void expectOneError(const std::string& part) {
@@ -37,11 +37,11 @@ class CalculationWithEitherSearch : public testing_support::CoordinateTest {
 // 432 triangles: the hierarchy leaves all but a few per ray untested, and
 // the rows come out the same bits.
 TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsForTheSameRows) {
-  EffectInstance* instance = prepare(cages::SubdividedCube(6), {PointsInCube(20)}, 16);
+  EffectInstance* instance = prepare(test_support::SubdividedCube(6), {PointsInCube(20)}, 16);
   long tests[2] = {0, 0};
   std::vector<double> rows[2];
   for (RaySearch search : {RaySearch::kExhaustive, RaySearch::kAccelerated}) {
-    testing_support::ScopedRaySearch chosen(search);
+    test_support::ScopedRaySearch chosen(search);
     const int s = search == RaySearch::kAccelerated;
     reprepare(instance);
     host().resetCalls();
@@ -64,7 +64,7 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
   const std::vector<Vec3> bound = host::ReadObj(examples + "target.obj").points;
   for (const char* file : {"cage", "cage_twist"})
     cases.push_back({host::ReadObj(examples + file + ".obj"), std::vector<Vec3>(bound.begin(), bound.begin() + 300)});
-  for (const cages::CageCase& c : cages::AllCageCases()) {
+  for (const test_support::CageCase& c : test_support::AllCageCases()) {
     std::vector<Vec3> points = c.inside;
     points.insert(points.end(), c.mesh.points.begin(), c.mesh.points.end());
     points.push_back({9.0, -4.0, 2.5});
@@ -77,7 +77,7 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
                                    {RaySearch::kAccelerated, 1},
                                    {RaySearch::kAccelerated, 3},
                                    {RaySearch::kExhaustive, 3}}) {
-      testing_support::ScopedRaySearch chosen(search);
+      test_support::ScopedRaySearch chosen(search);
       SetThreadCount(threads);
       reprepare(instance);
       ASSERT_TRUE(CalculateCoordinates(instance));
@@ -94,18 +94,18 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
 // OSTRAND_RAY_SEARCH, read at each calculation, overrides the module-wide
 // choice; other values leave it alone.
 TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleSetting) {
-  EffectInstance* instance = prepare(cages::SubdividedCube(3), {PointsInCube(3)}, 4);
+  EffectInstance* instance = prepare(test_support::SubdividedCube(3), {PointsInCube(3)}, 4);
   const long exhaustive = 3 * 4 * 108;
   for (auto [variable, module, expectExhaustive] : {std::tuple{"exhaustive", RaySearch::kAccelerated, true},
                                                     {"accelerated", RaySearch::kExhaustive, false},
                                                     {"fast", RaySearch::kExhaustive, true},
                                                     {"", RaySearch::kAccelerated, false}}) {
-    testing_support::ScopedRaySearch chosen(module);
-    testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", variable);
+    test_support::ScopedRaySearch chosen(module);
+    test_support::SetEnvironment("OSTRAND_RAY_SEARCH", variable);
     reprepare(instance);
     host().resetCalls();
     ASSERT_TRUE(CalculateCoordinates(instance));
-    testing_support::SetEnvironment("OSTRAND_RAY_SEARCH", nullptr);
+    test_support::SetEnvironment("OSTRAND_RAY_SEARCH", nullptr);
     EXPECT_EQ(host().calls("useful_RayIntersectTriangle") == exhaustive, expectExhaustive) << variable;
   }
 }
@@ -114,7 +114,7 @@ TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleS
 // candidate lists fall back to the exhaustive search with the same rows; only
 // the polygon scratch costs a row (and says so).
 TEST_F(CalculationWithEitherSearch, HierarchyOrCandidatesWithoutMemoryStillGiveTheSameRows) {
-  EffectInstance* instance = prepare(cages::SubdividedCube(2), {PointsInCube(10)}, 8);
+  EffectInstance* instance = prepare(test_support::SubdividedCube(2), {PointsInCube(10)}, 8);
   SetThreadCount(2);
   SetAllocationFailure(-1);
   ASSERT_TRUE(CalculateCoordinates(instance));

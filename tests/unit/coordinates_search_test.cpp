@@ -22,9 +22,9 @@
 namespace {
 
 using namespace ostrand;
-using cages::OwnedTriangulation;
-using testing_support::AcceleratedCage;
-using testing_support::SameHit;
+using test_support::OwnedTriangulation;
+using test_support::AcceleratedCage;
+using test_support::SameHit;
 
 Vec3 Sub(const Vec3& a, const Vec3& b) { return Vec3{a.x - b.x, a.y - b.y, a.z - b.z}; }
 Vec3 Along(const Vec3& a, const Vec3& b, double t) {
@@ -106,7 +106,7 @@ Rays RaysFor(const host::Mesh& mesh, const OwnedTriangulation& triangles, const 
       rays.origins.push_back(Along(edge, mesh.points[t[2]], 1.0 / 3.0));
     }
   }
-  const double far = 50 * cages::BoundingDiagonal(mesh);
+  const double far = 50 * test_support::BoundingDiagonal(mesh);
   rays.origins.push_back(Vec3{centre.x + far, centre.y - 0.3 * far, centre.z + 0.1 * far});
   rays.origins.push_back(Vec3{centre.x, centre.y + far, centre.z});
   return rays;
@@ -152,16 +152,16 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
 }
 
 TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
-  std::vector<cages::CageCase> cases = cages::AllCageCases();
-  cases.push_back({"subdivided cube", cages::SubdividedCube(4),
-                   cages::PointsInPrism({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {0, 0}, 1.0, 3)});
+  std::vector<test_support::CageCase> cases = test_support::AllCageCases();
+  cases.push_back({"subdivided cube", test_support::SubdividedCube(4),
+                   test_support::PointsInPrism({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {0, 0}, 1.0, 3)});
   for (const char* file : {"cage", "cage_bend", "cage_squash", "cage_twist"}) {
     const host::Mesh mesh = host::ReadObj(std::string(OSTRAND_SOURCE_DIR) + "/examples/" + file + ".obj");
     cases.push_back({file, mesh, {Vec3{0.1, 0.2, 0.05}, Vec3{-0.3, 0.7, 0.2}, Vec3{0.2, -0.9, -0.1}}});
   }
   for (useful_RayIntersectTriangle_fn rayTest : {&host::RayIntersectTriangle, &LooseRayTest}) {
     Tally tally;
-    for (const cages::CageCase& c : cases) {
+    for (const test_support::CageCase& c : cases) {
       OwnedTriangulation triangulation(c.mesh);
       ExpectSameSearch(c.mesh, RaysFor(c.mesh, triangulation, c.inside, Vec3{0, 0, 0}), rayTest, &tally, c.name);
     }
@@ -176,7 +176,7 @@ TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
   Tally tally;
   for (int k = 0; k < 200; ++k) {
     Vec3 centre{};
-    const host::Mesh mesh = cages::RandomCage(random, &centre, k % 4 == 3);
+    const host::Mesh mesh = test_support::RandomCage(random, &centre, k % 4 == 3);
     OwnedTriangulation triangulation(mesh);
     const std::vector<Vec3> inside = {centre, Vec3{centre.x + 0.05, centre.y - 0.03, centre.z + 0.02}};
     ExpectSameSearch(mesh, RaysFor(mesh, triangulation, inside, centre),
@@ -191,7 +191,7 @@ TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
 // line), triangles with a corner outside the positions, and one with an
 // infinite corner.
 TEST(AcceleratedSearch, ZeroAreaUntestableAndUnboundedTrianglesAreOfferedAsTheReferenceOffersThem) {
-  host::Mesh mesh = cages::Cube(1.0);
+  host::Mesh mesh = test_support::Cube(1.0);
   const auto q = static_cast<int32_t>(mesh.points.size());
   for (Vec3 p : {Vec3{0.5, 0.25, 0.0}, Vec3{0.5, 0.25, 0.0}, Vec3{-0.5, -0.5, 0.5}, Vec3{0.0, 0.0, 0.5},
                  Vec3{0.5, 0.5, 0.5}, Vec3{std::numeric_limits<double>::infinity(), 0.0, 0.0}})

@@ -10,16 +10,17 @@
 #include "geometry/point_coordinates.h"
 #include "geometry/polygon_weights.h"
 #include "geometry/sample_directions.h"
+#include "host/host_functions.h"
 #include "host_interface/memory.h"
 
 namespace {
 
 using namespace ostrand;
-using testing_support::AllZero;
-using testing_support::SameBits;
-using testing_support::Row;
-using testing_support::Rows;
-using testing_support::Sum;
+using test_support::AllZero;
+using test_support::SameBits;
+using test_support::Row;
+using test_support::Rows;
+using test_support::Sum;
 
 // --- PolygonWeights -------------------------------------------------------------
 
@@ -121,20 +122,22 @@ TEST(NormaliseRow, FloorAboveEveryWeightKeepsThemAsNormalised) {
 
 // --- ComputePointCoordinates -------------------------------------------------
 
-class PointCoordinatesTest : public testing_support::CoordinateTest {
+class PointCoordinatesTest : public test_support::CoordinateTest {
  protected:
   // Computes row i from origin with the instance's settings, the way the
   // calculation does; returns what ComputePointCoordinates returned.
   bool compute(EffectInstance* instance, uint32_t i, const Vec3& origin) {
     Vec3* directions = BuildSampleDirections(instance->Samples);
-    cages::OwnedTriangulation mesh(host().object(cage_)->mesh);
+    test_support::OwnedTriangulation mesh(host().object(cage_)->mesh);
     RayCastCage cage{&mesh.cage, instance->CagePositions, instance->CagePoints, host::RayIntersectTriangle, nullptr};
     CageBvh bvh{};
     if (BuildCageBvh(cage.cage, cage.positions, cage.pointCount, &bvh)) cage.bvh = &bvh;
     const double sampleWeight = 12.566370614359172 / (instance->Samples > 0 ? instance->Samples : 1);
     PointScratch scratch{};
-    const bool done =
-        ComputePointCoordinates(instance, target(instance), origin, i, directions, sampleWeight, cage, &scratch);
+    const CageReads reads{instance->Cage, instance->CagePoints, host::api::fxMeshPoint, host::api::fxMeshPoly};
+    const RowSettings settings{instance->Samples, sampleWeight, instance->Tolerance};
+    double* row = instance->CagePoints != 0 ? target(instance)->Weights + size_t{i} * instance->CagePoints : nullptr;
+    const bool done = ComputePointCoordinates(reads, settings, origin, directions, cage, &scratch, row);
     FreeScratch(&scratch);
     FreeCageBvh(&bvh);
     FreeArray(directions);
@@ -144,7 +147,7 @@ class PointCoordinatesTest : public testing_support::CoordinateTest {
 
 TEST_F(PointCoordinatesTest, SameRowTwiceGivesTheSameBitsWhateverTheRowHeld) {
   const std::vector<Vec3> points = {{0.1, 0.2, 0.3}, {-0.5, 0.4, 0.0}};
-  EffectInstance* instance = prepare(cages::StarCase().mesh, {points}, 40, 0.02);
+  EffectInstance* instance = prepare(test_support::StarCase().mesh, {points}, 40, 0.02);
   ASSERT_TRUE(compute(instance, 1, points[1]));
   const std::vector<double> first = Row(instance, target(instance), 1);
   EXPECT_TRUE(AllZero(Row(instance, target(instance), 0)));  // other rows untouched
@@ -157,7 +160,7 @@ TEST_F(PointCoordinatesTest, SameRowTwiceGivesTheSameBitsWhateverTheRowHeld) {
 
 TEST_F(PointCoordinatesTest, NoRayMeetingTheCageOrNoSamplesLeavesAZeroRow) {
   // The single direction (+x) points away from the cube.
-  EffectInstance* instance = prepare(cages::Cube(), {{{5, 0, 0}}}, 1);
+  EffectInstance* instance = prepare(test_support::Cube(), {{{5, 0, 0}}}, 1);
   ASSERT_TRUE(compute(instance, 0, {5, 0, 0}));
   EXPECT_TRUE(AllZero(Row(instance, target(instance), 0)));
 
@@ -207,7 +210,7 @@ TEST_F(PointCoordinatesTest, HitsNearerThan1e5TakeTheNearHitShare) {
 
 TEST_F(PointCoordinatesTest, WeightFloorThroughTheWholeComputation) {
   const Vec3 p{0.6, 0.5, 0.4};
-  EffectInstance* instance = prepare(cages::Cube(), {{p}}, 64, 0.0);
+  EffectInstance* instance = prepare(test_support::Cube(), {{p}}, 64, 0.0);
   ASSERT_TRUE(compute(instance, 0, p));
   const std::vector<double> unfloored = Row(instance, target(instance), 0);
   for (double v : unfloored) EXPECT_GT(v, 0.0);

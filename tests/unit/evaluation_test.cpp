@@ -13,9 +13,9 @@
 
 namespace {
 
-using testing_support::CubeMesh;
-using testing_support::ModuleTest;
-using testing_support::PointCloud;
+using test_support::CubeMesh;
+using test_support::ModuleTest;
+using test_support::PointCloud;
 
 bool SameBits(const Vec3& a, const Vec3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -49,15 +49,15 @@ const std::array<double, 8> kMix = {0.25, 0, 0, 0.25, 0, 0.25, 0, 0.25};
 TEST_F(EvaluationTest, OnlyTheEvaluationArgumentOfAnInstanceWithWeightsActs) {
   EffectInstance* instance = bind({{0, 0, 0}}, {kCorner0});
   host().resetCalls();
-  EXPECT_EQ(ostrand::EvaluateInstance(effect_, 0x800), 0);
+  EXPECT_EQ(ostrand::EvaluateInstance(effect_, 0x800), 0);  // not kEvaluateDisplace
   EXPECT_EQ(host().calls("fxDataGet"), 0);
   EXPECT_EQ(host().calls("fxMeshPoint"), 0);
   instance->Mode = -1;
-  EXPECT_EQ(ostrand::EvaluateInstance(effect_, 0x1000), 0);
+  EXPECT_EQ(ostrand::EvaluateInstance(effect_, ostrand::kEvaluateDisplace), 0);
   EXPECT_EQ(host().calls("fxMeshPoint"), 0);
   EXPECT_EQ(host().calls("fxDisplaceBegin"), 0);
   instance->Mode = 3;
-  EXPECT_EQ(ostrand::EvaluateInstance(effect_, 0x1000), 0);
+  EXPECT_EQ(ostrand::EvaluateInstance(effect_, ostrand::kEvaluateDisplace), 0);
   EXPECT_EQ(host().calls("fxDisplaceBegin"), 0);
 }
 
@@ -81,7 +81,8 @@ TEST_F(EvaluationTest, PointsFollowTheCage) {
 
 TEST_F(EvaluationTest, FirstEvaluationBeforeThePrepareMessageIsAlreadyRight) {
   bind({{0, 0, 0}, {0.5, 0.5, 0.5}}, {kCorner0, kMix});
-  EXPECT_EQ(host().sendMessage(effect_, 10, 0x1000), 0);  // no prepare message yet
+  // No prepare message yet.
+  EXPECT_EQ(host().sendMessage(effect_, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace), 0);
   auto first = host().evaluatedPoints(target_);
   ASSERT_EQ(host().evaluate(effect_), 0);
   auto second = host().evaluatedPoints(target_);

@@ -11,7 +11,7 @@
 
 namespace {
 
-using testing_support::ModuleTest;
+using test_support::ModuleTest;
 
 class FileChoosersTest : public ModuleTest {
  protected:
@@ -25,7 +25,7 @@ class FileChoosersTest : public ModuleTest {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].effectId, 0u);
     EXPECT_EQ(messages[0].heading, "Ostrand.mp");
-    EXPECT_EQ(messages[0].kind, 256u);
+    EXPECT_EQ(messages[0].kind, ostrand::kMessageKindError);
     EXPECT_EQ(messages[0].text, "Weird error with file dialog!");
     EXPECT_EQ(messages[0].text2, "Error");
   }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using testing_support::ModuleTest;
+using test_support::ModuleTest;
 
 class HostFunctionTableTest : public ModuleTest {
  protected:
@@ -30,14 +30,15 @@ class HostFunctionTableTest : public ModuleTest {
 };
 
 TEST_F(HostFunctionTableTest, LooksUpEveryNameOnceInGroupOrderWithItsGroupWord) {
-  ASSERT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 1u);
+  ASSERT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 1u);
   auto lookups = host().lookups();
   ASSERT_EQ(lookups.size(), 728u);
   for (size_t i = 0; i < lookups.size(); ++i) {
     EXPECT_EQ(lookups[i].name, ostrand::kHostFunctionNames[i].name);
     EXPECT_EQ(lookups[i].group, ostrand::kHostFunctionNames[i].group);
   }
-  // The message group comes first, 0x800 before 0x400, the rest by rising bit.
+  // The message group comes first, the data group before the format group, the
+  // rest by rising bit.
   EXPECT_EQ(lookups.front().name, "fxMessageSend");
   EXPECT_EQ(lookups[2].name, "fxObjectSetParent");
   std::vector<uint32_t> groups;
@@ -51,12 +52,12 @@ TEST_F(HostFunctionTableTest, LooksUpEveryNameOnceInGroupOrderWithItsGroupWord) 
 
 TEST_F(HostFunctionTableTest, MissingProgressFunctionIsReportedWithItsFixedText) {
   host().missName("fxMessageProgress");
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 0u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 0u);
   auto messages = host().messages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].effectId, 0u);
   EXPECT_EQ(messages[0].heading, "Ostrand");
-  EXPECT_EQ(messages[0].kind, 0x500u);
+  EXPECT_EQ(messages[0].kind, ostrand::kMessageKindMissingFunction);
   EXPECT_EQ(messages[0].text, "fxMessageProgress could not be found!");
   EXPECT_FALSE(messages[0].hasText2);
   EXPECT_EQ(lookedUp(), (std::vector<std::string>{"fxMessageSend", "fxMessageProgress"}));
@@ -64,14 +65,14 @@ TEST_F(HostFunctionTableTest, MissingProgressFunctionIsReportedWithItsFixedText)
 
 TEST_F(HostFunctionTableTest, MissingMessageFunctionFailsSilently) {
   host().missName("fxMessageSend");
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 0u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 0u);
   EXPECT_TRUE(host().messages().empty());
   EXPECT_EQ(lookedUp(), std::vector<std::string>{"fxMessageSend"});
 }
 
 TEST_F(HostFunctionTableTest, StopsAtTheFirstMissingNameOfALaterGroup) {
   host().missName("fxObjectSetParent");
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 0u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 0u);
   EXPECT_EQ(lookedUp(), (std::vector<std::string>{"fxMessageSend", "fxMessageProgress", "fxObjectSetParent"}));
   ASSERT_EQ(host().messages().size(), 1u);
   EXPECT_EQ(host().messages()[0].text, "fxObjectSetParent could not be found!");
@@ -79,27 +80,27 @@ TEST_F(HostFunctionTableTest, StopsAtTheFirstMissingNameOfALaterGroup) {
 
 TEST_F(HostFunctionTableTest, DataGroupIsResolvedBeforeTheFormatGroup) {
   host().missName("fxArgLoadWeight");
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 0u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 0u);
   auto names = lookedUp();
   EXPECT_EQ(names.back(), "fxArgLoadWeight");
   for (const char* data : {"fxDataCreate", "fxDataSet", "fxDataGet", "fxDataFree", "fxDataFreeKey"})
     EXPECT_NE(std::find(names.begin(), names.end(), data), names.end()) << data;
   // Only the first missing function is reported, and the failed group stays begun.
   EXPECT_EQ(host().messages().size(), 1u);
-  EXPECT_NE(ostrand::loadedGroups & 0x400u, 0u);
+  EXPECT_NE(ostrand::loadedGroups & ostrand::kGroupFormats, 0u);
 }
 
 TEST_F(HostFunctionTableTest, RequestedGroupsSelectWhatIsResolvedAndNothingIsAskedTwice) {
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x200), 1u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kGroupMessages), 1u);
   EXPECT_EQ(lookedUp(), (std::vector<std::string>{"fxMessageSend", "fxMessageProgress"}));
   host().clearLookups();
   // Bits of no group are ignored; already begun groups are not looked up again.
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x200 | 0x2000), 1u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kGroupMessages | 0x2000), 1u);
   EXPECT_TRUE(host().lookups().empty());
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 1u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 1u);
   EXPECT_EQ(host().lookups().size(), 726u);
   host().clearLookups();
-  EXPECT_EQ(ostrand::resolveHostFunctions(0x7FFFFFFF), 1u);
+  EXPECT_EQ(ostrand::resolveHostFunctions(ostrand::kAllHostGroups), 1u);
   EXPECT_TRUE(host().lookups().empty());
 }
 

@@ -18,14 +18,14 @@ namespace {
 using host::Fault;
 using host::FaultPlan;
 using host::ScopedFault;
-using hostile::ExpectInstanceConsistent;
-using hostile::Snapshot;
-using hostile::Take;
+using test_support::ExpectInstanceConsistent;
+using test_support::Snapshot;
+using test_support::Take;
 
-class HostileHost : public hostile::HostileTest {
+class HostileHost : public test_support::HostileTest {
  protected:
   const TargetEntry& target(int32_t t) { return instance().Targets->records[t]; }
-  // Message 11 with 0x10000000 and message 10 with 0x1000, as the host evaluates.
+  // kInstancePrepare, then kMessageEvaluate with kEvaluateDisplace, as the host evaluates.
   void evaluate() {
     EXPECT_EQ(host().evaluate(effect_), 0);
     ExpectInstanceConsistent(instance());
@@ -85,7 +85,7 @@ TEST_F(HostileHost, HugeCountsAreRefusedWithAMessage) {
   evaluate();
 
   // Against a one-point cage the rows fit, the per-point arrays do not.
-  uint32_t dot = host().addObject("dot", testing_support::PointCloud({{0, 0, 0}}));
+  uint32_t dot = host().addObject("dot", test_support::PointCloud({{0, 0, 0}}));
   ASSERT_EQ(host().setObject(control("Cage"), effect_, dot), 0);
   {
     ScopedFault fault({Fault::kHugePointCount, a_});
@@ -152,12 +152,12 @@ TEST_F(HostileHost, NonFinitePositionsBreakNothing) {
 TEST_F(HostileHost, MissingInstanceRecordChangesNothing) {
   bind();
   const std::vector<std::pair<const char*, std::function<int32_t()>>> actions = {
-      {"evaluate", [&] { return host().sendMessage(effect_, 10, 0x1000); }},
-      {"prepare", [&] { return item(0x10000000); }},
-      {"save", [&] { return item(0x1000); }},
-      {"load", [&] { return item(0x800); }},
-      {"exists", [&] { return item(0x8000000); }},
-      {"destroy", [&] { return item(0x4); }},
+      {"evaluate", [&] { return host().sendMessage(effect_, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace); }},
+      {"prepare", [&] { return item(ostrand::kInstancePrepare); }},
+      {"save", [&] { return item(ostrand::kInstanceSave); }},
+      {"load", [&] { return item(ostrand::kInstanceLoad); }},
+      {"exists", [&] { return item(ostrand::kInstanceExists); }},
+      {"destroy", [&] { return item(ostrand::kInstanceDestroy); }},
       {"Calculate", [&] { return press("Calculate"); }},
       {"Save", [&] { return press("Save"); }},
       {"Load", [&] { return press("Load"); }},
@@ -171,8 +171,8 @@ TEST_F(HostileHost, MissingInstanceRecordChangesNothing) {
   };
   // A stored scene for "load", loaded once, so that its weights path (the
   // base directory) is the instance's from here on.
-  ASSERT_EQ(item(0x1000), 0);
-  ASSERT_EQ(item(0x800), 0);
+  ASSERT_EQ(item(ostrand::kInstanceSave), 0);
+  ASSERT_EQ(item(ostrand::kInstanceLoad), 0);
   ASSERT_EQ(press("Calculate"), 0);
   const Snapshot before = Take(instance());
   for (const auto& [name, action] : actions) {
@@ -191,11 +191,11 @@ TEST_F(HostileHost, MissingInstanceRecordChangesNothing) {
     SCOPED_TRACE(skip);
     {
       ScopedFault fault({Fault::kDataGetNull, effect_, skip, 1});
-      item(0x10000000);
-      host().sendMessage(effect_, 10, 0x1000);
+      item(ostrand::kInstancePrepare);
+      host().sendMessage(effect_, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace);
       press("Calculate");
-      item(0x1000);
-      item(0x800);
+      item(ostrand::kInstanceSave);
+      item(ostrand::kInstanceLoad);
       press("Calculate");
       host().evaluate(effect_);
     }
@@ -230,12 +230,12 @@ TEST_F(HostileHost, UnusableTriangulationLeavesTheTargetsAloneAndSaysSo) {
 
 TEST_F(HostileHost, NoFormatMeansNothingSavedOrLoaded) {
   bind();
-  ASSERT_EQ(item(0x1000), 0);
+  ASSERT_EQ(item(ostrand::kInstanceSave), 0);
   const Snapshot before = Take(instance());
   ScopedFault fault({Fault::kFormatNull});
-  EXPECT_EQ(item(0x1000), 0);
+  EXPECT_EQ(item(ostrand::kInstanceSave), 0);
   expectOneError("could not be saved");
-  EXPECT_EQ(item(0x800), 0);
+  EXPECT_EQ(item(ostrand::kInstanceLoad), 0);
   expectOneError("could not be read");
   EXPECT_TRUE(Take(instance()) == before);
   ExpectInstanceConsistent(instance());
@@ -254,11 +254,11 @@ TEST_F(HostileHost, UnterminatedTextIsCutAtItsBuffer) {
   nameWeightsFile(file("w.cw"));
   {
     ScopedFault fault({Fault::kPathUnterminated});
-    ASSERT_EQ(item(0x1000), 0);
-    const host::NamedValue* stored = host().effect(effect_)->formats["OstrandData"].find("WeightBinFile");
+    ASSERT_EQ(item(ostrand::kInstanceSave), 0);
+    const host::NamedValue* stored = host().effect(effect_)->formats[ostrand::kSceneFormatName].find("WeightBinFile");
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(std::get<std::string>(*stored), file("w.cw"));
-    ASSERT_EQ(item(0x800), 0);
+    ASSERT_EQ(item(ostrand::kInstanceLoad), 0);
   }
   EXPECT_EQ(std::string(instance().WeightsPath), file("w.cw"));
   ExpectInstanceConsistent(instance());
@@ -266,7 +266,7 @@ TEST_F(HostileHost, UnterminatedTextIsCutAtItsBuffer) {
   // A stored path without end: read up to its buffer, then joined to the base.
   {
     ScopedFault fault({Fault::kStringUnterminated});
-    ASSERT_EQ(item(0x800), 0);
+    ASSERT_EQ(item(ostrand::kInstanceLoad), 0);
   }
   const std::string path = instance().WeightsPath;
   EXPECT_EQ(path, folder_.string() + "/" + std::string(2047, 'S'));
@@ -293,9 +293,9 @@ TEST_P(MissingService, WhatNeedsItSaysWhyAndTheRestGoesOn) {
   bind();
   nameWeightsFile(file("w.cw"));
   ASSERT_EQ(press("Calculate"), 0);  // writes the weights file
-  ASSERT_EQ(item(0x1000), 0);
+  ASSERT_EQ(item(ostrand::kInstanceSave), 0);
   host().missName(c.service);
-  ASSERT_EQ(host().sendMessage(0, 31, 2), 0);
+  ASSERT_EQ(host().sendMessage(0, ostrand::kMessageServices, ostrand::kServicesGeometry), 0);
   ASSERT_EQ(ostrand::UsefulTable[ostrand::UF_useful_TriangulateTarget] == nullptr,
             std::string(c.service) == "useful_TriangulateTarget");
 
@@ -314,15 +314,15 @@ TEST_P(MissingService, WhatNeedsItSaysWhyAndTheRestGoesOn) {
   }
   ExpectInstanceConsistent(instance());
 
-  EXPECT_EQ(item(0x10000000), 0);
+  EXPECT_EQ(item(ostrand::kInstancePrepare), 0);
   expect(c.prepare);
-  EXPECT_EQ(host().sendMessage(effect_, 10, 0x1000), 0);
+  EXPECT_EQ(host().sendMessage(effect_, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace), 0);
   expectSilence();
   ExpectInstanceConsistent(instance());
 
-  EXPECT_EQ(item(0x1000), 0);
+  EXPECT_EQ(item(ostrand::kInstanceSave), 0);
   expectSilence();
-  EXPECT_EQ(item(0x800), 0);
+  EXPECT_EQ(item(ostrand::kInstanceLoad), 0);
   expect(c.load);
   ExpectInstanceConsistent(instance());
 

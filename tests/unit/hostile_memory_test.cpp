@@ -12,11 +12,11 @@
 
 namespace {
 
-using hostile::ExpectInstanceConsistent;
-using hostile::Snapshot;
-using hostile::Take;
+using test_support::ExpectInstanceConsistent;
+using test_support::Snapshot;
+using test_support::Take;
 
-class HostileMemory : public hostile::HostileTest {
+class HostileMemory : public test_support::HostileTest {
  protected:
   // Runs action with the n-th allocation failing, n = 0, 1, ..., calling
   // check(complete) after each run; returns the number of runs that failed
@@ -31,7 +31,7 @@ class HostileMemory : public hostile::HostileTest {
       check(complete);
       host().clearMessages();
       if (complete) return n;
-      ++hostile::AllocationsFailed();
+      ++test_support::AllocationsFailed();
       if (n > 10000 || ::testing::Test::HasFatalFailure()) {
         ADD_FAILURE() << "no end in sight";
         return n;
@@ -53,7 +53,8 @@ TEST_F(HostileMemory, CreateTellsWhenTheRecordCannotBeHad) {
         }
         EXPECT_EQ(made, nullptr);
         expectOneError("Not enough memory for the effect's data");
-        EXPECT_EQ(host().sendMessage(effects_.back(), 11, 0x8000000), 1);  // the host learns it is missing
+        // The host learns it is missing.
+        EXPECT_EQ(host().sendMessage(effects_.back(), ostrand::kMessageInstanceData, ostrand::kInstanceExists), 1);
       });
   EXPECT_EQ(failed, 1);
 }
@@ -114,12 +115,12 @@ TEST_F(HostileMemory, SceneLoadIsConsistentAndTells) {
   bind();
   nameWeightsFile(file("w.cw"));
   ASSERT_EQ(press("Calculate"), 0);  // writes the weights file
-  ASSERT_EQ(item(0x1000), 0);
-  ASSERT_EQ(item(0x800), 0);
+  ASSERT_EQ(item(ostrand::kInstanceSave), 0);
+  ASSERT_EQ(item(ostrand::kInstanceLoad), 0);
   const Snapshot loaded = Take(instance());
   ASSERT_EQ(loaded.targets.at(0).active, 12u);
 
-  const long failed = failEachAllocation([&] { item(0x800); }, [&](bool complete) {
+  const long failed = failEachAllocation([&] { item(ostrand::kInstanceLoad); }, [&](bool complete) {
     ExpectInstanceConsistent(instance());
     if (complete) {
       expectSilence();

@@ -14,26 +14,26 @@
 
 namespace {
 
-using hostile::ExpectInstanceConsistent;
-using hostile::Snapshot;
-using hostile::Take;
+using test_support::ExpectInstanceConsistent;
+using test_support::Snapshot;
+using test_support::Take;
 
-class HostileScene : public hostile::HostileTest {
+class HostileScene : public test_support::HostileTest {
  protected:
   void SetUp() override {
     HostileTest::SetUp();
     bind();
-    ASSERT_EQ(item(0x1000), 0);  // the stored values to spoil
+    ASSERT_EQ(item(ostrand::kInstanceSave), 0);  // the stored values to spoil
   }
 
   // Replaces (or adds) one stored value, then loads the scene.
   void loadWith(const std::string& key, host::NamedValue value) {
-    host::Format& format = host().effect(effect_)->formats["OstrandData"];
+    host::Format& format = host().effect(effect_)->formats[ostrand::kSceneFormatName];
     bool found = false;
     for (auto& [name, stored] : format.values)
       if (name == key) stored = value, found = true;
     if (!found) format.values.emplace_back(key, value);
-    ASSERT_EQ(item(0x800), 0);
+    ASSERT_EQ(item(ostrand::kInstanceLoad), 0);
     ExpectInstanceConsistent(instance());
   }
 
@@ -43,7 +43,7 @@ class HostileScene : public hostile::HostileTest {
     ExpectInstanceConsistent(instance());
     ASSERT_EQ(host().evaluate(effect_), 0);
     ExpectInstanceConsistent(instance());
-    ASSERT_EQ(item(0x1000), 0);
+    ASSERT_EQ(item(ostrand::kInstanceSave), 0);
     ExpectInstanceConsistent(instance());
   }
 
@@ -80,7 +80,7 @@ TEST_F(HostileScene, SampleCountsBelowOneBindNothingAndBeyondReachAreRefused) {
   loadWith("Samples", 8);
   nameWeightsFile(file("w.cw"));
   ASSERT_EQ(press("Calculate"), 0);
-  ASSERT_EQ(item(0x1000), 0);
+  ASSERT_EQ(item(ostrand::kInstanceSave), 0);
   for (int32_t samples : {ostrand::kMaxSampleDirections + 1, 1000000000, INT_MAX}) {
     SCOPED_TRACE(samples);
     loadWith("Samples", samples);
@@ -112,8 +112,8 @@ TEST_F(HostileScene, ModesOtherThanZeroMoveNothingAndKeepCountsOnly) {
     instance().Mode = mode;
     nameWeightsFile(file("m.cw"));
     ostrand::WriteWeightsFile(&instance());
-    ASSERT_EQ(item(0x1000), 0);
-    ASSERT_EQ(item(0x800), 0);
+    ASSERT_EQ(item(ostrand::kInstanceSave), 0);
+    ASSERT_EQ(item(ostrand::kInstanceLoad), 0);
     ExpectInstanceConsistent(instance());
     EXPECT_EQ(instance().Mode, mode);
     EXPECT_EQ(instance().Targets->records[0].ActiveCount, 12u);  // the file's counts
@@ -121,7 +121,7 @@ TEST_F(HostileScene, ModesOtherThanZeroMoveNothingAndKeepCountsOnly) {
     host().resetCalls();
     ASSERT_EQ(host().evaluate(effect_), 0);
     EXPECT_EQ(host().calls("fxDisplacePoint"), 0);
-    ASSERT_EQ(item(0x1000), 0);
+    ASSERT_EQ(item(ostrand::kInstanceSave), 0);
     ExpectInstanceConsistent(instance());
     expectSilence();
     nameWeightsFile("");
@@ -187,7 +187,7 @@ TEST_F(HostileScene, StoredPathsAtAndBeyondTheirBufferAreCut) {
 TEST_F(HostileScene, StoredCountsAreNotBelieved) {
   nameWeightsFile(file("w.cw"));
   ASSERT_EQ(press("Calculate"), 0);
-  ASSERT_EQ(item(0x1000), 0);
+  ASSERT_EQ(item(ostrand::kInstanceSave), 0);
   for (int32_t count : {-1, 0, 1, 1000, INT_MAX, INT_MIN}) {
     SCOPED_TRACE(count);
     loadWith("TargetCount", count);

@@ -13,9 +13,9 @@
 
 namespace {
 
-using testing_support::CubeMesh;
-using testing_support::ModuleTest;
-using testing_support::PointCloud;
+using test_support::CubeMesh;
+using test_support::ModuleTest;
+using test_support::PointCloud;
 
 std::vector<Vec3> Line(int n) {
   std::vector<Vec3> points;
@@ -67,31 +67,32 @@ TEST_F(InstanceModelTest, NewInstanceHoldsTheDefaults) {
 TEST_F(InstanceModelTest, ExistenceQueryAndMissingInstances) {
   uint32_t effect = makeEffect({});
   host().clearMessages();
-  EXPECT_EQ(host().sendMessage(effect, 11, 0x8000000), 0);
+  EXPECT_EQ(host().sendMessage(effect, ostrand::kMessageInstanceData, ostrand::kInstanceExists), 0);
   EXPECT_TRUE(host().messages().empty());
 
   host().setModuleCallback(nullptr);
   uint32_t bare = host().createEffect({});  // the module never heard of it
   host().setModuleCallback(ostrand::moduleCallback);
-  for (uint64_t sub : {0x8000000ull, 0x4ull, 0x800ull, 0x1000ull, 0x10000000ull}) {
+  for (uint64_t sub : {ostrand::kInstanceExists, ostrand::kInstanceDestroy, ostrand::kInstanceLoad,
+                       ostrand::kInstanceSave, ostrand::kInstancePrepare}) {
     host().clearMessages();
-    EXPECT_EQ(host().sendMessage(bare, 11, sub), 1) << sub;
+    EXPECT_EQ(host().sendMessage(bare, ostrand::kMessageInstanceData, sub), 1) << sub;
     auto messages = host().messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].effectId, bare);
     EXPECT_EQ(messages[0].heading, "Ostrand.mp");
-    EXPECT_EQ(messages[0].kind, 0x100u);
+    EXPECT_EQ(messages[0].kind, ostrand::kMessageKindError);
     EXPECT_EQ(messages[0].text, "Ostrand data not found!");
     EXPECT_EQ(messages[0].text2, "Error");
   }
-  EXPECT_EQ(host().sendMessage(bare, 11, 0x2), 0);  // not a sub-message of ours
+  EXPECT_EQ(host().sendMessage(bare, ostrand::kMessageInstanceData, 0x2), 0);  // not a sub-message of ours
 }
 
 TEST_F(InstanceModelTest, DestroyFreesTheInstanceAndItsTable) {
   uint32_t target = 0;
   EffectInstance* instance = makeBound(5, &target);
   ostrand::PrepareTargets(instance);
-  EXPECT_EQ(host().sendMessage(effect_, 11, 0x4), 0);
+  EXPECT_EQ(host().sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceDestroy), 0);
   EXPECT_EQ(instanceOf(effect_), nullptr);
   EXPECT_EQ(host().calls("useful_DeleteTargetList"), 1);
 }
@@ -233,7 +234,7 @@ TEST_F(InstanceModelTest, AllocationFailuresLeaveTheTargetEmptyAndTellTheUser) {
     EXPECT_EQ(t.Weights, nullptr);
     EXPECT_EQ(t.PointIndices, nullptr);
     ASSERT_EQ(host().messages().size(), 1u) << n;
-    EXPECT_EQ(host().messages()[0].kind, 0x100u);
+    EXPECT_EQ(host().messages()[0].kind, ostrand::kMessageKindError);
     EXPECT_EQ(host().messages()[0].text2, "Error");
     if (n > 0) {
       EXPECT_NE(host().messages()[0].text.find("\"target\""), std::string::npos) << host().messages()[0].text;

@@ -19,9 +19,9 @@
 
 namespace {
 
-using testing_support::CubeMesh;
-using testing_support::ModuleTest;
-using testing_support::PointCloud;
+using test_support::CubeMesh;
+using test_support::ModuleTest;
+using test_support::PointCloud;
 using Bytes = std::vector<uint8_t>;
 
 // Mode 0, 8 cage points, 6 polygons, one target of 10 points; point 4 has 0.5
@@ -65,7 +65,7 @@ struct TargetState {
 
 std::vector<TargetState> Snapshot(const EffectInstance* instance) {
   std::vector<TargetState> state;
-  const bool readable = instance->Mode == 0 && weights_invariants::Check(instance).empty();
+  const bool readable = instance->Mode == 0 && test_support::CheckWeights(instance).empty();
   for (int32_t t = 0; t < ostrand::TargetCount(instance); ++t) {
     const TargetEntry* e = ostrand::TargetAt(instance, t);
     TargetState s{e->PointCount, e->WeightCount, e->ActiveCount, {}, {}, {}, {}, {}};
@@ -149,7 +149,7 @@ TEST_F(WeightsFileTest, WritesTheExampleByteForByteAndReadsItBack) {
 
   EffectInstance* loaded = Loaded();
   ostrand::ReadWeightsFile(loaded);
-  EXPECT_EQ(weights_invariants::Check(loaded), "");
+  EXPECT_EQ(test_support::CheckWeights(loaded), "");
   EXPECT_EQ(Snapshot(loaded), Snapshot(example));
   EXPECT_EQ(Snapshot(loaded)[0].points, (std::vector<uint32_t>{4, 7}));
   // Setup positions come from the host; rest and output positions start at zero.
@@ -249,7 +249,7 @@ TEST_F(WeightsFileTest, UnsoundFilesChangeNothing) {
       Save(path_, WithWord(kExample, fault.offset, fault.word));
       ostrand::ReadWeightsFile(instance);
       EXPECT_EQ(Snapshot(instance), before);
-      EXPECT_EQ(weights_invariants::Check(instance), "");
+      EXPECT_EQ(test_support::CheckWeights(instance), "");
     }
   }
 
@@ -277,7 +277,7 @@ TEST_F(WeightsFileTest, TargetWithAnotherPointCountIsSkippedAndTheNextRead) {
 
   EffectInstance* other = Uniform();
   ostrand::ReadWeightsFile(other);
-  EXPECT_EQ(weights_invariants::Check(other), "");
+  EXPECT_EQ(test_support::CheckWeights(other), "");
   const TargetEntry* a = ostrand::TargetAt(other, 0);
   EXPECT_EQ(a->PointCount, 10);
   EXPECT_EQ(a->ActiveCount, 0u);
