@@ -17,14 +17,14 @@ struct PanelModule {
   uint32_t seenObject = 0;
   int32_t seenVec[3] = {0, 0, 0};
 };
-PanelModule* g_module = nullptr;
+PanelModule* panelModule = nullptr;
 
 int32_t OnControl(uint32_t control, uint32_t, void*, uint64_t event) {
-  g_module->events.push_back({control, event});
-  HOST_FN(fxConGetInt)(control, &g_module->seenInt);
-  HOST_FN(fxConGetDouble)(control, &g_module->seenDouble);
-  HOST_FN(fxConGetObj)(control, &g_module->seenObject);
-  HOST_FN(fxConGetVeci3)(control, g_module->seenVec);
+  panelModule->events.push_back({control, event});
+  HOST_FN(fxConGetInt)(control, &panelModule->seenInt);
+  HOST_FN(fxConGetDouble)(control, &panelModule->seenDouble);
+  HOST_FN(fxConGetObj)(control, &panelModule->seenObject);
+  HOST_FN(fxConGetVeci3)(control, panelModule->seenVec);
   return 1;
 }
 
@@ -42,8 +42,8 @@ int32_t OnMessage(void*, uint32_t, int32_t message, uint64_t argument) {
 
 class Controls : public ::testing::Test {
  protected:
-  Controls() { g_module = &module; }
-  ~Controls() override { g_module = nullptr; }
+  Controls() { panelModule = &module; }
+  ~Controls() override { panelModule = nullptr; }
   PanelModule module;
   Host host;
 };

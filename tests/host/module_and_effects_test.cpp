@@ -15,10 +15,10 @@ struct Sent {
   int32_t message;
   uint64_t argument;
 };
-std::vector<Sent>* g_sent = nullptr;
+std::vector<Sent>* sentMessages = nullptr;
 
 int32_t Record(void* handle, uint32_t effect, int32_t message, uint64_t argument) {
-  if (g_sent) g_sent->push_back({handle, effect, message, argument});
+  if (sentMessages) sentMessages->push_back({handle, effect, message, argument});
   return 1;
 }
 
@@ -53,7 +53,7 @@ TEST(Registration, RecordsCallsAndKeepsTheCallback) {
 
 TEST(Effects, MessagesForCreateEvaluateDestroyAndClose) {
   std::vector<Sent> sent;
-  g_sent = &sent;
+  sentMessages = &sent;
   uint32_t first = 0, second = 0;
   void* firstHandle = nullptr;
   {
@@ -70,7 +70,7 @@ TEST(Effects, MessagesForCreateEvaluateDestroyAndClose) {
     EXPECT_EQ(host.effect(first), nullptr);
     EXPECT_THROW(host.sendMessage(first, ostrand::kMessageEvaluate, 0), std::invalid_argument);
   }  // closing the host destroys the remaining effect
-  g_sent = nullptr;
+  sentMessages = nullptr;
   ASSERT_EQ(sent.size(), 6u);
   EXPECT_EQ(sent[0].effect, first);
   EXPECT_EQ(sent[0].argument, ostrand::kInstanceCreate);

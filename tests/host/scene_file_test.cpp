@@ -23,34 +23,34 @@ struct FakeModule {
   char s[64] = "";
   int loaded = 0;
 };
-FakeModule* g_fake = nullptr;
+FakeModule* fakeModule = nullptr;
 
 int32_t OnMessage(void* handle, uint32_t effect, int32_t message, uint64_t argument) {
   if (message != ostrand::kMessageInstanceData) return 0;
-  g_fake->sent.push_back({effect, argument});
+  fakeModule->sent.push_back({effect, argument});
   if (argument == ostrand::kInstanceSave) {
     void* format = HOST_FN(fxFormatNew)(handle, "Fake", 0);
     const int32_t weight[3] = {5, -6, 7};
     HOST_FN(fxArgSaveInt)(format, "samples", -123456, 0);
     HOST_FN(fxArgSaveDouble)(format, "tolerance", 1.0 / 3.0, 0);
-    HOST_FN(fxArgSaveObj)(format, "cage", g_fake->cage, 0);
+    HOST_FN(fxArgSaveObj)(format, "cage", fakeModule->cage, 0);
     HOST_FN(fxArgSaveWeight)(format, "weight", weight, 0);
     HOST_FN(fxArgSaveString)(format, "path", "weights/\"quoted\" \xc3\xa9.ocw", 0);
   } else if (argument == ostrand::kInstanceLoad) {
     void* format = HOST_FN(fxFormatGet)(handle, "Fake");
-    g_fake->loaded += HOST_FN(fxArgLoadInt)(format, "samples", &g_fake->i);
-    g_fake->loaded += HOST_FN(fxArgLoadDouble)(format, "tolerance", &g_fake->d);
-    g_fake->loaded += HOST_FN(fxArgLoadObj)(format, "cage", &g_fake->o);
-    g_fake->loaded += HOST_FN(fxArgLoadWeight)(format, "weight", g_fake->w);
-    g_fake->loaded += HOST_FN(fxArgLoadString)(format, "path", g_fake->s, sizeof g_fake->s);
+    fakeModule->loaded += HOST_FN(fxArgLoadInt)(format, "samples", &fakeModule->i);
+    fakeModule->loaded += HOST_FN(fxArgLoadDouble)(format, "tolerance", &fakeModule->d);
+    fakeModule->loaded += HOST_FN(fxArgLoadObj)(format, "cage", &fakeModule->o);
+    fakeModule->loaded += HOST_FN(fxArgLoadWeight)(format, "weight", fakeModule->w);
+    fakeModule->loaded += HOST_FN(fxArgLoadString)(format, "path", fakeModule->s, sizeof fakeModule->s);
   }
   return 1;
 }
 
 class SceneFile : public ::testing::Test {
  protected:
-  SceneFile() { g_fake = &fake; }
-  ~SceneFile() override { g_fake = nullptr; }
+  SceneFile() { fakeModule = &fake; }
+  ~SceneFile() override { fakeModule = nullptr; }
   FakeModule fake;
   // One file per test: ctest runs the tests of this fixture side by side.
   std::string path =

@@ -23,45 +23,45 @@ struct Ledger {
   std::set<int*> live;
   std::vector<std::string> problems;
 };
-Ledger* g_ledger = nullptr;
+Ledger* recordLedger = nullptr;
 
 FakeRecord& At(void* records, int32_t index) { return static_cast<FakeRecord*>(records)[index]; }
 
 void Init(void* records, int32_t index, uint32_t object) {
   FakeRecord& record = At(records, index);
-  if (record.owned || record.object) g_ledger->problems.push_back("Init of a used slot");
+  if (record.owned || record.object) recordLedger->problems.push_back("Init of a used slot");
   record.object = object;
-  record.serial = static_cast<uint32_t>(++g_ledger->inits);
+  record.serial = static_cast<uint32_t>(++recordLedger->inits);
   record.owned = new int(static_cast<int>(object));
-  g_ledger->live.insert(record.owned);
+  recordLedger->live.insert(record.owned);
 }
 
 void Free(void* records, int32_t index) {
   FakeRecord& record = At(records, index);
-  if (!g_ledger->live.erase(record.owned)) g_ledger->problems.push_back("Free of a record not alive");
+  if (!recordLedger->live.erase(record.owned)) recordLedger->problems.push_back("Free of a record not alive");
   delete record.owned;
   record.owned = nullptr;
-  ++g_ledger->frees;
+  ++recordLedger->frees;
 }
 
 void Copy(void* from, int32_t fromIndex, void* to, int32_t toIndex) {
   At(to, toIndex) = At(from, fromIndex);
-  ++g_ledger->copies;
+  ++recordLedger->copies;
 }
 
 class TargetList : public ::testing::Test {
  protected:
-  TargetList() { g_ledger = &ledger; }
+  TargetList() { recordLedger = &ledger; }
   ~TargetList() override {
     EXPECT_EQ(ledger.problems, std::vector<std::string>{});
-    g_ledger = nullptr;
+    recordLedger = nullptr;
   }
 
-  TargetTable* Create(uint32_t effect) {
+  TargetTable* newTable(uint32_t effect) {
     return static_cast<TargetTable*>(
         create(effect, 0, 0, &Init, &Free, &Copy, static_cast<int32_t>(sizeof(FakeRecord)), 0));
   }
-  std::vector<uint32_t> Objects(const TargetTable* table) {
+  std::vector<uint32_t> objectsOf(const TargetTable* table) {
     std::vector<uint32_t> objects;
     for (int i = 0; i < table->count; ++i) objects.push_back(At(table->records, i).object);
     return objects;
@@ -82,9 +82,9 @@ class TargetList : public ::testing::Test {
 
 TEST_F(TargetList, CreateFillsOneRecordPerTargetAndFetchFindsIt) {
   const uint32_t effect = host.createEffect({a, b, c});
-  TargetTable* table = Create(effect);
+  TargetTable* table = newTable(effect);
   ASSERT_NE(table, nullptr);
-  EXPECT_EQ(Objects(table), (std::vector<uint32_t>{a, b, c}));
+  EXPECT_EQ(objectsOf(table), (std::vector<uint32_t>{a, b, c}));
   EXPECT_EQ(ledger.inits, 3);
   EXPECT_EQ(fetch(effect, 0), table);
   EXPECT_EQ(fetch(effect + 1000, 0), nullptr);
@@ -96,13 +96,13 @@ TEST_F(TargetList, CreateFillsOneRecordPerTargetAndFetchFindsIt) {
 
 TEST_F(TargetList, UpdateMovesKeptRecordsInitsNewOnesAndFreesDroppedOnes) {
   const uint32_t effect = host.createEffect({a, b, c});
-  TargetTable* table = Create(effect);
+  TargetTable* table = newTable(effect);
   int* ownedByA = At(table->records, 0).owned;
   int* ownedByC = At(table->records, 2).owned;
 
   host.setTargets(effect, {c, a, d});
   update(table);
-  EXPECT_EQ(Objects(table), (std::vector<uint32_t>{c, a, d}));
+  EXPECT_EQ(objectsOf(table), (std::vector<uint32_t>{c, a, d}));
   EXPECT_EQ(ledger.copies, 2);
   EXPECT_EQ(ledger.inits, 4);
   EXPECT_EQ(ledger.frees, 1);  // b
@@ -121,7 +121,7 @@ TEST_F(TargetList, UpdateMovesKeptRecordsInitsNewOnesAndFreesDroppedOnes) {
   EXPECT_TRUE(ledger.live.empty());
   host.setTargets(effect, {b, b});
   update(table);
-  EXPECT_EQ(Objects(table), (std::vector<uint32_t>{b, b}));
+  EXPECT_EQ(objectsOf(table), (std::vector<uint32_t>{b, b}));
   host.setTargets(effect, {b});
   update(table);
   EXPECT_EQ(ledger.live.size(), 1u);
@@ -133,7 +133,7 @@ TEST_F(TargetList, UpdateMovesKeptRecordsInitsNewOnesAndFreesDroppedOnes) {
 
 TEST_F(TargetList, ManyRandomUpdatesNeverLeakOrFreeTwice) {
   const uint32_t effect = host.createEffect({});
-  TargetTable* table = Create(effect);
+  TargetTable* table = newTable(effect);
   const uint32_t objects[] = {a, b, c, d};
   uint32_t state = 12345;
   for (int round = 0; round < 200; ++round) {
@@ -142,7 +142,7 @@ TEST_F(TargetList, ManyRandomUpdatesNeverLeakOrFreeTwice) {
     for (int k = 0; k < int(state >> 28) % 6; ++k) targets.push_back(objects[(state >> (k * 3)) % 4]);
     host.setTargets(effect, targets);
     update(table);
-    ASSERT_EQ(Objects(table), targets);
+    ASSERT_EQ(objectsOf(table), targets);
     ASSERT_EQ(ledger.live.size(), targets.size());
   }
   remove(table);

@@ -37,18 +37,18 @@ struct ProgressWatch {
   static inline fxMessageProgress_fn original = nullptr;
   static inline std::vector<int> rowsDone;
 
-  static int32_t Report(uint32_t zero, int32_t percent, uint32_t kind, const char* text) {
+  static int32_t report(uint32_t zero, int32_t percent, uint32_t kind, const char* text) {
     int done = 0;
     for (int32_t t = 0; t < TargetCount(instance); ++t) done += ComputedRows(instance, TargetAt(instance, t));
     rowsDone.push_back(done);
     return original(zero, percent, kind, text);
   }
-  static void Install(const EffectInstance* watched) {
+  static void install(const EffectInstance* watched) {
     instance = watched;
     rowsDone.clear();
-    if (HostFunctionTable[HF_fxMessageProgress] != reinterpret_cast<void*>(&Report)) {
+    if (HostFunctionTable[HF_fxMessageProgress] != reinterpret_cast<void*>(&report)) {
       original = FX(fxMessageProgress);
-      HostFunctionTable[HF_fxMessageProgress] = reinterpret_cast<void*>(&Report);
+      HostFunctionTable[HF_fxMessageProgress] = reinterpret_cast<void*>(&report);
     }
   }
 };
@@ -74,7 +74,7 @@ TEST_F(CalculationDriver, ProgressInTenthsBeforeEachLoopAndNoneForTenRowsOrFewer
   for (int m : {10, 11, 25, 100}) {
     SCOPED_TRACE(m);
     EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(m)}, 8, 0.0, {"Blob" + std::to_string(m)});
-    ProgressWatch::Install(instance);
+    ProgressWatch::install(instance);
     host().clearMessages();
     EXPECT_TRUE(CalculateCoordinates(instance));
     const std::vector<host::Progress> progress = host().progress();
@@ -92,7 +92,7 @@ TEST_F(CalculationDriver, ProgressInTenthsBeforeEachLoopAndNoneForTenRowsOrFewer
 TEST_F(CalculationDriver, TwoTargetsOneAfterTheOtherEachWithItsOwnProgress) {
   EffectInstance* instance =
       prepare(test_support::Cube(), {PointsInCube(12), PointsInCube(31)}, 8, 0.0, {"left", "right"});
-  ProgressWatch::Install(instance);
+  ProgressWatch::install(instance);
   EXPECT_TRUE(CalculateCoordinates(instance));
   const std::vector<host::Progress> progress = host().progress();
   ASSERT_EQ(progress.size(), 22u);
@@ -106,7 +106,7 @@ TEST_F(CalculationDriver, TwoTargetsOneAfterTheOtherEachWithItsOwnProgress) {
 struct RowRecorder {
   static inline std::vector<std::vector<int64_t>> rowsOf;
   static inline int teamSize = 0;
-  static bool Task(const RowJob&, int64_t row, PointScratch*) {
+  static bool task(const RowJob&, int64_t row, PointScratch*) {
     rowsOf[omp_get_thread_num()].push_back(row);
     if (omp_get_thread_num() == 0) teamSize = omp_get_num_threads();
     return row != 7;
@@ -123,7 +123,7 @@ TEST(RowLoop, ContiguousBlocksPerThreadRunInIncreasingOrder) {
     RowRecorder::rowsOf.assign(4, {});
     job.firstRow = first;
     job.endRow = end;
-    const int64_t failed = RunRowLoop(job, RowRecorder::Task);
+    const int64_t failed = RunRowLoop(job, RowRecorder::task);
     ASSERT_EQ(RowRecorder::teamSize, 4);
     EXPECT_EQ(RowRecorder::rowsOf, expected);
     EXPECT_EQ(failed, first <= 7 && 7 < end ? 1 : 0);
@@ -286,7 +286,7 @@ struct BadPolygons {
   static inline Fault fault = kPointTooLarge;
   static inline fxMeshPoly_fn original = nullptr;
 
-  static int32_t Answer(uint32_t object, int32_t poly, int32_t* points, int32_t capacity, int32_t* count,
+  static int32_t answer(uint32_t object, int32_t poly, int32_t* points, int32_t capacity, int32_t* count,
                         int32_t* second, int32_t zero) {
     const int32_t result = original(object, poly, points, capacity, count, second, zero);
     const bool listing = capacity > 1;  // the second call, with the full buffer
@@ -307,7 +307,7 @@ TEST_F(CalculationRefusal, PolygonAnswersOutsideTheCageAreIgnored) {
     EffectInstance* instance = prepared();
     BadPolygons::fault = fault;
     BadPolygons::original = FX(fxMeshPoly);
-    HostFunctionTable[HF_fxMeshPoly] = reinterpret_cast<void*>(&BadPolygons::Answer);
+    HostFunctionTable[HF_fxMeshPoly] = reinterpret_cast<void*>(&BadPolygons::answer);
     EXPECT_TRUE(CalculateCoordinates(instance));
     HostFunctionTable[HF_fxMeshPoly] = reinterpret_cast<void*>(BadPolygons::original);
     // Every polygon bad: nothing binds. Only the first: the other faces still bind every point.
@@ -320,14 +320,14 @@ TEST_F(CalculationRefusal, PolygonAnswersOutsideTheCageAreIgnored) {
 // nothing to hand back. (Broken records are FindNearestHit's business.)
 struct NoTriangulation {
   static inline int frees = 0;
-  static void* Make(uint32_t, int32_t) { return nullptr; }
-  static void Free(void*) { ++frees; }
+  static void* make(uint32_t, int32_t) { return nullptr; }
+  static void release(void*) { ++frees; }
 };
 
 TEST_F(CalculationRefusal, NoTriangulationRecordComputesNothingAndFreesNothing) {
   EffectInstance* instance = prepared();
-  UsefulTable[UF_useful_TriangulateTarget] = reinterpret_cast<void*>(&NoTriangulation::Make);
-  UsefulTable[UF_useful_FreeMesh] = reinterpret_cast<void*>(&NoTriangulation::Free);
+  UsefulTable[UF_useful_TriangulateTarget] = reinterpret_cast<void*>(&NoTriangulation::make);
+  UsefulTable[UF_useful_FreeMesh] = reinterpret_cast<void*>(&NoTriangulation::release);
   host().clearMessages();
   EXPECT_FALSE(CalculateCoordinates(instance));
   EXPECT_EQ(host().messages().size(), 2u);  // one per target, each naming the triangulation

@@ -19,8 +19,8 @@ class FileChoosersTest : public ModuleTest {
     ostrand::SetFileDialogsForTesting(nullptr, nullptr);
     ModuleTest::TearDown();
   }
-  EffectInstance* Instance() { return instanceOf(makeEffect({})); }
-  void ExpectDialogMessage() {
+  EffectInstance* newInstance() { return instanceOf(makeEffect({})); }
+  void expectDialogMessage() {
     auto messages = host().messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].effectId, 0u);
@@ -32,7 +32,7 @@ class FileChoosersTest : public ModuleTest {
 };
 
 TEST_F(FileChoosersTest, SaveStartsFromTheCurrentPathAndOpenFromNothing) {
-  EffectInstance* instance = Instance();
+  EffectInstance* instance = newInstance();
   std::strcpy(instance->WeightsPath, "/scenes/old.cw");
   host().dialogs().answers = {"/scenes/new", "/scenes/weights"};
   EXPECT_EQ(ostrand::ChooseSaveFile(instance), 1);
@@ -64,7 +64,7 @@ TEST_F(FileChoosersTest, RequestIsExactlyTheWindowsRecord) {
         return 0;
       },
       nullptr);
-  ostrand::ChooseSaveFile(Instance());
+  ostrand::ChooseSaveFile(newInstance());
   EXPECT_EQ(0, std::memcmp(filter, "Vivirirov Weights \0*.cw\0All\0*.*\0", sizeof filter));
   OstrandOpenFileName expected;
   std::memset(&expected, 0, sizeof expected);
@@ -80,18 +80,18 @@ TEST_F(FileChoosersTest, RequestIsExactlyTheWindowsRecord) {
 }
 
 TEST_F(FileChoosersTest, CancelledOrFaultyDialogKeepsThePath) {
-  EffectInstance* instance = Instance();
+  EffectInstance* instance = newInstance();
   std::strcpy(instance->WeightsPath, "/kept.cw");
   host().dialogs().answers.push_back(std::nullopt);
   EXPECT_EQ(ostrand::ChooseOpenFile(instance), 0);
-  ExpectDialogMessage();
+  expectDialogMessage();
   host().clearMessages();
   EXPECT_EQ(ostrand::ChooseSaveFile(instance), 0);  // no answer left: cancelled
-  ExpectDialogMessage();
+  expectDialogMessage();
   host().clearMessages();
   host().dialogs().answers.push_back("/" + std::string(1100, 'n'));  // longer than the buffer
   EXPECT_EQ(ostrand::ChooseOpenFile(instance), 0);
-  ExpectDialogMessage();
+  expectDialogMessage();
   host().clearMessages();
 
   // A dialog that fills the whole buffer without ending the name.
@@ -100,12 +100,12 @@ TEST_F(FileChoosersTest, CancelledOrFaultyDialogKeepsThePath) {
     return 1;
   });
   EXPECT_EQ(ostrand::ChooseOpenFile(instance), 0);
-  ExpectDialogMessage();
+  expectDialogMessage();
   EXPECT_STREQ(instance->WeightsPath, "/kept.cw");
 }
 
 TEST_F(FileChoosersTest, InitialNameIsCutToTheDialogBuffer) {
-  EffectInstance* instance = Instance();
+  EffectInstance* instance = newInstance();
   std::memset(instance->WeightsPath, 'p', sizeof instance->WeightsPath);  // no end at all
   EXPECT_EQ(ostrand::ChooseSaveFile(instance), 0);
   EXPECT_EQ(host().dialogs().requests.at(0).initialFile, std::string(1022, 'p'));

@@ -96,8 +96,8 @@ class WeightsFileTest : public ModuleTest {
 
   // An effect on targets_ whose weights were calculated: dense entry k of
   // active point i of target t is weight(t, i, k).
-  EffectInstance* Calculated(uint32_t setupMask, std::function<double(int, uint32_t, uint32_t)> weight) {
-    EffectInstance* instance = Bound();
+  EffectInstance* calculatedInstance(uint32_t setupMask, std::function<double(int, uint32_t, uint32_t)> weight) {
+    EffectInstance* instance = boundInstance();
     instance->SetupMask = setupMask;
     ostrand::PrepareTargets(instance);
     for (int t = 0; t < ostrand::TargetCount(instance); ++t) {
@@ -110,27 +110,27 @@ class WeightsFileTest : public ModuleTest {
     return instance;
   }
   // An effect on targets_ as after a scene load: cage read, Mode 0, no weights.
-  EffectInstance* Loaded(int32_t mode = 0) {
-    EffectInstance* instance = Bound();
+  EffectInstance* loadedInstance(int32_t mode = 0) {
+    EffectInstance* instance = boundInstance();
     EXPECT_TRUE(ostrand::ReadCageGeometry(instance));
     instance->Mode = mode;
     return instance;
   }
   // The example's instance.
-  EffectInstance* Example() {
+  EffectInstance* exampleInstance() {
     targets_ = {host().addObject("target", PointCloud(Line(10)))};
     uint32_t mask = host().addWeightMap(targets_[0], "setup", {0, 0, 0, 0, 1, 0, 0, 0.5f, 0, 0});
-    return Calculated(mask, [](int, uint32_t i, uint32_t k) {
+    return calculatedInstance(mask, [](int, uint32_t i, uint32_t k) {
       if (i == 0) return k == 1 || k == 5 ? 0.5 : 0.0;
       return k == 3 ? 1.0 : 0.0;
     });
   }
   // Every point of every target active, with weights unlike the example's.
-  EffectInstance* Uniform() {
-    return Calculated(0, [](int, uint32_t, uint32_t) { return 0.125; });
+  EffectInstance* uniformInstance() {
+    return calculatedInstance(0, [](int, uint32_t, uint32_t) { return 0.125; });
   }
 
-  EffectInstance* Bound() {
+  EffectInstance* boundInstance() {
     EffectInstance* instance = instanceOf(makeEffect(targets_));
     instance->Cage = cage_;
     std::strcpy(instance->WeightsPath, path_.c_str());
@@ -143,11 +143,11 @@ class WeightsFileTest : public ModuleTest {
 };
 
 TEST_F(WeightsFileTest, WritesTheExampleByteForByteAndReadsItBack) {
-  EffectInstance* example = Example();
+  EffectInstance* example = exampleInstance();
   ostrand::WriteWeightsFile(example);
   ASSERT_EQ(Load(path_), kExample);
 
-  EffectInstance* loaded = Loaded();
+  EffectInstance* loaded = loadedInstance();
   ostrand::ReadWeightsFile(loaded);
   EXPECT_EQ(test_support::CheckWeights(loaded), "");
   EXPECT_EQ(Snapshot(loaded), Snapshot(example));
@@ -168,22 +168,22 @@ TEST_F(WeightsFileTest, RecordSizesFollowModeAndActivePoints) {
   // Mode 0 without active points: a 12-byte record.
   targets_ = {host().addObject("target", PointCloud(Line(10)))};
   uint32_t none = host().addWeightMap(targets_[0], "none", std::vector<float>(10, 0.0f));
-  ostrand::WriteWeightsFile(Calculated(none, [](int, uint32_t, uint32_t) { return 1.0; }));
+  ostrand::WriteWeightsFile(calculatedInstance(none, [](int, uint32_t, uint32_t) { return 1.0; }));
   Bytes expected(kExample.begin(), kExample.begin() + 32);
   expected = WithWord(WithWord(expected, 24, 0), 28, 0);
   EXPECT_EQ(Load(path_), expected);
-  EffectInstance* loaded = Loaded();
+  EffectInstance* loaded = loadedInstance();
   ostrand::ReadWeightsFile(loaded);
   EXPECT_EQ(ostrand::TargetAt(loaded, 0)->PointCount, 10);  // accepted
   EXPECT_EQ(ostrand::TargetAt(loaded, 0)->ActiveCount, 0u);
 
   // Another Mode: header and counts only, and only those are read.
-  EffectInstance* example = Example();
+  EffectInstance* example = exampleInstance();
   example->Mode = 7;
   ostrand::WriteWeightsFile(example);
   expected.assign(kExample.begin(), kExample.begin() + 32);
   EXPECT_EQ(Load(path_), WithWord(expected, 4, 7));
-  EffectInstance* other = Loaded(7);
+  EffectInstance* other = loadedInstance(7);
   ostrand::ReadWeightsFile(other);
   const TargetEntry* e = ostrand::TargetAt(other, 0);
   EXPECT_EQ(e->ActiveCount, 2u);
@@ -192,7 +192,7 @@ TEST_F(WeightsFileTest, RecordSizesFollowModeAndActivePoints) {
 
   // No targets: a 20-byte header that no instance accepts.
   targets_.clear();
-  EffectInstance* empty = Calculated(0, [](int, uint32_t, uint32_t) { return 1.0; });
+  EffectInstance* empty = calculatedInstance(0, [](int, uint32_t, uint32_t) { return 1.0; });
   ostrand::WriteWeightsFile(empty);
   expected.assign(kExample.begin(), kExample.begin() + 20);
   EXPECT_EQ(Load(path_), WithWord(expected, 16, 0));
@@ -201,12 +201,12 @@ TEST_F(WeightsFileTest, RecordSizesFollowModeAndActivePoints) {
 }
 
 TEST_F(WeightsFileTest, WeightIsStoredAsTheNearestSingle) {
-  EffectInstance* instance = Example();
+  EffectInstance* instance = exampleInstance();
   ostrand::TargetAt(instance, 0)->Weights[2] = 0.1;
   ostrand::WriteWeightsFile(instance);
   Bytes bytes = Load(path_);
   EXPECT_EQ(Bytes(bytes.begin() + 68, bytes.end()), (Bytes{0x3D, 0xCC, 0xCC, 0xCD}));
-  EffectInstance* loaded = Loaded();
+  EffectInstance* loaded = loadedInstance();
   ostrand::ReadWeightsFile(loaded);
   EXPECT_EQ(ostrand::TargetAt(loaded, 0)->Weights[2], static_cast<double>(0.1f));
 }
@@ -239,8 +239,8 @@ TEST_F(WeightsFileTest, UnsoundFilesChangeNothing) {
       {40, 0xFFFFFFFF, "negative cage point number"},
   };
   targets_ = {host().addObject("target", PointCloud(Line(10)))};
-  EffectInstance* calculated = Uniform();
-  EffectInstance* loaded = Loaded();
+  EffectInstance* calculated = uniformInstance();
+  EffectInstance* loaded = loadedInstance();
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.what);
     for (EffectInstance* instance : {calculated, loaded}) {
@@ -271,11 +271,11 @@ TEST_F(WeightsFileTest, UnsoundFilesChangeNothing) {
 
 TEST_F(WeightsFileTest, TargetWithAnotherPointCountIsSkippedAndTheNextRead) {
   targets_ = {host().addObject("a", PointCloud(Line(10))), host().addObject("b", PointCloud(Line(4)))};
-  EffectInstance* source = Calculated(0, [](int t, uint32_t i, uint32_t k) { return k == (t + i) % 8 ? 1.0 : 0.0; });
+  EffectInstance* source = calculatedInstance(0, [](int t, uint32_t i, uint32_t k) { return k == (t + i) % 8 ? 1.0 : 0.0; });
   ostrand::WriteWeightsFile(source);
   Save(path_, WithWord(Load(path_), 20, 11));  // target a had 11 points when written
 
-  EffectInstance* other = Uniform();
+  EffectInstance* other = uniformInstance();
   ostrand::ReadWeightsFile(other);
   EXPECT_EQ(test_support::CheckWeights(other), "");
   const TargetEntry* a = ostrand::TargetAt(other, 0);
@@ -288,10 +288,10 @@ TEST_F(WeightsFileTest, TargetWithAnotherPointCountIsSkippedAndTheNextRead) {
 
 TEST_F(WeightsFileTest, AllocationFailureChangesNothingAndLeaksNothing) {
   targets_ = {host().addObject("a", PointCloud(Line(10))), host().addObject("b", PointCloud(Line(4)))};
-  ostrand::WriteWeightsFile(Calculated(0, [](int, uint32_t i, uint32_t k) { return k <= i % 3 ? 0.5 : 0.0; }));
-  EffectInstance* reference = Loaded();
+  ostrand::WriteWeightsFile(calculatedInstance(0, [](int, uint32_t i, uint32_t k) { return k <= i % 3 ? 0.5 : 0.0; }));
+  EffectInstance* reference = loadedInstance();
   ostrand::ReadWeightsFile(reference);
-  EffectInstance* other = Uniform();
+  EffectInstance* other = uniformInstance();
   for (long n = 0;; ++n) {
     auto before = Snapshot(other);
     ostrand::SetAllocationFailure(n);
@@ -303,7 +303,7 @@ TEST_F(WeightsFileTest, AllocationFailureChangesNothingAndLeaksNothing) {
 }
 
 TEST_F(WeightsFileTest, WriterStaysWithinTheArraysItHas) {
-  EffectInstance* instance = Example();
+  EffectInstance* instance = exampleInstance();
   TargetEntry* e = ostrand::TargetAt(instance, 0);
   e->WeightCount = 2;  // per-point counts add up to 3
   ostrand::WriteWeightsFile(instance);
@@ -316,7 +316,7 @@ TEST_F(WeightsFileTest, WriterStaysWithinTheArraysItHas) {
 }
 
 TEST_F(WeightsFileTest, UnusablePathsAndModeMinusOneDoNothing) {
-  EffectInstance* instance = Example();
+  EffectInstance* instance = exampleInstance();
   instance->Mode = -1;
   ostrand::WriteWeightsFile(instance);
   EXPECT_TRUE(Load(path_).empty());
