@@ -2,6 +2,7 @@
 // the geometry services and exit.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "loaded_module.h"
@@ -10,6 +11,13 @@ namespace {
 
 using e2e::LoadedModuleTest;
 using e2e::TextFileBytes;
+
+// The text the host stand-in records for fxModuleAccess(message, word, 0).
+inline std::string AccessText(int32_t message, uint32_t word) {
+  char text[64];
+  std::snprintf(text, sizeof text, "fxModuleAccess(%d, 0x%x, 0)", message, word);
+  return text;
+}
 
 class EntryTest : public LoadedModuleTest {
  protected:
@@ -81,12 +89,15 @@ TEST_F(EntryTest, MissingHostFunctionRefusesTheLoadAndKeepsThePreviousLog) {
 TEST_F(EntryTest, RegistersTheModuleAndWritesTheLog) {
   std::string log = logWithSettings(nullptr);
   EXPECT_EQ(log, expectedLog(4));
-  // The calls as the host recorded them, with the protocol's numbers written
-  // out: a change to a message number or an access word shows here.
+  // The calls as the host recorded them: every message the module handles,
+  // with its access word, in this order, before the callback is registered.
   EXPECT_EQ(host_->registrations(),
-            (std::vector<std::string>{"fxModuleDescription(Ostrand, 0)", "fxModuleAccess(11, 0x10001805, 0)",
-                                      "fxModuleAccess(29, 0x1, 0)", "fxModuleAccess(10, 0x1000, 0)",
-                                      "fxModuleAccess(31, 0x2, 0)", "fxModuleRegister(1, Ostrand, callback, 1)"}));
+            (std::vector<std::string>{"fxModuleDescription(Ostrand, 0)",
+                                      AccessText(ostrand::kMessageInstanceData, ostrand::kAccessInstanceData),
+                                      AccessText(ostrand::kMessageControlPanel, ostrand::kAccessControlPanel),
+                                      AccessText(ostrand::kMessageEvaluate, ostrand::kAccessEvaluate),
+                                      AccessText(ostrand::kMessageServices, ostrand::kAccessServices),
+                                      "fxModuleRegister(1, Ostrand, callback, 1)"}));
   EXPECT_NE(host_->moduleCallback(), nullptr);
   EXPECT_EQ(host_->lookups().size(), 728u);
   EXPECT_EQ(host_->exitModule(), 0);

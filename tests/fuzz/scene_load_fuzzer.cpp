@@ -147,16 +147,16 @@ Scene& TheScene() {
 class Reader {
  public:
   Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Has(size_t n) const { return size_ - at_ >= n; }
-  const uint8_t* Take(size_t n) {
+  bool has(size_t n) const { return size_ - at_ >= n; }
+  const uint8_t* take(size_t n) {
     const uint8_t* p = data_ + at_;
     at_ += n;
     return p;
   }
   template <class T>
-  bool Read(T* value) {
-    if (!Has(sizeof(T))) return false;
-    std::memcpy(value, Take(sizeof(T)), sizeof(T));
+  bool read(T* value) {
+    if (!has(sizeof(T))) return false;
+    std::memcpy(value, take(sizeof(T)), sizeof(T));
     return true;
   }
 
@@ -183,11 +183,11 @@ void Apply(Reader& in, void* format) {
   static const auto saveWeight = Resolve<fxArgSaveWeight_fn>("fxArgSaveWeight");
   static const auto saveString = Resolve<fxArgSaveString_fn>("fxArgSaveString");
   uint8_t op;
-  while (in.Read(&op)) {
+  while (in.read(&op)) {
     const uint8_t kind = op % 8;
     if (kind == kFaultOp) {
       uint8_t fault, skip, times;
-      if (!in.Read(&fault) || !in.Read(&skip) || !in.Read(&times)) return;
+      if (!in.read(&fault) || !in.read(&skip) || !in.read(&times)) return;
       const auto kind = static_cast<host::Fault>(fault % static_cast<uint8_t>(host::Fault::kCount));
       // A target of 2^31 - 1 points with a setup map costs as many weight
       // queries: slow, not wrong. The cage's count is refused at once.
@@ -197,14 +197,14 @@ void Apply(Reader& in, void* format) {
     }
     if (kind > kString) continue;
     uint8_t keyIndex;
-    if (!in.Read(&keyIndex)) return;
+    if (!in.read(&keyIndex)) return;
     std::string key;
     if (keyIndex < kKeyCount) {
       key = kKeys[keyIndex];
     } else {
       uint8_t length;
-      if (!in.Read(&length) || !in.Has(length)) return;
-      key.assign(reinterpret_cast<const char*>(in.Take(length)), length);
+      if (!in.read(&length) || !in.has(length)) return;
+      key.assign(reinterpret_cast<const char*>(in.take(length)), length);
       key = key.c_str();  // a C key ends at its first NUL
     }
     int32_t i;
@@ -214,24 +214,24 @@ void Apply(Reader& in, void* format) {
     uint16_t length;
     switch (kind) {
       case kInt:
-        if (!in.Read(&i)) return;
+        if (!in.read(&i)) return;
         saveInt(format, key.c_str(), i, 0);
         break;
       case kDouble:
-        if (!in.Read(&d)) return;
+        if (!in.read(&d)) return;
         saveDouble(format, key.c_str(), d, 0);
         break;
       case kObject:
-        if (!in.Read(&object)) return;
+        if (!in.read(&object)) return;
         saveObject(format, key.c_str(), object, 0);
         break;
       case kWeight:
-        if (!in.Read(&weight)) return;
+        if (!in.read(&weight)) return;
         saveWeight(format, key.c_str(), weight, 0);
         break;
       case kString: {
-        if (!in.Read(&length) || !in.Has(length)) return;
-        std::string text(reinterpret_cast<const char*>(in.Take(length)), length);
+        if (!in.read(&length) || !in.has(length)) return;
+        std::string text(reinterpret_cast<const char*>(in.take(length)), length);
         text = text.c_str();
         if (key == "WeightBinFile") text = PathSafe(text);
         saveString(format, key.c_str(), text.c_str(), 0);

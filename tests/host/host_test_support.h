@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -39,6 +40,13 @@ inline std::string TempPath(const std::string& name) {
   auto directory = std::filesystem::temp_directory_path() / "ostrand_host_tests";
   std::filesystem::create_directories(directory);
   return (directory / name).string();
+}
+
+// The text the host stand-in records for fxModuleAccess(message, word, 0).
+inline std::string AccessText(int32_t message, uint32_t word) {
+  char text[64];
+  std::snprintf(text, sizeof text, "fxModuleAccess(%d, 0x%x, 0)", message, word);
+  return text;
 }
 
 }  // namespace host_test

@@ -46,7 +46,8 @@ TEST(Registration, RecordsCallsAndKeepsTheCallback) {
   HOST_FN(fxModuleAccess)(ostrand::kMessageInstanceData, ostrand::kAccessInstanceData, 0);
   HOST_FN(fxModuleRegister)(ostrand::kRegisterKind, "Ostrand", &Record, 1);
   EXPECT_EQ(host.registrations(), (std::vector<std::string>{"fxModuleDescription(Ostrand, 0)",
-                                                            "fxModuleAccess(11, 0x10001805, 0)",
+                                                            host_test::AccessText(ostrand::kMessageInstanceData,
+                                                                                  ostrand::kAccessInstanceData),
                                                             "fxModuleRegister(1, Ostrand, callback, 1)"}));
   EXPECT_EQ(host.moduleCallback(), &Record);
 }
