@@ -1,5 +1,4 @@
-// Big-endian 32-bit words written and read one byte at a time through a
-// buffered stream, as the weights file stores them.
+// Big-endian 32-bit words, as the weights file stores them.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +8,9 @@
 namespace ostrand {
 
 inline void WriteWord(FILE* stream, uint32_t value) {
-  std::fputc(static_cast<int>(value >> 24 & 0xFF), stream);
-  std::fputc(static_cast<int>(value >> 16 & 0xFF), stream);
-  std::fputc(static_cast<int>(value >> 8 & 0xFF), stream);
-  std::fputc(static_cast<int>(value & 0xFF), stream);
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+                                  static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+  std::fwrite(bytes, 1, sizeof bytes, stream);
 }
 
 // The weight narrowed to a single (round to nearest), as its bit pattern.
@@ -32,7 +30,8 @@ inline double FromSingleBits(uint32_t bits) {
 
 // Reads words from a stream whose size is known, so that counts read from the
 // file can be checked against the bytes that are left before anything is
-// allocated for them.
+// allocated for them. Reads the stream in blocks of its own, not a byte per
+// call: weights files run to hundreds of megabytes.
 class WordReader {
  public:
   WordReader(FILE* stream, int64_t size) : stream_(stream), remaining_(size) {}
@@ -40,14 +39,11 @@ class WordReader {
   // False (and value untouched) when fewer than four bytes are left.
   bool read(uint32_t* value) {
     if (remaining_ < 4) return false;
-    uint32_t word = 0;
-    for (int i = 0; i < 4; ++i) {
-      int byte = std::fgetc(stream_);
-      if (byte == EOF) return false;
-      word = word << 8 | static_cast<uint32_t>(byte);
-    }
+    if (end_ - next_ < 4 && !refill()) return false;
+    const unsigned char* b = buffer_ + next_;
+    *value = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | uint32_t{b[3]};
+    next_ += 4;
     remaining_ -= 4;
-    *value = word;
     return true;
   }
 
@@ -62,11 +58,24 @@ class WordReader {
   int64_t remaining() const { return remaining_; }
 
   // True when the stream has nothing after what was read.
-  bool atEnd() { return remaining_ == 0 && std::fgetc(stream_) == EOF; }
+  bool atEnd() { return remaining_ == 0 && next_ == end_ && std::fgetc(stream_) == EOF; }
 
  private:
+  // Keeps the unread bytes and reads more behind them; false when fewer than
+  // four are then held.
+  bool refill() {
+    const size_t kept = end_ - next_;
+    std::memmove(buffer_, buffer_ + next_, kept);
+    next_ = 0;
+    end_ = kept + std::fread(buffer_ + kept, 1, sizeof buffer_ - kept, stream_);
+    return end_ >= 4;
+  }
+
   FILE* stream_;
   int64_t remaining_;
+  unsigned char buffer_[8192];
+  size_t next_ = 0;  // the first unread byte of buffer_
+  size_t end_ = 0;   // one past the last byte read into buffer_
 };
 
 }  // namespace ostrand
