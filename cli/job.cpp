@@ -4,7 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
 #include <map>
+#include <optional>
 
 #include "cli/mesh_file.h"
 #include "cli/output_files.h"
@@ -22,14 +26,15 @@ namespace {
 
 struct Pose {
   std::string path;
-  host::Mesh mesh;
+  host::ObjFile file;
   fs::path output;
 };
 
 // The inputs that need no module: the meshes and the posed cages, read and
-// checked before anything else happens.
+// checked before anything else happens. The target's file is kept whole: each
+// deformed target is a copy of it with new coordinates.
 struct Inputs {
-  host::Mesh cage, target;
+  host::ObjFile cage, target;
   std::vector<Pose> poses;
 };
 
@@ -45,6 +50,8 @@ Inputs ReadInputs(const Job& job) {
   std::map<fs::path, std::string> outputs;
   for (const std::string& path : job.poses) {
     Pose& pose = in.poses.emplace_back(Pose{path, ReadMeshFile(path), fs::path(job.output) / DeformedName(path)});
+    pose.file.text.clear();  // only the points and faces of a posed cage are used
+    pose.file.text.shrink_to_fit();
     auto [earlier, fresh] = outputs.emplace(pose.output, path);
     if (!fresh)
       throw UserError(path, "would be written to " + pose.output.string() + " like " + earlier->second +
@@ -57,12 +64,15 @@ Inputs ReadInputs(const Job& job) {
 }
 
 void CheckPosesFitCage(const std::vector<Pose>& poses, const host::Mesh& cage) {
-  for (const Pose& pose : poses)
-    if (pose.mesh.points.size() != cage.points.size() || pose.mesh.polygons.size() != cage.polygons.size())
-      throw UserError(pose.path, "the posed cage has " + std::to_string(pose.mesh.points.size()) + " points and " +
-                                     std::to_string(pose.mesh.polygons.size()) + " polygons, the bound cage " +
+  for (const Pose& pose : poses) {
+    const host::Mesh& mesh = pose.file.mesh;
+    if (mesh.points.size() != cage.points.size() || mesh.polygons.size() != cage.polygons.size())
+      throw UserError(pose.path, "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
+                                     std::to_string(mesh.polygons.size()) + " polygons, the bound cage " +
                                      std::to_string(cage.points.size()) + " and " +
                                      std::to_string(cage.polygons.size()));
+    CheckSameFaces(pose.file, cage);
+  }
 }
 
 uint32_t AddWeightMap(Session& session, const std::string& path, const std::string& name, bool mustPick) {
@@ -124,6 +134,54 @@ std::string Describe(const std::string& file, const std::string& object, const J
   return job.sceneFile.empty() ? Shown(file) : job.sceneFile + ", object \"" + object + "\"";
 }
 
+// The OBJ files a scene names as its objects' sources ("source": "..."),
+// found by a plain search of its text: a guess, checked against the loaded
+// scene before it is used, that lets the files be read while the scene loads.
+std::vector<std::string> SourcesNamedIn(const std::string& scenePath) {
+  std::vector<std::string> found;
+  std::ifstream in(scenePath, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string key = "\"source\":";
+  for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+    const size_t open = text.find('"', at + key.size());
+    const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    if (close == std::string::npos) break;
+    const std::string path = text.substr(open + 1, close - open - 1);
+    if (path.find('\\') == std::string::npos) found.push_back(path);  // escaped: left to the check
+  }
+  return found;
+}
+
+// Reads the OBJ files, keeping those that read cleanly.
+std::vector<host::ObjFile> ReadSources(const std::vector<std::string>& paths) {
+  std::vector<host::ObjFile> files;
+  for (const std::string& path : paths) {
+    try {
+      files.push_back(host::ReadObjFile(path));
+    } catch (const std::exception&) {
+      // a file gone or changed is simply not used
+    }
+  }
+  return files;
+}
+
+// The OBJ file the scene's target was read from, when it is still there and
+// holds the target's points and faces: each deformed target is then a copy of
+// it. Otherwise none (each deformed target holds points and faces only).
+host::ObjFile TargetFileOfScene(const Session& session, std::vector<host::ObjFile> read) {
+  const std::string source = session.targetSource();
+  if (source.empty()) return {};
+  auto it = std::find_if(read.begin(), read.end(), [&](const host::ObjFile& file) { return file.path == source; });
+  if (it == read.end()) {
+    read = ReadSources({source});
+    it = read.begin();
+  }
+  const host::Mesh& rest = session.targetRest();
+  if (it == read.end() || it->mesh.polygons != rest.polygons || it->mesh.points.size() != rest.points.size())
+    return {};
+  return std::move(*it);
+}
+
 }  // namespace
 
 std::string DeformedName(const std::string& posePath) {
@@ -151,17 +209,21 @@ void BringWeights(Session& session, const Job& job, uint32_t setupMap, ProgressB
 
 // Deforms with each pose in order and writes each deformed target; returns
 // the deformed points the preview shows.
-std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<Pose>& poses, ProgressBar& bar,
-                            Summary& summary) {
+std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<Pose>& poses,
+                            const host::ObjFile& targetFile, ProgressBar& bar, Summary& summary) {
   const host::Mesh& target = session.targetRest();
   std::vector<Vec3> shown;
   for (size_t i = 0; i < poses.size(); ++i) {
     const Pose& pose = poses[i];
     bar.show(static_cast<int>(100 * i / poses.size()), "deforming with " + fs::path(pose.path).filename().string());
-    Session::Frame frame = session.deform(pose.mesh.points, pose.path);
+    Session::Frame frame = session.deform(pose.file.mesh.points, pose.path);
     summary.frameSeconds.push_back(frame.seconds);
     WriteWhole(pose.output, [&](const std::string& temporary) {
-      host::WriteObj(temporary, host::Mesh{frame.points, target.polygons});
+      // A target from a scene has no file of its own: its points and faces are written.
+      if (targetFile.text.empty())
+        host::WriteObj(temporary, host::Mesh{frame.points, target.polygons});
+      else
+        WriteTextFile(temporary, host::DeformedObjText(targetFile, frame.points));
     });
     summary.written.push_back(pose.output.string());
     if (static_cast<int>(i) + 1 == job.previewPose) shown = std::move(frame.points);
@@ -174,22 +236,37 @@ std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<
 }  // namespace
 
 void RunJob(const Job& job) {
-  // Everything the user named is read and checked before anything is written.
+  // Everything the user named is read and checked, and every output folder
+  // proven writable, before any work starts; a folder made here that nothing
+  // was written into goes again when the run fails.
   Inputs in = ReadInputs(job);
   const fs::path folder = job.output;
-  CheckOutputFolder(folder);
+  const WritableFolder outputFolder(folder, "the output folder");
   const fs::path previewFolder = fs::path(job.preview).parent_path();
-  if (!job.preview.empty() && !previewFolder.empty()) CheckOutputFolder(previewFolder);
+  std::optional<WritableFolder> previewOutputFolder;
+  if (!job.preview.empty())
+    previewOutputFolder.emplace(previewFolder.empty() ? "." : previewFolder, "the preview's folder");
+  std::vector<fs::path> outputFiles;
+  if (job.bind) outputFiles = {folder / kWeightsName, folder / kSceneName};
+  for (const std::string& pose : job.poses) outputFiles.push_back(folder / DeformedName(pose));
+  if (!job.preview.empty()) outputFiles.push_back(job.preview);
+  CheckOutputFiles(outputFiles);
 
   ProgressBar bar(stdout, job.quiet);
   Session session(job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); });
   std::error_code error;
   session.setBaseDirectory(fs::absolute(folder, error).string());
-  if (!job.sceneFile.empty())
+  if (!job.sceneFile.empty()) {
+    // The scene's meshes come from the scene; the target's OBJ file, which each
+    // deformed target copies, is read beside it on a thread of its own.
+    auto sources = std::async(std::launch::async, ReadSources, SourcesNamedIn(job.sceneFile));
     LoadScene(session, job.sceneFile);
-  else
-    session.addObjects(std::move(in.cage), fs::path(job.cage).stem().string(), std::move(in.target),
+    in.target = TargetFileOfScene(session, sources.get());
+  } else {
+    session.addObjects(in.cage.mesh, fs::path(job.cage).stem().string(), in.target.mesh,
                        fs::path(job.target).stem().string());
+    session.setTargetSource(fs::absolute(job.target, error).string());
+  }
   const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
   const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
   CheckPosesFitCage(in.poses, session.cageRest());
@@ -208,12 +285,12 @@ void RunJob(const Job& job) {
   if (job.bind) summary.written.push_back(SaveWeights(session, folder));
   summary.binding = MeasureBinding(session.instance(), session.cageRest(), session.targetRest());
   if (blendMap != 0) session.setBlend(blendMap);
-  const std::vector<Vec3> shownPoints = DeformAll(session, job, in.poses, bar, summary);
+  const std::vector<Vec3> shownPoints = DeformAll(session, job, in.poses, in.target, bar, summary);
 
   if (!job.preview.empty()) {
     const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
     if (!previewFolder.empty()) CreateOutputFolder(previewFolder);
-    WritePreview(job.preview, job.previewSize, session.targetRest(), session.cageRest(), shownPoints, shown.mesh.points,
+    WritePreview(job.preview, job.previewSize, session.targetRest(), session.cageRest(), shownPoints, shown.file.mesh.points,
                  "posed: " + fs::path(shown.path).filename().string());
     summary.written.push_back(job.preview);
   }

@@ -4,7 +4,11 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
+#include <limits>
+#include <string>
+#include <vector>
 
+#include "cli/argument_errors.h"
 #include "cli/job.h"
 #include "cli/user_error.h"
 
@@ -17,35 +21,48 @@ line, one line per target point in the order of the target's "v" lines; blank
 lines and lines starting with '#' are skipped. Setup weights: points with 0 are
 not bound. Blend weights: 0 keeps the rest position, 1 follows the cage.
 
-Exit status: 0 done, 1 bad input or a failure (one line on stderr naming the
-file), 2 bad arguments.)";
+Exit status: 0 done; 1 bad input or a failure, with one line on stderr naming
+the file ("ostrand: FILE:LINE: what is wrong"); 2 bad arguments, with one line
+naming the option ("ostrand: --option: what is wrong").)";
+
+constexpr int kBadArguments = 2;
+
+int BadArguments(const std::string& line) {
+  std::fprintf(stderr, "ostrand: %s\n", line.c_str());
+  return kBadArguments;
+}
 
 void AddOutputOptions(CLI::App* command, Job& job) {
   command->add_option("-o,--output", job.output, "folder for the files written")
       ->type_name("DIR")
+      ->check(cli::NotEmpty())
+      ->capture_default_str();
+}
+
+void AddSamplesOption(CLI::App* command, Job& job) {
+  command->add_option("--samples", job.samples, "sample directions per point, 1 to 1000")
+      ->transform(cli::WholeNumberIn(1, 1000))
       ->capture_default_str();
 }
 
 void AddBindOptions(CLI::App* command, Job& job) {
   command->add_option("--cage", job.cage, "the cage mesh (OBJ)")->type_name("FILE")->required();
   command->add_option("--target", job.target, "the target mesh to bind (OBJ)")->type_name("FILE")->required();
-  command->add_option("--samples", job.samples, "sample directions per point")
-      ->check(CLI::Range(1, 1000))
-      ->capture_default_str();
-  command->add_option("--weight-floor", job.weightFloor, "weights below this are dropped")
-      ->check(CLI::Range(0.0, 1.0))
+  AddSamplesOption(command, job);
+  command->add_option("--weight-floor", job.weightFloor, "weights below this are dropped, 0 to 1")
+      ->transform(cli::NumberIn(0.0, 1.0))
       ->capture_default_str();
   command->add_option("--setup-weights", job.setupWeights, "weight map file: points with 0 are not bound")
       ->type_name("FILE");
 }
 
 void AddThreadsOption(CLI::App* command, Job& job) {
-  command->add_option("--threads", job.threads, "worker threads (kept by the module as its setting)")
-      ->check(CLI::Range(1, 128));
+  command->add_option("--threads", job.threads, "worker threads, 1 to 128 (kept by the module as its setting)")
+      ->transform(cli::WholeNumberIn(1, 128));
 }
 
 void AddDeformOptions(CLI::App* command, Job& job) {
-  command->add_option("poses", job.poses, "posed cages (OBJ, the cage's point and polygon counts), in order")
+  command->add_option("POSE.obj", job.poses, "posed cages (OBJ, the cage's point and polygon counts), in order")
       ->type_name("FILE")
       ->required();
   command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
@@ -60,14 +77,14 @@ void AddDeformOptions(CLI::App* command, Job& job) {
             char end = 0;
             if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &end) != 2 || width < 64 || height < 32 ||
                 width > 8192 || height > 8192)
-              throw CLI::ValidationError("--preview-size",
-                                         "\"" + text + "\" is not WIDTHxHEIGHT within 64x32..8192x8192");
+              throw CLI::ValidationError("--preview-size", cli::QuotedValue(text) +
+                                                               " is not WIDTHxHEIGHT (64x32 to 8192x8192)");
             job.previewSize = {width, height};
           },
           "picture size as WIDTHxHEIGHT (default 1200x600)")
       ->type_name("WxH");
   command->add_option("--preview-pose", job.previewPose, "which posed cage the preview shows, from 1")
-      ->check(CLI::PositiveNumber)
+      ->transform(cli::WholeNumberIn(1, std::numeric_limits<int>::max()))
       ->capture_default_str();
 }
 
@@ -112,9 +129,7 @@ int main(int argc, char** argv) {
   CLI::App* example = app.add_subcommand("example", "bind and deform the bundled example (the default)");
   AddOutputOptions(example, job);
   AddThreadsOption(example, job);
-  example->add_option("--samples", job.samples, "sample directions per point")
-      ->check(CLI::Range(1, 1000))
-      ->capture_default_str();
+  AddSamplesOption(example, job);
 
   CLI::App* bind =
       app.add_subcommand("bind", "bind a target to a cage; write the weights (" + std::string(cli::kWeightsName) +
@@ -149,13 +164,13 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;
+    return BadArguments(cli::ArgumentProblem(e, app, std::vector<std::string>(argv + 1, argv + argc)));
   }
-  if (deform->parsed() && job.sceneFile.empty() && job.weightsFile.empty()) {
-    std::fprintf(stderr, "ostrand deform: give --scene FILE, or --weights FILE with --cage and --target\n");
-    return 2;
-  }
+  if (deform->parsed() && job.sceneFile.empty() && job.weightsFile.empty())
+    return BadArguments("--scene: missing; deform needs --scene FILE, or --weights FILE with --cage and --target");
   if (bind->parsed() || run->parsed()) job.bind = true;
   if (app.get_subcommands().empty() || example->parsed()) SetExample(job);
   return Run(job);

@@ -1,19 +1,15 @@
-// OBJ meshes the user hands the command. The file is checked line by line
-// before the host stand-in reads it, because its reader passes over much that
-// is wrong without a word: unknown statements, coordinates that are missing or
-// no numbers ("nan" and "abc" both read as 0), faces of fewer than three
-// corners.
+// Files the user hands the command: OBJ meshes and plain text files.
 #pragma once
 
 #include <string>
 
-#include "host/host.h"
+#include "host/obj_file.h"
 
 namespace cli {
 
-// Reads a mesh with at least one point and one polygon, every coordinate
-// finite. Throws UserError naming the file, and the line where there is one.
-host::Mesh ReadMeshFile(const std::string& path);
+// Reads an OBJ file holding at least one point and one polygon. Throws
+// UserError naming the file, and the line where there is one.
+host::ObjFile ReadMeshFile(const std::string& path);
 
 // Checks that the file is there, is no folder and can be opened; throws
 // UserError saying which of these fails.
@@ -22,5 +18,12 @@ void CheckReadableFile(const std::string& path);
 // Reads a whole text file; throws UserError when it is missing, a folder or
 // cannot be read.
 std::string ReadTextFile(const std::string& path);
+
+// Writes text as the whole file; throws UserError naming path when it cannot.
+void WriteTextFile(const std::string& path, const std::string& text);
+
+// Refuses a posed cage whose faces are not the bound cage's, corner for
+// corner: names the first face that differs (its line in the posed file).
+void CheckSameFaces(const host::ObjFile& pose, const host::Mesh& cage);
 
 }  // namespace cli

@@ -6,13 +6,32 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace cli {
 
-// Checks, without creating anything, that the folder exists and is a folder,
-// or could be created: its nearest existing ancestor is a writable folder.
-// Throws UserError naming the folder.
-void CheckOutputFolder(const std::filesystem::path& folder);
+// An output folder proven writable before any work starts: made when missing
+// (with its missing parents), and a probe file created in it and removed
+// again. The folders it made are removed again when it goes while they are
+// still empty, so that a run that fails before writing leaves no new folder
+// behind. Throws UserError naming the folder; role says what it is for ("the
+// output folder").
+class WritableFolder {
+ public:
+  WritableFolder(const std::filesystem::path& folder, const std::string& role);
+  ~WritableFolder();
+  WritableFolder(const WritableFolder&) = delete;
+  WritableFolder& operator=(const WritableFolder&) = delete;
+
+ private:
+  void removeMade() noexcept;
+
+  std::vector<std::filesystem::path> made_;  // outermost first
+};
+
+// Refuses output files that could not be put in place: a folder is there
+// under the name. Throws UserError naming the first such path.
+void CheckOutputFiles(const std::vector<std::filesystem::path>& paths);
 
 // Creates the folder (and its parents) when missing. Throws UserError.
 void CreateOutputFolder(const std::filesystem::path& folder);

@@ -42,13 +42,13 @@ class StdoutSilenced {
 
 Session::Session(const std::string& modulePath, ProgressSink progress)
     : progress_(std::move(progress)), host_(std::make_unique<host::Host>()) {
-  const std::string subject = "module " + modulePath;
+  const std::string& subject = modulePath;
   std::error_code error;
-  if (!std::filesystem::is_regular_file(modulePath, error)) throw UserError(subject, "no such file");
+  if (!std::filesystem::is_regular_file(modulePath, error)) throw UserError(subject, "no such module file");
   try {
     host_->loadModule(modulePath);
   } catch (const std::exception& e) {
-    throw UserError(subject, "cannot be loaded: " + OneLine(e.what()));
+    throw UserError(subject, "the module cannot be loaded: " + OneLine(e.what()));
   }
   host_->setMessageSink([this](const host::Message& message) {
     std::lock_guard lock(complaintsMutex_);
@@ -58,7 +58,7 @@ Session::Session(const std::string& modulePath, ProgressSink progress)
     if (progress_) progress_(report);
   });
   if (int32_t result = host_->enter(); result != ostrand::kEntryReady)
-    throw UserError(subject, "refused to start (entry result " + std::to_string(result) + ")");
+    throw UserError(subject, "the module refused to start (entry result " + std::to_string(result) + ")");
   host_->announceServices();
 }
 
@@ -78,7 +78,7 @@ void Session::loadScene(const std::string& path) {
   try {
     host_->loadScene(path);
   } catch (const std::exception& e) {
-    throw UserError(path, WithoutPrefix(OneLine(e.what()), "scene file " + path + ": "));
+    throw HostFileError(path, e.what(), "scene file " + path + ": ");
   }
   for (uint32_t id : host_->effectIds())
     if (host_->effect(id)->formats.count(ostrand::kSceneFormatName)) {
@@ -214,7 +214,7 @@ void Session::saveScene(const std::string& path) {
     StdoutSilenced quiet;
     host_->saveScene(path);
   } catch (const std::exception& e) {
-    throw UserError(path, WithoutPrefix(OneLine(e.what()), "scene file " + path + ": "));
+    throw HostFileError(path, e.what(), "scene file " + path + ": ");
   }
   throwIfComplained(path);
 }
@@ -224,6 +224,10 @@ const host::Mesh& Session::targetRest() const { return host_->object(target_)->m
 std::string Session::cageName() const { return host_->object(cage_)->name; }
 
 std::string Session::targetName() const { return host_->object(target_)->name; }
+
+std::string Session::targetSource() const { return host_->object(target_)->source; }
+
+void Session::setTargetSource(const std::string& path) { host_->object(target_)->source = path; }
 
 const EffectInstance& Session::instance() const {
   void* data = nullptr;

@@ -86,6 +86,9 @@ class Session {
   const host::Mesh& targetRest() const;
   std::string cageName() const;
   std::string targetName() const;
+  // The OBJ file the target was read from (kept in the scene), "" when unknown.
+  std::string targetSource() const;
+  void setTargetSource(const std::string& path);
   const EffectInstance& instance() const;
 
  private:

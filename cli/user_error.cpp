@@ -16,8 +16,26 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+std::string QuotedValue(const std::string& value) {
+  constexpr size_t kShown = 24;
+  std::string shown;
+  for (char c : value.substr(0, kShown)) shown += (c >= 32 && c < 127) ? c : '?';
+  return "\"" + shown + (value.size() > kShown ? "..." : "") + "\"";
+}
+
 std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+}
+
+UserError HostFileError(const std::string& path, const std::string& text, const std::string& prefix) {
+  const std::string problem = WithoutPrefix(OneLine(text), prefix);
+  const std::string start = "line ";
+  if (problem.compare(0, start.size(), start) == 0) {
+    const size_t digits = problem.find_first_not_of("0123456789", start.size());
+    if (digits != std::string::npos && digits > start.size() && problem.compare(digits, 2, ": ") == 0)
+      return UserError(path + ":" + problem.substr(start.size(), digits - start.size()), problem.substr(digits + 2));
+  }
+  return UserError(path, problem);
 }
 
 }  // namespace cli

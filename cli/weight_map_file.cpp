@@ -26,14 +26,13 @@ std::vector<float> ReadWeightMapFile(const std::string& path, size_t pointCount)
   for (long number = 1; std::getline(in, line); ++number) {
     const std::string text = Trimmed(line);
     if (text.empty() || text[0] == '#') continue;
-    const std::string where = "line " + std::to_string(number) + ": ";
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str()) throw UserError(path, where + "\"" + text.substr(0, 24) + "\" is not a number");
-    if (*end != '\0') throw UserError(path, where + "one value per line, found \"" + text.substr(0, 24) + "\"");
+    if (end == text.c_str()) throw UserError(path, number, QuotedValue(text) + " is not a number");
+    if (*end != '\0') throw UserError(path, number, "one value per line, found " + QuotedValue(text));
     const float single = static_cast<float>(value);
     if (!std::isfinite(value) || !std::isfinite(single))
-      throw UserError(path, where + "\"" + text + "\" is not a finite number single precision can hold");
+      throw UserError(path, number, QuotedValue(text) + " is not a finite number single precision can hold");
     values.push_back(single);
   }
   if (values.size() != pointCount)

@@ -38,6 +38,9 @@ struct Mesh {
 struct Object {
   uint32_t id = 0;
   std::string name;
+  // The file the mesh was read from, "" when none; kept in scene files, so
+  // that a program can find the mesh's other records again.
+  std::string source;
   Mesh mesh;
   // Displacements since the last fxDisplaceBegin of this object.
   std::vector<Vec3> displaced;

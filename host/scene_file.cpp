@@ -33,6 +33,7 @@ void Host::saveScene(const std::string& path) {
     Object& copy = scene.objects.emplace_back();
     copy.id = source.id;
     copy.name = source.name;
+    copy.source = source.source;
     copy.mesh = source.mesh;
   }
   for (uint32_t id : s.weightMapOrder) scene.weightMaps.push_back(*s.weightMapAt(id));
@@ -61,16 +62,30 @@ void Host::saveScene(const std::string& path) {
 void Host::loadScene(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail(path, "cannot be opened");
-  std::stringstream buffer;
-  buffer << in.rdbuf();
+  std::string text;
+  std::error_code sizeError;
+  const auto size = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) text.reserve(static_cast<size_t>(size));
+  char block[1 << 16];
+  while (in.read(block, sizeof block) || in.gcount() > 0) text.append(block, static_cast<size_t>(in.gcount()));
   if (in.bad()) Fail(path, "cannot be read");
 
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) Fail(path, "is empty");
+
+  nlohmann::json root;
+  try {
+    root = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::exception& e) {
+    Fail(path, JsonProblem(text, e));
+  }
   SceneContent scene;
   try {
-    scene = SceneFromJson(nlohmann::json::parse(buffer.str()));
+    scene = SceneFromJson(root);
     for (const Object& object : scene.objects) CheckMesh(object.mesh, "object " + std::to_string(object.id));
-  } catch (const nlohmann::json::exception& e) {
-    Fail(path, std::string("is not valid JSON: ") + e.what());
+  } catch (const nlohmann::json::exception&) {
+    // SceneFromJson checks each value's kind before reading it; the reader's
+    // own words never reach the user.
+    Fail(path, "holds a value of a kind the scene does not take");
   } catch (const std::exception& e) {
     Fail(path, e.what());
   }

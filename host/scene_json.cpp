@@ -2,6 +2,8 @@
 // a bad file fail before anything of the current scene is touched.
 #include "host/scene_json.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -99,29 +101,142 @@ Object ReadObject(const json& entry, const std::string& where) {
   object.id = ReadId(Member(entry, "id", where), where + " id");
   const std::string at = "object " + std::to_string(object.id);
   object.name = ReadString(Member(entry, "name", at), at + " name");
-  for (const json& point : Array(Member(entry, "points", at), at + " points")) {
-    if (!point.is_array() || point.size() != 3) Fail(at, "has a point that is not [x, y, z]");
-    object.mesh.points.push_back({ReadDouble(point[0], at + " point"), ReadDouble(point[1], at + " point"),
-                                  ReadDouble(point[2], at + " point")});
+  if (const auto source = entry.find("source"); source != entry.end())
+    object.source = ReadString(*source, at + " source");
+  // Points as one flat list x0, y0, z0, x1, ...; files of earlier versions
+  // hold one [x, y, z] list per point.
+  const json& points = Array(Member(entry, "points", at), at + " points");
+  if (!points.empty() && points[0].is_array()) {
+    for (const json& point : points) {
+      if (!point.is_array() || point.size() != 3) Fail(at, "has a point that is not [x, y, z]");
+      object.mesh.points.push_back({ReadDouble(point[0], at + " point"), ReadDouble(point[1], at + " point"),
+                                    ReadDouble(point[2], at + " point")});
+    }
+  } else {
+    if (points.size() % 3 != 0) Fail(at, "has a point list whose length is not a multiple of 3");
+    object.mesh.points.reserve(points.size() / 3);
+    const std::string where = at + " point";
+    for (size_t k = 0; k < points.size(); k += 3)
+      object.mesh.points.push_back(
+          {ReadDouble(points[k], where), ReadDouble(points[k + 1], where), ReadDouble(points[k + 2], where)});
   }
+  // Polygons as one flat list of point numbers with their corner counts in
+  // "polygonSizes"; earlier files hold one list per polygon.
   const int64_t last = static_cast<int64_t>(object.mesh.points.size()) - 1;
-  for (const json& polygon : Array(Member(entry, "polygons", at), at + " polygons")) {
-    auto& numbers = object.mesh.polygons.emplace_back();
-    for (const json& number : Array(polygon, at + " polygon"))
-      numbers.push_back(static_cast<int32_t>(ReadInteger(number, 0, last, at + " polygon point")));
+  const json& polygons = Array(Member(entry, "polygons", at), at + " polygons");
+  if (const auto sizes = entry.find("polygonSizes"); sizes != entry.end()) {
+    size_t next = 0;
+    const std::string sizeWhere = at + " polygon size", pointWhere = at + " polygon point";
+    for (const json& size : Array(*sizes, at + " polygonSizes")) {
+      const auto corners =
+          static_cast<size_t>(ReadInteger(size, 0, std::numeric_limits<int32_t>::max(), sizeWhere));
+      if (corners > polygons.size() - next) Fail(at, "has polygon sizes beyond its polygon point numbers");
+      auto& numbers = object.mesh.polygons.emplace_back();
+      numbers.reserve(corners);
+      for (size_t k = 0; k < corners; ++k)
+        numbers.push_back(static_cast<int32_t>(ReadInteger(polygons[next++], 0, last, pointWhere)));
+    }
+    if (next != polygons.size()) Fail(at, "has polygon point numbers beyond its polygon sizes");
+  } else {
+    for (const json& polygon : polygons) {
+      auto& numbers = object.mesh.polygons.emplace_back();
+      for (const json& number : Array(polygon, at + " polygon"))
+        numbers.push_back(static_cast<int32_t>(ReadInteger(number, 0, last, at + " polygon point")));
+    }
   }
   return object;
 }
 
+// A piece of the file as messages show it: quoted, printable, shortened.
+std::string Quoted(const std::string& piece) {
+  constexpr size_t kShown = 24;
+  std::string shown;
+  for (char c : piece.substr(0, kShown)) shown += (c >= 32 && c < 127) ? c : '?';
+  return "\"" + shown + (piece.size() > kShown ? "..." : "") + "\"";
+}
+
+// The word (a number, a literal) that holds or ends just before text[at].
+std::string WordAt(const std::string& text, size_t at) {
+  auto isWord = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-' || c == '_';
+  };
+  size_t end = at < text.size() && isWord(text[at]) ? at + 1 : std::min(at, text.size());
+  size_t start = end;
+  while (start > 0 && isWord(text[start - 1])) --start;
+  while (end < text.size() && isWord(text[end])) ++end;
+  if (start == end) return at < text.size() ? text.substr(at, 1) : "";
+  return text.substr(start, end - start);
+}
+
+// The text the reader's message quotes after words ("unexpected '}'"), "" when none.
+std::string QuotedAfter(const std::string& message, const std::string& words) {
+  const size_t start = message.find(words + "'");
+  if (start == std::string::npos) return "";
+  const size_t from = start + words.size() + 1;
+  const size_t end = message.find('\'', from);
+  return message.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+// What is wrong, in our words, from the kind of failure the reader's message
+// names; at is the index of the reader's last character in text.
+std::string JsonWhat(const std::string& message, const std::string& text, size_t at, bool atEnd) {
+  auto says = [&message](const char* words) { return message.find(words) != std::string::npos; };
+  if (says("missing closing quote")) return "a string has no closing quote";
+  if (says("invalid string: control character")) return "a string holds a line break or another control character";
+  if (says("invalid string")) return "a string holds a bad escape or is not valid UTF-8";
+  if (says("number overflow")) return "the number " + Quoted(QuotedAfter(message, "parsing ")) + " is too large";
+  if (atEnd || says("unexpected end of input")) return "unexpected end of input";
+  if (says("; expected end of input")) return "more follows the end of the document: " + Quoted(WordAt(text, at));
+  if (says("invalid number")) return Quoted(WordAt(text, at)) + " is not a number";
+  if (says("invalid literal"))
+    return Quoted(WordAt(text, at)) + " is not a value (a number, a string, true, false, null, an array or an object)";
+  if (const std::string token = QuotedAfter(message, "unexpected "); !token.empty())
+    return "unexpected " + Quoted(token);
+  return "unexpected " + Quoted(WordAt(text, at));
+}
+
 }  // namespace
+
+std::string JsonProblem(const std::string& text, const nlohmann::json::exception& error) {
+  const std::string message = error.what();
+  // The place: the reader's last character (a parse error's byte counts from
+  // 1; one past the text is its end), or where the too large number is.
+  size_t byte = 0;
+  if (const auto* parse = dynamic_cast<const json::parse_error*>(&error)) byte = parse->byte;
+  if (const std::string number = QuotedAfter(message, "number overflow parsing "); byte == 0 && !number.empty())
+    if (const size_t found = text.find(number); found != std::string::npos) byte = found + 1;
+  if (byte == 0) return "not valid JSON: " + JsonWhat(message, text, text.size(), false);
+  const bool atEnd = byte > text.size();
+  size_t at = std::min<size_t>(byte - 1, text.size());
+  // At the end, the place is the last line that holds anything.
+  while (atEnd && at > 0 && (text[at - 1] == '\n' || text[at - 1] == '\r')) --at;
+  const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+  const size_t lineStart = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+  const size_t column = at - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
+  return "line " + std::to_string(line) + ": not valid JSON" + (atEnd ? "" : " at column " + std::to_string(column)) +
+         ": " + JsonWhat(message, text, at, atEnd);
+}
 
 json SceneToJson(const SceneContent& scene) {
   json objects = json::array(), maps = json::array(), effects = json::array();
   for (const Object& object : scene.objects) {
-    json points = json::array();
-    for (const Vec3& p : object.mesh.points) points.push_back({DoubleJson(p.x), DoubleJson(p.y), DoubleJson(p.z)});
-    objects.push_back(
-        {{"id", object.id}, {"name", object.name}, {"points", points}, {"polygons", object.mesh.polygons}});
+    json points = json::array(), corners = json::array(), sizes = json::array();
+    for (const Vec3& p : object.mesh.points) {
+      points.push_back(DoubleJson(p.x));
+      points.push_back(DoubleJson(p.y));
+      points.push_back(DoubleJson(p.z));
+    }
+    for (const auto& polygon : object.mesh.polygons) {
+      sizes.push_back(polygon.size());
+      for (int32_t point : polygon) corners.push_back(point);
+    }
+    json entry = {{"id", object.id},
+                  {"name", object.name},
+                  {"points", std::move(points)},
+                  {"polygonSizes", std::move(sizes)},
+                  {"polygons", std::move(corners)}};
+    if (!object.source.empty()) entry["source"] = object.source;
+    objects.push_back(std::move(entry));
   }
   for (const WeightMap& map : scene.weightMaps) {
     json values = json::array();

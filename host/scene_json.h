@@ -41,4 +41,9 @@ nlohmann::json SceneToJson(const SceneContent& scene);
 // std::runtime_error naming the offending part.
 SceneContent SceneFromJson(const nlohmann::json& json);
 
+// What the JSON reader found wrong with text, in our words and with the place:
+// "line 3: not valid JSON: unexpected end of input", "line 2: not valid JSON
+// at column 7: unexpected \"}\"" (the line alone when there is no place).
+std::string JsonProblem(const std::string& text, const nlohmann::json::exception& error);
+
 }  // namespace host

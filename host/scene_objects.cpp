@@ -49,7 +49,9 @@ uint32_t Host::addObject(const std::string& name, Mesh mesh) {
 
 uint32_t Host::addObjectFromObj(const std::string& path, const std::string& name) {
   Mesh mesh = ReadObj(path);
-  return addObject(name.empty() ? std::filesystem::path(path).stem().string() : name, std::move(mesh));
+  const uint32_t id = addObject(name.empty() ? std::filesystem::path(path).stem().string() : name, std::move(mesh));
+  object(id)->source = path;
+  return id;
 }
 
 void Host::setPoints(uint32_t id, const std::vector<Vec3>& points) {

@@ -85,6 +85,7 @@ TEST_F(BadInputTest, EachGivesOneLineNamingTheFileAndWritesNothing) {
   write("two-per-line.txt", twoPerLine);
   write("garbage.cw", std::string(64, '\x07'));
   write("notjson.json", "{\"orreryScene\": 1,");
+  write("broken.json", "{\n  \"orreryScene\": 1,\n  \"objects\": [}\n");
   write("a-file", "");
   // Weights made for another target of the same cage.
   write("small.obj", "v 0 0 0\nv 0.2 0 0\nv 0 0.2 0\nf 1 2 3\n");
@@ -99,31 +100,41 @@ TEST_F(BadInputTest, EachGivesOneLineNamingTheFileAndWritesNothing) {
   const std::vector<BadCase> cases = {
       {run({{"--cage", "missing.obj"}}), "missing.obj", "no such file"},
       {run({{"--target", "folder"}}), "folder", "is a folder"},
-      {run({{"--cage", "garbage.obj"}}), "garbage.obj", "line 1: not an OBJ statement"},
-      {run({{"--cage", "range.obj"}}), "range.obj", "refers to vertex 99"},
-      {run({{"--cage", "two-corners.obj"}}), "two-corners.obj", "at least three corners"},
-      {run({{"--cage", "short-vertex.obj"}}), "short-vertex.obj", "three coordinates"},
+      {run({{"--cage", "garbage.obj"}}), "garbage.obj:1", "not an OBJ statement"},
+      {run({{"--cage", "range.obj"}}), "range.obj:46", "refers to vertex 99"},
+      {run({{"--cage", "two-corners.obj"}}), "two-corners.obj:46", "at least three corners"},
+      {run({{"--cage", "short-vertex.obj"}}), "short-vertex.obj:2", "three coordinates"},
       {run({{"--target", "empty.obj"}}), "empty.obj", "no points"},
       {run({{"--target", "points-only.obj"}}), "points-only.obj", "no polygons"},
-      {run({{"--cage", "nan.obj"}}), "nan.obj", "\"nan\" is not a finite number"},
-      {run({{"--cage", "huge.obj"}}), "huge.obj", "\"1e999\" is not a finite number"},
+      {run({{"--cage", "nan.obj"}}), "nan.obj:2", "\"nan\" is not a finite number"},
+      {run({{"--cage", "huge.obj"}}), "huge.obj:2", "\"1e999\" is not a finite number"},
       {run({}, {"extra-point.obj"}), "extra-point.obj", "25 points and 20 polygons, the bound cage 24 and 20"},
       {run({}, {"fewer-polygons.obj"}), "fewer-polygons.obj", "24 points and 19 polygons"},
-      {run({}, {"nan.obj"}), "nan.obj", "not a finite number"},
-      {run({{"--blend-weights", "short.txt"}}), "short.txt", "holds 2 values, but the target has 3138 points"},
-      {run({{"--setup-weights", "not-a-number.txt"}}), "not-a-number.txt", "line 2: \"abc\" is not a number"},
-      {run({{"--blend-weights", "two-per-line.txt"}}), "two-per-line.txt", "line 8: one value per line"},
+      {run({}, {"nan.obj"}), "nan.obj:2", "not a finite number"},
+      // Fails once the output folders are made: they go again, the deeper one too.
+      {run({{"--blend-weights", "short.txt"}, {"-o", "new/deep"}, {"--preview", "pictures/p.png"}}),
+       "short.txt",
+       "holds 2 values, but the target has 3138 points"},
+      {run({{"--setup-weights", "not-a-number.txt"}}), "not-a-number.txt:2", "\"abc\" is not a number"},
+      {run({{"--blend-weights", "two-per-line.txt"}}), "two-per-line.txt:8", "one value per line"},
       {run({{"--setup-weights", "missing.txt"}}), "missing.txt", "no such file"},
       {fromWeights("small/weights.cw", example("target.obj")), "small/weights.cw", "read no weights"},
       {fromWeights("garbage.cw", example("target.obj")), "garbage.cw", "read no weights"},
       {fromWeights("missing.cw", example("target.obj")), "missing.cw", "no such file"},
       {{"deform", "--scene", "missing.json", "-o", "out", example("cage_twist.obj")}, "missing.json", "no such file"},
-      {{"deform", "--scene", "notjson.json", "-o", "out", example("cage_twist.obj")}, "notjson.json", "not valid JSON"},
+      {{"deform", "--scene", "notjson.json", "-o", "out", example("cage_twist.obj")},
+       "notjson.json:1",
+       "not valid JSON: unexpected end of input"},
+      {{"deform", "--scene", "broken.json", "-o", "out", example("cage_twist.obj")},
+       "broken.json:3",
+       "not valid JSON at column 15: unexpected \"}\""},
       {{"deform", "--scene", "lost/scene.json", "-o", "out", example("cage_squash.obj")},
        "lost/scene.json",
        "the weights file \"weights.cw\" is missing"},
-      {run({{"-o", "a-file/out"}}), "output folder a-file/out", "a-file is not a folder"},
-      {run({{"--preview", "a-file/p.png"}}), "output folder a-file", "not a folder"},
+      {run({{"-o", "a-file/out"}}), "a-file/out", "cannot be the output folder: a-file is not a folder"},
+      {run({{"--preview", "a-file/p.png"}}), "a-file", "cannot be the preview's folder: it is not a folder"},
+      // Passes a look at the permissions, fails when made.
+      {run({{"-o", "/proc/ostrand-out"}}), "/proc/ostrand-out", "cannot be the output folder: making /proc/"},
   };
   const std::set<std::string> before = files();
   for (const BadCase& bad : cases) {
@@ -133,14 +144,46 @@ TEST_F(BadInputTest, EachGivesOneLineNamingTheFileAndWritesNothing) {
     EXPECT_EQ(outcome.err.rfind("ostrand: " + bad.subject + ": ", 0), 0u) << outcome.err;
     EXPECT_NE(outcome.err.find(bad.problem), std::string::npos) << outcome.err;
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    EXPECT_EQ(outcome.err.find("exception"), std::string::npos) << outcome.err;  // no library's words
+    EXPECT_EQ(outcome.out, "");  // refused before any work, so no progress either
     EXPECT_EQ(files(), before);
   }
+}
+
+// Bad arguments: one line naming the option, or the argument nothing takes,
+// in our words (not the argument library's), exit status 2, nothing written.
+TEST_F(BadInputTest, BadArgumentsNameTheOptionInOurWords) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {run({{"--samples", "abc"}}), "--samples: \"abc\" is not a whole number (1 to 1000)"},
+      {run({{"--samples", "1001"}}), "--samples: \"1001\" is out of range (1 to 1000)"},
+      {run({{"--threads", "0x10"}}), "--threads: \"0x10\" is not a whole number (1 to 128)"},
+      // NaN passes any comparison with the bounds.
+      {run({{"--weight-floor", "nan"}}), "--weight-floor: \"nan\" is not a finite number (0 to 1)"},
+      {run({}, {"--samples"}), "--samples: needs a value"},
+      {run({}, {"--samples", "3"}), "--samples: given more than once"},
+      {{"bind", "--cage", "c.obj"}, "--target: missing; bind needs it"},
+      {{"deform", "--scene", "s.json", "--cage", "c.obj", "p.obj"}, "--scene: cannot be given with --cage"},
+      {{"bind", "--cage", "c.obj", "--target", "t.obj", "--preview", "p.png"},
+       "--preview: an option of deform and run, not of bind"},
+      {{"frobnicate"}, "frobnicate: no such command; the commands are example, bind, deform and run"},
+  };
+  for (const auto& [arguments, line] : cases) {
+    Outcome outcome = ostrand(arguments);
+    EXPECT_EQ(outcome.status, 2) << line;
+    EXPECT_EQ(outcome.err, "ostrand: " + line + "\n");
+  }
+  EXPECT_TRUE(files().empty());
+
+  // What passed the check is what is used: "010" is ten, not octal eight.
+  Outcome decimal = ostrand(run({{"--samples", "010"}}));
+  EXPECT_EQ(decimal.status, 0) << decimal.err;
+  EXPECT_NE(decimal.out.find("(10 samples,"), std::string::npos) << decimal.out;
 }
 
 TEST_F(BadInputTest, AMissingModuleIsNamed) {
   Outcome outcome = ostrandBare({"--module", "nowhere/libOstrand64.so", "example", "-o", "out"});
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "ostrand: module nowhere/libOstrand64.so: no such file\n");
+  EXPECT_EQ(outcome.err, "ostrand: nowhere/libOstrand64.so: no such module file\n");
   EXPECT_TRUE(files().empty());
 }
 

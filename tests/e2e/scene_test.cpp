@@ -155,7 +155,8 @@ TEST_F(SceneTest, WeightsForAnotherCageAreNotRead) {
   host_->saveScene((scenes_ / "bound.json").string());
   editScene(scenes_ / "bound.json", [](nlohmann::json& root, uint32_t cage) {
     for (auto& object : root["objects"])
-      if (object["id"] == cage) object["points"].push_back({0.0, 0.0, 0.0});
+      if (object["id"] == cage)
+        for (int k = 0; k < 3; ++k) object["points"].push_back(0.0);  // one point more: x, y, z
   });
   startModule().loadScene((scenes_ / "bound.json").string());
   EXPECT_EQ(instance()->CagePoints, 25u);  // the cage as it is now, not as stored

@@ -140,7 +140,7 @@ TEST_F(SceneFile, BadFileFailsClearlyAndLeavesTheSceneIntact) {
            R"(], "effects": [)" + effects + "]}";
   };
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"{\"orreryScene\": 1, \"objects\": [", "JSON"},
+      {"{\"orreryScene\": 1, \"objects\": [", "line 1: not valid JSON: unexpected end of input"},
       {"[1, 2]", "not a JSON object"},
       {R"({"orreryScene": 2, "objects": [], "weightMaps": [], "effects": []})", "version"},
       {scene(R"({"id": 5, "name": "o", "points": [[0,0,0]], "polygons": [[0,1]]})", "", ""), "polygon point"},
