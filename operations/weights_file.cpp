@@ -6,13 +6,17 @@
 // (point number, n, then n pairs of cage point number and weight as a single).
 #include "operations/weights_file.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "operations/weights_records.h"
 #include "operations/weights_stream.h"
 #include "instance/instance.h"
+#include "platform/file_replace.h"
 #include "platform/file_size.h"
+#include "platform/paths.h"
 #include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
 #include "host_interface/messages.h"
@@ -22,10 +26,16 @@ namespace {
 
 constexpr uint32_t kFormatMarker = 1;
 
-// WeightsPath as a file name: null when empty or not terminated within its buffer.
+// WeightsPath as a file name: null when empty, not terminated within its
+// buffer, or ending in a separator. The last names a folder, never a file:
+// it is what an empty name stored in a scene becomes when the scene is loaded,
+// so it means "no weights file" as the empty name does.
 const char* FileName(const EffectInstance* instance) {
   const char* path = instance->WeightsPath;
-  if (path[0] == '\0' || std::memchr(path, '\0', sizeof instance->WeightsPath) == nullptr) return nullptr;
+  const void* end = std::memchr(path, '\0', sizeof instance->WeightsPath);
+  if (path[0] == '\0' || end == nullptr) return nullptr;
+  const char last = static_cast<const char*>(end)[-1];
+  if (last == '/' || (kPlatformPaths.driveLetters && last == '\\')) return nullptr;  // Windows takes both
   return path;
 }
 
@@ -44,24 +54,24 @@ bool HoldsCompactWeights(const TargetEntry* target) {
   return sum == 0 || (target->Weights != nullptr && target->CageIndices != nullptr);
 }
 
-void WriteTarget(FILE* file, int32_t mode, const TargetEntry* target) {
-  WriteWord(file, static_cast<uint32_t>(target->PointCount));
+void WriteTarget(WordWriter& out, int32_t mode, const TargetEntry* target) {
+  out.write(static_cast<uint32_t>(target->PointCount));
   if (mode == 0 && !HoldsCompactWeights(target)) {
-    WriteWord(file, 0);
-    WriteWord(file, 0);
+    out.write(0);
+    out.write(0);
     return;
   }
-  WriteWord(file, target->ActiveCount);
-  WriteWord(file, static_cast<uint32_t>(target->WeightCount));
+  out.write(target->ActiveCount);
+  out.write(static_cast<uint32_t>(target->WeightCount));
   if (mode != 0) return;
   int32_t next = 0;
   for (uint32_t j = 0; j < target->ActiveCount; ++j) {
     const int32_t n = target->WeightCounts[j];
-    WriteWord(file, target->PointIndices[j]);
-    WriteWord(file, static_cast<uint32_t>(n));
+    out.write(target->PointIndices[j]);
+    out.write(static_cast<uint32_t>(n));
     for (int32_t k = 0; k < n; ++k, ++next) {
-      WriteWord(file, static_cast<uint32_t>(target->CageIndices[next]));
-      WriteWord(file, SingleBits(target->Weights[next]));
+      out.write(static_cast<uint32_t>(target->CageIndices[next]));
+      out.write(SingleBits(target->Weights[next]));
     }
   }
 }
@@ -88,6 +98,26 @@ bool ReadAllRecords(WordReader& in, const EffectInstance* instance, const Target
     }
   }
   return in.atEnd();
+}
+
+// Added to the file's name for the file written first, in the same folder
+// so that it can take the named file's place in one step.
+constexpr char kTemporarySuffix[] = ".tmp";
+
+// The most of a file name an error shows: messages are cut at 1023
+// characters, and the reason after the name must never be lost.
+constexpr size_t kShownNameLength = 800;
+
+// A weights file that was not written is a lost calculation unless the user
+// hears of it. A longer name is shown by its end, which names the file.
+void TellNotWritten(const EffectInstance* instance, const char* reason) {
+  const char* shown = instance->WeightsPath;
+  const size_t length = std::strlen(shown);
+  const char* cut = length > kShownNameLength ? "..." : "";
+  if (length > kShownNameLength) shown += length - kShownNameLength;
+  ShowErrorFormat(instance->EffectId,
+                  "The weights file \"%s%s\" could not be written (%s); the previous file is unchanged.", cut,
+                  shown, reason);
 }
 
 // A failing heap is not a file error: unlike those, the user hears of it.
@@ -172,17 +202,34 @@ void WriteWeightsFile(const EffectInstance* instance) {
   if (instance->Mode == -1) return;
   const char* name = FileName(instance);
   if (name == nullptr) return;
-  FILE* file = std::fopen(name, "wb");
-  if (file == nullptr) return;
+  char temporary[sizeof instance->WeightsPath];
+  const int temporaryLength = std::snprintf(temporary, sizeof temporary, "%s%s", name, kTemporarySuffix);
+  if (temporaryLength < 0 || temporaryLength >= static_cast<int>(sizeof temporary)) {
+    TellNotWritten(instance, "the name leaves no room for the temporary file beside it");
+    return;
+  }
+  errno = 0;
+  FILE* file = std::fopen(temporary, "wb");
+  if (file == nullptr) {
+    TellNotWritten(instance, std::strerror(errno != 0 ? errno : EIO));
+    return;
+  }
 
+  WordWriter out(file);
   const int32_t targets = TargetCount(instance);
-  WriteWord(file, kFormatMarker);
-  WriteWord(file, static_cast<uint32_t>(instance->Mode));
-  WriteWord(file, instance->CagePoints);
-  WriteWord(file, static_cast<uint32_t>(instance->CagePolys));
-  WriteWord(file, static_cast<uint32_t>(targets));
-  for (int32_t t = 0; t < targets; ++t) WriteTarget(file, instance->Mode, TargetAt(instance, t));
-  std::fclose(file);
+  out.write(kFormatMarker);
+  out.write(static_cast<uint32_t>(instance->Mode));
+  out.write(instance->CagePoints);
+  out.write(static_cast<uint32_t>(instance->CagePolys));
+  out.write(static_cast<uint32_t>(targets));
+  for (int32_t t = 0; t < targets; ++t) WriteTarget(out, instance->Mode, TargetAt(instance, t));
+  int error = out.finish();
+  const int closed = CloseFile(file);
+  if (error == 0) error = closed;
+  if (error == 0) error = MoveFileOver(temporary, name);
+  if (error == 0) return;
+  std::remove(temporary);
+  TellNotWritten(instance, std::strerror(error));
 }
 
 void ReadWeightsFile(EffectInstance* instance) {

@@ -22,10 +22,17 @@ struct TargetCounts {
 // for the targets it actually rebuilds.
 void CountActivePoints(const EffectInstance* instance, TargetCounts* counts);
 
-// Writes the instance's weights to the file named by WeightsPath, created or
-// truncated, one byte at a time. Does nothing when Mode is -1, when WeightsPath
-// is empty or does not end within its buffer, or when the file cannot be
-// created; shows no message. With Mode 0, a target whose arrays do not agree
+// Writes the instance's weights to the file named by WeightsPath, never at
+// the cost of the file that is there: the words go to a temporary file beside
+// it (the name with ".tmp" added), every write, the flush to the device and
+// the close are checked, and only then does the temporary file take the
+// named file's place in one step. On any failure (no room for the temporary
+// name, the file cannot be created, a write, the flush, the close or the
+// replacement fails) the named file is exactly as it was, the temporary file
+// is removed and one error naming the file and the reason is shown. Does
+// nothing, silently, when Mode is -1 or when WeightsPath is empty, does not
+// end within its buffer or ends in a separator (a folder, as an empty name
+// stored in a scene comes back). With Mode 0, a target whose arrays do not agree
 // with its counts is written as having no active points.
 void WriteWeightsFile(const EffectInstance* instance);
 

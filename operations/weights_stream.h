@@ -5,13 +5,46 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file_replace.h"
+
 namespace ostrand {
 
-inline void WriteWord(FILE* stream, uint32_t value) {
-  const unsigned char bytes[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
-                                  static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
-  std::fwrite(bytes, 1, sizeof bytes, stream);
-}
+// Writes words to a stream in blocks of its own and keeps the first error,
+// so that a file that was not written whole is never taken for one. After
+// an error nothing more is written.
+class WordWriter {
+ public:
+  explicit WordWriter(FILE* stream) : stream_(stream) {}
+
+  void write(uint32_t value) {
+    if (used_ + 4 > sizeof buffer_) drain();
+    unsigned char* b = buffer_ + used_;
+    b[0] = static_cast<unsigned char>(value >> 24);
+    b[1] = static_cast<unsigned char>(value >> 16);
+    b[2] = static_cast<unsigned char>(value >> 8);
+    b[3] = static_cast<unsigned char>(value);
+    used_ += 4;
+  }
+
+  // Writes what is held and flushes the stream to the device; returns the
+  // first error (an errno value), 0 when every byte got there.
+  int finish() {
+    drain();
+    if (error_ == 0) error_ = FlushFileToDevice(stream_);
+    return error_;
+  }
+
+ private:
+  void drain() {
+    if (used_ > 0 && error_ == 0) error_ = WriteFileBytes(stream_, buffer_, used_);
+    used_ = 0;
+  }
+
+  FILE* stream_;
+  unsigned char buffer_[8192];
+  size_t used_ = 0;
+  int error_ = 0;
+};
 
 // The weight narrowed to a single (round to nearest), as its bit pattern.
 inline uint32_t SingleBits(double weight) {

@@ -213,6 +213,47 @@ TEST_F(ControlPanelTest, WeightsFileFollowsTheCalculation) {
   EXPECT_EQ(host_->dialogs().requests.back().flags, 0x1800u);
 }
 
+TEST_F(ControlPanelTest, AWeightsFileIsReplacedWholeOrNotAtAll) {
+  // Every calculation writes the named file; no dialog is needed for that.
+  const std::filesystem::path file = root_ / "weights.cw", temporary = root_ / "weights.cw.tmp";
+  write(file, "previous");
+  nameWeightsFile(effect_, file);
+  calculate();
+  EXPECT_TRUE(host_->messages().empty());
+  const std::string written = read(file);
+  EXPECT_EQ(written.substr(0, 4), std::string("\0\0\0\1", 4));
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+
+  // Where nothing can be written, the user hears of it once and the file stays.
+  const std::filesystem::path folder = root_ / "folder.cw", missing = root_ / "missing" / "w.cw";
+  std::filesystem::create_directory(folder);
+  write(file, "previous");
+  std::filesystem::create_directory(temporary);  // the temporary file cannot be created
+  for (const std::filesystem::path& target : {folder, missing, file}) {
+    SCOPED_TRACE(target.string());
+    host_->clearMessages();
+    nameWeightsFile(effect_, target);
+    calculate();
+    ASSERT_EQ(host_->messages().size(), 1u);
+    const std::string text = host_->messages()[0].text;
+    EXPECT_EQ(text.find("The weights file \"" + target.string() + "\" could not be written ("), 0u) << text;
+    EXPECT_NE(text.find("the previous file is unchanged."), std::string::npos) << text;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_FALSE(std::filesystem::exists(folder.string() + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(missing.parent_path()));
+  EXPECT_EQ(read(file), "previous");
+
+  // Once the way is clear a calculation replaces the file again.
+  std::filesystem::remove(temporary);
+  host_->clearMessages();
+  calculate();
+  EXPECT_TRUE(host_->messages().empty());
+  EXPECT_EQ(read(file), written);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+}
+
 TEST_F(ControlPanelTest, CalculateWithoutAPathWritesNoFile) {
   calculate();
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root_))

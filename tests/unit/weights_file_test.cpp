@@ -315,17 +315,29 @@ TEST_F(WeightsFileTest, WriterStaysWithinTheArraysItHas) {
   EXPECT_EQ(Load(path_), WithWord(WithWord(expected, 24, 0), 28, 0));
 }
 
-TEST_F(WeightsFileTest, UnusablePathsAndModeMinusOneDoNothing) {
+TEST_F(WeightsFileTest, ModeMinusOneAndUnusablePathsReadAndWriteNothing) {
   EffectInstance* instance = exampleInstance();
   instance->Mode = -1;
   ostrand::WriteWeightsFile(instance);
   EXPECT_TRUE(Load(path_).empty());
 
   instance->Mode = 0;
+  // A file that cannot be created is told (weights_file_write_test.cpp has the rest).
   std::strcpy(instance->WeightsPath, (testing::TempDir() + "no such directory/w.cw").c_str());
   ostrand::WriteWeightsFile(instance);
+  EXPECT_EQ(host().messages().size(), 1u);
+  host().clearMessages();
   std::memset(instance->WeightsPath, 'w', sizeof instance->WeightsPath);  // never ends
   ostrand::WriteWeightsFile(instance);
+  instance->WeightsPath[0] = '\0';
+  ostrand::WriteWeightsFile(instance);
+  // A folder, as a scene's empty name comes back: no file, as for the empty name.
+  std::strcpy(instance->WeightsPath, testing::TempDir().c_str());
+  ASSERT_EQ(instance->WeightsPath[std::strlen(instance->WeightsPath) - 1], '/');
+  ostrand::WriteWeightsFile(instance);
+  EXPECT_TRUE(host().messages().empty());
+  EXPECT_EQ(access((testing::TempDir() + ".tmp").c_str(), F_OK), -1);
+  std::memset(instance->WeightsPath, 'w', sizeof instance->WeightsPath);
   auto before = Snapshot(instance);
   ostrand::ReadWeightsFile(instance);
   instance->WeightsPath[0] = '\0';
