@@ -103,22 +103,16 @@ void LoadScene(Session& session, const std::string& path) {
                             " is missing or was not made for the scene's cage and target");
 }
 
-// Saves the weights under a temporary name, puts the file in place, and reads
-// it back, so that the deformation uses what the file holds (single-precision
-// weights) exactly as a later run from the file will.
-std::string SaveWeights(Session& session, const fs::path& folder) {
-  const fs::path file = fs::absolute(folder / kWeightsName);
-  const fs::path temporary = TemporaryName(file);
-  try {
-    session.saveWeights(temporary.string());
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  }
-  MoveIntoPlace(temporary, file);
-  session.loadWeights(file.string());
-  return (folder / kWeightsName).string();
+// Saves the weights, puts the file in place, and reads it back, so that the
+// deformation uses what the file holds (single-precision weights) exactly as
+// a later run from the file will, and the scene names the file by its final
+// name. A later failure of the run takes the file out again.
+std::string SaveWeights(Session& session, const fs::path& folder, OutputTransaction& outputs) {
+  const fs::path file = folder / kWeightsName;
+  outputs.write(file, [&](const std::string& temporary) { session.saveWeights(temporary); });
+  std::error_code error;
+  session.loadWeights(fs::absolute(file, error).string());
+  return file.string();
 }
 
 // A path as the summary shows it: below the working folder, relative to it.
@@ -210,7 +204,8 @@ void BringWeights(Session& session, const Job& job, uint32_t setupMap, ProgressB
 // Deforms with each pose in order and writes each deformed target; returns
 // the deformed points the preview shows.
 std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<Pose>& poses,
-                            const host::ObjFile& targetFile, ProgressBar& bar, Summary& summary) {
+                            const host::ObjFile& targetFile, OutputTransaction& outputs, ProgressBar& bar,
+                            Summary& summary) {
   const host::Mesh& target = session.targetRest();
   std::vector<Vec3> shown;
   for (size_t i = 0; i < poses.size(); ++i) {
@@ -218,12 +213,17 @@ std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<
     bar.show(static_cast<int>(100 * i / poses.size()), "deforming with " + fs::path(pose.path).filename().string());
     Session::Frame frame = session.deform(pose.file.mesh.points, pose.path);
     summary.frameSeconds.push_back(frame.seconds);
-    WriteWhole(pose.output, [&](const std::string& temporary) {
+    outputs.write(pose.output, [&](const std::string& temporary) {
       // A target from a scene has no file of its own: its points and faces are written.
-      if (targetFile.text.empty())
-        host::WriteObj(temporary, host::Mesh{frame.points, target.polygons});
-      else
+      if (targetFile.text.empty()) {
+        try {
+          host::WriteObj(temporary, host::Mesh{frame.points, target.polygons});
+        } catch (const std::runtime_error& e) {
+          throw HostFileError(temporary, e.what(), "OBJ file " + temporary + ": ");
+        }
+      } else {
         WriteTextFile(temporary, host::DeformedObjText(targetFile, frame.points));
+      }
     });
     summary.written.push_back(pose.output.string());
     if (static_cast<int>(i) + 1 == job.previewPose) shown = std::move(frame.points);
@@ -281,23 +281,30 @@ void RunJob(const Job& job) {
   summary.threads = session.threads();
   BringWeights(session, job, setupMap, bar, summary);
 
+  // From here on files are written; until commit, a failure takes every one
+  // of them out again and puts back what they replaced.
+  OutputTransaction outputs;
   CreateOutputFolder(folder);
-  if (job.bind) summary.written.push_back(SaveWeights(session, folder));
+  if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs));
   summary.binding = MeasureBinding(session.instance(), session.cageRest(), session.targetRest());
   if (blendMap != 0) session.setBlend(blendMap);
-  const std::vector<Vec3> shownPoints = DeformAll(session, job, in.poses, in.target, bar, summary);
+  const std::vector<Vec3> shownPoints = DeformAll(session, job, in.poses, in.target, outputs, bar, summary);
 
   if (!job.preview.empty()) {
     const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
     if (!previewFolder.empty()) CreateOutputFolder(previewFolder);
-    WritePreview(job.preview, job.previewSize, session.targetRest(), session.cageRest(), shownPoints, shown.file.mesh.points,
-                 "posed: " + fs::path(shown.path).filename().string());
+    outputs.write(job.preview, [&](const std::string& temporary) {
+      WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shownPoints,
+                   shown.file.mesh.points, "posed: " + fs::path(shown.path).filename().string());
+    });
     summary.written.push_back(job.preview);
   }
   if (job.bind) {
-    session.saveScene((folder / kSceneName).string());
-    summary.written.push_back((folder / kSceneName).string());
+    const fs::path scene = folder / kSceneName;
+    outputs.write(scene, [&](const std::string& temporary) { session.saveScene(temporary); });
+    summary.written.push_back(scene.string());
   }
+  outputs.commit();
   if (!job.quiet) PrintSummary(stdout, summary);
 }
 

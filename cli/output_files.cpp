@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -63,10 +64,15 @@ void WritableFolder::removeMade() noexcept {
 }
 
 void CheckOutputFiles(const std::vector<fs::path>& paths) {
+  std::vector<fs::path> seen;
   for (const fs::path& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error))
       throw UserError(path.string(), "cannot be written: a folder of that name is there");
+    const fs::path same = fs::weakly_canonical(fs::absolute(path, error), error);
+    if (std::find(seen.begin(), seen.end(), same) != seen.end())
+      throw UserError(path.string(), "is written twice in one run; give the outputs different names");
+    seen.push_back(same);
   }
 }
 
@@ -76,32 +82,90 @@ void CreateOutputFolder(const fs::path& folder) {
   if (error) throw UserError(folder.string(), "the output folder cannot be made: " + error.message());
 }
 
-fs::path TemporaryName(const fs::path& path) { return path.string() + ".partial-" + std::to_string(::getpid()); }
+fs::path TemporaryName(const fs::path& path) {
+  return path.parent_path() / ("." + path.filename().string() + ".ostrand-partial");
+}
 
-void MoveIntoPlace(const fs::path& temporary, const fs::path& path) {
+fs::path BackupName(const fs::path& path) {
+  return path.parent_path() / ("." + path.filename().string() + ".ostrand-previous");
+}
+
+namespace {
+
+// A lower layer's error about the temporary file, told of the file the user
+// knows: every mention of the temporary name becomes path.
+UserError AboutFinalName(const std::exception& e, const std::string& temporary, const std::string& path) {
+  std::string text = e.what();
+  for (size_t at = text.find(temporary); at != std::string::npos; at = text.find(temporary, at + path.size()))
+    text.replace(at, temporary.size(), path);
+  const std::string subject = path + ": ";
+  if (dynamic_cast<const UserError*>(&e) != nullptr && text.rfind(subject, 0) == 0)
+    return UserError(path, OneLine(text.substr(subject.size())));
+  return UserError(path, "cannot be written: " + OneLine(text));
+}
+
+// Removes a file the command wrote; whatever else stands under its name (a
+// folder that made the writing fail) is not the command's and stays.
+void RemoveWritten(const fs::path& path) noexcept {
   std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw UserError(path.string(), "cannot be put in place: " + error.message());
+  const fs::file_status status = fs::symlink_status(path, error);
+  if (!error && !fs::is_directory(status)) fs::remove(path, error);
+}
+
+}  // namespace
+
+OutputTransaction::~OutputTransaction() {
+  if (!committed_) rollBack();
+}
+
+void OutputTransaction::write(const fs::path& path, const std::function<void(const std::string& temporary)>& writeFile) {
+  const fs::path temporary = TemporaryName(path);
+  try {
+    writeFile(temporary.string());
+    place(temporary, path);
+  } catch (const std::exception& e) {
+    RemoveWritten(temporary);
+    throw AboutFinalName(e, temporary.string(), path.string());
   }
 }
 
-void WriteWhole(const fs::path& path, const std::function<void(const std::string& temporary)>& write) {
-  const fs::path temporary = TemporaryName(path);
-  try {
-    write(temporary.string());
-  } catch (const UserError&) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  } catch (const std::exception& e) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw UserError(path.string(), "cannot be written: " + OneLine(e.what()));
+void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
+  std::error_code error;
+  const bool again = std::any_of(placed_.begin(), placed_.end(), [&](const Placed& p) { return p.path == path; });
+  if (!again && fs::exists(fs::symlink_status(path, error))) {
+    // Noted before the new file goes in, so that whatever happens next the
+    // earlier file comes back.
+    const fs::path backup = BackupName(path);
+    fs::rename(path, backup, error);
+    if (error)
+      throw UserError(path.string(), "cannot be put in place: moving the earlier file aside to " + backup.string() +
+                                         " failed: " + error.message());
+    placed_.push_back({path, backup});
+    fs::rename(temporary, path, error);
+  } else {
+    fs::rename(temporary, path, error);
+    if (!error && !again) placed_.push_back({path, {}});
   }
-  MoveIntoPlace(temporary, path);
+  if (error) throw UserError(path.string(), "cannot be put in place: " + error.message());
+}
+
+void OutputTransaction::commit() noexcept {
+  committed_ = true;
+  for (const Placed& placed : placed_) {
+    std::error_code ignored;
+    if (!placed.backup.empty()) fs::remove(placed.backup, ignored);
+  }
+  placed_.clear();
+}
+
+void OutputTransaction::rollBack() noexcept {
+  // Latest first: each step undone in the reverse of the order it was done.
+  for (auto placed = placed_.rbegin(); placed != placed_.rend(); ++placed) {
+    RemoveWritten(placed->path);
+    std::error_code ignored;
+    if (!placed->backup.empty()) fs::rename(placed->backup, placed->path, ignored);
+  }
+  placed_.clear();
 }
 
 }  // namespace cli

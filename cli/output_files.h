@@ -1,6 +1,8 @@
-// Output files appear whole or not at all: each is written under a temporary
-// name beside its final one and renamed over it once complete, so a failure
-// leaves the earlier file (or none) in place, never half a file.
+// The outputs of one run land together or not at all: each file is written
+// under a temporary name beside its final one and renamed into place once
+// complete, the file it replaces kept aside until the run is done, so a
+// failure anywhere leaves the folders as they were, never half a file nor a
+// mix of two runs' files.
 #pragma once
 
 #include <filesystem>
@@ -29,23 +31,56 @@ class WritableFolder {
   std::vector<std::filesystem::path> made_;  // outermost first
 };
 
-// Refuses output files that could not be put in place: a folder is there
-// under the name. Throws UserError naming the first such path.
+// Refuses output files that could not be put in place, before any work: a
+// folder is there under the name, or two outputs share one name (the later
+// would replace the earlier). Throws UserError naming the first such path.
 void CheckOutputFiles(const std::vector<std::filesystem::path>& paths);
 
 // Creates the folder (and its parents) when missing. Throws UserError.
 void CreateOutputFolder(const std::filesystem::path& folder);
 
-// The temporary name a file is written under before it is renamed into place.
+// The hidden names beside path that a new file is written under before it is
+// put in place, and that the file it replaces is kept under until the run is
+// done. Always the same for a path, so a run that was killed leaves nothing
+// that a later run does not overwrite.
 std::filesystem::path TemporaryName(const std::filesystem::path& path);
+std::filesystem::path BackupName(const std::filesystem::path& path);
 
-// Calls write with the temporary name, then renames the file into place. When
-// write throws, or the rename fails, the temporary file is removed and the
-// error goes on (as UserError naming path).
-void WriteWhole(const std::filesystem::path& path, const std::function<void(const std::string& temporary)>& write);
+// The files one run writes. write() puts each in place as soon as it is
+// complete (so that it can be read back from its final name), moving a file
+// already there aside first. commit() ends the run: the files put aside are
+// deleted. Without commit (the run failed: an exception is on its way out),
+// the destructor removes every new file and moves every file put aside back,
+// so that the folders hold exactly what they held before the run.
+// Declared after the WritableFolder objects of the run, so that the folders
+// they made are empty again when those go.
+class OutputTransaction {
+ public:
+  OutputTransaction() = default;
+  ~OutputTransaction();
+  OutputTransaction(const OutputTransaction&) = delete;
+  OutputTransaction& operator=(const OutputTransaction&) = delete;
 
-// Renames a complete temporary file into place; removes it and throws
-// UserError naming path when that fails.
-void MoveIntoPlace(const std::filesystem::path& temporary, const std::filesystem::path& path);
+  // Calls writeFile with the temporary name, then puts the file in place.
+  // When writeFile throws, or the file cannot be put in place, the temporary
+  // is removed and UserError naming path goes on (a message naming the
+  // temporary names path instead).
+  void write(const std::filesystem::path& path, const std::function<void(const std::string& temporary)>& writeFile);
+
+  // Keeps the files written; deletes those put aside.
+  void commit() noexcept;
+
+ private:
+  struct Placed {
+    std::filesystem::path path;
+    std::filesystem::path backup;  // empty when no file was there
+  };
+
+  void place(const std::filesystem::path& temporary, const std::filesystem::path& path);
+  void rollBack() noexcept;
+
+  std::vector<Placed> placed_;  // in the order put in place
+  bool committed_ = false;
+};
 
 }  // namespace cli

@@ -8,9 +8,10 @@
 #include <array>
 #include <cmath>
 #include <set>
+#include <string>
 #include <utility>
 
-#include "cli/output_files.h"
+#include "cli/mesh_file.h"
 #include "cli/raster.h"
 #include "cli/user_error.h"
 
@@ -149,10 +150,15 @@ void WritePreview(const std::string& path, PreviewSize size, const host::Mesh& r
   DrawLabel(canvas, 4 * scale, 4 * scale, "rest", scale);
   DrawLabel(canvas, half + 4 * scale, 4 * scale, posedLabel, scale);
 
-  WriteWhole(path, [&](const std::string& temporary) {
-    if (stbi_write_png(temporary.c_str(), size.width, size.height, 3, canvas.pixels().data(), size.width * 3) == 0)
-      throw UserError(path, "cannot be written");
-  });
+  // Encoded in memory and written by a writer that checks every byte reaches
+  // the file: stbi_write_png ignores failed writes and leaves a short file.
+  std::string png;
+  const auto append = [](void* context, void* data, int bytes) {
+    static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<size_t>(bytes));
+  };
+  if (stbi_write_png_to_func(append, &png, size.width, size.height, 3, canvas.pixels().data(), size.width * 3) == 0)
+    throw UserError(path, "cannot be encoded as PNG");
+  WriteTextFile(path, png);
 }
 
 }  // namespace cli

@@ -15,8 +15,9 @@ struct PreviewSize {
   int height = 600;
 };
 
-// Renders and writes the PNG (whole or not at all). The posed point lists
-// belong to the rest meshes' polygons. Throws UserError naming path.
+// Renders the PNG and writes it to path, which the caller puts in place. The
+// posed point lists belong to the rest meshes' polygons. Throws UserError
+// naming path.
 void WritePreview(const std::string& path, PreviewSize size, const host::Mesh& restTarget, const host::Mesh& restCage,
                   const std::vector<Vec3>& posedTarget, const std::vector<Vec3>& posedCage,
                   const std::string& posedLabel);
