@@ -4,9 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <map>
 #include <optional>
 
@@ -133,8 +131,12 @@ std::string Describe(const std::string& file, const std::string& object, const J
 // scene before it is used, that lets the files be read while the scene loads.
 std::vector<std::string> SourcesNamedIn(const std::string& scenePath) {
   std::vector<std::string> found;
-  std::ifstream in(scenePath, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  try {
+    text = ReadTextFile(scenePath);
+  } catch (const UserError&) {
+    return found;  // the scene's own load says what is wrong
+  }
   const std::string key = "\"source\":";
   for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
     const size_t open = text.find('"', at + key.size());
@@ -259,7 +261,7 @@ void RunJob(const Job& job) {
   if (!job.sceneFile.empty()) {
     // The scene's meshes come from the scene; the target's OBJ file, which each
     // deformed target copies, is read beside it on a thread of its own.
-    auto sources = std::async(std::launch::async, ReadSources, SourcesNamedIn(job.sceneFile));
+    auto sources = std::async(std::launch::async, [&job] { return ReadSources(SourcesNamedIn(job.sceneFile)); });
     LoadScene(session, job.sceneFile);
     in.target = TargetFileOfScene(session, sources.get());
   } else {
@@ -284,7 +286,6 @@ void RunJob(const Job& job) {
   // From here on files are written; until commit, a failure takes every one
   // of them out again and puts back what they replaced.
   OutputTransaction outputs;
-  CreateOutputFolder(folder);
   if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs));
   summary.binding = MeasureBinding(session.instance(), session.cageRest(), session.targetRest());
   if (blendMap != 0) session.setBlend(blendMap);
@@ -292,7 +293,6 @@ void RunJob(const Job& job) {
 
   if (!job.preview.empty()) {
     const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
-    if (!previewFolder.empty()) CreateOutputFolder(previewFolder);
     outputs.write(job.preview, [&](const std::string& temporary) {
       WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shownPoints,
                    shown.file.mesh.points, "posed: " + fs::path(shown.path).filename().string());

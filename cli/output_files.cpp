@@ -76,12 +76,6 @@ void CheckOutputFiles(const std::vector<fs::path>& paths) {
   }
 }
 
-void CreateOutputFolder(const fs::path& folder) {
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error) throw UserError(folder.string(), "the output folder cannot be made: " + error.message());
-}
-
 fs::path TemporaryName(const fs::path& path) {
   return path.parent_path() / ("." + path.filename().string() + ".ostrand-partial");
 }

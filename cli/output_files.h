@@ -36,8 +36,6 @@ class WritableFolder {
 // would replace the earlier). Throws UserError naming the first such path.
 void CheckOutputFiles(const std::vector<std::filesystem::path>& paths);
 
-// Creates the folder (and its parents) when missing. Throws UserError.
-void CreateOutputFolder(const std::filesystem::path& folder);
 
 // The hidden names beside path that a new file is written under before it is
 // put in place, and that the file it replaces is kept under until the run is
