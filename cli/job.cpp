@@ -8,12 +8,15 @@
 #include <map>
 #include <optional>
 
+#include "cli/binding.h"
+#include "cli/cage_check.h"
 #include "cli/mesh_file.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
 #include "cli/session.h"
 #include "cli/summary.h"
 #include "cli/user_error.h"
+#include "cli/warnings.h"
 #include "cli/weight_map_file.h"
 
 namespace cli {
@@ -43,7 +46,7 @@ Inputs ReadInputs(const Job& job) {
   if (!job.weightsFile.empty()) CheckReadableFile(job.weightsFile);
   if (job.sceneFile.empty()) {
     in.cage = ReadMeshFile(job.cage);
-    in.target = ReadMeshFile(job.target);
+    if (!job.target.empty()) in.target = ReadMeshFile(job.target);
   }
   std::map<fs::path, std::string> outputs;
   for (const std::string& path : job.poses) {
@@ -55,7 +58,7 @@ Inputs ReadInputs(const Job& job) {
       throw UserError(path, "would be written to " + pose.output.string() + " like " + earlier->second +
                                 "; give posed cages different names");
   }
-  if (!job.preview.empty() && (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > job.poses.size()))
+  if (!job.preview.empty() && !job.previewErrors && (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > job.poses.size()))
     throw UserError("--preview-pose " + std::to_string(job.previewPose),
                     "there are " + std::to_string(job.poses.size()) + " posed cages");
   return in;
@@ -186,11 +189,13 @@ std::string DeformedName(const std::string& posePath) {
 
 namespace {
 
-// Binds in this run, or reads the weights made earlier; notes which in the summary.
-void BringWeights(Session& session, const Job& job, uint32_t setupMap, ProgressBar& bar, Summary& summary) {
+// Binds in this run, or reads the weights made earlier; notes which in the
+// summary. Returns how many points without weights the bind keeps in place.
+void BringWeights(Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
+                  ProgressBar& bar, Summary& summary, Warnings& warnings) {
   if (job.bind) {
     const auto start = std::chrono::steady_clock::now();
-    session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
+    summary.keptAtRest = BindChecked(session, job, setupMap, likelyCause, warnings);
     summary.bindSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     summary.samples = job.samples;
     summary.weightFloor = job.weightFloor;
@@ -205,9 +210,11 @@ void BringWeights(Session& session, const Job& job, uint32_t setupMap, ProgressB
 
 // Deforms with each pose in order and writes each deformed target; returns
 // the deformed points the preview shows.
+// Points listed in keepInPlace (weights read with rows that hold no weight,
+// under --allow-unbound) are written where they are at rest.
 std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<Pose>& poses,
-                            const host::ObjFile& targetFile, OutputTransaction& outputs, ProgressBar& bar,
-                            Summary& summary) {
+                            const host::ObjFile& targetFile, const std::vector<uint32_t>& keepInPlace,
+                            OutputTransaction& outputs, ProgressBar& bar, Summary& summary) {
   const host::Mesh& target = session.targetRest();
   std::vector<Vec3> shown;
   for (size_t i = 0; i < poses.size(); ++i) {
@@ -215,6 +222,7 @@ std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<
     bar.show(static_cast<int>(100 * i / poses.size()), "deforming with " + fs::path(pose.path).filename().string());
     Session::Frame frame = session.deform(pose.file.mesh.points, pose.path);
     summary.frameSeconds.push_back(frame.seconds);
+    for (uint32_t point : keepInPlace) frame.points.at(point) = target.points.at(point);
     outputs.write(pose.output, [&](const std::string& temporary) {
       // A target from a scene has no file of its own: its points and faces are written.
       if (targetFile.text.empty()) {
@@ -237,11 +245,45 @@ std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<
 
 }  // namespace
 
+namespace {
+
+int CheckThreads(const Job& job) { return job.threads ? *job.threads : 0; }
+
+// The cage check of `ostrand check`: its findings (or that there are none)
+// on stdout.
+void RunCheck(const Job& job, const Inputs& in) {
+  const CageCheck check = CheckCage(in.cage.mesh, job.target.empty() ? nullptr : &in.target.mesh.points,
+                                    CheckThreads(job));
+  if (check.findings.empty()) std::printf("%s\n", CleanCageLine(check).c_str());
+  for (const std::string& line : check.findings) std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  if (job.strict && !check.findings.empty())
+    throw UserError("--strict", Counted(check.findings.size(), "finding", "findings"));
+}
+
+// Weights read from a file or scene may hold points without any weight,
+// which the module moves to the origin with the cage: an error, or with
+// --allow-unbound points written where they are at rest.
+std::vector<uint32_t> CheckReadWeights(const Job& job, const Session& session, const BindStatistics& stats,
+                                       Summary& summary, Warnings& warnings) {
+  if (job.bind || stats.unbound.empty()) return {};
+  const std::string subject = job.sceneFile.empty() ? job.weightsFile : job.sceneFile;
+  const CageCheck check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
+  const std::string text = UnboundText(stats, check.likelyCause);
+  if (!job.allowUnbound) throw UserError(subject, text + "; --allow-unbound keeps them where they are");
+  warnings.add(text + "; they are written where they are at rest");
+  summary.keptAtRest = stats.unbound.size();
+  return stats.unbound;
+}
+
+}  // namespace
+
 void RunJob(const Job& job) {
   // Everything the user named is read and checked, and every output folder
   // proven writable, before any work starts; a folder made here that nothing
   // was written into goes again when the run fails.
   Inputs in = ReadInputs(job);
+  if (job.checkOnly) return RunCheck(job, in);
   const fs::path folder = job.output;
   const WritableFolder outputFolder(folder, "the output folder");
   const fs::path previewFolder = fs::path(job.preview).parent_path();
@@ -281,19 +323,45 @@ void RunJob(const Job& job) {
   summary.cagePoints = session.cageRest().points.size();
   summary.cagePolygons = session.cageRest().polygons.size();
   summary.threads = session.threads();
-  BringWeights(session, job, setupMap, bar, summary);
+
+  // A bind checks the cage first: what it finds is warned of, and names the
+  // likely cause when points get no weights.
+  Warnings warnings;
+  std::optional<CageCheck> check;
+  if (job.bind) {
+    check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
+    summary.cageCheck = check->findings.empty()
+                            ? "clean"
+                            : Counted(check->findings.size(), "finding", "findings") + ", see the warnings";
+    warnings.add(check->findings);
+  }
+  const auto likelyCause = [&] {
+    if (!check) check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
+    return check->likelyCause;
+  };
+  BringWeights(session, job, setupMap, likelyCause, bar, summary, warnings);
 
   // From here on files are written; until commit, a failure takes every one
   // of them out again and puts back what they replaced.
   OutputTransaction outputs;
   if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs));
-  summary.binding = MeasureBinding(session.instance(), session.cageRest(), session.targetRest());
+  summary.binding =
+      MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), job.bind ? job.weightFloor : 0.0);
+  const std::vector<uint32_t> keepInPlace = CheckReadWeights(job, session, summary.binding, summary, warnings);
+  WarnRestErrors(summary.binding, job.warnRestError, warnings);
   if (blendMap != 0) session.setBlend(blendMap);
-  const std::vector<Vec3> shownPoints = DeformAll(session, job, in.poses, in.target, outputs, bar, summary);
+  const std::vector<Vec3> shownPoints =
+      DeformAll(session, job, in.poses, in.target, keepInPlace, outputs, bar, summary);
 
   if (!job.preview.empty()) {
-    const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
     outputs.write(job.preview, [&](const std::string& temporary) {
+      if (job.previewErrors) {
+        if (!check) likelyCause();
+        WriteErrorPreview(temporary, job.previewSize, session.targetRest(), session.cageRest(),
+                          {summary.binding.pointErrors, check->outside, job.warnRestError});
+        return;
+      }
+      const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
       WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shownPoints,
                    shown.file.mesh.points, "posed: " + fs::path(shown.path).filename().string());
     });
@@ -304,8 +372,13 @@ void RunJob(const Job& job) {
     outputs.write(scene, [&](const std::string& temporary) { session.saveScene(temporary); });
     summary.written.push_back(scene.string());
   }
+  if (job.strict && !warnings.empty()) {
+    warnings.print();
+    throw UserError("--strict", Counted(warnings.size(), "warning", "warnings") + "; nothing written");
+  }
   outputs.commit();
   if (!job.quiet) PrintSummary(stdout, summary);
+  warnings.print();
 }
 
 }  // namespace cli

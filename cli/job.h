@@ -14,6 +14,10 @@ struct Job {
   std::string module;                  // the module file to load
   std::string output = "ostrand-out";  // folder for everything written
   bool quiet = false;                  // no progress, no summary
+  bool checkOnly = false;              // check the cage (and the target in it) and stop
+  bool strict = false;                 // any warning fails the run
+  bool allowUnbound = false;           // points without weights stay where they are
+  double warnRestError = 0.01;         // fraction of the cage's size
 
   // Where the target, the cage and the weights come from: the two meshes,
   // bound in this run (bind) or with a weights file made earlier
@@ -31,6 +35,7 @@ struct Job {
   std::vector<std::string> poses;
   std::string blendWeights;  // weight map file blending the deformation
   std::string preview;       // PNG file, "" for none
+  bool previewErrors = false;  // the rest target coloured by its rest-pose error
   PreviewSize previewSize;
   int previewPose = 1;  // which posed cage the preview shows, from 1
 };

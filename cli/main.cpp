@@ -61,12 +61,7 @@ void AddThreadsOption(CLI::App* command, Job& job) {
       ->transform(cli::WholeNumberIn(1, 128));
 }
 
-void AddDeformOptions(CLI::App* command, Job& job) {
-  command->add_option("POSE.obj", job.poses, "posed cages (OBJ, the cage's point and polygon counts), in order")
-      ->type_name("FILE")
-      ->required();
-  command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
-      ->type_name("FILE");
+void AddPreviewOptions(CLI::App* command, Job& job) {
   command->add_option("--preview", job.preview, "PNG picture: rest target and cage beside the deformed ones")
       ->type_name("FILE");
   command
@@ -83,6 +78,36 @@ void AddDeformOptions(CLI::App* command, Job& job) {
           },
           "picture size as WIDTHxHEIGHT (default 1200x600)")
       ->type_name("WxH");
+  command
+      ->add_option_function<std::string>(
+          "--preview-color",
+          [&job](const std::string& text) {
+            if (text != "shaded" && text != "error")
+              throw CLI::ValidationError("--preview-color", cli::QuotedValue(text) + " is not shaded or error");
+            job.previewErrors = text == "error";
+          },
+          "shaded: rest and deformed targets (the default); error: the rest target coloured by its rest-pose error")
+      ->type_name("VIEW");
+}
+
+// What the checks around a bind may warn about, and what a warning does.
+void AddWarningOptions(CLI::App* command, Job& job) {
+  command->add_option("--warn-rest-error", job.warnRestError,
+                      "warn of points whose rest-pose error is above this fraction of the cage's size")
+      ->type_name("F")
+      ->transform(cli::NumberIn(0.0, 1.0))
+      ->capture_default_str();
+  command->add_flag("--strict", job.strict, "fail (exit 1, nothing written) on any warning");
+  command->add_flag("--allow-unbound", job.allowUnbound,
+                    "keep points that get no weights where they are, instead of failing");
+}
+
+void AddDeformOptions(CLI::App* command, Job& job) {
+  command->add_option("POSE.obj", job.poses, "posed cages (OBJ, the cage's point and polygon counts), in order")
+      ->type_name("FILE")
+      ->required();
+  command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
+      ->type_name("FILE");
   command->add_option("--preview-pose", job.previewPose, "which posed cage the preview shows, from 1")
       ->transform(cli::WholeNumberIn(1, std::numeric_limits<int>::max()))
       ->capture_default_str();
@@ -130,6 +155,7 @@ int main(int argc, char** argv) {
   AddOutputOptions(example, job);
   AddThreadsOption(example, job);
   AddSamplesOption(example, job);
+  AddWarningOptions(example, job);
 
   CLI::App* bind =
       app.add_subcommand("bind", "bind a target to a cage; write the weights (" + std::string(cli::kWeightsName) +
@@ -137,6 +163,8 @@ int main(int argc, char** argv) {
   AddBindOptions(bind, job);
   AddThreadsOption(bind, job);
   AddOutputOptions(bind, job);
+  AddWarningOptions(bind, job);
+  AddPreviewOptions(bind, job);
 
   CLI::App* deform = app.add_subcommand("deform",
                                         "deform the target with posed cages, from a saved scene or weights;\n"
@@ -153,14 +181,26 @@ int main(int argc, char** argv) {
   weights->needs(cage, target)->excludes(scene);
   scene->excludes(cage, target, setup);
   AddDeformOptions(deform, job);
+  AddPreviewOptions(deform, job);
   AddThreadsOption(deform, job);
   AddOutputOptions(deform, job);
+  AddWarningOptions(deform, job);
 
   CLI::App* run = app.add_subcommand("run", "bind, then deform: both in one go");
   AddBindOptions(run, job);
   AddDeformOptions(run, job);
+  AddPreviewOptions(run, job);
   AddThreadsOption(run, job);
   AddOutputOptions(run, job);
+  AddWarningOptions(run, job);
+
+  CLI::App* check = app.add_subcommand(
+      "check", "check a cage: open or non-manifold edges, orientation, degenerate faces, and with a target,\n"
+               "the points outside it (bind and run check the same before binding)");
+  check->add_option("--cage", job.cage, "the cage mesh (OBJ)")->type_name("FILE")->required();
+  check->add_option("--target", job.target, "the target mesh (OBJ)")->type_name("FILE");
+  check->add_flag("--strict", job.strict, "exit 1 when anything is found");
+  AddThreadsOption(check, job);
 
   try {
     app.parse(argc, argv);
@@ -172,6 +212,9 @@ int main(int argc, char** argv) {
   if (deform->parsed() && job.sceneFile.empty() && job.weightsFile.empty())
     return BadArguments("--scene: missing; deform needs --scene FILE, or --weights FILE with --cage and --target");
   if (bind->parsed() || run->parsed()) job.bind = true;
+  job.checkOnly = check->parsed();
+  if (bind->parsed() && !job.preview.empty() && !job.previewErrors)
+    return BadArguments("--preview: bind has no posed cage to show; add --preview-color error");
   if (app.get_subcommands().empty() || example->parsed()) SetExample(job);
   return Run(job);
 }

@@ -1,10 +1,17 @@
 #include "cli/raster.h"
 
+#include <stb/stb_easy_font.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace cli {
+namespace {
+
+constexpr size_t kLongestText = 60;
+
+}  // namespace
 
 Canvas::Canvas(int width, int height, Rgb background)
     : width_(width),
@@ -31,13 +38,21 @@ Rgb Canvas::at(int x, int y) const {
 }
 
 void Canvas::fillTriangle(const Vec3& a, const Vec3& b, const Vec3& c, Rgb color) {
+  shadeTriangle(a, b, c, [color](double, double, double) { return color; });
+}
+
+void Canvas::shadeTriangle(const Vec3& a, const Vec3& b, const Vec3& c, const TriangleShader& shader) {
   // Edge functions over the pixel centres inside the clipped bounding box
   const double area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
   if (!(std::fabs(area) > 1e-12)) return;
-  const int x0 = std::max(0, static_cast<int>(std::floor(std::min({a.x, b.x, c.x}))));
-  const int x1 = std::min(width_ - 1, static_cast<int>(std::ceil(std::max({a.x, b.x, c.x}))));
-  const int y0 = std::max(0, static_cast<int>(std::floor(std::min({a.y, b.y, c.y}))));
-  const int y1 = std::min(height_ - 1, static_cast<int>(std::ceil(std::max({a.y, b.y, c.y}))));
+  // Clipped before converting, so that a point far off (or not finite) stays harmless
+  const double left = std::max(0.0, std::floor(std::min({a.x, b.x, c.x})));
+  const double right = std::min(width_ - 1.0, std::ceil(std::max({a.x, b.x, c.x})));
+  const double top = std::max(0.0, std::floor(std::min({a.y, b.y, c.y})));
+  const double bottom = std::min(height_ - 1.0, std::ceil(std::max({a.y, b.y, c.y})));
+  if (!(left <= right && top <= bottom)) return;
+  const int x0 = static_cast<int>(left), x1 = static_cast<int>(right);
+  const int y0 = static_cast<int>(top), y1 = static_cast<int>(bottom);
   for (int y = y0; y <= y1; ++y) {
     const double py = y + 0.5;
     for (int x = x0; x <= x1; ++x) {
@@ -51,7 +66,7 @@ void Canvas::fillTriangle(const Vec3& a, const Vec3& b, const Vec3& c, Rgb color
       double& stored = depth_[static_cast<size_t>(y) * width_ + x];
       if (!(depth < stored)) continue;
       stored = depth;
-      put(x, y, color);
+      put(x, y, shader(wa, wb, wc));
     }
   }
 }
@@ -59,12 +74,12 @@ void Canvas::fillTriangle(const Vec3& a, const Vec3& b, const Vec3& c, Rgb color
 void Canvas::drawLine(const Vec3& a, const Vec3& b, Rgb front, Rgb behind, double bias) {
   const double steps = std::ceil(std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)));
   if (!std::isfinite(steps)) return;
-  const int count = std::max(1, static_cast<int>(steps));
+  const int count = std::max(1, static_cast<int>(std::min(steps, 1e6)));
   for (int i = 0; i <= count; ++i) {
     const double t = static_cast<double>(i) / count;
-    const int x = static_cast<int>(std::floor(a.x + (b.x - a.x) * t));
-    const int y = static_cast<int>(std::floor(a.y + (b.y - a.y) * t));
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
+    const double fx = std::floor(a.x + (b.x - a.x) * t), fy = std::floor(a.y + (b.y - a.y) * t);
+    if (!(fx >= 0 && fy >= 0 && fx < width_ && fy < height_)) continue;
+    const int x = static_cast<int>(fx), y = static_cast<int>(fy);
     const double depth = a.z + (b.z - a.z) * t;
     if (depth <= depth_[static_cast<size_t>(y) * width_ + x] + bias) {
       put(x, y, front);
@@ -76,9 +91,37 @@ void Canvas::drawLine(const Vec3& a, const Vec3& b, Rgb front, Rgb behind, doubl
   }
 }
 
+void Canvas::drawDot(const Vec3& p, int radius, Rgb centre, Rgb ring, double bias) {
+  const double fx = std::floor(p.x), fy = std::floor(p.y);
+  if (!(fx >= 0 && fy >= 0 && fx < width_ && fy < height_)) return;
+  const int x = static_cast<int>(fx), y = static_cast<int>(fy);
+  if (!(p.z <= depth_[static_cast<size_t>(y) * width_ + x] + bias)) return;
+  if (radius > 0) fillRect(x - radius, y - radius, 2 * radius + 1, 2 * radius + 1, ring);
+  const int inner = std::max(0, radius - 1);
+  fillRect(x - inner, y - inner, 2 * inner + 1, 2 * inner + 1, centre);
+}
+
 void Canvas::fillRect(int x, int y, int width, int height, Rgb color) {
   for (int row = std::max(0, y); row < std::min(height_, y + height); ++row)
     for (int column = std::max(0, x); column < std::min(width_, x + width); ++column) put(column, row, color);
+}
+
+void Canvas::drawText(int x, int y, const std::string& text, int scale, Rgb color) {
+  std::string shown = text.substr(0, kLongestText);
+  std::vector<float> buffer(shown.size() * 100 + 64);  // at most about 270 bytes a character
+  const int quads =
+      stb_easy_font_print(0, 0, shown.data(), nullptr, buffer.data(), static_cast<int>(buffer.size() * sizeof(float)));
+  const float* vertex = buffer.data();
+  for (int q = 0; q < quads; ++q, vertex += 16) {  // four vertices of x, y, z, colour
+    const int left = static_cast<int>(vertex[0]), top = static_cast<int>(vertex[1]);
+    const int right = static_cast<int>(vertex[8]), bottom = static_cast<int>(vertex[9]);
+    fillRect(x + left * scale, y + top * scale, (right - left) * scale, (bottom - top) * scale, color);
+  }
+}
+
+int TextWidth(const std::string& text, int scale) {
+  std::string shown = text.substr(0, kLongestText);
+  return stb_easy_font_width(shown.data()) * scale;
 }
 
 }  // namespace cli

@@ -105,6 +105,11 @@ uint32_t Session::addWeightMap(const std::string& name, std::vector<float> value
   return host_->addWeightMap(target_, name, std::move(values));
 }
 
+std::vector<float> Session::weightMapValues(uint32_t map) const {
+  const host::WeightMap* found = host_->weightMap(map);
+  return found == nullptr ? std::vector<float>{} : found->values;
+}
+
 void Session::calculate(const BindSettings& settings, const std::string& subject) {
   clearComplaints();
   checkAnswer(host_->setObject(control("Cage"), effect_, cage_), "picking the cage");

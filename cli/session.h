@@ -39,6 +39,8 @@ class Session {
   void setBaseDirectory(const std::string& folder);
   // A weight map on the target, one value per target point; returns its id.
   uint32_t addWeightMap(const std::string& name, std::vector<float> values);
+  // A weight map's values, one per target point (empty when there is none).
+  std::vector<float> weightMapValues(uint32_t map) const;
 
   // Binding. calculate picks the cage, sets the values and presses
   // "Calculate"; throws UserError (naming subject) when the module objects.

@@ -17,11 +17,12 @@ double BoundingDiagonal(const std::vector<Vec3>& points) {
   return std::hypot(high.x - low.x, high.y - low.y, high.z - low.z);
 }
 
-BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& cageRest,
-                              const host::Mesh& targetRest) {
+BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& cageRest, const host::Mesh& targetRest,
+                              double weightFloor) {
   BindStatistics stats;
   stats.targetPoints = targetRest.points.size();
   stats.cageSize = BoundingDiagonal(cageRest.points);
+  stats.pointErrors.assign(stats.targetPoints, 0.0);
   if (instance.Mode != 0 || instance.Targets == nullptr || instance.Targets->count < 1) return stats;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr) return stats;
@@ -30,26 +31,38 @@ BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& 
   double errorSum = 0.0;
   long weightSum = 0;
   for (uint32_t i = 0; i < target.ActiveCount; ++i) {
+    const size_t point = target.PointIndices[i];
+    if (point >= stats.targetPoints) continue;
     const int32_t n = target.WeightCounts[i];
     const int32_t begin = target.WeightOffsets[i];
+    if (n <= 0) {
+      stats.unbound.push_back(static_cast<uint32_t>(point));
+      stats.pointErrors[point] = NAN;
+      continue;
+    }
+    ++stats.pointsBound;
     weightSum += n;
     stats.largestWeights = std::max(stats.largestWeights, n);
     double x = 0.0, y = 0.0, z = 0.0;
+    double heaviest = -INFINITY;
     for (int32_t k = begin; k < begin + n; ++k) {
       const auto corner = static_cast<size_t>(target.CageIndices[k]);
       const Vec3& p = corner < cagePoints ? cageRest.points[corner] : Vec3{NAN, NAN, NAN};
       const double w = target.Weights[k];
+      heaviest = std::max(heaviest, target.Weights[k]);
       x += w * p.x;
       y += w * p.y;
       z += w * p.z;
     }
-    const Vec3& rest = targetRest.points.at(target.PointIndices[i]);
-    const double error = std::hypot(x - rest.x, y - rest.y, z - rest.z);
+    if (weightFloor > 0.0 && heaviest < weightFloor) ++stats.floorAboveAll;
+    const Vec3& rest = targetRest.points[point];
+    double error = std::hypot(x - rest.x, y - rest.y, z - rest.z);
     errorSum += error;
     // A NaN error is the largest there is.
     if (!(error <= stats.largestError)) stats.largestError = error;
+    stats.pointErrors[point] = stats.cageSize > 0.0 ? error / stats.cageSize : error;
   }
-  stats.pointsBound = target.ActiveCount;
+  std::sort(stats.unbound.begin(), stats.unbound.end());
   if (stats.pointsBound > 0) {
     stats.meanWeights = static_cast<double>(weightSum) / static_cast<double>(stats.pointsBound);
     stats.meanError = errorSum / static_cast<double>(stats.pointsBound);
@@ -59,6 +72,20 @@ BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& 
     stats.meanError /= stats.cageSize;
   }
   return stats;
+}
+
+ErrorsAbove PointsAbove(const BindStatistics& stats, double threshold) {
+  ErrorsAbove above;
+  for (size_t i = 0; i < stats.pointErrors.size(); ++i) {
+    const double error = stats.pointErrors[i];
+    if (!(error > threshold)) continue;  // a NaN belongs to a point without weights, counted apart
+    above.points.push_back(static_cast<uint32_t>(i));
+    if (error > above.largest) {
+      above.largest = error;
+      above.largestAt = static_cast<uint32_t>(i);
+    }
+  }
+  return above;
 }
 
 namespace {
@@ -72,8 +99,8 @@ std::string Duration(double seconds) {
   return text;
 }
 
-// The value rounded up to three significant digits, so that the printed
-// figure is a bound the true one stays within.
+}  // namespace
+
 double RoundedUp(double value) {
   if (!(value > 0.0) || !std::isfinite(value)) return value;
   const double unit = std::pow(10.0, std::floor(std::log10(value)) - 2.0);
@@ -84,21 +111,25 @@ double RoundedUp(double value) {
   return rounded;
 }
 
-}  // namespace
-
 void PrintSummary(std::FILE* out, const Summary& s) {
   const BindStatistics& b = s.binding;
   std::fprintf(out, "Summary\n");
   std::fprintf(out, "  target            %s: %zu points, %zu polygons\n", s.target.c_str(), b.targetPoints,
                s.targetPolygons);
   std::fprintf(out, "  cage              %s: %zu points, %zu polygons\n", s.cage.c_str(), s.cagePoints, s.cagePolygons);
-  std::fprintf(out, "  points bound      %zu of %zu\n", b.pointsBound, b.targetPoints);
+  if (!s.cageCheck.empty()) std::fprintf(out, "  cage check        %s\n", s.cageCheck.c_str());
+  std::fprintf(out, "  points bound      %zu of %zu", b.pointsBound, b.targetPoints);
+  if (s.keptAtRest > 0) std::fprintf(out, " (%zu without weights kept where they are)", s.keptAtRest);
+  std::fprintf(out, "\n");
   std::fprintf(out, "  weights per point mean %.2f, largest %d\n", b.meanWeights, b.largestWeights);
   if (s.bindSeconds)
     std::fprintf(out, "  bind time         %s (%d samples, weight floor %g, %d threads)\n",
                  Duration(*s.bindSeconds).c_str(), s.samples, s.weightFloor, s.threads);
   else
     std::fprintf(out, "  bind time         none, weights read from %s\n", s.weightsFrom.c_str());
+  if (b.floorAboveAll > 0)
+    std::fprintf(out, "  weight floor      above every weight of %zu points, which kept their weights unfloored\n",
+                 b.floorAboveAll);
   if (!s.frameSeconds.empty()) {
     const double total = std::accumulate(s.frameSeconds.begin(), s.frameSeconds.end(), 0.0);
     std::fprintf(out, "  deform time       %s per frame (%zu frames, %d threads)\n",

@@ -164,8 +164,8 @@ TEST_F(BadInputTest, BadArgumentsNameTheOptionInOurWords) {
       {{"bind", "--cage", "c.obj"}, "--target: missing; bind needs it"},
       {{"deform", "--scene", "s.json", "--cage", "c.obj", "p.obj"}, "--scene: cannot be given with --cage"},
       {{"bind", "--cage", "c.obj", "--target", "t.obj", "--preview", "p.png"},
-       "--preview: an option of deform and run, not of bind"},
-      {{"frobnicate"}, "frobnicate: no such command; the commands are example, bind, deform and run"},
+       "--preview: bind has no posed cage to show; add --preview-color error"},
+      {{"frobnicate"}, "frobnicate: no such command; the commands are example, bind, deform, run and check"},
   };
   for (const auto& [arguments, line] : cases) {
     Outcome outcome = ostrand(arguments);

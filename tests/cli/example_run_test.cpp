@@ -1,6 +1,8 @@
 // The program run as a user first meets it: no arguments, the bundled example.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
@@ -123,12 +125,17 @@ TEST_F(ExampleRunTest, OnATerminalProgressIsABarRedrawnInPlace) {
   EXPECT_EQ(run.out.find("\n 10%"), std::string::npos);  // no plain lines
 }
 
-TEST_F(ExampleRunTest, QuietPrintsNothingAndBadArgumentsExitWithTwo) {
+TEST_F(ExampleRunTest, QuietPrintsNothingButWarningsAndBadArgumentsExitWithTwo) {
+  // Two samples leave the rest pose far off: warned of, however quiet.
   Outcome quiet = ostrand({"example", "--samples", "2", "-o", "out", "--quiet"});
   ASSERT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.out, "");
-  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.err.rfind("ostrand: warning: rest-pose error above 0.01 of the cage's size at ", 0), 0u) << quiet.err;
+  EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
   EXPECT_TRUE(files().count("out/preview.png"));
+  quiet = ostrand({"example", "--samples", "2", "-o", "out", "--quiet", "--warn-rest-error", "1"});
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out + quiet.err, "");
 
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"run", "--samples", "0", "--cage", "c.obj", "--target", "t.obj", "p.obj"},
