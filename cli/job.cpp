@@ -314,7 +314,7 @@ void RunJob(const Job& job) {
   const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
   const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
   CheckPosesFitCage(in.poses, session.cageRest());
-  if (job.threads) session.setThreads(*job.threads);
+  if (job.threads) session.setThreads(*job.threads, job.saveThreads);
 
   Summary summary;
   summary.target = Describe(job.target, session.targetName(), job);

@@ -27,6 +27,7 @@ struct Job {
   int samples = 32;
   double weightFloor = 0.0;
   std::optional<int> threads;
+  bool saveThreads = false;  // the module keeps `threads` as its setting for later runs
   std::string setupWeights;  // weight map file picking the points to bind
   std::string weightsFile;
   std::string sceneFile;

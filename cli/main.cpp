@@ -57,8 +57,12 @@ void AddBindOptions(CLI::App* command, Job& job) {
 }
 
 void AddThreadsOption(CLI::App* command, Job& job) {
-  command->add_option("--threads", job.threads, "worker threads, 1 to 128 (kept by the module as its setting)")
-      ->transform(cli::WholeNumberIn(1, 128));
+  auto* threads = command->add_option("--threads", job.threads, "worker threads for this run, 1 to 128")
+                      ->transform(cli::WholeNumberIn(1, 128));
+  command
+      ->add_flag("--save-threads", job.saveThreads,
+                 "keep --threads as the module's setting (its settings file), for later runs and the host")
+      ->needs(threads);
 }
 
 void AddPreviewOptions(CLI::App* command, Job& job) {
@@ -200,7 +204,8 @@ int main(int argc, char** argv) {
   check->add_option("--cage", job.cage, "the cage mesh (OBJ)")->type_name("FILE")->required();
   check->add_option("--target", job.target, "the target mesh (OBJ)")->type_name("FILE");
   check->add_flag("--strict", job.strict, "exit 1 when anything is found");
-  AddThreadsOption(check, job);
+  check->add_option("--threads", job.threads, "threads for the inside test, 1 to 128 (default: one per core)")
+      ->transform(cli::WholeNumberIn(1, 128));
 
   try {
     app.parse(argc, argv);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/mesh_file.h"
 #include "cli/user_error.h"
 #include "ostrand/protocol.h"
 
@@ -62,7 +63,25 @@ Session::Session(const std::string& modulePath, ProgressSink progress)
   host_->announceServices();
 }
 
-Session::~Session() = default;
+Session::~Session() {
+  host_.reset();  // the module gone, nothing writes its settings any more
+  restoreSettingsFile();
+}
+
+void Session::restoreSettingsFile() noexcept {
+  if (!settingsBefore_) return;
+  // Beside the file, then renamed over it: a reader never sees half of it.
+  const std::string partial = settingsPath_ + ".ostrand-partial";
+  try {
+    WriteTextFile(partial, *settingsBefore_);
+    std::error_code error;
+    std::filesystem::rename(partial, settingsPath_, error);
+    if (error) std::filesystem::remove(partial, error);
+  } catch (const std::exception&) {
+    std::error_code error;
+    std::filesystem::remove(partial, error);
+  }
+}
 
 void Session::addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target,
                          const std::string& targetName) {
@@ -121,7 +140,15 @@ void Session::calculate(const BindSettings& settings, const std::string& subject
   if (!holdsWeights()) throw UserError(subject, "the module calculated no weights");
 }
 
-void Session::setThreads(int count) {
+void Session::setThreads(int count, bool lasting) {
+  if (!lasting && !settingsBefore_) {
+    settingsPath_ = (std::filesystem::path(host_->pluginPath()).parent_path() / "Ostrand.ini").string();
+    try {
+      settingsBefore_ = ReadTextFile(settingsPath_);
+    } catch (const UserError&) {
+      // none to keep (the module makes it when it starts): nothing to put back
+    }
+  }
   checkAnswer(host_->setInt(control("Threads"), effect_, count), "setting the threads");
 }
 

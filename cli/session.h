@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,11 @@ class Session {
     uint32_t setupMap = 0;  // 0: every point
   };
   void calculate(const BindSettings& settings, const std::string& subject);
-  void setThreads(int count);
+  // Sets the module-wide thread count through the "Threads" control, which
+  // also writes it into the module's settings file. Unless lasting, the
+  // settings file is put back as it was when the session ends, so the count
+  // holds for this run only.
+  void setThreads(int count, bool lasting);
   int threads();  // the module-wide count as its control shows it
 
   // The weights file. saveWeights presses "Save" and checks that the file is
@@ -99,7 +104,11 @@ class Session {
   void clearComplaints();
   void throwIfComplained(const std::string& subject);
 
+  void restoreSettingsFile() noexcept;
+
   ProgressSink progress_;
+  std::string settingsPath_;                  // the module's settings file
+  std::optional<std::string> settingsBefore_;  // its bytes before setThreads; nullopt: none kept
   uint32_t cage_ = 0, target_ = 0, effect_ = 0;
   host::Mesh cageRest_;
   mutable std::mutex complaintsMutex_;

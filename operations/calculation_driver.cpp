@@ -1,7 +1,6 @@
 #include "operations/calculation_driver.h"
 
-#include <omp.h>
-
+#include <atomic>
 #include <cstdio>
 
 #include "geometry/ray_search.h"
@@ -76,17 +75,20 @@ bool CalculateRow(const RowJob& job, int64_t row, PointScratch* scratch) {
 }
 
 int64_t RunRowLoop(const RowJob& job, RowTask task) {
-  int64_t failed = 0;
-#pragma omp parallel num_threads(WorkerThreads()) reduction(+ : failed)
-  {
+  std::atomic<int64_t> failed{0};
+  const int64_t work = (job.endRow - job.firstRow) * (job.settings.samples > 0 ? job.settings.samples : 1);
+  auto block = [&](int t, int T) {
     int64_t begin = 0, end = 0;
-    StaticBlock(job.firstRow, job.endRow, omp_get_thread_num(), omp_get_num_threads(), &begin, &end);
+    StaticBlock(job.firstRow, job.endRow, t, T, &begin, &end);
     PointScratch scratch{};
+    int64_t failedHere = 0;
     for (int64_t row = begin; row < end; ++row)
-      if (!task(job, row, &scratch)) ++failed;
+      if (!task(job, row, &scratch)) ++failedHere;
     FreeScratch(&scratch);
-  }
-  return failed;
+    failed += failedHere;
+  };
+  RunOnThreads(ThreadsFor(work, SmallWorkThresholds().calculation), block);
+  return failed.load();
 }
 
 bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {

@@ -10,6 +10,9 @@
 namespace ostrand {
 namespace {
 
+// Points a thread takes at a time in the displacement loops.
+constexpr int64_t kPointsPerChunk = 100;
+
 // The weighted sum of the current cage positions of one active point, summed
 // in stored order from +0.0. Each point's sum is formed by one thread, so the
 // result does not depend on the thread count.
@@ -29,37 +32,46 @@ inline Vec3 CageSum(const TargetEntry* target, int64_t i) {
   return Vec3{x, y, z};
 }
 
+// The threads a loop over count points runs on: one point's work is its
+// weights (at least one host call's worth).
+int LoopThreads(bool parallel, int64_t count, int64_t weights) {
+  return parallel ? ThreadsFor(weights > count ? weights : count, SmallWorkThresholds().evaluation) : 1;
+}
+
+int64_t StoredWeights(const TargetEntry* target) {
+  const int64_t count = target->ActiveCount;
+  if (count == 0 || target->WeightOffsets == nullptr || target->WeightCounts == nullptr) return 0;
+  return static_cast<int64_t>(target->WeightOffsets[count - 1]) + target->WeightCounts[count - 1];
+}
+
 void Prepare(EffectInstance* instance, bool parallel) {
   if (instance->Cage == 0) return;
-  const int threads = parallel ? WorkerThreads() : 1;
   for (int32_t t = 0; t < TargetCount(instance); ++t) {
     TargetEntry* target = TargetAt(instance, t);
     const int64_t count = target->ActiveCount;
-#pragma omp parallel for schedule(static) num_threads(threads)
-    for (int64_t i = 0; i < count; ++i) {
+    ForEachStatic(0, count, LoopThreads(parallel, count, 0), [target](int64_t i) {
       target->OutPositions[i] = Vec3{0.0, 0.0, 0.0};
       FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[i]), &target->RestPositions[i], 1);
-    }
+    });
   }
   const int64_t cagePoints = instance->CagePoints;
   const uint32_t cage = instance->Cage;
   Vec3* positions = instance->CagePositions;
-#pragma omp parallel for schedule(static) num_threads(threads)
-  for (int64_t n = 0; n < cagePoints; ++n) FX(fxMeshPoint)(cage, static_cast<int32_t>(n), &positions[n], 1);
+  ForEachStatic(0, cagePoints, LoopThreads(parallel, cagePoints, 0),
+                [cage, positions](int64_t n) { FX(fxMeshPoint)(cage, static_cast<int32_t>(n), &positions[n], 1); });
 }
 
 void DisplacePlain(TargetEntry* target, bool parallel) {
   const uint32_t object = target->ObjectId;
   const int64_t count = target->ActiveCount;
-  const int threads = parallel ? WorkerThreads() : 1;
+  const int threads = LoopThreads(parallel, count, StoredWeights(target));
   const auto displace = FX(fxDisplacePoint);
   FX(fxDisplaceBegin)(object, 0);
-#pragma omp parallel for schedule(dynamic, 100) num_threads(threads)
-  for (int64_t i = 0; i < count; ++i) {
+  ForEachDynamic(0, count, kPointsPerChunk, threads, [=](int64_t i) {
     const Vec3 sum = CageSum(target, i);
     target->OutPositions[i] = sum;
     displace(object, static_cast<int32_t>(target->PointIndices[i]), sum.x, sum.y, sum.z);
-  }
+  });
   FX(fxDisplaceEnd)(object, 0);
 }
 
@@ -68,19 +80,18 @@ void DisplaceWeighted(EffectInstance* instance, TargetEntry* target, bool parall
   const uint32_t map = static_cast<uint32_t>(instance->Weight[0]);
   const int32_t mapPart = instance->Weight[1];
   const int64_t count = target->ActiveCount;
-  const int threads = parallel ? WorkerThreads() : 1;
+  const int threads = LoopThreads(parallel, count, StoredWeights(target));
   const auto weightOf = FX(fxMeshPointWeight);
   const auto displace = FX(fxDisplacePoint);
 
   float first = 0.0f;  // asked once on the calling thread; the value is not used
   weightOf(object, 0, map, mapPart, &first, 0);
   FX(fxDisplaceBegin)(object, 0);
-#pragma omp parallel for schedule(dynamic, 100) num_threads(threads)
-  for (int64_t i = 0; i < count; ++i) {
+  ForEachDynamic(0, count, kPointsPerChunk, threads, [=](int64_t i) {
     const int32_t point = static_cast<int32_t>(target->PointIndices[i]);
     float w = 0.0f;
     weightOf(object, point, map, mapPart, &w, 0);
-    if (w == 0.0f) continue;  // +0 and -0 leave the point alone; NaN does not
+    if (w == 0.0f) return;  // +0 and -0 leave the point alone; NaN does not
     const Vec3 sum = CageSum(target, i);
     const double wide = static_cast<double>(w);
     const double rest = static_cast<double>(1.0f - w);  // formed in single precision
@@ -89,7 +100,7 @@ void DisplaceWeighted(EffectInstance* instance, TargetEntry* target, bool parall
     Vec3& out = target->OutPositions[i];
     out = Vec3{r.x + sum.x * wide, r.y + sum.y * wide, r.z + sum.z * wide};
     displace(object, point, out.x, out.y, out.z);
-  }
+  });
   FX(fxDisplaceEnd)(object, 0);
 }
 

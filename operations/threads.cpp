@@ -1,6 +1,11 @@
 #include "operations/threads.h"
 
-#include <omp.h>
+#include <pthread.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "host_interface/module_state.h"
 
@@ -9,16 +14,167 @@ namespace {
 
 int WithinLimits(int32_t count) { return count < 1 ? 1 : (count > kMaxWorkerThreads ? kMaxWorkerThreads : count); }
 
-}  // namespace
+// How long a waiting thread checks for its news before it sleeps: long enough
+// to catch the next loop of an evaluation or the last chunk of this one, far
+// too short to take a core from anyone.
+constexpr std::chrono::microseconds kSpinTime{20};
 
-void SetThreadCount(int32_t count) {
-  num_threads.store(count);
-  omp_set_num_threads(WithinLimits(count));
+template <typename Ready>
+bool SpinUntil(Ready ready) {
+  const auto until = std::chrono::steady_clock::now() + kSpinTime;
+  for (int round = 0;; ++round) {
+    if (ready()) return true;
+    if ((round & 63) == 63 && std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::yield();
+  }
 }
 
-// Read from num_threads rather than from the runtime, whose setting belongs to
-// the host thread that made it: evaluations may arrive on other host threads.
+// The loop this thread works for: its place and the loop's thread count.
+thread_local bool inLoop = false;
+thread_local int loopIndex = 0;
+thread_local int loopCount = 1;
+
+void RunTask(ThreadTask task, void* context, int t, int T) {
+  inLoop = true;
+  loopIndex = t;
+  loopCount = T;
+  task(context, t, T);
+  inLoop = false;
+  loopIndex = 0;
+  loopCount = 1;
+}
+
+// The worker threads. One loop runs at a time; a loop asked for while
+// another runs (a second host thread evaluating) runs on its caller.
+class WorkerPool {
+ public:
+  ~WorkerPool() { stop(); }
+
+  void run(int threads, ThreadTask task, void* context) {
+    std::unique_lock<std::mutex> turn(turn_, std::try_to_lock);
+    if (threads <= 1 || inLoop || !turn.owns_lock()) return runHere(task, context);
+    const int team = 1 + startWorkers(threads - 1);
+    if (team == 1) return runHere(task, context);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      task_ = task;
+      context_ = context;
+      team_ = team;
+      pending_.store(team - 1);
+      generation_.store(generation_.load() + 1);
+    }
+    wake_.notify_all();
+    runHere(task, context, team);
+    if (!SpinUntil([&] { return pending_.load() == 0; })) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      finished_.wait(lock, [&] { return pending_.load() == 0; });
+    }
+  }
+
+  void stop() {
+    std::lock_guard<std::mutex> turn(turn_);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (int i = 0; i < workerCount_; ++i) pthread_join(workers_[i], nullptr);
+    workerCount_ = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
+  }
+
+ private:
+  static void runHere(ThreadTask task, void* context, int team = 1) { RunTask(task, context, 0, team); }
+
+  // Makes sure there are `wanted` workers; returns how many there are, which
+  // is fewer when the system refuses a thread.
+  int startWorkers(int wanted) {
+    while (workerCount_ < wanted) {
+      starting_ = workerCount_ + 1;
+      if (pthread_create(&workers_[workerCount_], nullptr, &WorkerPool::start, this) != 0) break;
+      // The new worker reads starting_ before it says it has.
+      std::unique_lock<std::mutex> lock(mutex_);
+      finished_.wait(lock, [&] { return starting_ == 0; });
+      ++workerCount_;
+    }
+    return workerCount_ < wanted ? workerCount_ : wanted;
+  }
+
+  static void* start(void* pool) {
+    auto* self = static_cast<WorkerPool*>(pool);
+    int index = 0;
+    uint64_t seen = 0;
+    {
+      // No loop is handed out while a worker starts: the generation read
+      // here is the last one before this worker's first.
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      index = self->starting_;
+      seen = self->generation_.load();
+      self->starting_ = 0;
+    }
+    self->finished_.notify_all();
+    self->work(index, seen);
+    return nullptr;
+  }
+
+  void work(int index, uint64_t seen) {
+    for (;;) {
+      SpinUntil([&] { return generation_.load() != seen; });
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [&] { return stopping_ || generation_.load() != seen; });
+      if (stopping_) return;
+      seen = generation_.load();
+      if (index >= team_) continue;
+      const ThreadTask task = task_;
+      void* const context = context_;
+      const int team = team_;
+      lock.unlock();
+      RunTask(task, context, index, team);
+      if (pending_.fetch_sub(1) == 1) {
+        lock.lock();  // the caller checks pending_ under the lock before it sleeps
+        finished_.notify_one();
+      }
+    }
+  }
+
+  std::mutex turn_;   // held by the loop running
+  std::mutex mutex_;  // guards what a loop hands the workers
+  std::condition_variable wake_, finished_;
+  pthread_t workers_[kMaxWorkerThreads - 1] = {};  // worker i runs as thread i + 1
+  int workerCount_ = 0;
+  int starting_ = 0;  // the index of the worker being started
+  std::atomic<uint64_t> generation_{0};
+  std::atomic<int> pending_{0};  // workers of the loop still working
+  ThreadTask task_ = nullptr;
+  void* context_ = nullptr;
+  int team_ = 0;
+  bool stopping_ = false;
+};
+
+WorkerPool& Pool() {
+  static WorkerPool pool;
+  return pool;
+}
+
+std::atomic<int64_t> evaluationThreshold{SmallWork{}.evaluation};
+std::atomic<int64_t> calculationThreshold{SmallWork{}.calculation};
+
+}  // namespace
+
+SmallWork SmallWorkThresholds() { return SmallWork{evaluationThreshold.load(), calculationThreshold.load()}; }
+
+void SetSmallWorkThresholds(SmallWork thresholds) {
+  evaluationThreshold.store(thresholds.evaluation);
+  calculationThreshold.store(thresholds.calculation);
+}
+
+void SetThreadCount(int32_t count) { num_threads.store(count); }
+
+// Read from num_threads on every loop: evaluations may arrive on any host thread.
 int WorkerThreads() { return WithinLimits(num_threads.load()); }
+
+int ThreadsFor(int64_t work, int64_t threshold) { return work < threshold ? 1 : WorkerThreads(); }
 
 void StaticBlock(int64_t first, int64_t end, int t, int T, int64_t* blockBegin, int64_t* blockEnd) {
   int64_t n = end > first ? end - first : 0;
@@ -27,5 +183,12 @@ void StaticBlock(int64_t first, int64_t end, int t, int T, int64_t* blockBegin, 
   *blockBegin = begin;
   *blockEnd = begin + (t < rem ? q + 1 : q);
 }
+
+void RunOnThreads(int threads, ThreadTask task, void* context) { Pool().run(threads, task, context); }
+
+void StopWorkerThreads() { Pool().stop(); }
+
+int LoopThreadIndex() { return loopIndex; }
+int LoopThreadCount() { return loopCount; }
 
 }  // namespace ostrand

@@ -73,9 +73,11 @@ OSTRAND_EXPORT int32_t orreryEntry(char* moduleNameBuffer, HostLookup lookup, ui
   return kEntryReady;
 }
 
-// Writes the log's last line; returns the result of closing the log.
+// Ends the worker threads (their code goes away with the module) and writes
+// the log's last line; returns the result of closing the log.
 OSTRAND_EXPORT int32_t orreryExit(void) {
   using namespace ostrand;
+  StopWorkerThreads();
   if (logPath[0] == '\0') return EOF;
   FILE* log = std::fopen(logPath, "a");
   if (log == nullptr) return EOF;

@@ -3,6 +3,8 @@
 // setup and blend weight maps reach the module.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "ostrand_runner.h"
@@ -158,6 +160,34 @@ TEST_F(BindDeformTest, BlendWeightsMixRestAndDeformedPositions) {
   Outcome again = ostrand({"deform", "--scene", "blended/scene.json", "-o", "again", example("cage_bend.obj")});
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(read("again/deformed-cage_bend.obj"), read("blended/deformed-cage_bend.obj"));
+}
+
+// --threads holds for its run only: the module's settings file, which the
+// "Threads" control writes, is as it was afterwards, unless --save-threads.
+TEST_F(BindDeformTest, ThreadsForOneRunLeaveTheModuleSettingAsItWas) {
+  ASSERT_EQ(ostrand({"bind", "--cage", example("cage.obj"), "--target", example("target.obj"), "-o", "first"}).status,
+            0);  // the module has made its settings file
+  std::ifstream in(settingsFile(), std::ios::binary);
+  const std::string settings((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(settings.empty());
+
+  std::vector<std::string> once = bindArguments("bind", "once");
+  once.insert(once.end(), {"--threads", "7"});
+  const Outcome run = ostrand(once);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("7 threads"), std::string::npos) << run.out;
+  std::ifstream after(settingsFile(), std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), settings);
+
+  std::vector<std::string> lasting = bindArguments("bind", "lasting");
+  lasting.insert(lasting.end(), {"--threads", "7", "--save-threads"});
+  ASSERT_EQ(ostrand(lasting).status, 0);
+  std::ifstream saved(settingsFile(), std::ios::binary);
+  const std::string kept((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+  EXPECT_NE(kept, settings);
+  EXPECT_NE(kept.find('7'), std::string::npos) << kept;
+  const Outcome later = ostrand(bindArguments("bind", "later"));
+  EXPECT_NE(later.out.find("7 threads"), std::string::npos) << later.out;
 }
 
 }  // namespace

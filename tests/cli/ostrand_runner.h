@@ -40,6 +40,8 @@ class OstrandTest : public ::testing::Test {
   Outcome ostrandOnTerminal(const std::vector<std::string>& arguments) const;
 
   static std::string example(const std::string& name);  // path of a bundled example file
+  // The module's settings file, beside the suite's copy of the module.
+  static std::string settingsFile() { return (std::filesystem::path(module_).parent_path() / "Ostrand.ini").string(); }
   std::string file(const std::string& relative) const { return (root_ / relative).string(); }
   void write(const std::string& relative, const std::string& text) const;
   std::string read(const std::string& relative) const;  // "" when missing

@@ -15,11 +15,14 @@ void ModuleTest::SetUp() {
   ASSERT_TRUE(ConnectInProcessModule(*host_));
   ostrand::SetAllocationFailure(-1);
   ostrand::SetThreadCount(2);
+  // The meshes of tests are small: their loops run on threads all the same.
+  ostrand::SetSmallWorkThresholds({0, 0});
   host_->clearLookups();
 }
 
 void ModuleTest::TearDown() {
   ostrand::SetAllocationFailure(-1);
+  ostrand::SetSmallWorkThresholds({});
   // Destroy what the module still holds so that leak checks see a clean heap.
   if (host_)
     for (uint32_t effect : effects_)

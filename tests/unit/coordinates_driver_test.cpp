@@ -2,7 +2,6 @@
 // badly or lacks services.
 #include <gtest/gtest.h>
 
-#include <omp.h>
 
 #include <climits>
 #include <cmath>
@@ -107,8 +106,8 @@ struct RowRecorder {
   static inline std::vector<std::vector<int64_t>> rowsOf;
   static inline int teamSize = 0;
   static bool task(const RowJob&, int64_t row, PointScratch*) {
-    rowsOf[omp_get_thread_num()].push_back(row);
-    if (omp_get_thread_num() == 0) teamSize = omp_get_num_threads();
+    rowsOf[LoopThreadIndex()].push_back(row);
+    if (LoopThreadIndex() == 0) teamSize = LoopThreadCount();
     return row != 7;
   }
 };
@@ -117,6 +116,7 @@ TEST(RowLoop, ContiguousBlocksPerThreadRunInIncreasingOrder) {
   SetThreadCount(4);
   using Blocks = std::vector<std::vector<int64_t>>;
   RowJob job{};
+  job.settings.samples = static_cast<int32_t>(SmallWorkThresholds().calculation);  // worth its threads
   for (auto [first, end, expected] : {std::tuple{0, 10, Blocks{{0, 1, 2}, {3, 4, 5}, {6, 7}, {8, 9}}},
                                       {20, 25, Blocks{{20, 21}, {22}, {23}, {24}}},
                                       {3, 5, Blocks{{3}, {4}, {}, {}}}}) {

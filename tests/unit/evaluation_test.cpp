@@ -184,11 +184,17 @@ TEST_F(EvaluationTest, ResultsDoNotDependOnTheThreadCount) {
   for (auto& p : cage) p = Vec3{p.x + 0.3 * p.y, p.y * 1.7, p.z - 0.2 * p.x};
   host().setPoints(cage_, cage);
 
+  // The stored weights are the evaluation's work: at the small-work threshold
+  // it runs on threads, just below it on the caller alone.
+  const TargetEntry& entry = instanceOf(effect_)->Targets->records[0];
+  const int64_t work = int64_t{entry.WeightOffsets[n - 1]} + entry.WeightCounts[n - 1];
+  const std::pair<int, int64_t> runs[] = {{1, 0}, {2, 0}, {5, 0}, {5, work}, {5, work + 1}};
   for (int weighted = 0; weighted < 2; ++weighted) {
     instanceOf(effect_)->Weight[0] = weighted ? static_cast<int32_t>(map) : 0;
     std::vector<std::vector<Vec3>> results;
-    for (int threads : {1, 2, 5}) {
+    for (auto [threads, threshold] : runs) {
       ostrand::SetThreadCount(threads);
+      ostrand::SetSmallWorkThresholds({threshold, 0});
       ASSERT_EQ(host().evaluate(effect_), 0);
       results.push_back(host().evaluatedPoints(target_));
     }
