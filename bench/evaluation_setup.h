@@ -62,7 +62,10 @@ struct EvaluationSetup {
     host->press(id("Calculate"), effect);
     host->setObject(id("Setup weight"), effect, 0);
 
-    std::string path = (std::filesystem::temp_directory_path() / "ostrand-evaluate-bench.cw").string();
+    // A name of its own: benchmarks may run side by side.
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("ostrand-evaluate-bench-" + std::to_string(std::random_device{}()) + ".cw"))
+                           .string();
     FILE* file = std::fopen(path.c_str(), "wb");
     for (uint32_t word : {1u, 0u, uint32_t(kCagePoints), 0u, 1u}) PutWord(file, word);
     for (uint32_t word : {uint32_t(kPoints), uint32_t(kPoints), uint32_t(kPoints * kWeightsPerPoint)}) PutWord(file, word);

@@ -21,6 +21,7 @@
 #include "host/obj_file.h"
 #include "ostrand/protocol.h"
 #include "support/cages.h"
+#include "support/in_process_module.h"
 
 namespace {
 
@@ -33,8 +34,6 @@ struct Scene {
   std::unique_ptr<bench_support::EvaluationSetup> large;
   uint32_t effect = 0;
 
-  void setThreads(int threads) { host->setInt(host->controlByLabel("Threads")->id, effect, threads); }
-  void evaluate() { host->sendMessage(effect, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace); }
   void calculate() { host->press(host->controlByLabel("Calculate")->id, effect); }
 };
 
@@ -108,6 +107,54 @@ void Measure(benchmark::State& state, const std::string& module, const std::stri
   }
 }
 
+// Where threads start to pay: the module linked in, its loops put on threads
+// at any size, a cube cage and n points inside bound at `samples` samples;
+// one evaluation (stored weights: the work) or one calculation (n x samples)
+// per iteration, on 1 and 2 threads.
+void MeasureSmallWork(benchmark::State& state, bool calculation) {
+  current.reset();  // one host at a time
+  const int points = static_cast<int>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
+  host::Host host;
+  test_support::ConnectInProcessModule(host);
+  test_support::SetSmallWorkThresholds(0, 0);
+  std::mt19937 random(3);
+  std::uniform_real_distribution<double> u(-0.9, 0.9);
+  host::Mesh target;
+  for (int i = 0; i < points; ++i) target.points.push_back({u(random), u(random), u(random)});
+  const uint32_t cage = host.addObject("cage", test_support::SubdividedCube(2));
+  const uint32_t effect = host.createEffect({host.addObject("target", target)});
+  host.buildPanel(effect);
+  host.setInt(host.controlByLabel("Threads")->id, effect, threads);
+  host.setObject(host.controlByLabel("Cage")->id, effect, cage);
+  host.setInt(host.controlByLabel("Samples")->id, effect, 8);
+  const uint32_t calculate = host.controlByLabel("Calculate")->id;
+  host.press(calculate, effect);
+  const auto* instance = static_cast<EffectInstance*>(host.effect(effect)->data[ostrand::kInstanceDataKey]);
+  state.counters["work"] = calculation ? points * 8.0 : static_cast<double>(instance->Targets->records[0].WeightCount);
+  for (auto _ : state) {
+    if (calculation)
+      host.press(calculate, effect);
+    else
+      host.sendMessage(effect, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace);
+  }
+  host.setInt(host.controlByLabel("Threads")->id, effect, 1);
+  test_support::SetSmallWorkThresholds(ostrand::SmallWork{}.evaluation, ostrand::SmallWork{}.calculation);
+}
+
+void RegisterSmallWork() {
+  benchmark::RegisterBenchmark("small_evaluation", MeasureSmallWork, false)
+      ->ArgsProduct({{100, 300, 1000, 3000, 10000}, {1, 2}})
+      ->ArgNames({"points", "threads"})
+      ->Unit(benchmark::kMicrosecond)
+      ->UseRealTime();
+  benchmark::RegisterBenchmark("small_calculation", MeasureSmallWork, true)
+      ->ArgsProduct({{10, 30, 100, 300, 1000}, {1, 2}})
+      ->ArgNames({"points", "threads"})
+      ->Unit(benchmark::kMicrosecond)
+      ->UseRealTime();
+}
+
 void Register(const std::string& label, const std::string& module) {
   for (const char* name : {"example", "large", "calculate"})
     for (int busy : {0, 1})
@@ -124,6 +171,7 @@ void Register(const std::string& label, const std::string& module) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  RegisterSmallWork();
   Register("new", OSTRAND_MODULE_PATH);
   if (const char* old = std::getenv("OSTRAND_OLD_MODULE")) Register("old", old);
   benchmark::Initialize(&argc, argv);

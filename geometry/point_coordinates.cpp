@@ -1,5 +1,6 @@
 #include "geometry/point_coordinates.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host_interface/memory.h"
@@ -54,14 +55,15 @@ void FreeScratch(PointScratch* scratch) {
   scratch->capacity = 0;
 }
 
-bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
-                             const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, double* row) {
+namespace {
+
+// Adds every ray's share to row (cleared by the caller) and its sum to
+// *total; with a sparse row, also records the entries touched. False when
+// scratch could not grow for a hit's polygon.
+bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const Vec3& origin, const Vec3* directions,
+                    const RayCastCage& cage, PointScratch* scratch, double* row, SparseRow* sparse, double* total) {
   const uint32_t cagePoints = reads.pointCount;
   const uint32_t cageObject = reads.object;
-  if (cagePoints != 0) ClearRow(row, cagePoints);
-  if (settings.samples <= 0 || directions == nullptr) return true;
-
-  double total = 0.0;
   for (int32_t s = 0; s < settings.samples; ++s) {
     const RayHit hit = FindNearestHit(cage, origin, directions[s], &scratch->candidates);
     if (!hit.found) continue;
@@ -75,10 +77,7 @@ bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings
     // A count beyond the cage's points is not believed: reading it would cost
     // memory and time in proportion to whatever the host claims.
     if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
-    if (!ReserveScratch(scratch, n)) {
-      if (cagePoints != 0) ClearRow(row, cagePoints);
-      return false;
-    }
+    if (!ReserveScratch(scratch, n)) return false;
     int32_t* points = scratch->points;
     for (int32_t m = 0; m < n; ++m) points[m] = -1;
     reads.meshPoly(cageObject, hit.polygon, points, n, &recount, &second, 0);
@@ -100,11 +99,169 @@ bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings
     PolygonWeights(n, positions, h, f, scratch->corners, w);
     for (int32_t m = 0; m < n; ++m) {
       row[points[m]] += w[m];
-      total += w[m];
+      *total += w[m];
     }
+    if (sparse != nullptr)
+      for (int32_t m = 0; m < n; ++m)
+        if (sparse->touched[points[m]] == 0) {
+          sparse->touched[points[m]] = 1;
+          sparse->entries[sparse->count++] = points[m];
+        }
+  }
+  return true;
+}
+
+// Puts the touched entries in ascending order: a sort when they are few, a
+// pass over the flags when they are many.
+void SortTouched(SparseRow* row) {
+  if (static_cast<uint64_t>(row->count) * 16 < row->size) {
+    std::sort(row->entries, row->entries + row->count);
+    return;
+  }
+  int32_t next = 0;
+  for (uint32_t k = 0; k < row->size; ++k)
+    if (row->touched[k] != 0) row->entries[next++] = static_cast<int32_t>(k);
+}
+
+// NormaliseRow on the touched entries alone, when that is exact: an entry
+// nobody touched is 0, which the scaling keeps at 0 (or -0.0, dropped all
+// the same) and which the floor subtracts without changing g, so only a
+// rescale that is not finite (0 times infinity is NaN) needs the whole row.
+// Returns false, with the row untouched, in that case.
+bool NormaliseTouched(SparseRow* row, double total, double tolerance) {
+  double* values = row->values;
+  const double scale = 1.0 / total;
+  double g = 1.0;
+  bool kept = false;
+  for (int32_t e = 0; e < row->count; ++e) {
+    const double v = values[row->entries[e]] * scale;
+    if (tolerance > v)
+      g -= v;
+    else if (v != 0.0)
+      kept = true;
+  }
+  const double rescale = 1.0 / g;
+  if (kept && !std::isfinite(rescale)) return false;
+  for (int32_t e = 0; e < row->count; ++e) {
+    double& value = values[row->entries[e]];
+    value = value * scale;
+    if (!kept) continue;
+    if (tolerance > value) value = 0.0;
+    value = value * rescale;
+  }
+  return true;
+}
+
+// Clears what the point touched; the whole row after a whole-row pass.
+void ClearTouched(SparseRow* row, bool wholeRow) {
+  if (wholeRow) {
+    ClearRow(row->values, row->size);
+  } else {
+    for (int32_t e = 0; e < row->count; ++e) row->values[row->entries[e]] = 0.0;
+  }
+  for (int32_t e = 0; e < row->count; ++e) row->touched[row->entries[e]] = 0;
+  row->count = 0;
+}
+
+// Room for n more kept weights.
+bool ReserveKept(KeptWeights* kept, int64_t n) {
+  if (kept->count + n <= kept->capacity) return true;
+  int64_t grown = kept->capacity * 2;
+  if (grown < kept->count + n) grown = kept->count + n;
+  if (grown < 256) grown = 256;
+  const auto size = static_cast<size_t>(grown);
+  if (!ResizeArray(kept->weights, size) || !ResizeArray(kept->indices, size)) return false;
+  kept->capacity = grown;
+  return true;
+}
+
+}  // namespace
+
+bool ReserveSparseRow(SparseRow* row, uint32_t size) {
+  FreeSparseRow(row);
+  if (!AllocateArray(row->values, size) || !AllocateArray(row->touched, size) ||
+      !AllocateArray(row->entries, size)) {
+    FreeSparseRow(row);
+    return false;
+  }
+  row->size = size;
+  return true;
+}
+
+void FreeSparseRow(SparseRow* row) {
+  FreeArray(row->values);
+  FreeArray(row->touched);
+  FreeArray(row->entries);
+  row->size = 0;
+  row->count = 0;
+}
+
+void FreeKeptWeights(KeptWeights* kept) {
+  FreeArray(kept->weights);
+  FreeArray(kept->indices);
+  kept->count = 0;
+  kept->capacity = 0;
+}
+
+bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
+                             const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, double* row) {
+  const uint32_t cagePoints = reads.pointCount;
+  if (cagePoints != 0) ClearRow(row, cagePoints);
+  if (settings.samples <= 0 || directions == nullptr) return true;
+
+  double total = 0.0;
+  if (!AccumulateRays(reads, settings, origin, directions, cage, scratch, row, nullptr, &total)) {
+    if (cagePoints != 0) ClearRow(row, cagePoints);
+    return false;
+  }
+  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, settings.tolerance);
+  return true;
+}
+
+bool ComputeKeptCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
+                            const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, SparseRow* row,
+                            KeptWeights* kept, int32_t* keptCount) {
+  *keptCount = 0;
+  if (settings.samples <= 0 || directions == nullptr || row->size == 0) return true;
+
+  double total = 0.0;
+  bool wholeRow = false;
+  if (!AccumulateRays(reads, settings, origin, directions, cage, scratch, row->values, row, &total) ||
+      !ReserveKept(kept, row->count)) {
+    ClearTouched(row, false);
+    return false;
+  }
+  SortTouched(row);
+  if (total > kLeastTotal && !NormaliseTouched(row, total, settings.tolerance)) {
+    NormaliseRow(row->values, row->size, total, settings.tolerance);
+    wholeRow = true;
   }
 
-  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, settings.tolerance);
+  // The non-zero entries, ascending. After a whole-row pass every entry may
+  // be NaN, so the row is read whole.
+  if (wholeRow && !ReserveKept(kept, row->size)) {
+    ClearTouched(row, true);
+    return false;
+  }
+  int64_t next = kept->count;
+  const double* values = row->values;
+  if (wholeRow) {
+    for (uint32_t k = 0; k < row->size; ++k)
+      if (!(values[k] == 0.0)) {
+        kept->weights[next] = values[k];
+        kept->indices[next++] = static_cast<int32_t>(k);
+      }
+  } else {
+    for (int32_t e = 0; e < row->count; ++e) {
+      const int32_t k = row->entries[e];
+      if (values[k] == 0.0) continue;
+      kept->weights[next] = values[k];
+      kept->indices[next++] = k;
+    }
+  }
+  *keptCount = static_cast<int32_t>(next - kept->count);
+  kept->count = next;
+  ClearTouched(row, wholeRow);
   return true;
 }
 

@@ -54,6 +54,50 @@ struct RowSettings {
 bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
                              const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, double* row);
 
+// One thread's row of cage point entries for computing one point at a time:
+// all zeros between points, with the entries the current point touched.
+// Zero-initialise; ReserveSparseRow makes it ready; release with FreeSparseRow.
+struct SparseRow {
+  uint32_t size;     // entries: CagePoints
+  double* values;    // the row
+  uint8_t* touched;  // 1 where the current point added something
+  int32_t* entries;  // those entries, each once, in the order first touched
+  int32_t count;
+};
+
+// Makes row a zero row of size entries. Returns false, with row emptied,
+// when the memory cannot be had.
+bool ReserveSparseRow(SparseRow* row, uint32_t size);
+void FreeSparseRow(SparseRow* row);
+
+// One thread's kept weights, the rows it computed one after the other, each
+// row's entries in ascending cage point order. Zero-initialise; release with
+// FreeKeptWeights.
+struct KeptWeights {
+  double* weights;
+  int32_t* indices;  // the cage point of each weight
+  int64_t count;
+  int64_t capacity;
+};
+
+void FreeKeptWeights(KeptWeights* kept);
+
+// The row ComputePointCoordinates computes, without its zeros: computed in
+// row (reads.pointCount entries, all zeros on entry, all zeros again on
+// return), normalised and floored as there, and its entries that are not
+// equal to 0.0 (a NaN stays, -0.0 goes) appended to kept in ascending cage
+// point order, bit for bit those that ComputePointCoordinates leaves in its
+// row. *keptCount receives how many. Costs time in proportion to the entries
+// the rays touch, not to the cage's points, save when the floor leaves a
+// rescale that is not finite (then the whole row is worked, as the dense
+// computation does).
+//
+// Returns false, with nothing appended and *keptCount 0, when scratch or
+// kept could not grow.
+bool ComputeKeptCoordinates(const CageReads& reads, const RowSettings& settings, const Vec3& origin,
+                            const Vec3* directions, const RayCastCage& cage, PointScratch* scratch, SparseRow* row,
+                            KeptWeights* kept, int32_t* keptCount);
+
 // Scales the count entries of a row by 1 / total, then applies the weight
 // floor: entries below tolerance become 0 and the rest are scaled by 1 / g,
 // g being 1 minus the removed entries. When the floor would remove every

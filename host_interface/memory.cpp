@@ -30,6 +30,15 @@ void* AllocateZeroed(size_t count, size_t size) {
   return std::calloc(count, size);
 }
 
+void* ResizeBlock(void* block, size_t count, size_t size) {
+  if (count == 0 || size == 0) return nullptr;
+  if (count > SIZE_MAX / size) return nullptr;
+  if (static_cast<uint64_t>(count) * size > BlockLimit()) return nullptr;
+  long n = attempts.fetch_add(1, std::memory_order_relaxed);
+  if (n == failAt.load(std::memory_order_relaxed)) return nullptr;
+  return std::realloc(block, count * size);
+}
+
 void FreeBlock(void* block) { std::free(block); }
 
 long SetAllocationFailure(long n) {

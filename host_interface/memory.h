@@ -28,6 +28,23 @@ bool AllocateArray(T*& out, size_t count) {
 
 void FreeBlock(void* block);
 
+// The block resized to count elements of size bytes, its first entries kept
+// and the entries beyond them not cleared; null (block untouched and still
+// owned by the caller) on the same refusals as AllocateZeroed. count 0 is
+// refused too: free the block instead. A null block is allocated anew.
+// Large blocks grow in place or by remapping their pages, without a copy.
+void* ResizeBlock(void* block, size_t count, size_t size);
+
+// Grows or shrinks array to count elements (see ResizeBlock); on failure
+// returns false with the array as it was.
+template <class T>
+bool ResizeArray(T*& array, size_t count) {
+  void* resized = ResizeBlock(array, count, sizeof(T));
+  if (resized == nullptr) return false;
+  array = static_cast<T*>(resized);
+  return true;
+}
+
 // Frees and empties; harmless on an empty array.
 template <class T>
 void FreeArray(T*& array) {

@@ -9,7 +9,8 @@
 namespace ostrand {
 namespace {
 
-// Dense rows are addressed with 32-bit products; they must stay below 2^31.
+// Dense rows (kept for comparisons) are addressed with 32-bit products; they
+// must stay below 2^31.
 constexpr int64_t kDenseLimit = int64_t{1} << 31;
 
 // Reads the cage's counts and positions into the instance.
@@ -28,19 +29,20 @@ bool ReadCage(EffectInstance* instance) {
   return true;
 }
 
-// Allocates the arrays of one target for activeCount points and a dense row
-// of cagePoints weights each. On failure the target keeps nothing.
-bool AllocateDense(TargetEntry* target, uint32_t activeCount, uint32_t cagePoints) {
+// Allocates the per-point arrays of one target for activeCount points, and
+// with denseRows a zero-filled row of cagePoints weights each. On failure the
+// target keeps nothing.
+bool AllocateTarget(TargetEntry* target, uint32_t activeCount, uint32_t cagePoints, bool denseRows) {
   size_t n = activeCount;
   bool ok = AllocateArray(target->OutPositions, n) && AllocateArray(target->RestPositions, n) &&
             AllocateArray(target->SetupPositions, n) && AllocateArray(target->PointIndices, n) &&
             AllocateArray(target->WeightCounts, n) && AllocateArray(target->WeightOffsets, n) &&
-            AllocateArray(target->Weights, n * cagePoints);
+            (!denseRows || AllocateArray(target->Weights, n * cagePoints));
   if (!ok) ReleaseTarget(target);
   return ok;
 }
 
-void PrepareTarget(EffectInstance* instance, TargetEntry* target) {
+void PrepareTarget(EffectInstance* instance, TargetEntry* target, bool denseRows) {
   FreeTargetArrays(target);
   target->ActiveCount = 0;
   target->WeightCount = 0;
@@ -49,13 +51,13 @@ void PrepareTarget(EffectInstance* instance, TargetEntry* target) {
   uint32_t cagePoints = instance->CagePoints;
 
   char name[256];
-  if (static_cast<int64_t>(active) * cagePoints >= kDenseLimit) {
+  if (denseRows && static_cast<int64_t>(active) * cagePoints >= kDenseLimit) {
     ObjectName(target->ObjectId, name);
     ShowErrorFormat(instance->EffectId, "Target \"%s\" has too many points for this cage (%d points, %u cage points).",
                     name, active, cagePoints);
     return;
   }
-  if (!AllocateDense(target, static_cast<uint32_t>(active), cagePoints)) {
+  if (!AllocateTarget(target, static_cast<uint32_t>(active), cagePoints, denseRows)) {
     ObjectName(target->ObjectId, name);
     ShowErrorFormat(instance->EffectId, "Not enough memory to calculate target \"%s\".", name);
     return;
@@ -76,60 +78,25 @@ void PrepareTarget(EffectInstance* instance, TargetEntry* target) {
   target->ActiveCount = found;
   for (uint32_t i = 0; i < found; ++i)
     FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[i]), &target->SetupPositions[i], 1);
-  target->WeightCount = static_cast<int32_t>(found * cagePoints);
+  if (denseRows) target->WeightCount = static_cast<int32_t>(found * cagePoints);
 }
 
-// Replaces one target's dense rows by the non-zero weights. On failure the
-// target keeps nothing.
-bool CompactTarget(EffectInstance* instance, TargetEntry* target) {
-  uint32_t cagePoints = instance->CagePoints;
-  uint32_t active = target->ActiveCount;
-  if (active == 0) {
+// Gives every kept weight of a calculated target its reference into the
+// cage positions. A target whose weights are not all there keeps nothing.
+bool ReferenceCagePositions(EffectInstance* instance, TargetEntry* target) {
+  FreeArray(target->CageRefs);
+  if (target->ActiveCount == 0 || target->WeightCount <= 0) {
     FreeArray(target->Weights);
+    FreeArray(target->CageIndices);
     target->WeightCount = 0;
     return true;
   }
-  const double* dense = target->Weights;
-  int64_t total = 0;
-  for (uint32_t i = 0; i < active; ++i) {
-    int32_t count = 0;
-    const double* row = dense + static_cast<size_t>(i) * cagePoints;
-    for (uint32_t k = 0; k < cagePoints; ++k)
-      if (!(row[k] == 0.0)) ++count;
-    target->WeightCounts[i] = count;
-    target->WeightOffsets[i] = static_cast<int32_t>(total);
-    total += count;
-  }
-
-  double* weights = nullptr;
-  Vec3** refs = nullptr;
-  int32_t* indices = nullptr;
-  size_t n = static_cast<size_t>(total);
-  if (!AllocateArray(weights, n) || !AllocateArray(refs, n) || !AllocateArray(indices, n)) {
-    FreeArray(weights);
-    FreeArray(refs);
-    FreeArray(indices);
+  const auto n = static_cast<size_t>(target->WeightCount);
+  if (target->Weights == nullptr || target->CageIndices == nullptr || !AllocateArray(target->CageRefs, n)) {
     ReleaseTarget(target);
     return false;
   }
-  size_t next = 0;
-  for (uint32_t i = 0; i < active; ++i) {
-    const double* row = dense + static_cast<size_t>(i) * cagePoints;
-    for (uint32_t k = 0; k < cagePoints; ++k) {
-      if (row[k] == 0.0) continue;
-      weights[next] = row[k];
-      refs[next] = &instance->CagePositions[k];
-      indices[next] = static_cast<int32_t>(k);
-      ++next;
-    }
-  }
-  FreeArray(target->Weights);
-  FreeArray(target->CageRefs);
-  FreeArray(target->CageIndices);
-  target->Weights = weights;
-  target->CageRefs = refs;
-  target->CageIndices = indices;
-  target->WeightCount = static_cast<int32_t>(total);
+  for (size_t j = 0; j < n; ++j) target->CageRefs[j] = &instance->CagePositions[target->CageIndices[j]];
   return true;
 }
 
@@ -185,13 +152,19 @@ bool ReadCageGeometry(EffectInstance* instance) {
 void PrepareTargets(EffectInstance* instance) {
   if (instance->Cage == 0) return;
   if (!ReadCage(instance)) return;
-  for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t));
+  for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t), false);
+}
+
+void PrepareDenseTargets(EffectInstance* instance) {
+  if (instance->Cage == 0) return;
+  if (!ReadCage(instance)) return;
+  for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t), true);
 }
 
 void CompactWeights(EffectInstance* instance) {
   for (int32_t t = 0; t < TargetCount(instance); ++t) {
     TargetEntry* target = TargetAt(instance, t);
-    if (!CompactTarget(instance, target)) {
+    if (!ReferenceCagePositions(instance, target)) {
       char name[256];
       ObjectName(target->ObjectId, name);
       ShowErrorFormat(instance->EffectId, "Not enough memory to keep the weights of target \"%s\".", name);

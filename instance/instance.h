@@ -36,18 +36,32 @@ void ReleaseComputedData(EffectInstance* instance);
 bool ReadCageGeometry(EffectInstance* instance);
 
 // Reads the cage, picks each target's active points (all, or those with a
-// non-zero value in SetupMask) and allocates one zero-filled dense weight row
-// per active point. A target whose arrays cannot be had keeps none (counts 0)
-// and the user is told which target.
+// non-zero value in SetupMask) and allocates their per-point arrays; the
+// weights come later, from the calculation, as kept weights only
+// (WeightCount 0 until then). A target whose arrays cannot be had keeps none
+// (counts 0) and the user is told which target.
 void PrepareTargets(EffectInstance* instance);
+
+// PrepareTargets with, besides, one zero-filled dense row of CagePoints
+// weights per active point (WeightCount = ActiveCount x CagePoints), refused
+// with a message when that reaches 2^31 entries. For tests and benchmarks
+// that compare the calculation with dense rows (CompactDenseWeights after it).
+void PrepareDenseTargets(EffectInstance* instance);
 
 // Frees one target's computed arrays; ActiveCount and WeightCount become 0.
 void ReleaseTarget(TargetEntry* target);
 
-// Keeps only the non-zero weights of the dense rows (a NaN stays, -0.0 goes),
-// with per-point counts and offsets and a reference from each weight to its
-// cage position.
+// Completes the kept weights of a calculation (Weights and CageIndices,
+// WeightCount of them, with per-point counts and offsets) with a reference
+// from each weight to its cage position. A target whose references cannot be
+// had keeps nothing, and the user is told which target.
 void CompactWeights(EffectInstance* instance);
+
+// Keeps only the non-zero weights of the dense rows that PrepareDenseTargets
+// made (a NaN stays, -0.0 goes), with per-point counts and offsets and a
+// reference from each weight to its cage position: the arrays CompactWeights
+// completes, for comparisons.
+void CompactDenseWeights(EffectInstance* instance);
 
 // Target-list callbacks. Records are addressed as records + index * sizeof(TargetEntry).
 extern "C" {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "geometry/ray_search.h"
 #include "geometry/sample_directions.h"
@@ -26,8 +27,11 @@ void SendProgress(const char* name, int tenth) {
   FX(fxMessageProgress)(0, kTenths * tenth, kProgressKind, text);
 }
 
-// Whether the target holds dense rows for its active points, as PrepareTargets
-// leaves them. Anything else is computed as a target without active points.
+std::atomic<int64_t> keptWeightLimit{kMaxKeptWeights};
+
+// Whether the target holds dense rows for its active points, as
+// PrepareDenseTargets leaves them. Anything else is computed as a target
+// without active points.
 bool HasDenseRows(const EffectInstance* instance, const TargetEntry* target) {
   if (target->ActiveCount == 0) return true;
   if (target->PointIndices == nullptr) return false;
@@ -35,6 +39,76 @@ bool HasDenseRows(const EffectInstance* instance, const TargetEntry* target) {
   return target->Weights != nullptr && instance->CagePositions != nullptr &&
          static_cast<int64_t>(target->WeightCount) ==
              static_cast<int64_t>(target->ActiveCount) * static_cast<int64_t>(instance->CagePoints);
+}
+
+// Whether the target is as PrepareTargets leaves it: per-point arrays and no
+// weights yet. Anything else (weights already there) is computed as a target
+// without active points, so nothing is added to them.
+bool AwaitsKeptWeights(const EffectInstance* instance, const TargetEntry* target) {
+  if (target->ActiveCount == 0) return true;
+  if (target->PointIndices == nullptr || target->WeightCounts == nullptr || target->WeightOffsets == nullptr)
+    return false;
+  if (instance->CagePoints != 0 && instance->CagePositions == nullptr) return false;
+  return target->WeightCount == 0 && target->Weights == nullptr && target->CageIndices == nullptr &&
+         target->CageRefs == nullptr;
+}
+
+// What joining a loop's kept weights to the target came to.
+enum class Joined { kDone, kOutOfMemory, kTooMany };
+
+// Appends the workers' kept weights (thread order is row order) to the
+// target's arrays and sets the offsets of rows [first, end).
+Joined JoinKeptWeights(TargetEntry* target, WorkerScratch* workers, int threads, int64_t first, int64_t end) {
+  int64_t added = 0;
+  for (int t = 0; t < threads; ++t) added += workers[t].kept.count;
+  const int64_t total = target->WeightCount + added;
+  if (total > keptWeightLimit.load(std::memory_order_relaxed)) return Joined::kTooMany;
+  if (added > 0) {
+    if (!ResizeArray(target->Weights, static_cast<size_t>(total)) ||
+        !ResizeArray(target->CageIndices, static_cast<size_t>(total)))
+      return Joined::kOutOfMemory;
+    int64_t next = target->WeightCount;
+    for (int t = 0; t < threads; ++t) {
+      KeptWeights& kept = workers[t].kept;
+      if (kept.count == 0) continue;  // a worker without rows may hold no arrays
+      std::memcpy(target->Weights + next, kept.weights, static_cast<size_t>(kept.count) * sizeof(double));
+      std::memcpy(target->CageIndices + next, kept.indices, static_cast<size_t>(kept.count) * sizeof(int32_t));
+      next += kept.count;
+      kept.count = 0;
+    }
+  }
+  int64_t offset = target->WeightCount;
+  for (int64_t row = first; row < end; ++row) {
+    target->WeightOffsets[row] = static_cast<int32_t>(offset);
+    offset += target->WeightCounts[row];
+  }
+  target->WeightCount = static_cast<int32_t>(total);
+  return Joined::kDone;
+}
+
+// One scratch per worker thread, with sparse rows of rowSize entries for
+// kept weights; null when the memory cannot be had.
+WorkerScratch* MakeWorkers(int threads, RowStorage storage, uint32_t rowSize) {
+  WorkerScratch* workers = nullptr;
+  if (!AllocateArray(workers, static_cast<size_t>(threads))) return nullptr;
+  if (storage == RowStorage::kKept)
+    for (int t = 0; t < threads; ++t)
+      if (!ReserveSparseRow(&workers[t].row, rowSize)) {
+        for (int u = 0; u < t; ++u) FreeSparseRow(&workers[u].row);
+        FreeArray(workers);
+        return nullptr;
+      }
+  return workers;
+}
+
+void FreeWorkers(WorkerScratch*& workers, int threads) {
+  if (workers == nullptr) return;
+  for (int t = 0; t < threads; ++t) {
+    FreeScratch(&workers[t].point);
+    FreeSparseRow(&workers[t].row);
+    FreeKeptWeights(&workers[t].kept);
+  }
+  FreeArray(workers);
 }
 
 // The geometry module's record can be read as it says: no negative count,
@@ -66,32 +140,45 @@ bool RefuseCalculation(const EffectInstance* instance) {
   return false;
 }
 
-bool CalculateRow(const RowJob& job, int64_t row, PointScratch* scratch) {
-  const TargetEntry* target = job.target;
-  Vec3 position{0.0, 0.0, 0.0};
-  FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[row]), &position, 1);
-  double* weights = job.reads.pointCount != 0 ? target->Weights + static_cast<size_t>(row) * job.reads.pointCount : nullptr;
-  return ComputePointCoordinates(job.reads, job.settings, position, job.directions, job.cage, scratch, weights);
+void SetKeptWeightLimit(int64_t limit) {
+  keptWeightLimit.store(limit > 0 ? limit : kMaxKeptWeights, std::memory_order_relaxed);
 }
 
-int64_t RunRowLoop(const RowJob& job, RowTask task) {
+bool CalculateRow(const RowJob& job, int64_t row, WorkerScratch* worker) {
+  TargetEntry* target = job.target;
+  Vec3 position{0.0, 0.0, 0.0};
+  FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[row]), &position, 1);
+  if (job.storage == RowStorage::kKept) {
+    int32_t kept = 0;
+    const bool computed = ComputeKeptCoordinates(job.reads, job.settings, position, job.directions, job.cage,
+                                                 &worker->point, &worker->row, &worker->kept, &kept);
+    target->WeightCounts[row] = kept;
+    return computed;
+  }
+  double* weights = job.reads.pointCount != 0 ? target->Weights + static_cast<size_t>(row) * job.reads.pointCount : nullptr;
+  return ComputePointCoordinates(job.reads, job.settings, position, job.directions, job.cage, &worker->point, weights);
+}
+
+int64_t RunRowLoop(const RowJob& job, RowTask task, WorkerScratch* workers, int workerCount) {
   std::atomic<int64_t> failed{0};
   const int64_t work = (job.endRow - job.firstRow) * (job.settings.samples > 0 ? job.settings.samples : 1);
   auto block = [&](int t, int T) {
     int64_t begin = 0, end = 0;
     StaticBlock(job.firstRow, job.endRow, t, T, &begin, &end);
-    PointScratch scratch{};
+    WorkerScratch* worker = &workers[t];
     int64_t failedHere = 0;
     for (int64_t row = begin; row < end; ++row)
-      if (!task(job, row, &scratch)) ++failedHere;
-    FreeScratch(&scratch);
+      if (!task(job, row, worker)) ++failedHere;
     failed += failedHere;
   };
-  RunOnThreads(ThreadsFor(work, SmallWorkThresholds().calculation), block);
+  // The thread count may have changed since the workers were made: never more
+  // threads than workers.
+  const int threads = ThreadsFor(work, SmallWorkThresholds().calculation);
+  RunOnThreads(threads < workerCount ? threads : workerCount, block);
   return failed.load();
 }
 
-bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
+bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage storage) {
   if (RefuseCalculation(instance)) return false;
   char name[256];
   ObjectName(target->ObjectId, name);
@@ -106,10 +193,20 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   const double sampleWeight = kFullSphere / (samples > 0 ? samples : 1);
 
   auto* mesh = static_cast<TriangulatedCage*>(USEFUL(useful_TriangulateTarget)(instance->Cage, 0));
-  const int64_t rows = HasDenseRows(instance, target) ? target->ActiveCount : 0;
+  const bool ready =
+      storage == RowStorage::kKept ? AwaitsKeptWeights(instance, target) : HasDenseRows(instance, target);
+  const int64_t rows = ready ? target->ActiveCount : 0;
   if (rows > 0 && !UsableTriangulation(mesh)) {
     ShowErrorFormat(instance->EffectId,
                     "Target \"%s\" was not calculated: the host's triangulation of the cage is unusable.", name);
+    if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
+    FreeArray(directions);
+    return false;
+  }
+  const int threads = WorkerThreads();
+  WorkerScratch* workers = MakeWorkers(threads, storage, rows > 0 ? instance->CagePoints : 0);
+  if (workers == nullptr) {
+    ShowErrorFormat(instance->EffectId, "Not enough memory to calculate target \"%s\".", name);
     if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
     FreeArray(directions);
     return false;
@@ -123,6 +220,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   job.cage.rayTest = USEFUL(useful_RayIntersectTriangle);
   job.reads = CageReads{instance->Cage, instance->CagePoints, FX(fxMeshPoint), FX(fxMeshPoly)};
   job.target = target;
+  job.storage = storage;
 
   // The hierarchy lives as long as the triangulation it indexes. Without the
   // memory for it the target is still calculated, exhaustively and with the
@@ -131,30 +229,38 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   if (rows > 0 && mesh != nullptr && ChosenRaySearch() == RaySearch::kAccelerated &&
       BuildCageBvh(mesh, job.cage.positions, job.cage.pointCount, &bvh))
     job.cage.bvh = &bvh;
+
+  // Each message names the tenth about to start; the rows left over by the
+  // integer division run after "10 / 10". Targets of kLoopsWithoutProgress
+  // rows or fewer run in one loop without progress.
+  const bool inTenths = rows > kLoopsWithoutProgress;
+  const int64_t chunk = inTenths ? rows / kTenths : 0;
   int64_t failed = 0;
-  if (rows <= kLoopsWithoutProgress) {
-    job.firstRow = 0;
-    job.endRow = rows;
-    failed += RunRowLoop(job, CalculateRow);
-  } else {
-    // Each message names the tenth about to start; the rows left over by the
-    // integer division run after "10 / 10".
-    const int64_t chunk = rows / kTenths;
-    for (int tenth = 0; tenth < kTenths; ++tenth) {
-      SendProgress(name, tenth);
-      job.firstRow = tenth * chunk;
-      job.endRow = job.firstRow + chunk;
-      failed += RunRowLoop(job, CalculateRow);
-    }
-    SendProgress(name, kTenths);
-    job.firstRow = kTenths * chunk;
-    job.endRow = rows;
-    failed += RunRowLoop(job, CalculateRow);
+  Joined joined = Joined::kDone;
+  for (int loop = inTenths ? 0 : kTenths; loop <= kTenths && joined == Joined::kDone; ++loop) {
+    if (inTenths) SendProgress(name, loop);
+    job.firstRow = loop * chunk;
+    job.endRow = loop < kTenths ? job.firstRow + chunk : rows;
+    failed += RunRowLoop(job, CalculateRow, workers, threads);
+    if (storage == RowStorage::kKept && rows > 0)
+      joined = JoinKeptWeights(target, workers, threads, job.firstRow, job.endRow);
   }
 
+  FreeWorkers(workers, threads);
   FreeCageBvh(&bvh);
   if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
   FreeArray(directions);
+  if (joined != Joined::kDone) {
+    ReleaseTarget(target);
+    if (joined == Joined::kOutOfMemory)
+      ShowErrorFormat(instance->EffectId, "Not enough memory to keep the weights of target \"%s\".", name);
+    else
+      ShowErrorFormat(instance->EffectId,
+                      "Target \"%s\" was not calculated: it would keep more than %lld weights, the most a weights "
+                      "file can hold. Bind it in parts, or raise the weight floor.",
+                      name, static_cast<long long>(keptWeightLimit.load(std::memory_order_relaxed)));
+    return false;
+  }
   if (failed != 0)
     ShowErrorFormat(instance->EffectId,
                     "Not enough memory: %lld of the %lld points of target \"%s\" were not calculated.",
@@ -162,14 +268,14 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target) {
   return failed == 0;
 }
 
-bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete) {
+bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete, RowStorage storage) {
   const int32_t targets = TargetCount(instance);
   if (targets == 0) return true;
   if (RefuseCalculation(instance)) return false;  // one message, not one per target
   bool complete = true;
   for (int32_t t = 0; t < targets; ++t) {
     TargetEntry* target = TargetAt(instance, t);
-    if (CalculateTarget(instance, target)) continue;
+    if (CalculateTarget(instance, target, storage)) continue;
     complete = false;
     if (incomplete == IncompleteTarget::kRelease) ReleaseTarget(target);
   }

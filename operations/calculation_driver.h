@@ -3,12 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 
 #include "geometry/point_coordinates.h"
 #include "geometry/ray_casting.h"
 #include "ostrand/types.h"
 
 namespace ostrand {
+
+// Where a calculation leaves a target's weights: only the kept (non-zero)
+// ones, as "Calculate" does (PrepareTargets before, CompactWeights after); or
+// a dense row of CagePoints entries per active point (PrepareDenseTargets
+// before, CompactDenseWeights after), for tests and benchmarks that compare.
+enum class RowStorage { kKept, kDense };
 
 // One parallel loop over rows [firstRow, endRow) of a target; shared
 // read-only by all threads of the loop.
@@ -18,26 +25,53 @@ struct RowJob {
   RayCastCage cage;        // the triangulated cage and the positions its corners index
   CageReads reads;         // the host's reads of the cage, and CagePoints
   TargetEntry* target;
+  RowStorage storage;
   int64_t firstRow;
   int64_t endRow;
 };
 
+// What one worker thread keeps for itself through a target's loops: the
+// polygon scratch, and for kept weights its sparse row and the weights of
+// the rows it computed in the current loop.
+struct WorkerScratch {
+  PointScratch point;
+  SparseRow row;
+  KeptWeights kept;
+};
+
 // Work on one row; false when the row could not be computed (it is then left
-// all zeros). scratch belongs to the calling thread for the whole loop.
-using RowTask = bool (*)(const RowJob& job, int64_t row, PointScratch* scratch);
+// all zeros, or keeps no weights). worker belongs to the calling thread for
+// the whole loop.
+using RowTask = bool (*)(const RowJob& job, int64_t row, WorkerScratch* worker);
 
 // The row task of the calculation: reads the active point's position,
-// fxMeshPoint(ObjectId, PointIndices[row], ., 1), and computes its row.
-bool CalculateRow(const RowJob& job, int64_t row, PointScratch* scratch);
+// fxMeshPoint(ObjectId, PointIndices[row], ., 1), and computes its row: into
+// the target's dense row, or (kept weights) into the worker's sparse row,
+// whose non-zero entries go to the worker's kept weights and their number to
+// WeightCounts[row].
+bool CalculateRow(const RowJob& job, int64_t row, WorkerScratch* worker);
 
-// Runs task for every row of the job in one parallel region of WorkerThreads()
-// threads. Thread t of T takes the contiguous block StaticBlock(firstRow,
-// endRow, t, T) and runs its rows in increasing order, so a row's result
-// never depends on the thread count. Returns once every thread is done, with
-// the number of rows whose task returned false.
-int64_t RunRowLoop(const RowJob& job, RowTask task);
+// Runs task for every row of the job in one parallel loop on up to
+// workerCount threads (one when the work is small), thread t working with
+// workers[t]. Thread
+// t of T takes the contiguous block StaticBlock(firstRow, endRow, t, T) and
+// runs its rows in increasing order, so a row's result never depends on the
+// thread count, and the workers' kept weights, taken in thread order, are the
+// rows' in row order. Returns once every thread is done, with the number of
+// rows whose task returned false.
+int64_t RunRowLoop(const RowJob& job, RowTask task, WorkerScratch* workers, int workerCount);
 
-// Fills every dense row of one target (see ComputePointCoordinates). Targets
+// The most weights a target may keep: the weights file counts them in 32
+// bits. SetKeptWeightLimit lowers it for tests (0 restores it).
+inline constexpr int64_t kMaxKeptWeights = INT32_MAX;
+void SetKeptWeightLimit(int64_t limit);
+
+// Computes every row of one target (see ComputePointCoordinates), leaving
+// its weights as storage says. With kept weights, the rows of each loop are
+// added to the target's Weights and CageIndices (grown for them) in row
+// order, with their WeightOffsets, once the loop is done; a target whose
+// weights cannot grow or would number more than kMaxKeptWeights is released,
+// the user told which. Targets
 // of more than 10 active points run in ten tenths and a rest, each tenth
 // announced before it starts with fxMessageProgress(0, 10 b, kProgressKind,
 // "<name>: calculating coordinates b / 10") and the rest after "10 / 10" at
@@ -46,7 +80,7 @@ int64_t RunRowLoop(const RowJob& job, RowTask task);
 // after telling the user, when some rows could not be computed, or when
 // nothing could (as CalculateCoordinates refuses, or when the host's
 // triangulation is null or holds a negative count or a missing block).
-bool CalculateTarget(EffectInstance* instance, TargetEntry* target);
+bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage storage = RowStorage::kKept);
 
 // Shows why and returns true when nothing can be calculated: the host lacks
 // the triangulation or ray test service, or the sample count is beyond
@@ -63,6 +97,7 @@ enum class IncompleteTarget { kKeepRows, kRelease };
 // (and computes nothing: the rows stay as they are) when the host lacks the
 // triangulation or ray test service or the sample count is beyond
 // kMaxSampleDirections. Returns true when every row was computed.
-bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete = IncompleteTarget::kKeepRows);
+bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete = IncompleteTarget::kKeepRows,
+                          RowStorage storage = RowStorage::kKept);
 
 }  // namespace ostrand

@@ -1,5 +1,5 @@
 // A host with a cage and targets, prepared the way "Calculate" prepares them
-// (dense rows allocated, nothing computed yet), for the coordinate suites.
+// (per-point arrays, no weights yet), for the coordinate suites.
 #pragma once
 
 #include <cstring>
@@ -18,7 +18,7 @@ class CoordinateTest : public ModuleTest {
  protected:
   // Makes the cage and one point-cloud target per entry of targets (named
   // "target0", "target1", ... unless names are given), an effect on the
-  // targets with these settings, and prepares its dense rows.
+  // targets with these settings, and prepares its targets.
   EffectInstance* prepare(const host::Mesh& cage, const std::vector<std::vector<Vec3>>& targets, int32_t samples,
                           double tolerance = 0.0, const std::vector<std::string>& names = {}) {
     cage_ = host().addObject("cage", cage);
@@ -34,11 +34,16 @@ class CoordinateTest : public ModuleTest {
     return instance;
   }
 
-  // Back to zero-filled dense rows for the current settings.
-  void reprepare(EffectInstance* instance) {
+  // Back to prepared targets without weights for the current settings; with
+  // dense, zero-filled dense rows instead (PrepareDenseTargets).
+  void reprepare(EffectInstance* instance) { reprepare(instance, denseRows_); }
+  void reprepare(EffectInstance* instance, bool dense) {
     ostrand::ReleaseComputedData(instance);
     USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
-    ostrand::PrepareTargets(instance);
+    if (dense)
+      ostrand::PrepareDenseTargets(instance);
+    else
+      ostrand::PrepareTargets(instance);
   }
 
   static TargetEntry* target(EffectInstance* instance, int32_t t = 0) { return ostrand::TargetAt(instance, t); }
@@ -48,6 +53,7 @@ class CoordinateTest : public ModuleTest {
 
   uint32_t cage_ = 0;
   uint32_t effect_ = 0;
+  bool denseRows_ = false;  // prepare() makes dense rows (PrepareDenseTargets)
 };
 
 // The module-wide ray search for one scope; the default again afterwards.
@@ -58,16 +64,35 @@ struct ScopedRaySearch {
   ScopedRaySearch& operator=(const ScopedRaySearch&) = delete;
 };
 
-// Row i of a target's dense weights.
-inline std::vector<double> Row(const EffectInstance* instance, const TargetEntry* target, uint32_t i) {
-  const double* begin = target->Weights + static_cast<size_t>(i) * instance->CagePoints;
-  return std::vector<double>(begin, begin + instance->CagePoints);
+// Whether the target holds dense rows (PrepareDenseTargets) rather than kept
+// weights, which always come with their cage point numbers.
+inline bool HoldsDenseRows(const EffectInstance* instance, const TargetEntry* target) {
+  return target->CageIndices == nullptr && target->Weights != nullptr &&
+         static_cast<int64_t>(target->WeightCount) == int64_t{target->ActiveCount} * instance->CagePoints;
 }
 
-// Every dense row of a target, back to back.
+// Row i of a target's weights as a dense row of CagePoints entries: read from
+// dense rows, or spread out from the kept weights (zeros elsewhere).
+inline std::vector<double> Row(const EffectInstance* instance, const TargetEntry* target, uint32_t i) {
+  if (HoldsDenseRows(instance, target)) {
+    const double* begin = target->Weights + static_cast<size_t>(i) * instance->CagePoints;
+    return std::vector<double>(begin, begin + instance->CagePoints);
+  }
+  std::vector<double> row(instance->CagePoints, 0.0);
+  if (target->WeightCounts == nullptr) return row;
+  for (int32_t j = target->WeightOffsets[i]; j < target->WeightOffsets[i] + target->WeightCounts[i]; ++j)
+    row.at(static_cast<size_t>(target->CageIndices[j])) = target->Weights[j];
+  return row;
+}
+
+// Every row of a target, back to back, as Row gives them.
 inline std::vector<double> Rows(const EffectInstance* instance, const TargetEntry* target) {
-  const size_t n = static_cast<size_t>(target->ActiveCount) * instance->CagePoints;
-  return std::vector<double>(target->Weights, target->Weights + n);
+  std::vector<double> rows;
+  for (uint32_t i = 0; i < target->ActiveCount; ++i) {
+    const std::vector<double> row = Row(instance, target, i);
+    rows.insert(rows.end(), row.begin(), row.end());
+  }
+  return rows;
 }
 
 inline Vec3 CoordinateTest::reproduce(const EffectInstance* instance, const TargetEntry* target, uint32_t i) {
@@ -100,7 +125,7 @@ inline bool AllZero(const std::vector<double>& values) {
 }
 
 inline bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // n points spread through the inside of the cube [-0.8, 0.8]^3, fixed.

@@ -7,6 +7,7 @@
 #include "host_interface/host_function_table.h"
 #include "shell/module_callback.h"
 #include "host_interface/module_state.h"
+#include "operations/threads.h"
 
 namespace test_support {
 
@@ -19,6 +20,13 @@ inline bool ConnectInProcessModule(host::Host& host) {
   ostrand::LookUpUsefulServices();
   host.setModuleCallback(ostrand::moduleCallback);
   return true;
+}
+
+// The amounts of work below which the module's loops run on the calling
+// thread (evaluation: stored weights; calculation: rows x samples); 0 puts
+// every loop on threads.
+inline void SetSmallWorkThresholds(int64_t evaluation, int64_t calculation) {
+  ostrand::SetSmallWorkThresholds({evaluation, calculation});
 }
 
 }  // namespace test_support

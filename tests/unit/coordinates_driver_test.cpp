@@ -105,7 +105,7 @@ TEST_F(CalculationDriver, TwoTargetsOneAfterTheOtherEachWithItsOwnProgress) {
 struct RowRecorder {
   static inline std::vector<std::vector<int64_t>> rowsOf;
   static inline int teamSize = 0;
-  static bool task(const RowJob&, int64_t row, PointScratch*) {
+  static bool task(const RowJob&, int64_t row, WorkerScratch*) {
     rowsOf[LoopThreadIndex()].push_back(row);
     if (LoopThreadIndex() == 0) teamSize = LoopThreadCount();
     return row != 7;
@@ -123,7 +123,8 @@ TEST(RowLoop, ContiguousBlocksPerThreadRunInIncreasingOrder) {
     RowRecorder::rowsOf.assign(4, {});
     job.firstRow = first;
     job.endRow = end;
-    const int64_t failed = RunRowLoop(job, RowRecorder::task);
+    WorkerScratch workers[4] = {};
+    const int64_t failed = RunRowLoop(job, RowRecorder::task, workers, 4);
     ASSERT_EQ(RowRecorder::teamSize, 4);
     EXPECT_EQ(RowRecorder::rowsOf, expected);
     EXPECT_EQ(failed, first <= 7 && 7 < end ? 1 : 0);
@@ -254,28 +255,54 @@ TEST_F(CalculationRefusal, DirectionsWithoutMemorySkipOnlyThatTarget) {
   EXPECT_EQ(ComputedRows(instance, target(instance, 1)), 5);
 }
 
-TEST_F(CalculationRefusal, ScratchWithoutMemorySkipsOneRowAndSaysSoOnce) {
+// Each allocation of the calculation failing in turn, on two threads: the
+// workers' scratch costs the target before anything is computed, a row's
+// polygon scratch or kept weights cost that row, joining the rows to the
+// target costs the target; each said once. Rows computed are the clean ones.
+TEST_F(CalculationRefusal, EachAllocationFailingCostsARowOrTheTargetAndSaysSoOnce) {
   test_support::ScopedRaySearch exhaustive(RaySearch::kExhaustive);  // no hierarchy or candidate lists to allocate
-  EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(10)}, 8);
+  EffectInstance* instance = prepare(test_support::Cube(), {PointsInCube(25)}, 8);
   SetThreadCount(2);
+  SetAllocationFailure(-1);
   ASSERT_TRUE(CalculateCoordinates(instance));
+  const long allocations = SetAllocationFailure(-1);
   const std::vector<double> clean = Rows(instance, target(instance));
 
-  reprepare(instance);
-  host().clearMessages();
-  SetAllocationFailure(1);  // after the directions: the first scratch to grow
-  EXPECT_FALSE(CalculateCoordinates(instance));
-  SetAllocationFailure(-1);
-  expectOneError("1 of the 10 points of target \"target0\"");
-  int zeroRows = 0;
-  for (uint32_t i = 0; i < 10; ++i) {
-    const std::vector<double> r = Row(instance, target(instance), i);
-    if (AllZero(r))
-      ++zeroRows;
-    else
-      EXPECT_TRUE(SameBits(r, std::vector<double>(clean.begin() + i * 8, clean.begin() + i * 8 + 8)));
+  int seen[3] = {0, 0, 0};
+  for (long n = 1; n < allocations; ++n) {  // 0 is the directions
+    SCOPED_TRACE(n);
+    reprepare(instance);
+    host().clearMessages();
+    SetAllocationFailure(n);
+    EXPECT_FALSE(CalculateCoordinates(instance));
+    SetAllocationFailure(-1);
+    ASSERT_EQ(host().messages().size(), 1u);
+    const std::string text = host().messages()[0].text;
+    if (text.find("Not enough memory to calculate target \"target0\"") != std::string::npos) {
+      ++seen[0];
+      EXPECT_TRUE(AllZero(Rows(instance, target(instance))));
+    } else if (text.find("Not enough memory to keep the weights of target \"target0\"") != std::string::npos) {
+      ++seen[1];
+      EXPECT_EQ(target(instance)->ActiveCount, 0u);
+      EXPECT_EQ(target(instance)->Weights, nullptr);
+    } else {
+      ++seen[2];
+      expectOneError("1 of the 25 points of target \"target0\"");
+      int zeroRows = 0;
+      for (uint32_t i = 0; i < 25; ++i) {
+        const std::vector<double> r = Row(instance, target(instance), i);
+        if (AllZero(r))
+          ++zeroRows;
+        else
+          EXPECT_TRUE(SameBits(r, std::vector<double>(clean.begin() + i * 8, clean.begin() + i * 8 + 8)));
+      }
+      EXPECT_EQ(zeroRows, 1);
+    }
   }
-  EXPECT_EQ(zeroRows, 1);
+  EXPECT_GT(seen[0], 0);
+  EXPECT_GT(seen[1], 0);
+  EXPECT_GT(seen[2], 0);
+  SetThreadCount(1);
 }
 
 // --- A host that answers badly -------------------------------------------------

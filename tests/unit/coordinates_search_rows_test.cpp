@@ -111,8 +111,9 @@ TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleS
 }
 
 // Each allocation of a calculation failing in turn: the hierarchy and the
-// candidate lists fall back to the exhaustive search with the same rows; only
-// the polygon scratch costs a row (and says so).
+// candidate lists fall back to the exhaustive search with the same rows; the
+// polygon scratch and the kept weights of a row cost that row, the workers'
+// rows and the target's arrays the target (and each says so).
 TEST_F(CalculationWithEitherSearch, HierarchyOrCandidatesWithoutMemoryStillGiveTheSameRows) {
   EffectInstance* instance = prepare(test_support::SubdividedCube(2), {PointsInCube(10)}, 8);
   SetThreadCount(2);
@@ -135,7 +136,11 @@ TEST_F(CalculationWithEitherSearch, HierarchyOrCandidatesWithoutMemoryStillGiveT
       ++sameRows;
       continue;
     }
-    expectOneError("1 of the 10 points");
+    ASSERT_EQ(host().messages().size(), 1u);
+    if (host().messages()[0].text.find("1 of the 10 points") == std::string::npos) {
+      EXPECT_TRUE(AllZero(rows)) << host().messages()[0].text;
+      continue;
+    }
     int zeroRows = 0;
     for (uint32_t i = 0; i < 10; ++i) {
       const std::vector<double> r = Row(instance, target(instance), i);

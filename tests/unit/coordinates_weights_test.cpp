@@ -124,8 +124,12 @@ TEST(NormaliseRow, FloorAboveEveryWeightKeepsThemAsNormalised) {
 
 class PointCoordinatesTest : public test_support::CoordinateTest {
  protected:
-  // Computes row i from origin with the instance's settings, the way the
-  // calculation does; returns what ComputePointCoordinates returned.
+  PointCoordinatesTest() { denseRows_ = true; }
+
+  // Computes dense row i from origin with the instance's settings, the way
+  // the calculation does; returns what ComputePointCoordinates returned.
+  // Requires ComputeKeptCoordinates to keep exactly the row's non-zero
+  // entries, bit for bit, and to leave its sparse row all zeros.
   bool compute(EffectInstance* instance, uint32_t i, const Vec3& origin) {
     Vec3* directions = BuildSampleDirections(instance->Samples);
     test_support::OwnedTriangulation mesh(host().object(cage_)->mesh);
@@ -138,6 +142,23 @@ class PointCoordinatesTest : public test_support::CoordinateTest {
     const RowSettings settings{instance->Samples, sampleWeight, instance->Tolerance};
     double* row = instance->CagePoints != 0 ? target(instance)->Weights + size_t{i} * instance->CagePoints : nullptr;
     const bool done = ComputePointCoordinates(reads, settings, origin, directions, cage, &scratch, row);
+
+    SparseRow sparse{};
+    KeptWeights kept{};
+    int32_t count = -1;
+    EXPECT_TRUE(ReserveSparseRow(&sparse, instance->CagePoints));
+    EXPECT_EQ(ComputeKeptCoordinates(reads, settings, origin, directions, cage, &scratch, &sparse, &kept, &count), done);
+    std::vector<double> expected;
+    std::vector<int32_t> expectedIndices;
+    for (uint32_t k = 0; done && k < instance->CagePoints; ++k)
+      if (!(row[k] == 0.0)) expected.push_back(row[k]), expectedIndices.push_back(static_cast<int32_t>(k));
+    EXPECT_EQ(count, static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(kept.count, count);
+    EXPECT_TRUE(SameBits(std::vector<double>(kept.weights, kept.weights + kept.count), expected));
+    EXPECT_EQ(std::vector<int32_t>(kept.indices, kept.indices + kept.count), expectedIndices);
+    EXPECT_TRUE(AllZero(std::vector<double>(sparse.values, sparse.values + sparse.size)));
+    FreeSparseRow(&sparse);
+    FreeKeptWeights(&kept);
     FreeScratch(&scratch);
     FreeCageBvh(&bvh);
     FreeArray(directions);

@@ -64,11 +64,11 @@ TEST_F(HostileHost, HugeCountsAreRefusedWithAMessage) {
   bind();
   ostrand::SetBlockLimit(uint64_t{1} << 30);  // the same refusals on every machine
 
-  {  // 2^31 - 1 points against 8 cage points: beyond the dense rows' limit
+  {  // 2^31 - 1 points against 8 cage points: the per-point arrays cannot be had
     ScopedFault fault({Fault::kHugePointCount, a_});
     ASSERT_EQ(press("Calculate"), 0);
   }
-  expectOneError("\"a\" has too many points for this cage");
+  expectOneError("Not enough memory to calculate target \"a\"");
   ExpectInstanceConsistent(instance());
   EXPECT_EQ(target(0).ActiveCount, 0u);
   EXPECT_EQ(target(1).ActiveCount, 3u);  // the other target goes on

@@ -99,13 +99,13 @@ class WeightsFileTest : public ModuleTest {
   EffectInstance* calculatedInstance(uint32_t setupMask, std::function<double(int, uint32_t, uint32_t)> weight) {
     EffectInstance* instance = boundInstance();
     instance->SetupMask = setupMask;
-    ostrand::PrepareTargets(instance);
+    ostrand::PrepareDenseTargets(instance);
     for (int t = 0; t < ostrand::TargetCount(instance); ++t) {
       TargetEntry* e = ostrand::TargetAt(instance, t);
       for (uint32_t i = 0; i < e->ActiveCount; ++i)
         for (uint32_t k = 0; k < instance->CagePoints; ++k) e->Weights[i * instance->CagePoints + k] = weight(t, i, k);
     }
-    ostrand::CompactWeights(instance);
+    ostrand::CompactDenseWeights(instance);
     instance->Mode = 0;
     return instance;
   }

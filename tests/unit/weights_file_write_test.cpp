@@ -66,10 +66,10 @@ class WeightsFileWriteTest : public test_support::ModuleTest {
     uint32_t target = host().addObject("target", PointCloud(cloud));
     EffectInstance* instance = instanceOf(makeEffect({target}));
     instance->Cage = host().addObject("cage", CubeMesh());
-    ostrand::PrepareTargets(instance);
+    ostrand::PrepareDenseTargets(instance);
     TargetEntry* e = ostrand::TargetAt(instance, 0);
     for (uint32_t i = 0; i < e->ActiveCount * instance->CagePoints; ++i) e->Weights[i] = 0.125;
-    ostrand::CompactWeights(instance);
+    ostrand::CompactDenseWeights(instance);
     instance->Mode = 0;
     name(instance, path_);
     return instance;

@@ -1,0 +1,157 @@
+// Binding at production scale: a torus of 500,000 or 1,000,000 points inside
+// box cages of 98, 602 and 2,402 points (cubes cut into 4 x 4, 10 x 10 and
+// 20 x 20 quads a face), 32 samples, 2 worker threads; with the kept weights
+// of "Calculate" and, on the same data, with the dense rows it replaced
+// (PrepareDenseTargets, the calculation into dense rows, CompactDenseWeights).
+//
+// Each bind runs in a child process of its own, so that its peak memory is
+// its own: the child builds the host's meshes, binds, and reports the bind's
+// seconds; the parent reads the child's peak resident size.
+//
+// Counters: seconds (the bind: preparing, calculating, compacting),
+// peak_mb (the child's peak resident size), before_mb (its resident size
+// just before the bind: the host's meshes and the program), arrays_mb (the
+// target's arrays after the bind), weights_per_point, and
+// peak_over_arrays_and_meshes = peak_mb / (arrays_mb + before_mb).
+// Goals: 1M x 2,402 binds with that ratio at most 1.5; 1M x 602 in at most
+// 5 s; from 98 to 2,402 cage points at 500k points the time grows at most
+// 1.5x. The dense rows reach 2^31 entries at 1M x 2,402 and are refused.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "host/host.h"
+#include "ostrand/protocol.h"
+#include "support/bind_paths.h"
+#include "support/cages.h"
+#include "support/in_process_module.h"
+#include "support/module_fixture.h"
+
+namespace {
+
+// A torus around the y axis, well inside the box [-1, 1]^3.
+std::vector<Vec3> Torus(int points) {
+  const int steps = static_cast<int>(std::lround(std::sqrt(static_cast<double>(points))));
+  std::vector<Vec3> made;
+  made.reserve(static_cast<size_t>(steps) * steps);
+  const double pi = 3.141592653589793;
+  for (int i = 0; i < steps; ++i)
+    for (int j = 0; j < steps; ++j) {
+      const double u = 2 * pi * i / steps, v = 2 * pi * j / steps;
+      const double r = 0.6 + 0.3 * std::cos(v);
+      made.push_back({r * std::cos(u), 0.3 * std::sin(v), r * std::sin(u)});
+    }
+  return made;
+}
+
+double ResidentMegabytes() {
+  long pages = 0, resident = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+  std::fclose(statm);
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// What the child reports.
+struct BindFigures {
+  double seconds;
+  double beforeMb;
+  double arraysMb;
+  double weightsPerPoint;
+  int bound;  // 1 when every point got weights and no message was shown
+};
+
+// In the child: the host with the cage and the torus, an effect binding them,
+// then the bind as "Calculate" does it, with kept weights or dense rows.
+BindFigures BindInChild(int points, int cuts, bool dense) {
+  host::Host host;
+  test_support::ConnectInProcessModule(host);
+  const uint32_t cage = host.addObject("cage", test_support::SubdividedCube(cuts));
+  const uint32_t target = host.addObject("torus", test_support::PointCloud(Torus(points)));
+  const uint32_t effect = host.createEffect({target});
+  auto* instance = static_cast<EffectInstance*>(host.effect(effect)->data.at(ostrand::kInstanceDataKey));
+  instance->Cage = cage;
+  instance->Samples = 32;
+  host.clearMessages();
+
+  BindFigures figures{};
+  figures.beforeMb = ResidentMegabytes();
+  const auto start = std::chrono::steady_clock::now();
+  test_support::Bind(instance, dense ? test_support::BindPath::kDenseRows : test_support::BindPath::kKeptWeights, 2);
+  figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const TargetEntry& t = instance->Targets->records[0];
+  const double perPoint = 3 * sizeof(Vec3) + sizeof(uint32_t) + 2 * sizeof(int32_t);
+  const double perWeight = sizeof(double) + sizeof(Vec3*) + sizeof(int32_t);
+  figures.arraysMb = (t.ActiveCount * perPoint + t.WeightCount * perWeight) / 1e6;
+  figures.weightsPerPoint = t.ActiveCount > 0 ? static_cast<double>(t.WeightCount) / t.ActiveCount : 0;
+  int withWeights = 0;
+  for (uint32_t i = 0; i < t.ActiveCount; ++i) withWeights += t.WeightCounts[i] > 0;
+  figures.bound = host.messages().empty() && t.ActiveCount > 0 && withWeights == static_cast<int>(t.ActiveCount);
+  return figures;
+}
+
+void BM_Bind(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  const int cuts = static_cast<int>(state.range(1));
+  const bool dense = state.range(2) != 0;
+  BindFigures figures{};
+  double peakMb = 0;
+  for (auto _ : state) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+      state.SkipWithError("no pipe");
+      return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+      close(channel[0]);
+      const BindFigures made = BindInChild(points, cuts, dense);
+      const ssize_t written = write(channel[1], &made, sizeof made);
+      _exit(written == static_cast<ssize_t>(sizeof made) ? 0 : 1);
+    }
+    close(channel[1]);
+    const ssize_t got = read(channel[0], &figures, sizeof figures);
+    close(channel[0]);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    if (got != static_cast<ssize_t>(sizeof figures) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("the bind's process failed");
+      return;
+    }
+    state.SetIterationTime(figures.seconds);
+    peakMb = static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;  // kilobytes on Linux
+  }
+  state.counters["cage_points"] = 6.0 * cuts * cuts + 2;
+  state.counters["seconds"] = figures.seconds;
+  state.counters["peak_mb"] = peakMb;
+  state.counters["before_mb"] = figures.beforeMb;
+  state.counters["arrays_mb"] = figures.arraysMb;
+  state.counters["weights_per_point"] = figures.weightsPerPoint;
+  state.counters["peak_over_arrays_and_meshes"] = peakMb / (figures.arraysMb + figures.beforeMb);
+  state.counters["bound"] = figures.bound;
+}
+BENCHMARK(BM_Bind)
+    ->ArgNames({"points", "cuts", "dense"})
+    ->Args({1000000, 20, 0})
+    ->Args({1000000, 10, 0})
+    ->Args({1000000, 10, 1})
+    ->Args({500000, 4, 0})
+    ->Args({500000, 4, 1})
+    ->Args({500000, 20, 0})
+    ->Args({500000, 20, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

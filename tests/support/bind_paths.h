@@ -1,0 +1,33 @@
+// A bind the way "Calculate" does it, with the weights kept as the module
+// keeps them or through the dense rows it once used, for benchmarks and tests
+// that compare the two on the same instance.
+#pragma once
+
+#include "host_interface/module_state.h"
+#include "instance/instance.h"
+#include "operations/calculation_driver.h"
+#include "operations/threads.h"
+
+namespace test_support {
+
+enum class BindPath { kKeptWeights, kDenseRows };
+
+// Brings the instance's targets up to date and binds them on `threads`
+// worker threads: release, prepare, calculate (a target not calculated whole
+// keeps nothing), compact. Mode and the weights file are left alone.
+inline void Bind(EffectInstance* instance, BindPath path, int threads) {
+  ostrand::SetThreadCount(threads);
+  ostrand::ReleaseComputedData(instance);
+  USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
+  if (path == BindPath::kDenseRows) {
+    ostrand::PrepareDenseTargets(instance);
+    ostrand::CalculateCoordinates(instance, ostrand::IncompleteTarget::kRelease, ostrand::RowStorage::kDense);
+    ostrand::CompactDenseWeights(instance);
+  } else {
+    ostrand::PrepareTargets(instance);
+    ostrand::CalculateCoordinates(instance, ostrand::IncompleteTarget::kRelease);
+    ostrand::CompactWeights(instance);
+  }
+}
+
+}  // namespace test_support
