@@ -123,6 +123,22 @@ void OutputTransaction::write(const fs::path& path, const std::function<void(con
   }
 }
 
+std::string OutputTransaction::startFile(const fs::path& path) {
+  started_.push_back(TemporaryName(path));
+  return started_.back().string();
+}
+
+void OutputTransaction::finishFile(const fs::path& path) {
+  const fs::path temporary = TemporaryName(path);
+  started_.erase(std::remove(started_.begin(), started_.end(), temporary), started_.end());
+  try {
+    place(temporary, path);
+  } catch (const std::exception&) {
+    RemoveWritten(temporary);
+    throw;
+  }
+}
+
 void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
   std::error_code error;
   const bool again = std::any_of(placed_.begin(), placed_.end(), [&](const Placed& p) { return p.path == path; });
@@ -145,6 +161,8 @@ void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
 
 void OutputTransaction::commit() noexcept {
   committed_ = true;
+  for (const fs::path& temporary : started_) RemoveWritten(temporary);  // never finished: not an output
+  started_.clear();
   for (const Placed& placed : placed_) {
     std::error_code ignored;
     if (!placed.backup.empty()) fs::remove(placed.backup, ignored);
@@ -153,6 +171,8 @@ void OutputTransaction::commit() noexcept {
 }
 
 void OutputTransaction::rollBack() noexcept {
+  for (const fs::path& temporary : started_) RemoveWritten(temporary);
+  started_.clear();
   // Latest first: each step undone in the reverse of the order it was done.
   for (auto placed = placed_.rbegin(); placed != placed_.rend(); ++placed) {
     RemoveWritten(placed->path);
