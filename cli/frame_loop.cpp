@@ -72,12 +72,13 @@ void DeformFrames(Session& session, CageAnimation& cages, const FrameOutputs& pl
 
   FrameProgress progress(bar, cages);
   std::vector<Vec3> cagePoints;
+  Session::Frame frame;
   const Clock::time_point loopStart = Clock::now();
   for (size_t i = 0; i < cages.size(); ++i) {
     const Clock::time_point start = Clock::now();
     cages.read(i, cageRest, cagePoints);
     const Clock::time_point read = Clock::now();
-    Session::Frame frame = session.deform(cagePoints, cages.frames()[i].path);
+    session.deform(cagePoints, cages.frames()[i].path, frame);
     for (uint32_t point : target.keepInPlace) frame.points.at(point) = target.rest.points.at(point);
     const Clock::time_point deformed = Clock::now();
     if (!plan.objFiles.empty())
@@ -95,7 +96,7 @@ void DeformFrames(Session& session, CageAnimation& cages, const FrameOutputs& pl
     summary.readSeconds += Seconds(start, read);
     summary.deformSeconds += Seconds(read, deformed);
     summary.writeSeconds += Seconds(deformed, written);
-    if (i == shown.index) shown = {i, cagePoints, std::move(frame.points), cages.label(i)};
+    if (i == shown.index) shown = {i, cagePoints, frame.points, cages.label(i)};
     progress.done(i + 1);
   }
   if (cache) {

@@ -2,6 +2,7 @@
 // orders, whatever the machine's own.
 #include "host/point_cache.h"
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -39,6 +40,13 @@ void PutSingle(unsigned char* bytes, float value, bool big) {
   uint32_t word;
   std::memcpy(&word, &value, sizeof word);
   PutWord(bytes, word, big);
+}
+
+// Words in the machine's order turned into the file's, or back: a frame is
+// converted whole, so that the loop stays a plain copy on the common path.
+void ToOrder(uint32_t* words, size_t count, bool big) {
+  if (big == (std::endian::native == std::endian::big)) return;
+  for (size_t k = 0; k < count; ++k) words[k] = __builtin_bswap32(words[k]);
 }
 
 // Decimal text of a byte count that may pass 64 bits (a lying header's).
@@ -114,7 +122,11 @@ void PointCacheReader::fail(const std::string& problem) const { throw PointCache
 
 void PointCacheReader::readBytes(uint64_t offset, size_t count) {
   bytes_.resize(count);
-  if (::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(bytes_.data(), 1, count, file_) != count)
+  readInto(offset, bytes_.data(), count);
+}
+
+void PointCacheReader::readInto(uint64_t offset, void* bytes, size_t count) {
+  if (::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0 || std::fread(bytes, 1, count, file_) != count)
     fail(std::ferror(file_) ? std::string("cannot be read: ") + std::strerror(errno)
                             : std::string("cannot be read: it ended early (was it changed while being read?)"));
 }
@@ -179,16 +191,17 @@ void PointCacheReader::readFrame(uint32_t frame, std::vector<Vec3>& points) {
   if (frame >= header_.frames)
     fail("has " + std::to_string(header_.frames) + " frames, no frame " + std::to_string(uint64_t(frame) + 1));
   const uint64_t frameBytes = kPointBytes * header_.points;
-  readBytes(dataStart_ + frameBytes * frame, frameBytes);
-  const bool big = BigEndian(header_.format);
+  words_.resize(3 * size_t(header_.points));
+  readInto(dataStart_ + frameBytes * frame, words_.data(), frameBytes);
+  ToOrder(words_.data(), words_.size(), BigEndian(header_.format));
   points.resize(header_.points);
-  const unsigned char* bytes = bytes_.data();
-  for (size_t i = 0; i < points.size(); ++i, bytes += kPointBytes) {
-    const float x = Single(bytes, big), y = Single(bytes + 4, big), z = Single(bytes + 8, big);
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z))
+  for (size_t i = 0; i < points.size(); ++i) {
+    float xyz[3];
+    std::memcpy(xyz, &words_[3 * i], sizeof xyz);
+    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2]))
       fail("frame " + std::to_string(uint64_t(frame) + 1) + ", point " + std::to_string(i + 1) +
            ": a coordinate is not a finite number");
-    points[i] = Vec3{x, y, z};
+    points[i] = Vec3{xyz[0], xyz[1], xyz[2]};
   }
 }
 
@@ -244,20 +257,17 @@ void PointCacheWriter::writeFrame(const std::vector<Vec3>& points) {
   if (written_ == header_.frames) fail("more frames than the " + std::to_string(header_.frames) + " of its header");
   if (points.size() != header_.points)
     fail("a frame of " + std::to_string(points.size()) + " points in a cache of " + std::to_string(header_.points));
-  const bool big = BigEndian(header_.format);
-  bytes_.resize(kPointBytes * points.size());
-  unsigned char* bytes = bytes_.data();
-  for (size_t i = 0; i < points.size(); ++i, bytes += kPointBytes) {
-    const float x = static_cast<float>(points[i].x), y = static_cast<float>(points[i].y),
-                z = static_cast<float>(points[i].z);
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z))
+  words_.resize(3 * points.size());
+  for (size_t i = 0; i < points.size(); ++i) {
+    const float xyz[3] = {static_cast<float>(points[i].x), static_cast<float>(points[i].y),
+                          static_cast<float>(points[i].z)};
+    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2]))
       fail("frame " + std::to_string(written_ + 1) + ", point " + std::to_string(i + 1) +
            ": a coordinate does not fit a 32-bit float");
-    PutSingle(bytes, x, big);
-    PutSingle(bytes + 4, y, big);
-    PutSingle(bytes + 8, z, big);
+    std::memcpy(&words_[3 * i], xyz, sizeof xyz);
   }
-  put(bytes_.data(), bytes_.size());
+  ToOrder(words_.data(), words_.size(), BigEndian(header_.format));
+  put(reinterpret_cast<const unsigned char*>(words_.data()), kPointBytes * points.size());
   ++written_;
 }
 

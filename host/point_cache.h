@@ -74,7 +74,8 @@ class PointCacheReader {
 
  private:
   void readHeader();
-  void readBytes(uint64_t offset, size_t count);
+  void readBytes(uint64_t offset, size_t count);  // into bytes_
+  void readInto(uint64_t offset, void* bytes, size_t count);
   [[noreturn]] void fail(const std::string& problem) const;
 
   std::FILE* file_;
@@ -83,6 +84,7 @@ class PointCacheReader {
   PointCacheHeader header_;
   uint64_t dataStart_ = 0;
   std::vector<unsigned char> bytes_;
+  std::vector<uint32_t> words_;  // a frame's coordinates as float32 words
 };
 
 class PointCacheWriter {
@@ -115,6 +117,7 @@ class PointCacheWriter {
   PointCacheHeader header_;
   uint32_t written_ = 0;
   std::vector<unsigned char> bytes_;
+  std::vector<uint32_t> words_;  // a frame's coordinates as float32 words
 };
 
 }  // namespace host

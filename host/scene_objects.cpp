@@ -90,12 +90,17 @@ const WeightMap* Host::weightMap(uint32_t id) const { return state_->weightMapAt
 std::vector<uint32_t> Host::objectIds() const { return state_->objectOrder; }
 
 std::vector<Vec3> Host::evaluatedPoints(uint32_t id) const {
+  std::vector<Vec3> points;
+  evaluatedPoints(id, points);
+  return points;
+}
+
+void Host::evaluatedPoints(uint32_t id, std::vector<Vec3>& points) const {
   const Object* source = state_->objectAt(id);
   if (!source) throw std::invalid_argument("evaluatedPoints: no object " + std::to_string(id));
-  std::vector<Vec3> points = source->mesh.points;
+  points.assign(source->mesh.points.begin(), source->mesh.points.end());
   for (size_t i = 0; i < points.size() && i < source->displaced.size(); ++i)
     if (source->hasDisplacement[i].load(std::memory_order_acquire)) points[i] = source->displaced[i];
-  return points;
 }
 
 void Host::setPluginPath(const std::string& path) { state_->pluginPath = path; }
