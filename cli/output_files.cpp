@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <system_error>
 
 #include "cli/user_error.h"
@@ -64,15 +65,13 @@ void WritableFolder::removeMade() noexcept {
 }
 
 void CheckOutputFiles(const std::vector<fs::path>& paths) {
-  std::vector<fs::path> seen;
+  std::set<fs::path> seen;  // a run may write thousands of frames
   for (const fs::path& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error))
       throw UserError(path.string(), "cannot be written: a folder of that name is there");
-    const fs::path same = fs::weakly_canonical(fs::absolute(path, error), error);
-    if (std::find(seen.begin(), seen.end(), same) != seen.end())
+    if (!seen.insert(fs::weakly_canonical(fs::absolute(path, error), error)).second)
       throw UserError(path.string(), "is written twice in one run; give the outputs different names");
-    seen.push_back(same);
   }
 }
 
