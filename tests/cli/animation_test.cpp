@@ -173,6 +173,10 @@ TEST_F(AnimationTest, SequencesAreTakenInNaturalOrderAndGapsAreNamedOrSkipped) {
   for (size_t k = 0; k < poses.size(); ++k)
     EXPECT_EQ(read("out/n." + numbers[k] + ".obj"), read("single/deformed-" + poses[k] + ".obj")) << k;
 
+  // A range whose step passes over the missing numbers has no gap.
+  EXPECT_EQ(ostrand(deform({"seq/c.%d.obj", "--frames", "1-10:9", "--cache", "s.mdd", "-q"})).status, 0);
+  EXPECT_EQ(CacheFrames(file("s.mdd"), PointCacheFormat::kMdd).size(), 2u);
+
   // Without --out-pattern, each frame is named after its file.
   const Outcome named = ostrand(deform({"seq/c.%d.obj", "--frames", "1-2", "-o", "named"}));
   ASSERT_EQ(named.status, 0) << named.err;

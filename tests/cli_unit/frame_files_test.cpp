@@ -1,18 +1,15 @@
 // The files of a frame sequence: numbered names both ways, the ranges the
-// user picks, natural order, and the files a pattern, a folder or a wildcard
-// gives.
+// user picks and natural order. (The files a pattern, a folder or a wildcard
+// gives are listed through the command, in tests/cli/animation_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "cli/frame_files.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using cli::FindFramePattern;
 using cli::FrameRange;
 using cli::ParseFrameRange;
@@ -77,47 +74,6 @@ TEST(NaturalOrder, NumbersCompareAsNumbers) {
   EXPECT_TRUE(cli::NaturalLess("shots/2/cage.obj", "shots/10/cage.obj"));
   EXPECT_TRUE(cli::NaturalLess("f99999999999999999999", "f100000000000000000000"));  // beyond any integer type
   EXPECT_FALSE(cli::NaturalLess("c1", "c1"));
-}
-
-class FrameListing : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("ostrand-frame-files-" + std::to_string(std::random_device{}()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-  void touch(const std::string& relative) const {
-    fs::create_directories((root_ / relative).parent_path());
-    std::ofstream(root_ / relative) << "v 0 0 0\n";
-  }
-  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
-  fs::path root_;
-};
-
-TEST_F(FrameListing, PatternFolderAndWildcardGiveFilesInOrder) {
-  for (const char* name : {"seq/c.10.obj", "seq/c.2.obj", "seq/c.1.obj", "seq/c.02.obj", "seq/c.3.obj.bak",
-                           "seq/C10.OBJ", "seq/notes.txt"})
-    touch(name);
-  fs::create_directories(root_ / "seq/c.4.obj");  // a folder is no frame
-  const auto pattern = FindFramePattern(path("seq/c.%d.obj"));
-  std::vector<std::pair<long, std::string>> numbered;
-  for (const cli::NumberedFile& file : cli::FindNumberedFiles(*pattern)) numbered.emplace_back(file.number, file.path);
-  EXPECT_EQ(numbered, (std::vector<std::pair<long, std::string>>{
-                          {1, path("seq/c.1.obj")}, {2, path("seq/c.2.obj")}, {10, path("seq/c.10.obj")}}));
-  EXPECT_TRUE(cli::FindNumberedFiles(*FindFramePattern(path("none/c.%d.obj"))).empty());
-
-  EXPECT_EQ(cli::ObjFilesIn(path("seq")),
-            (std::vector<std::string>{path("seq/C10.OBJ"), path("seq/c.1.obj"), path("seq/c.02.obj"),
-                                      path("seq/c.2.obj"), path("seq/c.10.obj")}));
-
-  for (const char* shot : {"shots/10/cage.obj", "shots/2/cage.obj", "shots/9/other.obj"}) touch(shot);
-  fs::create_directories(root_ / "shots/3/cage.obj");
-  EXPECT_TRUE(cli::HoldsWildcard(path("shots/*/cage.obj")));
-  EXPECT_FALSE(cli::HoldsWildcard(path("shots/cage.####.obj")));
-  EXPECT_EQ(cli::FilesMatching(path("shots/*/cage.obj")),
-            (std::vector<std::string>{path("shots/2/cage.obj"), path("shots/10/cage.obj")}));
-  EXPECT_TRUE(cli::FilesMatching(path("shots/*/none.obj")).empty());
 }
 
 }  // namespace

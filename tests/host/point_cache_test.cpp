@@ -74,50 +74,39 @@ void ExpectFramesRead(host::PointCacheReader& reader) {
   }
 }
 
-TEST(PointCache, Pc2IsWrittenAsItsLayoutAndReadsBack) {
-  host::PointCacheHeader header;
-  header.format = PointCacheFormat::kPc2;
-  header.points = 2;
-  header.frames = 2;
-  header.startFrame = 10.0f;
-  header.sampleRate = 0.5f;
-  const std::string path = host_test::TempPath("two.pc2");
-  host::PointCacheWriter writer(path, header);
-  for (const auto& frame : kFrames) writer.writeFrame(frame);
-  writer.close();
+TEST(PointCache, EachFormatIsWrittenAsItsLayoutAndReadsBack) {
+  for (const PointCacheFormat format : {PointCacheFormat::kPc2, PointCacheFormat::kMdd}) {
+    SCOPED_TRACE(host::FormatName(format));
+    const bool big = format == PointCacheFormat::kMdd;
+    host::PointCacheHeader header;
+    header.format = format;
+    header.points = 2;
+    header.frames = 2;
+    Bytes expected;
+    if (big) {
+      header.times = {0.0f, 1.0f / 24};
+      expected.word(2, true).word(2, true).single(0.0f, true).single(1.0f / 24, true);
+    } else {
+      header.startFrame = 10.0f;
+      header.sampleRate = 0.5f;
+      expected.text("POINTCACHE2\0", 12).word(1, false).word(2, false).single(10.0f, false).single(0.5f, false);
+      expected.word(2, false);
+    }
+    const std::string path = host_test::TempPath(big ? "two.mdd" : "two.pc2");
+    host::PointCacheWriter writer(path, header);
+    for (const auto& frame : kFrames) writer.writeFrame(frame);
+    writer.close();
+    EXPECT_EQ(ReadBytes(path), expected.str() + Coordinates(big));
 
-  Bytes expected;
-  expected.text("POINTCACHE2\0", 12).word(1, false).word(2, false).single(10.0f, false).single(0.5f, false).word(2, false);
-  EXPECT_EQ(ReadBytes(path), expected.str() + Coordinates(false));
-
-  EXPECT_EQ(host::RecognisePointCache(path), PointCacheFormat::kPc2);
-  host::PointCacheReader reader(path, PointCacheFormat::kPc2);
-  EXPECT_EQ(reader.header().points, 2u);
-  EXPECT_EQ(reader.header().frames, 2u);
-  EXPECT_EQ(reader.header().startFrame, 10.0f);
-  EXPECT_EQ(reader.header().sampleRate, 0.5f);
-  ExpectFramesRead(reader);
-}
-
-TEST(PointCache, MddIsWrittenAsItsLayoutAndReadsBack) {
-  host::PointCacheHeader header;
-  header.format = PointCacheFormat::kMdd;
-  header.points = 2;
-  header.frames = 2;
-  header.times = {0.0f, 1.0f / 24};
-  const std::string path = host_test::TempPath("two.mdd");
-  host::PointCacheWriter writer(path, header);
-  for (const auto& frame : kFrames) writer.writeFrame(frame);
-  writer.close();
-
-  Bytes expected;
-  expected.word(2, true).word(2, true).single(0.0f, true).single(1.0f / 24, true);
-  EXPECT_EQ(ReadBytes(path), expected.str() + Coordinates(true));
-
-  EXPECT_EQ(host::RecognisePointCache(path), PointCacheFormat::kMdd);
-  host::PointCacheReader reader(path, PointCacheFormat::kMdd);
-  EXPECT_EQ(reader.header().times, header.times);
-  ExpectFramesRead(reader);
+    EXPECT_EQ(host::RecognisePointCache(path), format);
+    host::PointCacheReader reader(path, format);
+    EXPECT_EQ(reader.header().points, 2u);
+    EXPECT_EQ(reader.header().frames, 2u);
+    EXPECT_EQ(reader.header().startFrame, header.startFrame);
+    EXPECT_EQ(reader.header().sampleRate, header.sampleRate);
+    EXPECT_EQ(reader.header().times, header.times);
+    ExpectFramesRead(reader);
+  }
 }
 
 TEST(PointCache, ContentSaysWhichFormatNotTheName) {
@@ -214,9 +203,6 @@ TEST(PointCache, WriterRefusesWhatTheLayoutCannotHold) {
       EXPECT_EQ(e.problem, "holds 1 of the 2 frames of its header");
     }
   }
-  header.format = PointCacheFormat::kMdd;  // without its times
-  EXPECT_THROW((host::PointCacheWriter{path, header}), host::PointCacheError);
-  EXPECT_THROW((host::PointCacheWriter{host_test::TempPath("no-such-folder/x.pc2"), header}), host::PointCacheError);
 }
 
 }  // namespace
