@@ -258,7 +258,8 @@ void RunJob(const Job& job) {
         std::make_unique<WritableFolder>(frameOutputs.objFiles.front().parent_path(), "the frames' folder"));
   if (!frameOutputs.cache.empty()) {
     const fs::path cacheFolder = frameOutputs.cache.parent_path();
-    frameFolders.push_back(std::make_unique<WritableFolder>(cacheFolder.empty() ? "." : cacheFolder, "the cache's folder"));
+    frameFolders.push_back(
+        std::make_unique<WritableFolder>(cacheFolder.empty() ? "." : cacheFolder, "the cache's folder"));
   }
   std::vector<fs::path> outputFiles;
   if (job.bind) outputFiles = {folder / kWeightsName, folder / kSceneName};

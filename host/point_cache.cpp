@@ -77,7 +77,8 @@ std::optional<PointCacheFormat> RecognisePointCache(const unsigned char* first, 
   if (count < kMddCountsBytes) return std::nullopt;
   const int32_t frames = Int(first, true), points = Int(first + 4, true);
   if (frames <= 0 || points <= 0) return std::nullopt;
-  const unsigned __int128 size = kMddCountsBytes + 4 * uint64_t(frames) + kPointBytes * uint64_t(points) * uint64_t(frames);
+  const unsigned __int128 frameBytes = kPointBytes * uint64_t(points);
+  const unsigned __int128 size = kMddCountsBytes + 4 * uint64_t(frames) + frameBytes * uint64_t(frames);
   if (size == fileSize) return PointCacheFormat::kMdd;
   return std::nullopt;
 }
@@ -141,8 +142,8 @@ void PointCacheReader::readHeader() {
   const uint64_t size = static_cast<uint64_t>(end);
   const size_t fixed = pc2 ? kPc2HeaderBytes : kMddCountsBytes;
   if (size < fixed)
-    fail(std::string(pc2 ? "too short for a " : "too short for an ") + kind + " header: " + std::to_string(size) + " bytes, the header alone is " +
-         std::to_string(fixed));
+    fail(std::string(pc2 ? "too short for a " : "too short for an ") + kind + " header: " + std::to_string(size) +
+         " bytes, the header alone is " + std::to_string(fixed));
   readBytes(0, fixed);
   const unsigned char* bytes = bytes_.data();
   int32_t points = 0, frames = 0;
@@ -182,7 +183,8 @@ void PointCacheReader::readHeader() {
     header_.times.resize(size_t(frames));
     for (size_t k = 0; k < header_.times.size(); ++k) {
       header_.times[k] = Single(bytes_.data() + 4 * k, big);
-      if (!std::isfinite(header_.times[k])) fail("the time of frame " + std::to_string(k + 1) + " is not a finite number");
+      if (!std::isfinite(header_.times[k]))
+        fail("the time of frame " + std::to_string(k + 1) + " is not a finite number");
     }
   }
 }
