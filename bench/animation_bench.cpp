@@ -14,6 +14,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,10 +48,11 @@ void PutWord(std::FILE* file, uint32_t word) {
   for (int shift = 24; shift >= 0; shift -= 8) std::fputc((word >> shift) & 0xFF, file);
 }
 
-// The files, made once per process in a folder of their own, with a private
-// copy of the module (whose settings file keeps the thread count).
+// The files, made once per process in a folder of its own (removed at the
+// end), with a private copy of the module (whose settings file keeps the
+// thread count).
 struct Files {
-  fs::path folder = fs::temp_directory_path() / "ostrand-animation-bench";
+  fs::path folder = fs::temp_directory_path() / ("ostrand-animation-bench-" + std::to_string(::getpid()));
   fs::path module = folder / "libOstrand64.so";
   fs::path cage = folder / "cage.obj", target = folder / "target.obj", weights = folder / "weights.cw";
   host::Mesh cageMesh, targetMesh;
@@ -74,6 +76,12 @@ struct Files {
     host::WriteObj(target.string(), targetMesh);
     writeWeights();
   }
+  ~Files() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  Files(const Files&) = delete;
+  Files& operator=(const Files&) = delete;
 
   // Random weights, 8 distinct cage points per target point, in the module's
   // weights file layout.
