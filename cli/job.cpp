@@ -9,7 +9,10 @@
 #include <optional>
 
 #include "cli/binding.h"
+#include "cli/cage_animation.h"
 #include "cli/cage_check.h"
+#include "cli/frame_loop.h"
+#include "cli/frame_outputs.h"
 #include "cli/mesh_file.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
@@ -25,18 +28,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Pose {
-  std::string path;
-  host::ObjFile file;
-  fs::path output;
-};
-
-// The inputs that need no module: the meshes and the posed cages, read and
-// checked before anything else happens. The target's file is kept whole: each
+// The inputs that need no module: the meshes, and the posed cages listed
+// (not yet read) with the names of what each frame gives; read and checked
+// before anything else happens. The target's file is kept whole: each
 // deformed target is a copy of it with new coordinates.
 struct Inputs {
   host::ObjFile cage, target;
-  std::vector<Pose> poses;
+  CageAnimation cages;
+  FrameOutputs frameOutputs;
 };
 
 Inputs ReadInputs(const Job& job) {
@@ -48,32 +47,13 @@ Inputs ReadInputs(const Job& job) {
     in.cage = ReadMeshFile(job.cage);
     if (!job.target.empty()) in.target = ReadMeshFile(job.target);
   }
-  std::map<fs::path, std::string> outputs;
-  for (const std::string& path : job.poses) {
-    Pose& pose = in.poses.emplace_back(Pose{path, ReadMeshFile(path), fs::path(job.output) / DeformedName(path)});
-    pose.file.text.clear();  // only the points and faces of a posed cage are used
-    pose.file.text.shrink_to_fit();
-    auto [earlier, fresh] = outputs.emplace(pose.output, path);
-    if (!fresh)
-      throw UserError(path, "would be written to " + pose.output.string() + " like " + earlier->second +
-                                "; give posed cages different names");
-  }
-  if (!job.preview.empty() && !job.previewErrors && (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > job.poses.size()))
+  in.cages = CageAnimation(job.poses, job.frames, job.framesText, job.allowGaps);
+  in.frameOutputs = PlanFrameOutputs(job, in.cages);
+  if (!job.preview.empty() && !job.previewErrors &&
+      (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > in.cages.size()))
     throw UserError("--preview-pose " + std::to_string(job.previewPose),
-                    "there are " + std::to_string(job.poses.size()) + " posed cages");
+                    "there are " + std::to_string(in.cages.size()) + " frames");
   return in;
-}
-
-void CheckPosesFitCage(const std::vector<Pose>& poses, const host::Mesh& cage) {
-  for (const Pose& pose : poses) {
-    const host::Mesh& mesh = pose.file.mesh;
-    if (mesh.points.size() != cage.points.size() || mesh.polygons.size() != cage.polygons.size())
-      throw UserError(pose.path, "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
-                                     std::to_string(mesh.polygons.size()) + " polygons, the bound cage " +
-                                     std::to_string(cage.points.size()) + " and " +
-                                     std::to_string(cage.polygons.size()));
-    CheckSameFaces(pose.file, cage);
-  }
 }
 
 uint32_t AddWeightMap(Session& session, const std::string& path, const std::string& name, bool mustPick) {
@@ -208,46 +188,25 @@ void BringWeights(Session& session, const Job& job, uint32_t setupMap, const std
   }
 }
 
-// Deforms with each pose in order and writes each deformed target; returns
-// the deformed points the preview shows.
-// Points listed in keepInPlace (weights read with rows that hold no weight,
-// under --allow-unbound) are written where they are at rest.
-std::vector<Vec3> DeformAll(Session& session, const Job& job, const std::vector<Pose>& poses,
-                            const host::ObjFile& targetFile, const std::vector<uint32_t>& keepInPlace,
-                            OutputTransaction& outputs, ProgressBar& bar, Summary& summary) {
-  const host::Mesh& target = session.targetRest();
-  std::vector<Vec3> shown;
-  for (size_t i = 0; i < poses.size(); ++i) {
-    const Pose& pose = poses[i];
-    bar.show(static_cast<int>(100 * i / poses.size()), "deforming with " + fs::path(pose.path).filename().string());
-    Session::Frame frame = session.deform(pose.file.mesh.points, pose.path);
-    summary.frameSeconds.push_back(frame.seconds);
-    for (uint32_t point : keepInPlace) frame.points.at(point) = target.points.at(point);
-    outputs.write(pose.output, [&](const std::string& temporary) {
-      // A target from a scene has no file of its own: its points and faces are written.
-      if (targetFile.text.empty()) {
-        try {
-          host::WriteObj(temporary, host::Mesh{frame.points, target.polygons});
-        } catch (const std::runtime_error& e) {
-          throw HostFileError(temporary, e.what(), "OBJ file " + temporary + ": ");
-        }
-      } else {
-        WriteTextFile(temporary, host::DeformedObjText(targetFile, frame.points));
-      }
-    });
-    summary.written.push_back(pose.output.string());
-    if (static_cast<int>(i) + 1 == job.previewPose) shown = std::move(frame.points);
-  }
-  if (!poses.empty()) bar.show(100, "deformed " + std::to_string(poses.size()) + " frames");
-  bar.finish();
-  return shown;
-}
-
 }  // namespace
 
 namespace {
 
 int CheckThreads(const Job& job) { return job.threads ? *job.threads : 0; }
+
+// Numbered frames skipped as missing (--allow-gaps) are named; a PC2 cache,
+// whose samples are evenly spaced, cannot keep their places.
+void WarnSkippedFrames(const CageAnimation& cages, const FrameOutputs& plan, Warnings& warnings) {
+  if (cages.skippedCount() == 0) return;
+  std::string list;
+  for (long number : cages.firstSkipped()) list += (list.empty() ? "" : ", ") + std::to_string(number);
+  if (cages.skippedCount() > cages.firstSkipped().size()) list += ", ...";
+  warnings.add(cages.given() + ": " + Counted(cages.skippedCount(), "missing frame", "missing frames") +
+               " skipped: " + list);
+  if (!plan.cache.empty() && plan.cacheFormat == host::PointCacheFormat::kPc2)
+    warnings.add(plan.cache.string() + ": a PC2 cache's samples are evenly spaced, so the frames after a missing one "
+                 "come a sample early each (an MDD cache keeps every frame's time)");
+}
 
 // The cage check of `ostrand check`: its findings (or that there are none)
 // on stdout.
@@ -290,9 +249,22 @@ void RunJob(const Job& job) {
   std::optional<WritableFolder> previewOutputFolder;
   if (!job.preview.empty())
     previewOutputFolder.emplace(previewFolder.empty() ? "." : previewFolder, "the preview's folder");
+  // Numbered outputs may name a folder below the output folder; the cache is
+  // written where it is named.
+  std::vector<std::unique_ptr<WritableFolder>> frameFolders;
+  const FrameOutputs& frameOutputs = in.frameOutputs;
+  if (!frameOutputs.objFiles.empty() && frameOutputs.objFiles.front().parent_path() != folder)
+    frameFolders.push_back(
+        std::make_unique<WritableFolder>(frameOutputs.objFiles.front().parent_path(), "the frames' folder"));
+  if (!frameOutputs.cache.empty()) {
+    const fs::path cacheFolder = frameOutputs.cache.parent_path();
+    frameFolders.push_back(
+        std::make_unique<WritableFolder>(cacheFolder.empty() ? "." : cacheFolder, "the cache's folder"));
+  }
   std::vector<fs::path> outputFiles;
   if (job.bind) outputFiles = {folder / kWeightsName, folder / kSceneName};
-  for (const std::string& pose : job.poses) outputFiles.push_back(folder / DeformedName(pose));
+  outputFiles.insert(outputFiles.end(), frameOutputs.objFiles.begin(), frameOutputs.objFiles.end());
+  if (!frameOutputs.cache.empty()) outputFiles.push_back(frameOutputs.cache);
   if (!job.preview.empty()) outputFiles.push_back(job.preview);
   CheckOutputFiles(outputFiles);
 
@@ -313,7 +285,7 @@ void RunJob(const Job& job) {
   }
   const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
   const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
-  CheckPosesFitCage(in.poses, session.cageRest());
+  in.cages.check(session.cageRest());
   if (job.threads) session.setThreads(*job.threads, job.saveThreads);
 
   Summary summary;
@@ -327,6 +299,7 @@ void RunJob(const Job& job) {
   // A bind checks the cage first: what it finds is warned of, and names the
   // likely cause when points get no weights.
   Warnings warnings;
+  WarnSkippedFrames(in.cages, frameOutputs, warnings);
   std::optional<CageCheck> check;
   if (job.bind) {
     check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
@@ -350,8 +323,10 @@ void RunJob(const Job& job) {
   const std::vector<uint32_t> keepInPlace = CheckReadWeights(job, session, summary.binding, summary, warnings);
   WarnRestErrors(summary.binding, job.warnRestError, warnings);
   if (blendMap != 0) session.setBlend(blendMap);
-  const std::vector<Vec3> shownPoints =
-      DeformAll(session, job, in.poses, in.target, keepInPlace, outputs, bar, summary);
+  ShownFrame shown;
+  shown.index = job.preview.empty() || job.previewErrors ? in.cages.size() : static_cast<size_t>(job.previewPose - 1);
+  DeformFrames(session, in.cages, frameOutputs, {in.target, session.targetRest(), keepInPlace}, outputs, bar, summary,
+               shown);
 
   if (!job.preview.empty()) {
     outputs.write(job.preview, [&](const std::string& temporary) {
@@ -361,9 +336,8 @@ void RunJob(const Job& job) {
                           {summary.binding.pointErrors, check->outside, job.warnRestError});
         return;
       }
-      const Pose& shown = in.poses[static_cast<size_t>(job.previewPose - 1)];
-      WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shownPoints,
-                   shown.file.mesh.points, "posed: " + fs::path(shown.path).filename().string());
+      WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shown.target, shown.cage,
+                   "posed: " + shown.label);
     });
     summary.written.push_back(job.preview);
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/frame_files.h"
 #include "cli/preview.h"
 
 namespace cli {
@@ -32,13 +33,24 @@ struct Job {
   std::string weightsFile;
   std::string sceneFile;
 
-  // Deforming: the posed cages in order, each giving one deformed target.
+  // Deforming: the posed cages in order, each giving one deformed target:
+  // OBJ files, or one animation (numbered files, a folder, a wildcard
+  // pattern or a point cache; see CageAnimation).
   std::vector<std::string> poses;
+  std::optional<FrameRange> frames;  // the frames deformed; every one when none
+  std::string framesText;            // the range as given
+  bool allowGaps = false;            // missing numbered frames are skipped
+  // The deformed frames: OBJ files named by outPattern (in the output
+  // folder), a cache (PC2 or MDD by its suffix), or with neither, an OBJ file
+  // per posed cage file named after it (DeformedName).
+  std::string outPattern;
+  std::string cache;
+  double fps = 24.0;  // frames per second, for cache times no input cache gives
   std::string blendWeights;  // weight map file blending the deformation
   std::string preview;       // PNG file, "" for none
   bool previewErrors = false;  // the rest target coloured by its rest-pose error
   PreviewSize previewSize;
-  int previewPose = 1;  // which posed cage the preview shows, from 1
+  int previewPose = 1;  // which frame the preview shows, from 1 (the first deformed)
 };
 
 // The names the job writes into its output folder.

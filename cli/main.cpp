@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cli/argument_errors.h"
+#include "cli/frame_files.h"
+#include "cli/frame_outputs.h"
 #include "cli/job.h"
 #include "cli/user_error.h"
 
@@ -106,13 +108,67 @@ void AddWarningOptions(CLI::App* command, Job& job) {
                     "keep points that get no weights where they are, instead of failing");
 }
 
+// The frames deformed and what each gives besides (or instead of) the
+// deformed-<name>.obj files.
+void AddAnimationOptions(CLI::App* command, Job& job) {
+  command
+      ->add_option_function<std::string>(
+          "--frames",
+          [&job](const std::string& text) {
+            job.frames = cli::ParseFrameRange(text);
+            if (!job.frames)
+              throw CLI::ValidationError("--frames", cli::QuotedValue(text) +
+                                                         " is not A-B[:STEP] (frames 0 to 999999999, A up to B, "
+                                                         "STEP 1 or more) nor one frame A");
+            job.framesText = text;
+          },
+          "the frames deformed, first to last, every STEP-th (default: every frame)")
+      ->type_name("A-B[:STEP]");
+  command->add_flag("--allow-gaps", job.allowGaps, "skip numbered frames that are missing, instead of failing");
+  command
+      ->add_option_function<std::string>(
+          "--out-pattern",
+          [&job](const std::string& text) {
+            std::optional<cli::FramePattern> pattern;
+            try {
+              pattern = cli::FindFramePattern(text);
+            } catch (const std::invalid_argument& e) {
+              throw CLI::ValidationError("--out-pattern", cli::QuotedValue(text) + ": " + e.what());
+            }
+            if (!pattern)
+              throw CLI::ValidationError("--out-pattern", cli::QuotedValue(text) +
+                                                              " has no frame number; give #### or %04d in its name");
+            job.outPattern = text;
+          },
+          "write each deformed frame as an OBJ file in the output folder, named by its frame number")
+      ->type_name("NAME.####.obj");
+  command
+      ->add_option_function<std::string>(
+          "--cache",
+          [&job](const std::string& text) {
+            if (!cli::CacheFormatOfName(text))
+              throw CLI::ValidationError("--cache", cli::QuotedValue(text) + " is not named .pc2 or .mdd");
+            job.cache = text;
+          },
+          "write the deformed frames as one point cache, PC2 or MDD by the name's suffix")
+      ->type_name("FILE.pc2|.mdd");
+  command->add_option("--fps", job.fps, "frames per second, for cache times that no input cache gives")
+      ->transform(cli::NumberIn(0.001, 100000.0))
+      ->capture_default_str();
+}
+
 void AddDeformOptions(CLI::App* command, Job& job) {
-  command->add_option("POSE.obj", job.poses, "posed cages (OBJ, the cage's point and polygon counts), in order")
+  command
+      ->add_option("POSE.obj", job.poses,
+                   "posed cages (OBJ, the cage's point and polygon counts), in order; or one animation: numbered\n"
+                   "files (cage.####.obj, cage.%04d.obj), a folder of .obj files, a quoted wildcard pattern\n"
+                   "(\"frames/*/cage.obj\") or a PC2 or MDD cache of the cage")
       ->type_name("FILE")
       ->required();
+  AddAnimationOptions(command, job);
   command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
       ->type_name("FILE");
-  command->add_option("--preview-pose", job.previewPose, "which posed cage the preview shows, from 1")
+  command->add_option("--preview-pose", job.previewPose, "which frame the preview shows, from 1")
       ->transform(cli::WholeNumberIn(1, std::numeric_limits<int>::max()))
       ->capture_default_str();
 }
@@ -133,6 +189,8 @@ int Run(const Job& job) {
   try {
     cli::RunJob(job);
     return 0;
+  } catch (const cli::ArgumentError& e) {
+    return BadArguments(e.what());
   } catch (const cli::UserError& e) {
     std::fprintf(stderr, "ostrand: %s\n", e.what());
   } catch (const std::exception& e) {
@@ -172,7 +230,7 @@ int main(int argc, char** argv) {
 
   CLI::App* deform = app.add_subcommand("deform",
                                         "deform the target with posed cages, from a saved scene or weights;\n"
-                                        "write deformed-<pose name>.obj for each");
+                                        "write deformed-<pose name>.obj for each, or numbered OBJ files, or a cache");
   auto* scene = deform->add_option("--scene", job.sceneFile, "scene file written by bind or run")->type_name("FILE");
   auto* weights =
       deform->add_option("--weights", job.weightsFile, "weights file (.cw) written by bind or run")->type_name("FILE");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <system_error>
 
 #include "cli/user_error.h"
@@ -64,15 +65,13 @@ void WritableFolder::removeMade() noexcept {
 }
 
 void CheckOutputFiles(const std::vector<fs::path>& paths) {
-  std::vector<fs::path> seen;
+  std::set<fs::path> seen;  // a run may write thousands of frames
   for (const fs::path& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error))
       throw UserError(path.string(), "cannot be written: a folder of that name is there");
-    const fs::path same = fs::weakly_canonical(fs::absolute(path, error), error);
-    if (std::find(seen.begin(), seen.end(), same) != seen.end())
+    if (!seen.insert(fs::weakly_canonical(fs::absolute(path, error), error)).second)
       throw UserError(path.string(), "is written twice in one run; give the outputs different names");
-    seen.push_back(same);
   }
 }
 
@@ -123,6 +122,22 @@ void OutputTransaction::write(const fs::path& path, const std::function<void(con
   }
 }
 
+std::string OutputTransaction::startFile(const fs::path& path) {
+  started_.push_back(TemporaryName(path));
+  return started_.back().string();
+}
+
+void OutputTransaction::finishFile(const fs::path& path) {
+  const fs::path temporary = TemporaryName(path);
+  started_.erase(std::remove(started_.begin(), started_.end(), temporary), started_.end());
+  try {
+    place(temporary, path);
+  } catch (const std::exception&) {
+    RemoveWritten(temporary);
+    throw;
+  }
+}
+
 void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
   std::error_code error;
   const bool again = std::any_of(placed_.begin(), placed_.end(), [&](const Placed& p) { return p.path == path; });
@@ -145,6 +160,8 @@ void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
 
 void OutputTransaction::commit() noexcept {
   committed_ = true;
+  for (const fs::path& temporary : started_) RemoveWritten(temporary);  // never finished: not an output
+  started_.clear();
   for (const Placed& placed : placed_) {
     std::error_code ignored;
     if (!placed.backup.empty()) fs::remove(placed.backup, ignored);
@@ -153,6 +170,8 @@ void OutputTransaction::commit() noexcept {
 }
 
 void OutputTransaction::rollBack() noexcept {
+  for (const fs::path& temporary : started_) RemoveWritten(temporary);
+  started_.clear();
   // Latest first: each step undone in the reverse of the order it was done.
   for (auto placed = placed_.rbegin(); placed != placed_.rend(); ++placed) {
     RemoveWritten(placed->path);

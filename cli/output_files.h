@@ -65,6 +65,13 @@ class OutputTransaction {
   // temporary names path instead).
   void write(const std::filesystem::path& path, const std::function<void(const std::string& temporary)>& writeFile);
 
+  // A file written piece by piece while the run goes on (a cache, frame by
+  // frame): startFile gives the temporary name to write it under, finishFile
+  // puts it in place as write() does. Until then a failed run removes the
+  // temporary.
+  std::string startFile(const std::filesystem::path& path);
+  void finishFile(const std::filesystem::path& path);
+
   // Keeps the files written; deletes those put aside.
   void commit() noexcept;
 
@@ -78,6 +85,7 @@ class OutputTransaction {
   void rollBack() noexcept;
 
   std::vector<Placed> placed_;  // in the order put in place
+  std::vector<std::filesystem::path> started_;  // temporaries of files started, not yet finished
   bool committed_ = false;
 };
 

@@ -229,14 +229,15 @@ void Session::setBlend(uint32_t map) {
   checkAnswer(host_->setVeci3(control("Weight"), effect_, weight), "picking the blend weight");
 }
 
-Session::Frame Session::deform(const std::vector<Vec3>& cagePoints, const std::string& subject) {
+void Session::deform(const std::vector<Vec3>& cagePoints, const std::string& subject, Frame& frame) {
   clearComplaints();
   host_->setPoints(cage_, cagePoints);
   const auto start = std::chrono::steady_clock::now();
   checkAnswer(host_->evaluate(effect_), "evaluating");
   const auto end = std::chrono::steady_clock::now();
   throwIfComplained(subject);
-  return {host_->evaluatedPoints(target_), std::chrono::duration<double>(end - start).count()};
+  host_->evaluatedPoints(target_, frame.points);
+  frame.seconds = std::chrono::duration<double>(end - start).count();
 }
 
 void Session::saveScene(const std::string& path) {

@@ -76,15 +76,15 @@ class Session {
   std::string storedWeightsFile() const;
 
   // Deforming. setBlend picks the weight map that blends the deformation (0
-  // for none); deform poses the cage, sends the evaluation message and
-  // returns the target's evaluated points (UserError naming subject when the
-  // module objects).
+  // for none); deform poses the cage, sends the evaluation message and reads
+  // the target's evaluated points into frame, whose storage is reused frame
+  // after frame (UserError naming subject when the module objects).
   void setBlend(uint32_t map);
   struct Frame {
     std::vector<Vec3> points;
     double seconds = 0.0;  // the module's evaluation
   };
-  Frame deform(const std::vector<Vec3>& cagePoints, const std::string& subject);
+  void deform(const std::vector<Vec3>& cagePoints, const std::string& subject, Frame& frame);
 
   // Saves the scene with the cage back at rest.
   void saveScene(const std::string& path);

@@ -101,6 +101,12 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
+std::string FrameRate(double framesPerSecond) {
+  char text[64];
+  std::snprintf(text, sizeof text, framesPerSecond >= 100.0 ? "%.0f frames/s" : "%.3g frames/s", framesPerSecond);
+  return text;
+}
+
 double RoundedUp(double value) {
   if (!(value > 0.0) || !std::isfinite(value)) return value;
   const double unit = std::pow(10.0, std::floor(std::log10(value)) - 2.0);
@@ -132,9 +138,14 @@ void PrintSummary(std::FILE* out, const Summary& s) {
                  b.floorAboveAll);
   if (!s.frameSeconds.empty()) {
     const double total = std::accumulate(s.frameSeconds.begin(), s.frameSeconds.end(), 0.0);
-    std::fprintf(out, "  deform time       %s per frame (%zu frames, %d threads)\n",
-                 Duration(total / static_cast<double>(s.frameSeconds.size())).c_str(), s.frameSeconds.size(),
-                 s.threads);
+    const double frames = static_cast<double>(s.frameSeconds.size());
+    const double slowest = *std::max_element(s.frameSeconds.begin(), s.frameSeconds.end());
+    std::fprintf(out, "  deform time       %s per frame, slowest %s (%zu frames, %d threads)\n",
+                 Duration(total / frames).c_str(), Duration(slowest).c_str(), s.frameSeconds.size(), s.threads);
+    std::fprintf(out, "  frame loop        %s in all, %s; per frame %s reading, %s deforming, %s writing\n",
+                 Duration(s.loopSeconds).c_str(), FrameRate(s.loopSeconds > 0.0 ? frames / s.loopSeconds : 0.0).c_str(),
+                 Duration(s.readSeconds / frames).c_str(), Duration(s.deformSeconds / frames).c_str(),
+                 Duration(s.writeSeconds / frames).c_str());
   }
   std::fprintf(out, "  rest-pose error   largest %.3g, mean %.3g of the cage's size (bounding-box diagonal %.6g)\n",
                RoundedUp(b.largestError), b.meanError, b.cageSize);

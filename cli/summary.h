@@ -63,11 +63,18 @@ struct Summary {
   double weightFloor = 0.0;
   std::string weightsFrom;  // else: where the weights came from
   int threads = 0;
-  std::vector<double> frameSeconds;
+  std::vector<double> frameSeconds;  // the module's evaluation of each frame
+  // The frame loop: in all, and its parts summed over the frames: reading
+  // the posed cages, deforming (posing the cage, the evaluation, reading the
+  // points back) and writing the outputs.
+  double loopSeconds = 0.0, readSeconds = 0.0, deformSeconds = 0.0, writeSeconds = 0.0;
   std::vector<std::string> written;  // files, in the order written
 };
 
 void PrintSummary(std::FILE* out, const Summary& summary);
+
+// "161 frames/s", "2.5 frames/s".
+std::string FrameRate(double framesPerSecond);
 
 // The value rounded up to three significant digits, so that the printed
 // figure is a bound the true one stays within.

@@ -17,6 +17,14 @@ class UserError : public std::runtime_error {
       : UserError(path + ":" + std::to_string(line), problem) {}
 };
 
+// Arguments found wrong only once the files they name are looked at (an
+// animation given with other posed cages): told as bad arguments are, with
+// exit status 2.
+class ArgumentError : public UserError {
+ public:
+  using UserError::UserError;
+};
+
 // The text of a lower layer's error as one line: line breaks become "; ".
 std::string OneLine(const std::string& text);
 

@@ -193,6 +193,8 @@ class Host {
   const WeightMap* weightMap(uint32_t id) const;
   // The object's points with the displacements since its last fxDisplaceBegin applied.
   std::vector<Vec3> evaluatedPoints(uint32_t object) const;
+  // The same into points, whose storage is reused (frame after frame).
+  void evaluatedPoints(uint32_t object, std::vector<Vec3>& points) const;
 
   // Paths the module asks for.
   void setPluginPath(const std::string& path);  // fxPluginPath; set by loadModule too

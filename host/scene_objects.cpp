@@ -1,5 +1,6 @@
 // Building the scene: objects with meshes, weight maps, their poses, and the
 // evaluated mesh the module's displacements produce.
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
@@ -90,12 +91,23 @@ const WeightMap* Host::weightMap(uint32_t id) const { return state_->weightMapAt
 std::vector<uint32_t> Host::objectIds() const { return state_->objectOrder; }
 
 std::vector<Vec3> Host::evaluatedPoints(uint32_t id) const {
+  std::vector<Vec3> points;
+  evaluatedPoints(id, points);
+  return points;
+}
+
+void Host::evaluatedPoints(uint32_t id, std::vector<Vec3>& points) const {
   const Object* source = state_->objectAt(id);
   if (!source) throw std::invalid_argument("evaluatedPoints: no object " + std::to_string(id));
-  std::vector<Vec3> points = source->mesh.points;
-  for (size_t i = 0; i < points.size() && i < source->displaced.size(); ++i)
-    if (source->hasDisplacement[i].load(std::memory_order_acquire)) points[i] = source->displaced[i];
-  return points;
+  // One pass, each point from where it is now: read frame after frame for
+  // every point of large targets.
+  const std::vector<Vec3>& rest = source->mesh.points;
+  points.resize(rest.size());
+  const size_t displaced = std::min(rest.size(), source->displaced.size());
+  for (size_t i = 0; i < displaced; ++i)
+    points[i] = source->hasDisplacement[i].load(std::memory_order_acquire) ? source->displaced[i] : rest[i];
+  std::copy(rest.begin() + static_cast<std::ptrdiff_t>(displaced), rest.end(),
+            points.begin() + static_cast<std::ptrdiff_t>(displaced));
 }
 
 void Host::setPluginPath(const std::string& path) { state_->pluginPath = path; }

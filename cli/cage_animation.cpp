@@ -1,0 +1,189 @@
+#include "cli/cage_animation.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "cli/mesh_file.h"
+#include "cli/user_error.h"
+#include "cli/warnings.h"
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Kind { kObjFile, kNumbered, kFolder, kWildcard, kCache };
+
+std::string LowerSuffix(const std::string& path) {
+  std::string suffix = fs::path(path).extension().string();
+  std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) { return std::tolower(c); });
+  return suffix;
+}
+
+// A cache by its content; else by its name, so that a damaged cache is told
+// as one.
+std::optional<host::PointCacheFormat> CacheFormatOf(const std::string& path) {
+  if (const auto format = host::RecognisePointCache(path)) return format;
+  const std::string suffix = LowerSuffix(path);
+  if (suffix == ".pc2") return host::PointCacheFormat::kPc2;
+  if (suffix == ".mdd") return host::PointCacheFormat::kMdd;
+  return std::nullopt;
+}
+
+// What an argument names: a file or folder that is there is what it is;
+// otherwise a frame number or a wildcard makes it a pattern.
+Kind KindOf(const std::string& argument) {
+  std::error_code error;
+  const fs::file_status status = fs::status(argument, error);
+  if (fs::is_directory(status)) return Kind::kFolder;
+  if (fs::exists(status)) return CacheFormatOf(argument) ? Kind::kCache : Kind::kObjFile;
+  try {
+    if (FindFramePattern(argument)) return Kind::kNumbered;
+  } catch (const std::invalid_argument& e) {
+    throw ArgumentError(argument, e.what());
+  }
+  return HoldsWildcard(argument) ? Kind::kWildcard : Kind::kObjFile;  // a missing file is told when checked
+}
+
+}  // namespace
+
+CageAnimation::CageAnimation() = default;
+CageAnimation::~CageAnimation() = default;
+CageAnimation::CageAnimation(CageAnimation&&) noexcept = default;
+CageAnimation& CageAnimation::operator=(CageAnimation&&) noexcept = default;
+
+CageAnimation::CageAnimation(const std::vector<std::string>& arguments, const std::optional<FrameRange>& range,
+                             const std::string& rangeText, bool allowGaps) {
+  std::vector<Kind> kinds;
+  for (const std::string& argument : arguments) kinds.push_back(KindOf(argument));
+  const auto animation = std::find_if(kinds.begin(), kinds.end(), [](Kind kind) { return kind != Kind::kObjFile; });
+  if (animation == kinds.end()) {
+    for (const std::string& path : arguments) CheckReadableFile(path);
+    listPlaces(arguments, range, rangeText);
+    return;
+  }
+  given_ = arguments[static_cast<size_t>(animation - kinds.begin())];
+  if (arguments.size() > 1)
+    throw ArgumentError(given_, "an animation (numbered files, a folder, a wildcard pattern or a point cache) is "
+                                "given alone, not with other posed cages");
+  switch (*animation) {
+    case Kind::kCache:
+      listCache(given_, range, rangeText);
+      break;
+    case Kind::kNumbered:
+      listNumbered(given_, range, allowGaps);
+      break;
+    case Kind::kFolder: {
+      std::vector<std::string> paths = ObjFilesIn(given_);
+      if (paths.empty()) throw UserError(given_, "a folder without .obj files");
+      listPlaces(std::move(paths), range, rangeText);
+      break;
+    }
+    default: {
+      std::vector<std::string> paths = FilesMatching(given_);
+      if (paths.empty()) throw UserError(given_, "matches no file");
+      listPlaces(std::move(paths), range, rangeText);
+    }
+  }
+}
+
+void CageAnimation::listPlaces(std::vector<std::string> paths, const std::optional<FrameRange>& range,
+                               const std::string& rangeText) {
+  const long count = static_cast<long>(paths.size());
+  if (range && (range->first < 1 || range->last > count)) {
+    const std::string frames = "frames 1 to " + std::to_string(count);
+    if (given_.empty())
+      throw UserError("--frames " + rangeText, "there are " + Counted(paths.size(), "posed cage", "posed cages") +
+                                                   ", " + frames);
+    throw UserError(given_, "has " + frames + "; --frames " + rangeText + " reaches beyond them");
+  }
+  if (range) step_ = range->step;
+  for (long number = 1; number <= count; ++number)
+    if (!range || range->holds(number)) frames_.push_back({number, std::move(paths[static_cast<size_t>(number - 1)])});
+}
+
+void CageAnimation::listCache(const std::string& path, const std::optional<FrameRange>& range,
+                              const std::string& rangeText) {
+  CheckReadableFile(path);
+  try {
+    cache_ = std::make_unique<host::PointCacheReader>(path, *CacheFormatOf(path));
+  } catch (const host::PointCacheError& e) {
+    throw UserError(path, e.problem);
+  }
+  listPlaces(std::vector<std::string>(cache_->header().frames, path), range, rangeText);
+}
+
+void CageAnimation::listNumbered(const std::string& text, const std::optional<FrameRange>& range, bool allowGaps) {
+  const FramePattern pattern = *FindFramePattern(text);
+  std::vector<NumberedFile> found = FindNumberedFiles(pattern);
+  if (range)
+    found.erase(std::remove_if(found.begin(), found.end(), [&](const NumberedFile& f) { return !range->holds(f.number); }),
+                found.end());
+  if (found.empty())
+    throw UserError(text, "matches no file" + std::string(range ? " of the frames --frames asks for" : "") +
+                              " (such as " + pattern.name(range ? range->first : 1) + ")");
+  const long first = range ? range->first : found.front().number;
+  const long last = range ? range->last : found.back().number;
+  step_ = range ? range->step : 1;
+  skippedCount_ = static_cast<size_t>((last - first) / step_ + 1) - found.size();
+  // The first few missing frames, for the messages: a walk that stops there.
+  size_t next = 0;
+  for (long number = first; number <= last && skipped_.size() < 5 && skipped_.size() < skippedCount_;
+       number += step_) {
+    if (next < found.size() && found[next].number == number)
+      ++next;
+    else
+      skipped_.push_back(number);
+  }
+  if (skippedCount_ > 0 && !allowGaps) {
+    std::string list = std::to_string(skipped_[0]) + " (" + pattern.name(skipped_[0]) + ")";
+    for (size_t k = 1; k < skipped_.size(); ++k) list += ", " + std::to_string(skipped_[k]);
+    if (skippedCount_ > skipped_.size()) list += ", ...";
+    throw UserError(text, (skippedCount_ == 1 ? "frame " + std::to_string(skipped_[0]) + " is missing (" +
+                                                    pattern.name(skipped_[0]) + ")"
+                                              : std::to_string(skippedCount_) + " frames are missing: " + list) +
+                              "; --allow-gaps skips missing frames");
+  }
+  for (NumberedFile& file : found) frames_.push_back({file.number, std::move(file.path)});
+}
+
+const host::PointCacheHeader* CageAnimation::cacheHeader() const { return cache_ ? &cache_->header() : nullptr; }
+
+std::string CageAnimation::label(size_t i) const {
+  const Frame& frame = frames_.at(i);
+  const std::string name = fs::path(frame.path).filename().string();
+  return cache_ ? "frame " + std::to_string(frame.number) + " of " + name : name;
+}
+
+void CageAnimation::check(const host::Mesh& cage) {
+  std::vector<Vec3> points;
+  for (size_t i = 0; i < frames_.size(); ++i) read(i, cage, points);
+}
+
+void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& points) {
+  const Frame& frame = frames_.at(i);
+  if (cache_) {
+    if (cache_->header().points != cage.points.size())
+      throw UserError(frame.path, "holds " + std::to_string(cache_->header().points) +
+                                      " points per frame, the bound cage " + std::to_string(cage.points.size()));
+    try {
+      cache_->readFrame(static_cast<uint32_t>(frame.number - 1), points);
+    } catch (const host::PointCacheError& e) {
+      throw UserError(frame.path, e.problem);
+    }
+    return;
+  }
+  host::ObjFile file = ReadMeshFile(frame.path);
+  const host::Mesh& mesh = file.mesh;
+  if (mesh.points.size() != cage.points.size() || mesh.polygons.size() != cage.polygons.size())
+    throw UserError(frame.path, "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
+                                    std::to_string(mesh.polygons.size()) + " polygons, the bound cage " +
+                                    std::to_string(cage.points.size()) + " and " +
+                                    std::to_string(cage.polygons.size()));
+  CheckSameFaces(file, cage);
+  points = std::move(file.mesh.points);
+}
+
+}  // namespace cli

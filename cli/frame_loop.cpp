@@ -1,0 +1,126 @@
+#include "cli/frame_loop.h"
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+#include "cli/mesh_file.h"
+#include "cli/user_error.h"
+#include "cli/warnings.h"
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to) { return std::chrono::duration<double>(to - from).count(); }
+
+void WriteObjFrame(const std::string& temporary, const TargetOutput& target, const std::vector<Vec3>& points) {
+  if (!target.file.text.empty()) return WriteTextFile(temporary, host::DeformedObjText(target.file, points));
+  try {
+    host::WriteObj(temporary, host::Mesh{points, target.rest.polygons});
+  } catch (const std::runtime_error& e) {
+    throw HostFileError(temporary, e.what(), "OBJ file " + temporary + ": ");
+  }
+}
+
+// Progress, redrawn at most a few times a second and whenever the percentage
+// changes, so that a long run on a log stays short.
+class FrameProgress {
+ public:
+  FrameProgress(ProgressBar& bar, const CageAnimation& cages) : bar_(bar), cages_(cages), start_(Clock::now()) {}
+
+  void done(size_t frames) {
+    const size_t total = cages_.size();
+    const int percent = static_cast<int>(100 * frames / total);
+    const Clock::time_point now = Clock::now();
+    if (percent == percent_ && Seconds(shown_, now) < 0.25 && frames != total) return;
+    percent_ = percent;
+    shown_ = now;
+    bar_.show(percent, "frame " + std::to_string(frames) + " of " + std::to_string(total) + " (" +
+                           cages_.label(frames - 1) + "), " +
+                           FrameRate(static_cast<double>(frames) / Seconds(start_, now)));
+  }
+
+ private:
+  ProgressBar& bar_;
+  const CageAnimation& cages_;
+  Clock::time_point start_, shown_;
+  int percent_ = -1;
+};
+
+}  // namespace
+
+void DeformFrames(Session& session, CageAnimation& cages, const FrameOutputs& plan, const TargetOutput& target,
+                  OutputTransaction& outputs, ProgressBar& bar, Summary& summary, ShownFrame& shown) {
+  if (cages.size() == 0) return;
+  const host::Mesh& cageRest = session.cageRest();
+  std::optional<host::PointCacheWriter> cache;
+  const std::string cachePath = plan.cache.string();
+  // The cache's writer says what is wrong with its temporary file: told of the cache.
+  auto cacheError = [&](const host::PointCacheError& e) { return UserError(cachePath, e.problem); };
+  if (!plan.cache.empty()) {
+    const std::string temporary = outputs.startFile(plan.cache);
+    try {
+      cache.emplace(temporary, TargetCacheHeader(cages, plan.cacheFormat,
+                                                 static_cast<uint32_t>(target.rest.points.size()), plan.fps));
+    } catch (const host::PointCacheError& e) {
+      throw cacheError(e);
+    }
+  }
+
+  FrameProgress progress(bar, cages);
+  std::vector<Vec3> cagePoints;
+  Session::Frame frame;
+  const Clock::time_point loopStart = Clock::now();
+  for (size_t i = 0; i < cages.size(); ++i) {
+    const Clock::time_point start = Clock::now();
+    cages.read(i, cageRest, cagePoints);
+    const Clock::time_point read = Clock::now();
+    session.deform(cagePoints, cages.frames()[i].path, frame);
+    for (uint32_t point : target.keepInPlace) frame.points.at(point) = target.rest.points.at(point);
+    const Clock::time_point deformed = Clock::now();
+    if (!plan.objFiles.empty())
+      outputs.write(plan.objFiles[i],
+                    [&](const std::string& temporary) { WriteObjFrame(temporary, target, frame.points); });
+    if (cache) {
+      try {
+        cache->writeFrame(frame.points);
+      } catch (const host::PointCacheError& e) {
+        throw cacheError(e);
+      }
+    }
+    const Clock::time_point written = Clock::now();
+    summary.frameSeconds.push_back(frame.seconds);
+    summary.readSeconds += Seconds(start, read);
+    summary.deformSeconds += Seconds(read, deformed);
+    summary.writeSeconds += Seconds(deformed, written);
+    if (i == shown.index) shown = {i, cagePoints, frame.points, cages.label(i)};
+    progress.done(i + 1);
+  }
+  if (cache) {
+    try {
+      cache->close();
+    } catch (const host::PointCacheError& e) {
+      throw cacheError(e);
+    }
+    outputs.finishFile(plan.cache);
+  }
+  summary.loopSeconds = Seconds(loopStart, Clock::now());
+  bar.show(100, "deformed " + std::to_string(cages.size()) + " frames");
+  bar.finish();
+
+  if (plan.objPattern.empty())
+    for (const auto& file : plan.objFiles) summary.written.push_back(file.string());
+  else if (!plan.objFiles.empty())
+    summary.written.push_back(plan.objPattern + ": " + Counted(plan.objFiles.size(), "frame", "frames") + ", " +
+                              plan.objFiles.front().filename().string() + " to " +
+                              plan.objFiles.back().filename().string());
+  if (!plan.cache.empty())
+    summary.written.push_back(cachePath + ": " + host::FormatName(plan.cacheFormat) + ", " +
+                              Counted(cages.size(), "frame", "frames") + " of " +
+                              Counted(target.rest.points.size(), "point", "points"));
+}
+
+}  // namespace cli

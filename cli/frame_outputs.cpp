@@ -1,0 +1,87 @@
+#include "cli/frame_outputs.h"
+
+#include <algorithm>
+#include <map>
+
+#include "cli/user_error.h"
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+std::optional<host::PointCacheFormat> CacheFormatOfName(const std::string& path) {
+  std::string suffix = fs::path(path).extension().string();
+  std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (suffix == ".pc2") return host::PointCacheFormat::kPc2;
+  if (suffix == ".mdd") return host::PointCacheFormat::kMdd;
+  return std::nullopt;
+}
+
+FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages) {
+  FrameOutputs plan;
+  plan.fps = job.fps;
+  if (!job.cache.empty()) {
+    plan.cache = job.cache;
+    plan.cacheFormat = CacheFormatOfName(job.cache).value_or(host::PointCacheFormat::kPc2);
+  }
+  const fs::path folder = job.output;
+  if (!job.outPattern.empty()) {
+    const FramePattern pattern = *FindFramePattern(job.outPattern);
+    plan.objPattern = (folder / job.outPattern).string();
+    for (const CageAnimation::Frame& frame : cages.frames()) plan.objFiles.push_back(folder / pattern.name(frame.number));
+    return plan;
+  }
+  if (!job.cache.empty()) return plan;
+  if (!cages.namedFrames() && cages.size() > 0)
+    throw ArgumentError(cages.given(), "its frames have no file names to write deformed-<name>.obj under; give "
+                                       "--out-pattern NAME.####.obj or --cache FILE.pc2");
+  std::map<fs::path, std::string> written;
+  for (const CageAnimation::Frame& frame : cages.frames()) {
+    const fs::path output = folder / DeformedName(frame.path);
+    auto [earlier, fresh] = written.emplace(output, frame.path);
+    if (!fresh)
+      throw UserError(frame.path, "would be written to " + output.string() + " like " + earlier->second +
+                                      "; give posed cages different names, or --out-pattern NAME.####.obj");
+    plan.objFiles.push_back(output);
+  }
+  return plan;
+}
+
+host::PointCacheHeader TargetCacheHeader(const CageAnimation& cages, host::PointCacheFormat format, uint32_t points,
+                                         double fps) {
+  using host::PointCacheFormat;
+  host::PointCacheHeader header;
+  header.format = format;
+  header.points = points;
+  header.frames = static_cast<uint32_t>(cages.size());
+  const std::vector<CageAnimation::Frame>& frames = cages.frames();
+  if (frames.empty()) return header;
+  const host::PointCacheHeader* in = cages.cacheHeader();
+  const bool fromPc2 = in != nullptr && in->format == PointCacheFormat::kPc2;
+  const bool fromMdd = in != nullptr && in->format == PointCacheFormat::kMdd;
+  // Each frame's place in time, counted in frames. An input cache's frame k
+  // is frame number k + 1.
+  auto place = [&](size_t i) {
+    const long k = frames[i].number - 1;
+    if (fromPc2) return double(in->startFrame) + double(in->sampleRate) * double(k);
+    if (fromMdd) return double(in->times[static_cast<size_t>(k)]) * fps;
+    return double(frames[i].number);
+  };
+  const double step = double(cages.step());
+  if (format == PointCacheFormat::kPc2) {
+    header.startFrame = static_cast<float>(place(0));
+    if (fromPc2)
+      header.sampleRate = static_cast<float>(double(in->sampleRate) * step);
+    else if (fromMdd && frames.size() > 1)
+      header.sampleRate = static_cast<float>(place(1) - place(0));
+    else
+      header.sampleRate = static_cast<float>(step);
+    return header;
+  }
+  for (size_t i = 0; i < frames.size(); ++i)
+    header.times.push_back(fromMdd ? in->times[static_cast<size_t>(frames[i].number - 1)]
+                                   : static_cast<float>(place(i) / fps));
+  return header;
+}
+
+}  // namespace cli
