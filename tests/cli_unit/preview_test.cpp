@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,12 @@
 
 namespace cli {
 namespace {
+
+// A file name of this process's own: test programs may run side by side.
+std::string UniqueTempName(const std::string& name) {
+  static const std::string prefix = std::to_string(std::random_device{}()) + "-";
+  return testing::TempDir() + prefix + name;
+}
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -113,10 +121,11 @@ struct ErrorPicture {
     return values;
   }
   void draw(const ErrorView& view, PreviewSize size = {400, 300}) {
-    const std::string path = testing::TempDir() + "error-preview.png";
+    const std::string path = UniqueTempName("error-preview.png");
     WriteErrorPreview(path, size, target, cage, view);
     int channels = 0;
     uint8_t* data = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    std::remove(path.c_str());
     ASSERT_NE(data, nullptr);
     pixels.assign(data, data + static_cast<size_t>(width) * height * 3);
     stbi_image_free(data);
@@ -258,9 +267,11 @@ std::string DefaultPicture(PreviewSize size) {
   const host::Mesh bent = ReadMeshFile(Example("cage_bend.obj")).mesh;
   std::vector<Vec3> posed = target.points;
   for (Vec3& p : posed) p.x += 0.3 * p.y * p.y;
-  const std::string path = testing::TempDir() + "default-preview.png";
+  const std::string path = UniqueTempName("default-preview.png");
   WritePreview(path, size, target, cage, posed, bent.points, "cage_bend");
-  return ReadTextFile(path);
+  const std::string png = ReadTextFile(path);
+  std::remove(path.c_str());
+  return png;
 }
 
 TEST(DefaultPreview, IsByteForByteThePictureItWasBeforeTheErrorPicture) {
