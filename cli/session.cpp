@@ -47,7 +47,9 @@ Session::Session(const std::string& modulePath, ProgressSink progress)
   std::error_code error;
   if (!std::filesystem::is_regular_file(modulePath, error)) throw UserError(subject, "no such module file");
   try {
-    host_->loadModule(modulePath);
+    // Absolute, so that a bare file name means the file here, not a library
+    // the system would search for.
+    host_->loadModule(std::filesystem::absolute(modulePath, error).string());
   } catch (const std::exception& e) {
     throw UserError(subject, "the module cannot be loaded: " + OneLine(e.what()));
   }

@@ -180,11 +180,17 @@ TEST_F(BadInputTest, BadArgumentsNameTheOptionInOurWords) {
   EXPECT_NE(decimal.out.find("(10 samples,"), std::string::npos) << decimal.out;
 }
 
-TEST_F(BadInputTest, AMissingModuleIsNamed) {
+TEST_F(BadInputTest, AMissingModuleIsNamedAndABareFileNameIsTheFileHere) {
   Outcome outcome = ostrandBare({"--module", "nowhere/libOstrand64.so", "example", "-o", "out"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "ostrand: nowhere/libOstrand64.so: no such module file\n");
   EXPECT_TRUE(files().empty());
+
+  // Not a library for the system to search for: the file in this folder.
+  std::filesystem::copy_file(std::filesystem::path(settingsFile()).parent_path() / "libOstrand64.so",
+                             file("libOstrand64.so"));
+  outcome = ostrandBare({"--module", "libOstrand64.so", "example", "--samples", "2", "-o", "out", "-q"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
 }
 
 TEST_F(BadInputTest, AFailedRunKeepsTheEarlierOutput) {
