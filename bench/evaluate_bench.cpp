@@ -6,6 +6,7 @@
 #include <Eigen/Sparse>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -19,8 +20,11 @@ namespace {
 
 using bench_support::kPoints;
 
+// The module built here, or the module file named by OSTRAND_BENCH_MODULE
+// (an earlier build, to compare with).
 bench_support::EvaluationSetup& Shared() {
-  static bench_support::EvaluationSetup setup;
+  const char* other = std::getenv("OSTRAND_BENCH_MODULE");
+  static bench_support::EvaluationSetup setup(other != nullptr ? other : OSTRAND_MODULE_PATH);
   return setup;
 }
 
