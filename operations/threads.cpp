@@ -29,32 +29,23 @@ bool SpinUntil(Ready ready) {
   }
 }
 
-// The loop this thread works for: its place and the loop's thread count.
-thread_local bool inLoop = false;
-thread_local int loopIndex = 0;
-thread_local int loopCount = 1;
-
-void RunTask(ThreadTask task, void* context, int t, int T) {
-  inLoop = true;
-  loopIndex = t;
-  loopCount = T;
-  task(context, t, T);
-  inLoop = false;
-  loopIndex = 0;
-  loopCount = 1;
-}
 
 // The worker threads. One loop runs at a time; a loop asked for while
-// another runs (a second host thread evaluating) runs on its caller.
+// another runs (a second host thread evaluating, or a loop inside a loop's
+// work) runs on its caller. (No thread-local state: the module may be
+// unloaded while the host's threads live on.)
 class WorkerPool {
  public:
   ~WorkerPool() { stop(); }
 
   void run(int threads, ThreadTask task, void* context) {
-    std::unique_lock<std::mutex> turn(turn_, std::try_to_lock);
-    if (threads <= 1 || inLoop || !turn.owns_lock()) return runHere(task, context);
+    if (threads <= 1 || !takeTurn()) return task(context, 0, 1);
     const int team = 1 + startWorkers(threads - 1);
-    if (team == 1) return runHere(task, context);
+    if (team == 1) {
+      task(context, 0, 1);
+      busy_.store(false);
+      return;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       task_ = task;
@@ -64,15 +55,16 @@ class WorkerPool {
       generation_.store(generation_.load() + 1);
     }
     wake_.notify_all();
-    runHere(task, context, team);
+    task(context, 0, team);
     if (!SpinUntil([&] { return pending_.load() == 0; })) {
       std::unique_lock<std::mutex> lock(mutex_);
       finished_.wait(lock, [&] { return pending_.load() == 0; });
     }
+    busy_.store(false);
   }
 
   void stop() {
-    std::lock_guard<std::mutex> turn(turn_);
+    while (!takeTurn()) std::this_thread::yield();  // the loop running ends first
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
@@ -80,12 +72,18 @@ class WorkerPool {
     wake_.notify_all();
     for (int i = 0; i < workerCount_; ++i) pthread_join(workers_[i], nullptr);
     workerCount_ = 0;
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = false;
+    }
+    busy_.store(false);
   }
 
  private:
-  static void runHere(ThreadTask task, void* context, int team = 1) { RunTask(task, context, 0, team); }
+  bool takeTurn() {
+    bool idle = false;
+    return busy_.compare_exchange_strong(idle, true);
+  }
 
   // Makes sure there are `wanted` workers; returns how many there are, which
   // is fewer when the system refuses a thread.
@@ -130,7 +128,7 @@ class WorkerPool {
       void* const context = context_;
       const int team = team_;
       lock.unlock();
-      RunTask(task, context, index, team);
+      task(context, index, team);
       if (pending_.fetch_sub(1) == 1) {
         lock.lock();  // the caller checks pending_ under the lock before it sleeps
         finished_.notify_one();
@@ -138,8 +136,8 @@ class WorkerPool {
     }
   }
 
-  std::mutex turn_;   // held by the loop running
-  std::mutex mutex_;  // guards what a loop hands the workers
+  std::atomic<bool> busy_{false};  // a loop runs, or the workers stop
+  std::mutex mutex_;                 // guards what a loop hands the workers
   std::condition_variable wake_, finished_;
   pthread_t workers_[kMaxWorkerThreads - 1] = {};  // worker i runs as thread i + 1
   int workerCount_ = 0;
@@ -188,7 +186,5 @@ void RunOnThreads(int threads, ThreadTask task, void* context) { Pool().run(thre
 
 void StopWorkerThreads() { Pool().stop(); }
 
-int LoopThreadIndex() { return loopIndex; }
-int LoopThreadCount() { return loopCount; }
 
 }  // namespace ostrand

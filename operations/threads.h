@@ -51,9 +51,9 @@ void StaticBlock(int64_t first, int64_t end, int t, int T, int64_t* blockBegin, 
 
 // Calls task(context, t, T) for t = 0 .. T-1, each on its own thread (t = 0 on
 // the calling thread), and returns when every call has returned. T is
-// `threads`, or 1 when called from inside a loop or while another host thread
-// runs one (the work then runs on the caller), or fewer when the system
-// refuses more threads.
+// `threads`, or 1 while another loop runs (called from inside a loop's work,
+// or from another host thread: the work then runs on the caller), or fewer
+// when the system refuses more threads.
 using ThreadTask = void (*)(void* context, int t, int T);
 void RunOnThreads(int threads, ThreadTask task, void* context);
 
@@ -93,11 +93,6 @@ void ForEachDynamic(int64_t first, int64_t end, int64_t chunk, int threads, Body
   };
   RunOnThreads(threads, chunks);
 }
-
-// The calling thread's place t in the loop it works for, and the loop's
-// thread count T (0 and 1 outside any loop).
-int LoopThreadIndex();
-int LoopThreadCount();
 
 // Ends the worker threads (the module's exit calls it, before the module's
 // code goes away); a later loop starts them again.

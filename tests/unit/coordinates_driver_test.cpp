@@ -104,10 +104,9 @@ TEST_F(CalculationDriver, TwoTargetsOneAfterTheOtherEachWithItsOwnProgress) {
 // Which thread ran which rows, in the order each ran them.
 struct RowRecorder {
   static inline std::vector<std::vector<int64_t>> rowsOf;
-  static inline int teamSize = 0;
-  static bool task(const RowJob&, int64_t row, WorkerScratch*) {
-    rowsOf[LoopThreadIndex()].push_back(row);
-    if (LoopThreadIndex() == 0) teamSize = LoopThreadCount();
+  static inline WorkerScratch* workers = nullptr;  // thread t works with workers[t]
+  static bool task(const RowJob&, int64_t row, WorkerScratch* worker) {
+    rowsOf[static_cast<size_t>(worker - workers)].push_back(row);
     return row != 7;
   }
 };
@@ -124,8 +123,8 @@ TEST(RowLoop, ContiguousBlocksPerThreadRunInIncreasingOrder) {
     job.firstRow = first;
     job.endRow = end;
     WorkerScratch workers[4] = {};
+    RowRecorder::workers = workers;
     const int64_t failed = RunRowLoop(job, RowRecorder::task, workers, 4);
-    ASSERT_EQ(RowRecorder::teamSize, 4);
     EXPECT_EQ(RowRecorder::rowsOf, expected);
     EXPECT_EQ(failed, first <= 7 && 7 < end ? 1 : 0);
   }
