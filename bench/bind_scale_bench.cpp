@@ -36,21 +36,6 @@
 
 namespace {
 
-// A torus around the y axis, well inside the box [-1, 1]^3.
-std::vector<Vec3> Torus(int points) {
-  const int steps = static_cast<int>(std::lround(std::sqrt(static_cast<double>(points))));
-  std::vector<Vec3> made;
-  made.reserve(static_cast<size_t>(steps) * steps);
-  const double pi = 3.141592653589793;
-  for (int i = 0; i < steps; ++i)
-    for (int j = 0; j < steps; ++j) {
-      const double u = 2 * pi * i / steps, v = 2 * pi * j / steps;
-      const double r = 0.6 + 0.3 * std::cos(v);
-      made.push_back({r * std::cos(u), 0.3 * std::sin(v), r * std::sin(u)});
-    }
-  return made;
-}
-
 double ResidentMegabytes() {
   long pages = 0, resident = 0;
   FILE* statm = std::fopen("/proc/self/statm", "r");
@@ -75,7 +60,8 @@ BindFigures BindInChild(int points, int cuts, bool dense) {
   host::Host host;
   test_support::ConnectInProcessModule(host);
   const uint32_t cage = host.addObject("cage", test_support::SubdividedCube(cuts));
-  const uint32_t target = host.addObject("torus", test_support::PointCloud(Torus(points)));
+  const int steps = static_cast<int>(std::lround(std::sqrt(static_cast<double>(points))));
+  const uint32_t target = host.addObject("torus", test_support::PointCloud(test_support::TorusPoints(steps)));
   const uint32_t effect = host.createEffect({target});
   auto* instance = static_cast<EffectInstance*>(host.effect(effect)->data.at(ostrand::kInstanceDataKey));
   instance->Cage = cage;

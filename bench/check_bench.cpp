@@ -15,18 +15,7 @@ namespace {
 
 // A torus around the y axis, well inside the box [-1, 1]^3: 1000 x 1000 points.
 const std::vector<Vec3>& Torus() {
-  static const std::vector<Vec3> kPoints = [] {
-    std::vector<Vec3> made;
-    constexpr int kSteps = 1000;
-    const double pi = 3.141592653589793;
-    for (int i = 0; i < kSteps; ++i)
-      for (int j = 0; j < kSteps; ++j) {
-        const double u = 2 * pi * i / kSteps, v = 2 * pi * j / kSteps;
-        const double r = 0.6 + 0.3 * std::cos(v);
-        made.push_back({r * std::cos(u), 0.3 * std::sin(v), r * std::sin(u)});
-      }
-    return made;
-  }();
+  static const std::vector<Vec3> kPoints = test_support::TorusPoints(1000);
   return kPoints;
 }
 

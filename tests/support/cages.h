@@ -273,4 +273,19 @@ struct OwnedTriangulation {
   }
 };
 
+// steps x steps points on a torus around the y axis (radii 0.6 and 0.3),
+// inside the unit cube: a large target for benchmarks.
+inline std::vector<Vec3> TorusPoints(int steps) {
+  std::vector<Vec3> made;
+  made.reserve(static_cast<size_t>(steps) * static_cast<size_t>(steps));
+  const double pi = 3.141592653589793;
+  for (int i = 0; i < steps; ++i)
+    for (int j = 0; j < steps; ++j) {
+      const double u = 2 * pi * i / steps, v = 2 * pi * j / steps;
+      const double r = 0.6 + 0.3 * std::cos(v);
+      made.push_back({r * std::cos(u), 0.3 * std::sin(v), r * std::sin(u)});
+    }
+  return made;
+}
+
 }  // namespace test_support
