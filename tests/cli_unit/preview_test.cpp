@@ -25,8 +25,8 @@ namespace {
 
 // A file name of this process's own: test programs may run side by side.
 std::string UniqueTempName(const std::string& name) {
-  static const std::string prefix = std::to_string(std::random_device{}()) + "-";
-  return testing::TempDir() + prefix + name;
+  static const std::string kPrefix = std::to_string(std::random_device{}()) + "-";
+  return testing::TempDir() + kPrefix + name;
 }
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
