@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
       "posed cages. With no arguments it runs on the bundled example and writes into ./ostrand-out/."};
   app.footer(kFooter);
   app.add_option("--module", job.module, "the module file to load")->type_name("FILE")->capture_default_str();
-  app.add_flag("-q,--quiet", job.quiet, "print nothing but errors");
+  app.add_flag("-q,--quiet", job.quiet, "print nothing but errors and warnings");
   app.require_subcommand(0, 1);
   app.fallthrough();  // --module and --quiet work after the subcommand too
 
