@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
 namespace cli {
 namespace {
@@ -102,7 +102,7 @@ std::string ExtrasProblem(const CLI::App& app, const std::vector<std::string>& a
     for (const std::string& argument : arguments)
       if (first.empty() && matches(argument, part)) first = argument;
   if (first.empty()) first = left.front();
-  const std::string subject = first.empty() ? "\"\"" : OneLine(first);
+  const std::string subject = first.empty() ? "\"\"" : driver::OneLine(first);
   const std::vector<CLI::App*> used = app.get_subcommands();
   if (first[0] == '-') {
     // An option of the commands given before the command, or of another command.
@@ -133,10 +133,10 @@ CLI::Validator WholeNumberIn(long low, long high) {
         size_t digits = value.size() > 0 && (value[0] == '-' || value[0] == '+') ? 1 : 0;
         const bool whole = digits < value.size() &&
                            value.find_first_not_of("0123456789", digits) == std::string::npos;
-        if (!whole) return QuotedValue(value) + " is not a whole number " + range;
+        if (!whole) return driver::QuotedValue(value) + " is not a whole number " + range;
         errno = 0;
         const long number = std::strtol(value.c_str(), nullptr, 10);
-        if (errno == ERANGE || number < low || number > high) return QuotedValue(value) + " is out of range " + range;
+        if (errno == ERANGE || number < low || number > high) return driver::QuotedValue(value) + " is out of range " + range;
         value = std::to_string(number);
         return "";
       },
@@ -150,9 +150,9 @@ CLI::Validator NumberIn(double low, double high) {
         char* end = nullptr;
         const double number = std::strtod(value.c_str(), &end);
         if (value.empty() || end != value.c_str() + value.size())
-          return QuotedValue(value) + " is not a number " + range;
-        if (!std::isfinite(number)) return QuotedValue(value) + " is not a finite number " + range;
-        if (number < low || number > high) return QuotedValue(value) + " is out of range " + range;
+          return driver::QuotedValue(value) + " is not a number " + range;
+        if (!std::isfinite(number)) return driver::QuotedValue(value) + " is not a finite number " + range;
+        if (number < low || number > high) return driver::QuotedValue(value) + " is out of range " + range;
         value = Decimal(number);
         return "";
       },
@@ -167,7 +167,7 @@ CLI::Validator NotEmpty() {
 std::string ArgumentProblem(const CLI::ParseError& error, const CLI::App& app,
                             const std::vector<std::string>& arguments) {
   if (dynamic_cast<const CLI::ExtrasError*>(&error)) return ExtrasProblem(app, arguments);
-  const std::string text = OneLine(error.what());
+  const std::string text = driver::OneLine(error.what());
   const std::vector<std::string> names = NamesIn(text, app);
   const std::string subject = names.empty() ? "arguments" : names[0];
   const std::string other = names.size() > 1 ? names[1] : "another option";
@@ -179,7 +179,7 @@ std::string ArgumentProblem(const CLI::ParseError& error, const CLI::App& app,
     if (text.find("flag") != std::string::npos || text.find("true/false") != std::string::npos)
       problem = "takes no value";
     else if (values != std::string::npos)
-      problem = QuotedValue(text.substr(values + 3)) + " is not a value it takes";
+      problem = driver::QuotedValue(text.substr(values + 3)) + " is not a value it takes";
     else
       problem = "the value is not one it takes";
   } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {

@@ -8,7 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "driver/user_error.h"
+
 namespace cli {
+
+// Arguments found wrong only once the files they name are looked at (an
+// animation given with other posed cages): told as bad arguments are, with
+// exit status 2.
+class ArgumentError : public driver::UserError {
+ public:
+  using driver::UserError::UserError;
+};
 
 // Value checks that read the whole value and say what is wrong with it. They
 // replace the library's range checks, which let NaN through and word their

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
 namespace cli {
 
@@ -14,12 +14,12 @@ std::string Fraction(double value) {
   return text;
 }
 
-BindStatistics Measure(const Session& session, double weightFloor) {
-  return MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), weightFloor);
+driver::BindStatistics Measure(const driver::Session& session, double weightFloor) {
+  return driver::MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), weightFloor);
 }
 
 // The setup weight map that leaves the given points out as well.
-uint32_t LeaveOut(Session& session, uint32_t setupMap, const std::vector<uint32_t>& points) {
+uint32_t LeaveOut(driver::Session& session, uint32_t setupMap, const std::vector<uint32_t>& points) {
   std::vector<float> values = session.weightMapValues(setupMap);
   if (values.empty()) values.assign(session.targetRest().points.size(), 1.0f);
   for (uint32_t point : points) values.at(point) = 0.0f;
@@ -29,7 +29,7 @@ uint32_t LeaveOut(Session& session, uint32_t setupMap, const std::vector<uint32_
 // Binds once more without the floor and compares: a warning when the floor
 // takes more points above the threshold. The weights held afterwards are the
 // floored ones again.
-void CompareWithoutFloor(Session& session, const Job& job, uint32_t setupMap, const BindStatistics& floored,
+void CompareWithoutFloor(driver::Session& session, const Job& job, uint32_t setupMap, const driver::BindStatistics& floored,
                          Warnings& warnings) {
   const ErrorsAbove with = PointsAbove(floored, job.warnRestError);
   if (with.points.empty()) return;
@@ -46,22 +46,22 @@ void CompareWithoutFloor(Session& session, const Job& job, uint32_t setupMap, co
 
 }  // namespace
 
-std::string UnboundText(const BindStatistics& stats, const std::string& cause) {
+std::string UnboundText(const driver::BindStatistics& stats, const std::string& cause) {
   std::string text = std::to_string(stats.unbound.size()) + " of " + std::to_string(stats.targetPoints) +
                      " points got no weights: " + PointNumbers(stats.unbound);
   if (!cause.empty()) text += " (likely cause: " + cause + ")";
   return text;
 }
 
-size_t BindChecked(Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
+size_t BindChecked(driver::Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
                    Warnings& warnings) {
   session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
-  BindStatistics stats = Measure(session, job.weightFloor);
+  driver::BindStatistics stats = Measure(session, job.weightFloor);
   size_t kept = 0;
   if (!stats.unbound.empty()) {
     const std::string text = UnboundText(stats, likelyCause());
-    if (!job.allowUnbound) throw UserError(job.target, text + "; --allow-unbound keeps them where they are");
-    if (stats.pointsBound == 0) throw UserError(job.target, text);
+    if (!job.allowUnbound) throw driver::UserError(job.target, text + "; --allow-unbound keeps them where they are");
+    if (stats.pointsBound == 0) throw driver::UserError(job.target, text);
     // Each point's weights are its own: binding again without the unbound
     // points gives the others the same weights, and leaves these untouched.
     setupMap = LeaveOut(session, setupMap, stats.unbound);
@@ -74,7 +74,7 @@ size_t BindChecked(Session& session, const Job& job, uint32_t setupMap, const st
   return kept;
 }
 
-void WarnRestErrors(const BindStatistics& stats, double threshold, Warnings& warnings) {
+void WarnRestErrors(const driver::BindStatistics& stats, double threshold, Warnings& warnings) {
   const ErrorsAbove above = PointsAbove(stats, threshold);
   if (above.points.empty()) return;
   warnings.add("rest-pose error above " + Fraction(threshold) + " of the cage's size at " +

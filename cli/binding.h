@@ -7,14 +7,14 @@
 #include <string>
 
 #include "cli/job.h"
-#include "cli/session.h"
+#include "driver/session.h"
 #include "cli/summary.h"
 #include "cli/warnings.h"
 
 namespace cli {
 
 // "17 of 2117 points got no weights: 3, 8, 11, 12, 40, ... (likely cause: CAUSE)"
-std::string UnboundText(const BindStatistics& stats, const std::string& cause);
+std::string UnboundText(const driver::BindStatistics& stats, const std::string& cause);
 
 // Presses "Calculate" with the job's settings. When points get no weights it
 // fails naming them, or (--allow-unbound) binds again with them left out
@@ -22,10 +22,10 @@ std::string UnboundText(const BindStatistics& stats, const std::string& cause);
 // where they are, and warns. When the weight floor takes points' rest-pose
 // error above the threshold, warns. likelyCause names what the cage check
 // found. Returns how many points are kept where they are.
-size_t BindChecked(Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
+size_t BindChecked(driver::Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
                    Warnings& warnings);
 
 // Warns of the points whose rest-pose error is above the job's threshold.
-void WarnRestErrors(const BindStatistics& stats, double threshold, Warnings& warnings);
+void WarnRestErrors(const driver::BindStatistics& stats, double threshold, Warnings& warnings);
 
 }  // namespace cli

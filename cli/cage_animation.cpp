@@ -4,8 +4,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "cli/mesh_file.h"
-#include "cli/user_error.h"
+#include "driver/mesh_file.h"
+#include "cli/argument_errors.h"
+#include "driver/user_error.h"
 #include "cli/warnings.h"
 
 namespace cli {
@@ -60,7 +61,7 @@ CageAnimation::CageAnimation(const std::vector<std::string>& arguments, const st
   for (const std::string& argument : arguments) kinds.push_back(KindOf(argument));
   const auto animation = std::find_if(kinds.begin(), kinds.end(), [](Kind kind) { return kind != Kind::kObjFile; });
   if (animation == kinds.end()) {
-    for (const std::string& path : arguments) CheckReadableFile(path);
+    for (const std::string& path : arguments) driver::CheckReadableFile(path);
     listPlaces(arguments, range, rangeText);
     return;
   }
@@ -77,13 +78,13 @@ CageAnimation::CageAnimation(const std::vector<std::string>& arguments, const st
       break;
     case Kind::kFolder: {
       std::vector<std::string> paths = ObjFilesIn(given_);
-      if (paths.empty()) throw UserError(given_, "a folder without .obj files");
+      if (paths.empty()) throw driver::UserError(given_, "a folder without .obj files");
       listPlaces(std::move(paths), range, rangeText);
       break;
     }
     default: {
       std::vector<std::string> paths = FilesMatching(given_);
-      if (paths.empty()) throw UserError(given_, "matches no file");
+      if (paths.empty()) throw driver::UserError(given_, "matches no file");
       listPlaces(std::move(paths), range, rangeText);
     }
   }
@@ -95,9 +96,9 @@ void CageAnimation::listPlaces(std::vector<std::string> paths, const std::option
   if (range && (range->first < 1 || range->last > count)) {
     const std::string frames = "frames 1 to " + std::to_string(count);
     if (given_.empty())
-      throw UserError("--frames " + rangeText, "there are " + Counted(paths.size(), "posed cage", "posed cages") +
+      throw driver::UserError("--frames " + rangeText, "there are " + Counted(paths.size(), "posed cage", "posed cages") +
                                                    ", " + frames);
-    throw UserError(given_, "has " + frames + "; --frames " + rangeText + " reaches beyond them");
+    throw driver::UserError(given_, "has " + frames + "; --frames " + rangeText + " reaches beyond them");
   }
   if (range) step_ = range->step;
   for (long number = 1; number <= count; ++number)
@@ -106,11 +107,11 @@ void CageAnimation::listPlaces(std::vector<std::string> paths, const std::option
 
 void CageAnimation::listCache(const std::string& path, const std::optional<FrameRange>& range,
                               const std::string& rangeText) {
-  CheckReadableFile(path);
+  driver::CheckReadableFile(path);
   try {
     cache_ = std::make_unique<host::PointCacheReader>(path, *CacheFormatOf(path));
   } catch (const host::PointCacheError& e) {
-    throw UserError(path, e.problem);
+    throw driver::UserError(path, e.problem);
   }
   listPlaces(std::vector<std::string>(cache_->header().frames, path), range, rangeText);
 }
@@ -122,7 +123,7 @@ void CageAnimation::listNumbered(const std::string& text, const std::optional<Fr
     found.erase(std::remove_if(found.begin(), found.end(), [&](const NumberedFile& f) { return !range->holds(f.number); }),
                 found.end());
   if (found.empty())
-    throw UserError(text, "matches no file" + std::string(range ? " of the frames --frames asks for" : "") +
+    throw driver::UserError(text, "matches no file" + std::string(range ? " of the frames --frames asks for" : "") +
                               " (such as " + pattern.name(range ? range->first : 1) + ")");
   const long first = range ? range->first : found.front().number;
   const long last = range ? range->last : found.back().number;
@@ -141,7 +142,7 @@ void CageAnimation::listNumbered(const std::string& text, const std::optional<Fr
     std::string list = std::to_string(skipped_[0]) + " (" + pattern.name(skipped_[0]) + ")";
     for (size_t k = 1; k < skipped_.size(); ++k) list += ", " + std::to_string(skipped_[k]);
     if (skippedCount_ > skipped_.size()) list += ", ...";
-    throw UserError(text, (skippedCount_ == 1 ? "frame " + std::to_string(skipped_[0]) + " is missing (" +
+    throw driver::UserError(text, (skippedCount_ == 1 ? "frame " + std::to_string(skipped_[0]) + " is missing (" +
                                                     pattern.name(skipped_[0]) + ")"
                                               : std::to_string(skippedCount_) + " frames are missing: " + list) +
                               "; --allow-gaps skips missing frames");
@@ -166,23 +167,23 @@ void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& po
   const Frame& frame = frames_.at(i);
   if (cache_) {
     if (cache_->header().points != cage.points.size())
-      throw UserError(frame.path, "holds " + std::to_string(cache_->header().points) +
+      throw driver::UserError(frame.path, "holds " + std::to_string(cache_->header().points) +
                                       " points per frame, the bound cage " + std::to_string(cage.points.size()));
     try {
       cache_->readFrame(static_cast<uint32_t>(frame.number - 1), points);
     } catch (const host::PointCacheError& e) {
-      throw UserError(frame.path, e.problem);
+      throw driver::UserError(frame.path, e.problem);
     }
     return;
   }
-  host::ObjFile file = ReadMeshFile(frame.path);
+  host::ObjFile file = driver::ReadMeshFile(frame.path);
   const host::Mesh& mesh = file.mesh;
   if (mesh.points.size() != cage.points.size() || mesh.polygons.size() != cage.polygons.size())
-    throw UserError(frame.path, "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
+    throw driver::UserError(frame.path, "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
                                     std::to_string(mesh.polygons.size()) + " polygons, the bound cage " +
                                     std::to_string(cage.points.size()) + " and " +
                                     std::to_string(cage.polygons.size()));
-  CheckSameFaces(file, cage);
+  driver::CheckSameFaces(file, cage);
   points = std::move(file.mesh.points);
 }
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/mesh_file.h"
-#include "cli/user_error.h"
+#include "driver/mesh_file.h"
+#include "driver/user_error.h"
 #include "cli/warnings.h"
 
 namespace cli {
@@ -17,11 +17,11 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point from, Clock::time_point to) { return std::chrono::duration<double>(to - from).count(); }
 
 void WriteObjFrame(const std::string& temporary, const TargetOutput& target, const std::vector<Vec3>& points) {
-  if (!target.file.text.empty()) return WriteTextFile(temporary, host::DeformedObjText(target.file, points));
+  if (!target.file.text.empty()) return driver::WriteTextFile(temporary, host::DeformedObjText(target.file, points));
   try {
     host::WriteObj(temporary, host::Mesh{points, target.rest.polygons});
   } catch (const std::runtime_error& e) {
-    throw HostFileError(temporary, e.what(), "OBJ file " + temporary + ": ");
+    throw driver::HostFileError(temporary, e.what(), "OBJ file " + temporary + ": ");
   }
 }
 
@@ -52,14 +52,14 @@ class FrameProgress {
 
 }  // namespace
 
-void DeformFrames(Session& session, CageAnimation& cages, const FrameOutputs& plan, const TargetOutput& target,
+void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOutputs& plan, const TargetOutput& target,
                   OutputTransaction& outputs, ProgressBar& bar, Summary& summary, ShownFrame& shown) {
   if (cages.size() == 0) return;
   const host::Mesh& cageRest = session.cageRest();
   std::optional<host::PointCacheWriter> cache;
   const std::string cachePath = plan.cache.string();
   // The cache's writer says what is wrong with its temporary file: told of the cache.
-  auto cacheError = [&](const host::PointCacheError& e) { return UserError(cachePath, e.problem); };
+  auto cacheError = [&](const host::PointCacheError& e) { return driver::UserError(cachePath, e.problem); };
   if (!plan.cache.empty()) {
     const std::string temporary = outputs.startFile(plan.cache);
     try {
@@ -72,7 +72,7 @@ void DeformFrames(Session& session, CageAnimation& cages, const FrameOutputs& pl
 
   FrameProgress progress(bar, cages);
   std::vector<Vec3> cagePoints;
-  Session::Frame frame;
+  driver::Session::Frame frame;
   const Clock::time_point loopStart = Clock::now();
   for (size_t i = 0; i < cages.size(); ++i) {
     const Clock::time_point start = Clock::now();

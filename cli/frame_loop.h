@@ -10,7 +10,7 @@
 #include "cli/frame_outputs.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
-#include "cli/session.h"
+#include "driver/session.h"
 #include "cli/summary.h"
 #include "host/obj_file.h"
 
@@ -40,7 +40,7 @@ struct TargetOutput {
 // place after the last frame. Progress on bar; the frame count and times
 // into summary, and the files written. Throws UserError naming the file at
 // fault.
-void DeformFrames(Session& session, CageAnimation& cages, const FrameOutputs& plan, const TargetOutput& target,
+void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOutputs& plan, const TargetOutput& target,
                   OutputTransaction& outputs, ProgressBar& bar, Summary& summary, ShownFrame& shown);
 
 }  // namespace cli

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <map>
 
-#include "cli/user_error.h"
+#include "cli/argument_errors.h"
+#include "driver/user_error.h"
 
 namespace cli {
 
@@ -40,7 +41,7 @@ FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages) {
     const fs::path output = folder / DeformedName(frame.path);
     auto [earlier, fresh] = written.emplace(output, frame.path);
     if (!fresh)
-      throw UserError(frame.path, "would be written to " + output.string() + " like " + earlier->second +
+      throw driver::UserError(frame.path, "would be written to " + output.string() + " like " + earlier->second +
                                       "; give posed cages different names, or --out-pattern NAME.####.obj");
     plan.objFiles.push_back(output);
   }

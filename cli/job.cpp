@@ -13,12 +13,12 @@
 #include "cli/cage_check.h"
 #include "cli/frame_loop.h"
 #include "cli/frame_outputs.h"
-#include "cli/mesh_file.h"
+#include "driver/mesh_file.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
-#include "cli/session.h"
+#include "driver/session.h"
 #include "cli/summary.h"
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 #include "cli/warnings.h"
 #include "cli/weight_map_file.h"
 
@@ -41,32 +41,32 @@ struct Inputs {
 Inputs ReadInputs(const Job& job) {
   Inputs in;
   // Files the module reads itself are checked here too, for a clear message.
-  if (!job.sceneFile.empty()) CheckReadableFile(job.sceneFile);
-  if (!job.weightsFile.empty()) CheckReadableFile(job.weightsFile);
+  if (!job.sceneFile.empty()) driver::CheckReadableFile(job.sceneFile);
+  if (!job.weightsFile.empty()) driver::CheckReadableFile(job.weightsFile);
   if (job.sceneFile.empty()) {
-    in.cage = ReadMeshFile(job.cage);
-    if (!job.target.empty()) in.target = ReadMeshFile(job.target);
+    in.cage = driver::ReadMeshFile(job.cage);
+    if (!job.target.empty()) in.target = driver::ReadMeshFile(job.target);
   }
   in.cages = CageAnimation(job.poses, job.frames, job.framesText, job.allowGaps);
   in.frameOutputs = PlanFrameOutputs(job, in.cages);
   if (!job.preview.empty() && !job.previewErrors &&
       (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > in.cages.size()))
-    throw UserError("--preview-pose " + std::to_string(job.previewPose),
+    throw driver::UserError("--preview-pose " + std::to_string(job.previewPose),
                     "there are " + std::to_string(in.cages.size()) + " frames");
   return in;
 }
 
-uint32_t AddWeightMap(Session& session, const std::string& path, const std::string& name, bool mustPick) {
+uint32_t AddWeightMap(driver::Session& session, const std::string& path, const std::string& name, bool mustPick) {
   if (path.empty()) return 0;
   std::vector<float> values = ReadWeightMapFile(path, session.targetRest().points.size());
   if (mustPick && std::all_of(values.begin(), values.end(), [](float v) { return v == 0.0f; }))
-    throw UserError(path, "every value is 0, so no point would be bound");
+    throw driver::UserError(path, "every value is 0, so no point would be bound");
   return session.addWeightMap(name, std::move(values));
 }
 
 // Loads the scene; when its weights file is not where the scene says (the
 // folder was moved), tries the same name beside the scene file.
-void LoadScene(Session& session, const std::string& path) {
+void LoadScene(driver::Session& session, const std::string& path) {
   session.loadScene(path);
   if (session.holdsWeights()) return;
   const std::string stored = session.storedWeightsFile();
@@ -76,11 +76,11 @@ void LoadScene(Session& session, const std::string& path) {
     try {
       session.loadWeights(beside.string());
       return;
-    } catch (const UserError&) {
+    } catch (const driver::UserError&) {
       // reported below, for the scene
     }
   }
-  throw UserError(path, "the weights file " + (stored.empty() ? std::string("it names") : "\"" + stored + "\"") +
+  throw driver::UserError(path, "the weights file " + (stored.empty() ? std::string("it names") : "\"" + stored + "\"") +
                             " is missing or was not made for the scene's cage and target");
 }
 
@@ -88,7 +88,7 @@ void LoadScene(Session& session, const std::string& path) {
 // deformation uses what the file holds (single-precision weights) exactly as
 // a later run from the file will, and the scene names the file by its final
 // name. A later failure of the run takes the file out again.
-std::string SaveWeights(Session& session, const fs::path& folder, OutputTransaction& outputs) {
+std::string SaveWeights(driver::Session& session, const fs::path& folder, OutputTransaction& outputs) {
   const fs::path file = folder / kWeightsName;
   outputs.write(file, [&](const std::string& temporary) { session.saveWeights(temporary); });
   std::error_code error;
@@ -116,8 +116,8 @@ std::vector<std::string> SourcesNamedIn(const std::string& scenePath) {
   std::vector<std::string> found;
   std::string text;
   try {
-    text = ReadTextFile(scenePath);
-  } catch (const UserError&) {
+    text = driver::ReadTextFile(scenePath);
+  } catch (const driver::UserError&) {
     return found;  // the scene's own load says what is wrong
   }
   const std::string key = "\"source\":";
@@ -147,7 +147,7 @@ std::vector<host::ObjFile> ReadSources(const std::vector<std::string>& paths) {
 // The OBJ file the scene's target was read from, when it is still there and
 // holds the target's points and faces: each deformed target is then a copy of
 // it. Otherwise none (each deformed target holds points and faces only).
-host::ObjFile TargetFileOfScene(const Session& session, std::vector<host::ObjFile> read) {
+host::ObjFile TargetFileOfScene(const driver::Session& session, std::vector<host::ObjFile> read) {
   const std::string source = session.targetSource();
   if (source.empty()) return {};
   auto it = std::find_if(read.begin(), read.end(), [&](const host::ObjFile& file) { return file.path == source; });
@@ -171,7 +171,7 @@ namespace {
 
 // Binds in this run, or reads the weights made earlier; notes which in the
 // summary. Returns how many points without weights the bind keeps in place.
-void BringWeights(Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
+void BringWeights(driver::Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
                   ProgressBar& bar, Summary& summary, Warnings& warnings) {
   if (job.bind) {
     const auto start = std::chrono::steady_clock::now();
@@ -217,19 +217,19 @@ void RunCheck(const Job& job, const Inputs& in) {
   for (const std::string& line : check.findings) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   if (job.strict && !check.findings.empty())
-    throw UserError("--strict", Counted(check.findings.size(), "finding", "findings"));
+    throw driver::UserError("--strict", Counted(check.findings.size(), "finding", "findings"));
 }
 
 // Weights read from a file or scene may hold points without any weight,
 // which the module moves to the origin with the cage: an error, or with
 // --allow-unbound points written where they are at rest.
-std::vector<uint32_t> CheckReadWeights(const Job& job, const Session& session, const BindStatistics& stats,
+std::vector<uint32_t> CheckReadWeights(const Job& job, const driver::Session& session, const driver::BindStatistics& stats,
                                        Summary& summary, Warnings& warnings) {
   if (job.bind || stats.unbound.empty()) return {};
   const std::string subject = job.sceneFile.empty() ? job.weightsFile : job.sceneFile;
   const CageCheck check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
   const std::string text = UnboundText(stats, check.likelyCause);
-  if (!job.allowUnbound) throw UserError(subject, text + "; --allow-unbound keeps them where they are");
+  if (!job.allowUnbound) throw driver::UserError(subject, text + "; --allow-unbound keeps them where they are");
   warnings.add(text + "; they are written where they are at rest");
   summary.keptAtRest = stats.unbound.size();
   return stats.unbound;
@@ -269,7 +269,7 @@ void RunJob(const Job& job) {
   CheckOutputFiles(outputFiles);
 
   ProgressBar bar(stdout, job.quiet);
-  Session session(job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); });
+  driver::Session session(job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); });
   std::error_code error;
   session.setBaseDirectory(fs::absolute(folder, error).string());
   if (!job.sceneFile.empty()) {
@@ -319,7 +319,7 @@ void RunJob(const Job& job) {
   OutputTransaction outputs;
   if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs));
   summary.binding =
-      MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), job.bind ? job.weightFloor : 0.0);
+      driver::MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), job.bind ? job.weightFloor : 0.0);
   const std::vector<uint32_t> keepInPlace = CheckReadWeights(job, session, summary.binding, summary, warnings);
   WarnRestErrors(summary.binding, job.warnRestError, warnings);
   if (blendMap != 0) session.setBlend(blendMap);
@@ -348,7 +348,7 @@ void RunJob(const Job& job) {
   }
   if (job.strict && !warnings.empty()) {
     warnings.print();
-    throw UserError("--strict", Counted(warnings.size(), "warning", "warnings") + "; nothing written");
+    throw driver::UserError("--strict", Counted(warnings.size(), "warning", "warnings") + "; nothing written");
   }
   outputs.commit();
   if (!job.quiet) PrintSummary(stdout, summary);

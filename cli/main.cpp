@@ -12,7 +12,7 @@
 #include "cli/frame_files.h"
 #include "cli/frame_outputs.h"
 #include "cli/job.h"
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ void AddPreviewOptions(CLI::App* command, Job& job) {
             char end = 0;
             if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &end) != 2 || width < 64 || height < 32 ||
                 width > 8192 || height > 8192)
-              throw CLI::ValidationError("--preview-size", cli::QuotedValue(text) +
+              throw CLI::ValidationError("--preview-size", driver::QuotedValue(text) +
                                                                " is not WIDTHxHEIGHT (64x32 to 8192x8192)");
             job.previewSize = {width, height};
           },
@@ -89,7 +89,7 @@ void AddPreviewOptions(CLI::App* command, Job& job) {
           "--preview-color",
           [&job](const std::string& text) {
             if (text != "shaded" && text != "error")
-              throw CLI::ValidationError("--preview-color", cli::QuotedValue(text) + " is not shaded or error");
+              throw CLI::ValidationError("--preview-color", driver::QuotedValue(text) + " is not shaded or error");
             job.previewErrors = text == "error";
           },
           "shaded: rest and deformed targets (the default); error: the rest target coloured by its rest-pose error")
@@ -117,7 +117,7 @@ void AddAnimationOptions(CLI::App* command, Job& job) {
           [&job](const std::string& text) {
             job.frames = cli::ParseFrameRange(text);
             if (!job.frames)
-              throw CLI::ValidationError("--frames", cli::QuotedValue(text) +
+              throw CLI::ValidationError("--frames", driver::QuotedValue(text) +
                                                          " is not A-B[:STEP] (frames 0 to 999999999, A up to B, "
                                                          "STEP 1 or more) nor one frame A");
             job.framesText = text;
@@ -133,10 +133,10 @@ void AddAnimationOptions(CLI::App* command, Job& job) {
             try {
               pattern = cli::FindFramePattern(text);
             } catch (const std::invalid_argument& e) {
-              throw CLI::ValidationError("--out-pattern", cli::QuotedValue(text) + ": " + e.what());
+              throw CLI::ValidationError("--out-pattern", driver::QuotedValue(text) + ": " + e.what());
             }
             if (!pattern)
-              throw CLI::ValidationError("--out-pattern", cli::QuotedValue(text) +
+              throw CLI::ValidationError("--out-pattern", driver::QuotedValue(text) +
                                                               " has no frame number; give #### or %04d in its name");
             job.outPattern = text;
           },
@@ -147,7 +147,7 @@ void AddAnimationOptions(CLI::App* command, Job& job) {
           "--cache",
           [&job](const std::string& text) {
             if (!cli::CacheFormatOfName(text))
-              throw CLI::ValidationError("--cache", cli::QuotedValue(text) + " is not named .pc2 or .mdd");
+              throw CLI::ValidationError("--cache", driver::QuotedValue(text) + " is not named .pc2 or .mdd");
             job.cache = text;
           },
           "write the deformed frames as one point cache, PC2 or MDD by the name's suffix")
@@ -191,10 +191,10 @@ int Run(const Job& job) {
     return 0;
   } catch (const cli::ArgumentError& e) {
     return BadArguments(e.what());
-  } catch (const cli::UserError& e) {
+  } catch (const driver::UserError& e) {
     std::fprintf(stderr, "ostrand: %s\n", e.what());
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ostrand: internal error: %s\n", cli::OneLine(e.what()).c_str());
+    std::fprintf(stderr, "ostrand: internal error: %s\n", driver::OneLine(e.what()).c_str());
   }
   return 1;
 }

@@ -9,7 +9,7 @@
 #include <set>
 #include <system_error>
 
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
 namespace cli {
 
@@ -30,13 +30,13 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
   }
   if (existing.empty()) existing = ".";
   if (!fs::is_directory(existing, error))
-    throw UserError(subject, refused + (missing.empty() ? std::string("it is not a folder")
+    throw driver::UserError(subject, refused + (missing.empty() ? std::string("it is not a folder")
                                                         : existing.string() + " is not a folder"));
   for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
     const bool made = fs::create_directory(*part, error);
     if (error) {
       removeMade();
-      throw UserError(subject, refused + "making " + part->string() + " failed: " + error.message());
+      throw driver::UserError(subject, refused + "making " + part->string() + " failed: " + error.message());
     }
     if (made) made_.push_back(fs::absolute(*part, error));  // stays right whatever the working folder
   }
@@ -47,7 +47,7 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
   if (file < 0) {
     const std::string reason = std::strerror(errno);
     removeMade();
-    throw UserError(subject, refused + "no file can be written in it: " + reason);
+    throw driver::UserError(subject, refused + "no file can be written in it: " + reason);
   }
   ::close(file);
   ::unlink(probe.c_str());
@@ -69,9 +69,9 @@ void CheckOutputFiles(const std::vector<fs::path>& paths) {
   for (const fs::path& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error))
-      throw UserError(path.string(), "cannot be written: a folder of that name is there");
+      throw driver::UserError(path.string(), "cannot be written: a folder of that name is there");
     if (!seen.insert(fs::weakly_canonical(fs::absolute(path, error), error)).second)
-      throw UserError(path.string(), "is written twice in one run; give the outputs different names");
+      throw driver::UserError(path.string(), "is written twice in one run; give the outputs different names");
   }
 }
 
@@ -87,14 +87,14 @@ namespace {
 
 // A lower layer's error about the temporary file, told of the file the user
 // knows: every mention of the temporary name becomes path.
-UserError AboutFinalName(const std::exception& e, const std::string& temporary, const std::string& path) {
+driver::UserError AboutFinalName(const std::exception& e, const std::string& temporary, const std::string& path) {
   std::string text = e.what();
   for (size_t at = text.find(temporary); at != std::string::npos; at = text.find(temporary, at + path.size()))
     text.replace(at, temporary.size(), path);
   const std::string subject = path + ": ";
-  if (dynamic_cast<const UserError*>(&e) != nullptr && text.rfind(subject, 0) == 0)
-    return UserError(path, OneLine(text.substr(subject.size())));
-  return UserError(path, "cannot be written: " + OneLine(text));
+  if (dynamic_cast<const driver::UserError*>(&e) != nullptr && text.rfind(subject, 0) == 0)
+    return driver::UserError(path, driver::OneLine(text.substr(subject.size())));
+  return driver::UserError(path, "cannot be written: " + driver::OneLine(text));
 }
 
 // Removes a file the command wrote; whatever else stands under its name (a
@@ -147,7 +147,7 @@ void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
     const fs::path backup = BackupName(path);
     fs::rename(path, backup, error);
     if (error)
-      throw UserError(path.string(), "cannot be put in place: moving the earlier file aside to " + backup.string() +
+      throw driver::UserError(path.string(), "cannot be put in place: moving the earlier file aside to " + backup.string() +
                                          " failed: " + error.message());
     placed_.push_back({path, backup});
     fs::rename(temporary, path, error);
@@ -155,7 +155,7 @@ void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
     fs::rename(temporary, path, error);
     if (!error && !again) placed_.push_back({path, {}});
   }
-  if (error) throw UserError(path.string(), "cannot be put in place: " + error.message());
+  if (error) throw driver::UserError(path.string(), "cannot be put in place: " + error.message());
 }
 
 void OutputTransaction::commit() noexcept {

@@ -12,9 +12,9 @@
 #include <utility>
 
 #include "cli/error_scale.h"
-#include "cli/mesh_file.h"
+#include "driver/mesh_file.h"
 #include "cli/raster.h"
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
 namespace cli {
 namespace {
@@ -176,8 +176,8 @@ void WritePng(const std::string& path, const Canvas& canvas) {
   };
   if (stbi_write_png_to_func(append, &png, canvas.width(), canvas.height(), 3, canvas.pixels().data(),
                              canvas.width() * 3) == 0)
-    throw UserError(path, "cannot be encoded as PNG");
-  WriteTextFile(path, png);
+    throw driver::UserError(path, "cannot be encoded as PNG");
+  driver::WriteTextFile(path, png);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "cli/mesh_file.h"
-#include "cli/user_error.h"
+#include "driver/mesh_file.h"
+#include "driver/user_error.h"
 
 namespace cli {
 namespace {
@@ -20,7 +20,7 @@ std::string Trimmed(const std::string& line) {
 }  // namespace
 
 std::vector<float> ReadWeightMapFile(const std::string& path, size_t pointCount) {
-  std::istringstream in(ReadTextFile(path));
+  std::istringstream in(driver::ReadTextFile(path));
   std::vector<float> values;
   std::string line;
   for (long number = 1; std::getline(in, line); ++number) {
@@ -28,15 +28,15 @@ std::vector<float> ReadWeightMapFile(const std::string& path, size_t pointCount)
     if (text.empty() || text[0] == '#') continue;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str()) throw UserError(path, number, QuotedValue(text) + " is not a number");
-    if (*end != '\0') throw UserError(path, number, "one value per line, found " + QuotedValue(text));
+    if (end == text.c_str()) throw driver::UserError(path, number, driver::QuotedValue(text) + " is not a number");
+    if (*end != '\0') throw driver::UserError(path, number, "one value per line, found " + driver::QuotedValue(text));
     const float single = static_cast<float>(value);
     if (!std::isfinite(value) || !std::isfinite(single))
-      throw UserError(path, number, QuotedValue(text) + " is not a finite number single precision can hold");
+      throw driver::UserError(path, number, driver::QuotedValue(text) + " is not a finite number single precision can hold");
     values.push_back(single);
   }
   if (values.size() != pointCount)
-    throw UserError(path, "holds " + std::to_string(values.size()) + " values, but the target has " +
+    throw driver::UserError(path, "holds " + std::to_string(values.size()) + " values, but the target has " +
                               std::to_string(pointCount) + " points (one value per line, one line per point)");
   return values;
 }

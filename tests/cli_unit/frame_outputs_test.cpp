@@ -11,7 +11,7 @@
 #include "cli/cage_animation.h"
 #include "cli/frame_outputs.h"
 #include "cli/output_files.h"
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ TEST_F(FrameOutputs, PosedCagesOfOneNameAreRefusedUnlessAPatternNamesTheFrames) 
   cli::Job job;
   job.output = path("out");
   const cli::CageAnimation clash({path("a/pose.obj"), path("b/pose.obj")}, std::nullopt, "", false);
-  EXPECT_THROW(cli::PlanFrameOutputs(job, clash), cli::UserError);
+  EXPECT_THROW(cli::PlanFrameOutputs(job, clash), driver::UserError);
   job.outPattern = "frames/d.%03d.obj";
   EXPECT_EQ(cli::PlanFrameOutputs(job, clash).objFiles,
             (std::vector<fs::path>{root_ / "out/frames/d.001.obj", root_ / "out/frames/d.002.obj"}));

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "cli/error_scale.h"
-#include "cli/mesh_file.h"
+#include "driver/mesh_file.h"
 #include "cli/preview.h"
 
 namespace cli {
@@ -262,14 +262,14 @@ uint64_t Fnv1a(const std::string& bytes) {
 
 // The two-view picture of the example, bent, as the bytes of its PNG file.
 std::string DefaultPicture(PreviewSize size) {
-  const host::Mesh target = ReadMeshFile(Example("target.obj")).mesh;
-  const host::Mesh cage = ReadMeshFile(Example("cage.obj")).mesh;
-  const host::Mesh bent = ReadMeshFile(Example("cage_bend.obj")).mesh;
+  const host::Mesh target = driver::ReadMeshFile(Example("target.obj")).mesh;
+  const host::Mesh cage = driver::ReadMeshFile(Example("cage.obj")).mesh;
+  const host::Mesh bent = driver::ReadMeshFile(Example("cage_bend.obj")).mesh;
   std::vector<Vec3> posed = target.points;
   for (Vec3& p : posed) p.x += 0.3 * p.y * p.y;
   const std::string path = UniqueTempName("default-preview.png");
   WritePreview(path, size, target, cage, posed, bent.points, "cage_bend");
-  const std::string png = ReadTextFile(path);
+  const std::string png = driver::ReadTextFile(path);
   std::remove(path.c_str());
   return png;
 }

@@ -8,9 +8,9 @@
 #include <random>
 
 #include "cli/job.h"
-#include "cli/mesh_file.h"
-#include "cli/session.h"
-#include "cli/user_error.h"
+#include "driver/mesh_file.h"
+#include "driver/session.h"
+#include "driver/user_error.h"
 #include "host/obj_file.h"
 
 namespace {
@@ -29,9 +29,9 @@ TEST(ReadWeightsWithoutRows, DeformRefusesThemOrKeepsThosePointsAtRest) {
   WriteFile(dir / "raised.obj", "v -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\nf 1 2 3 4\n");
   WriteFile(dir / "target.obj", "v 0 0 0.5\nv 0.2 0.1 0.3\nv 50 0 0.5\nv 0 60 1\nf 1 2 3\nf 2 3 4\n");
   {
-    cli::Session session(OSTRAND_MODULE_PATH, [](const host::Progress&) {});
-    session.addObjects(cli::ReadMeshFile((dir / "quad.obj").string()).mesh, "quad",
-                       cli::ReadMeshFile((dir / "target.obj").string()).mesh, "target");
+    driver::Session session(OSTRAND_MODULE_PATH, [](const host::Progress&) {});
+    session.addObjects(driver::ReadMeshFile((dir / "quad.obj").string()).mesh, "quad",
+                       driver::ReadMeshFile((dir / "target.obj").string()).mesh, "target");
     session.calculate({32, 0.0, 0}, "target");
     session.saveWeights((dir / "w.cw").string());
   }
@@ -47,7 +47,7 @@ TEST(ReadWeightsWithoutRows, DeformRefusesThemOrKeepsThosePointsAtRest) {
   try {
     cli::RunJob(job);
     ADD_FAILURE() << "points without weights were deformed";
-  } catch (const cli::UserError& e) {
+  } catch (const driver::UserError& e) {
     EXPECT_NE(std::string(e.what()).find("w.cw: 2 of 4 points got no weights: 3, 4 (likely cause: "),
               std::string::npos)
         << e.what();

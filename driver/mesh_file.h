@@ -5,7 +5,7 @@
 
 #include "host/obj_file.h"
 
-namespace cli {
+namespace driver {
 
 // Reads an OBJ file holding at least one point and one polygon. Throws
 // UserError naming the file, and the line where there is one.
@@ -26,4 +26,4 @@ void WriteTextFile(const std::string& path, const std::string& text);
 // corner: names the first face that differs (its line in the posed file).
 void CheckSameFaces(const host::ObjFile& pose, const host::Mesh& cage);
 
-}  // namespace cli
+}  // namespace driver

@@ -1,6 +1,6 @@
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
-namespace cli {
+namespace driver {
 
 std::string OneLine(const std::string& text) {
   std::string line;
@@ -38,4 +38,4 @@ UserError HostFileError(const std::string& path, const std::string& text, const 
   return UserError(path, problem);
 }
 
-}  // namespace cli
+}  // namespace driver

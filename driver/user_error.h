@@ -1,4 +1,4 @@
-// The failures the command reports to its user: the thing the user named (a
+// The failures a program driving the module reports to its user: the thing the user named (a
 // file, a folder, an option) and what is wrong with it, as one line. About a
 // file, the line reads "FILE:LINE: what is wrong" when a line of it is at
 // fault, else "FILE: what is wrong".
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace cli {
+namespace driver {
 
 class UserError : public std::runtime_error {
  public:
@@ -15,14 +15,6 @@ class UserError : public std::runtime_error {
   // At a line of a file: "path:line: problem".
   UserError(const std::string& path, long line, const std::string& problem)
       : UserError(path + ":" + std::to_string(line), problem) {}
-};
-
-// Arguments found wrong only once the files they name are looked at (an
-// animation given with other posed cages): told as bad arguments are, with
-// exit status 2.
-class ArgumentError : public UserError {
- public:
-  using UserError::UserError;
 };
 
 // The text of a lower layer's error as one line: line breaks become "; ".
@@ -40,4 +32,4 @@ std::string WithoutPrefix(const std::string& text, const std::string& prefix);
 // "line N: " of the problem made the line of the subject ("P:N: problem").
 UserError HostFileError(const std::string& path, const std::string& text, const std::string& prefix);
 
-}  // namespace cli
+}  // namespace driver

@@ -17,7 +17,7 @@
 
 #include "host/host.h"
 
-namespace cli {
+namespace driver {
 
 class Session {
  public:
@@ -117,4 +117,4 @@ class Session {
   std::unique_ptr<host::Host> host_;
 };
 
-}  // namespace cli
+}  // namespace driver

@@ -1,4 +1,4 @@
-#include "cli/session.h"
+#include "driver/session.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "cli/mesh_file.h"
-#include "cli/user_error.h"
+#include "driver/mesh_file.h"
+#include "driver/user_error.h"
 #include "ostrand/protocol.h"
 
-namespace cli {
+namespace driver {
 namespace {
 
 // While alive, the process's standard output goes to /dev/null. The module
@@ -297,4 +297,4 @@ void Session::throwIfComplained(const std::string& subject) {
   throw UserError(subject, "the module reports: " + OneLine(first));
 }
 
-}  // namespace cli
+}  // namespace driver

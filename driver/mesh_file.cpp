@@ -1,4 +1,4 @@
-#include "cli/mesh_file.h"
+#include "driver/mesh_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,9 +9,9 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/user_error.h"
+#include "driver/user_error.h"
 
-namespace cli {
+namespace driver {
 
 void CheckReadableFile(const std::string& path) {
   std::error_code error;
@@ -61,4 +61,4 @@ void CheckSameFaces(const host::ObjFile& pose, const host::Mesh& cage) {
   }
 }
 
-}  // namespace cli
+}  // namespace driver
