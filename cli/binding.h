@@ -7,9 +7,9 @@
 #include <string>
 
 #include "cli/job.h"
-#include "driver/session.h"
 #include "cli/summary.h"
 #include "cli/warnings.h"
+#include "driver/session.h"
 
 namespace cli {
 

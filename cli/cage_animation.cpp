@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "driver/mesh_file.h"
 #include "cli/argument_errors.h"
-#include "driver/user_error.h"
 #include "cli/warnings.h"
+#include "driver/mesh_file.h"
+#include "driver/user_error.h"
 
 namespace cli {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/warnings.h"
 #include "driver/mesh_file.h"
 #include "driver/user_error.h"
-#include "cli/warnings.h"
 
 namespace cli {
 

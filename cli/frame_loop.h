@@ -10,8 +10,8 @@
 #include "cli/frame_outputs.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
-#include "driver/session.h"
 #include "cli/summary.h"
+#include "driver/session.h"
 #include "host/obj_file.h"
 
 namespace cli {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -13,14 +14,14 @@
 #include "cli/cage_check.h"
 #include "cli/frame_loop.h"
 #include "cli/frame_outputs.h"
-#include "driver/mesh_file.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
-#include "driver/session.h"
 #include "cli/summary.h"
-#include "driver/user_error.h"
 #include "cli/warnings.h"
 #include "cli/weight_map_file.h"
+#include "driver/mesh_file.h"
+#include "driver/session.h"
+#include "driver/user_error.h"
 
 namespace cli {
 
@@ -235,6 +236,22 @@ std::vector<uint32_t> CheckReadWeights(const Job& job, const driver::Session& se
   return stats.unbound;
 }
 
+// The largest distance of a point from its rest position when the cage at
+// rest is deformed in the offset form, as a fraction of the cage's size.
+double KeptRestError(driver::Session& session) {
+  driver::Session::Frame frame;
+  session.deform(session.cageRest().points, "the rest cage", frame);
+  const std::vector<Vec3>& rest = session.targetRest().points;
+  double largest = 0.0;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const double error =
+        std::hypot(frame.points[i].x - rest[i].x, frame.points[i].y - rest[i].y, frame.points[i].z - rest[i].z);
+    if (!(error <= largest)) largest = error;
+  }
+  const double size = driver::BoundingDiagonal(session.cageRest().points);
+  return size > 0.0 ? largest / size : largest;
+}
+
 }  // namespace
 
 void RunJob(const Job& job) {
@@ -323,6 +340,10 @@ void RunJob(const Job& job) {
   const std::vector<uint32_t> keepInPlace = CheckReadWeights(job, session, summary.binding, summary, warnings);
   WarnRestErrors(summary.binding, job.warnRestError, warnings);
   if (blendMap != 0) session.setBlend(blendMap);
+  if (job.keepRest) {
+    session.setKeepRest(true);
+    summary.keptRestError = KeptRestError(session);
+  }
   ShownFrame shown;
   shown.index = job.preview.empty() || job.previewErrors ? in.cages.size() : static_cast<size_t>(job.previewPose - 1);
   DeformFrames(session, in.cages, frameOutputs, {in.target, session.targetRest(), keepInPlace}, outputs, bar, summary,

@@ -47,6 +47,7 @@ struct Job {
   std::string cache;
   double fps = 24.0;  // frames per second, for cache times no input cache gives
   std::string blendWeights;  // weight map file blending the deformation
+  bool keepRest = false;     // the offset form of the deformation (driver::KeepRest)
   std::string preview;       // PNG file, "" for none
   bool previewErrors = false;  // the rest target coloured by its rest-pose error
   PreviewSize previewSize;

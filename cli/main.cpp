@@ -168,6 +168,9 @@ void AddDeformOptions(CLI::App* command, Job& job) {
   AddAnimationOptions(command, job);
   command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
       ->type_name("FILE");
+  command->add_flag("--keep-rest", job.keepRest,
+                    "each point keeps its offset from the weighted rest cage: the rest pose and\n"
+                    "translations come out exactly (not the module's own deformation)");
   command->add_option("--preview-pose", job.previewPose, "which frame the preview shows, from 1")
       ->transform(cli::WholeNumberIn(1, std::numeric_limits<int>::max()))
       ->capture_default_str();

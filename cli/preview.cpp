@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "cli/error_scale.h"
-#include "driver/mesh_file.h"
 #include "cli/raster.h"
+#include "driver/mesh_file.h"
 #include "driver/user_error.h"
 
 namespace cli {

@@ -82,6 +82,9 @@ void PrintSummary(std::FILE* out, const Summary& s) {
   }
   std::fprintf(out, "  rest-pose error   largest %.3g, mean %.3g of the cage's size (bounding-box diagonal %.6g)\n",
                RoundedUp(b.largestError), b.meanError, b.cageSize);
+  if (s.keptRestError)
+    std::fprintf(out, "  with --keep-rest  largest %.3g of the cage's size (each point keeps its offset)\n",
+                 RoundedUp(*s.keptRestError));
   if (!s.written.empty()) {
     std::fprintf(out, "Written\n");
     for (const std::string& file : s.written) std::fprintf(out, "  %s\n", file.c_str());

@@ -28,6 +28,7 @@ struct Summary {
   std::string cageCheck;  // "clean" or how many findings; "" when not checked
   driver::BindStatistics binding;
   size_t keptAtRest = 0;  // points without weights the run keeps where they are
+  std::optional<double> keptRestError;  // with --keep-rest: the rest-pose error in that form
   std::optional<double> bindSeconds;  // when bound in this run
   int samples = 0;
   double weightFloor = 0.0;

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
+#include "driver/kept_rest.h"
 #include "driver/mesh_file.h"
 #include "driver/user_error.h"
 #include "ostrand/protocol.h"
@@ -85,14 +87,45 @@ void Session::restoreSettingsFile() noexcept {
   }
 }
 
-void Session::addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target,
-                         const std::string& targetName) {
-  cageRest_ = cage;
-  cage_ = host_->addObject(cageName, std::move(cage));
-  target_ = host_->addObject(targetName, std::move(target));
-  effect_ = host_->createEffect({target_});
+uint32_t Session::addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target,
+                             const std::string& targetName) {
+  Item added;
+  added.cageRest = cage;
+  try {
+    added.cage = host_->addObject(cageName, std::move(cage));
+    added.target = host_->addObject(targetName, std::move(target));
+  } catch (const std::invalid_argument& e) {
+    if (added.cage != 0) host_->removeObject(added.cage);
+    throw UserError(added.cage == 0 ? cageName : targetName, OneLine(e.what()));
+  }
+  effect_ = host_->createEffect({added.target});
+  items_[effect_] = std::move(added);
   host_->buildPanel(effect_);
+  return effect_;
 }
+
+void Session::select(uint32_t item) {
+  if (!items_.count(item)) throw std::logic_error("select: no effect item " + std::to_string(item));
+  effect_ = item;
+}
+
+void Session::removeItem(uint32_t item) {
+  auto found = items_.find(item);
+  if (found == items_.end()) return;
+  host_->destroyEffect(item);
+  host_->removeObject(found->second.target);
+  host_->removeObject(found->second.cage);
+  items_.erase(found);
+  if (effect_ == item) effect_ = 0;
+}
+
+const Session::Item& Session::item() const {
+  auto found = items_.find(effect_);
+  if (found == items_.end()) throw std::logic_error("the session has no current effect item");
+  return found->second;
+}
+
+Session::Item& Session::item() { return const_cast<Item&>(std::as_const(*this).item()); }
 
 void Session::loadScene(const std::string& path) {
   clearComplaints();
@@ -101,21 +134,26 @@ void Session::loadScene(const std::string& path) {
   } catch (const std::exception& e) {
     throw HostFileError(path, e.what(), "scene file " + path + ": ");
   }
+  // The scene's items replace every earlier one.
+  items_.clear();
+  effect_ = 0;
   for (uint32_t id : host_->effectIds())
     if (host_->effect(id)->formats.count(ostrand::kSceneFormatName)) {
       effect_ = id;
       break;
     }
   if (effect_ == 0) throw UserError(path, "the scene holds no effect item of this module");
-  const host::EffectItem& item = *host_->effect(effect_);
-  if (item.targets.size() != 1)
-    throw UserError(path, "the effect item has " + std::to_string(item.targets.size()) +
+  const host::EffectItem& effect = *host_->effect(effect_);
+  if (effect.targets.size() != 1)
+    throw UserError(path, "the effect item has " + std::to_string(effect.targets.size()) +
                               " targets; the command deforms exactly one");
-  target_ = item.targets[0];
-  cage_ = instance().Cage;
-  if (cage_ == 0 || host_->object(cage_) == nullptr) throw UserError(path, "the effect item has no cage");
+  Item loaded;
+  loaded.target = effect.targets[0];
+  loaded.cage = instance().Cage;
+  if (loaded.cage == 0 || host_->object(loaded.cage) == nullptr) throw UserError(path, "the effect item has no cage");
   if (instance().Mode != 0) throw UserError(path, "the effect item was never bound to its cage");
-  cageRest_ = host_->object(cage_)->mesh;
+  loaded.cageRest = host_->object(loaded.cage)->mesh;
+  items_[effect_] = std::move(loaded);
   host_->buildPanel(effect_);
   throwIfComplained(path);
 }
@@ -123,7 +161,7 @@ void Session::loadScene(const std::string& path) {
 void Session::setBaseDirectory(const std::string& folder) { host_->setBaseDirectory(folder); }
 
 uint32_t Session::addWeightMap(const std::string& name, std::vector<float> values) {
-  return host_->addWeightMap(target_, name, std::move(values));
+  return host_->addWeightMap(item().target, name, std::move(values));
 }
 
 std::vector<float> Session::weightMapValues(uint32_t map) const {
@@ -133,10 +171,11 @@ std::vector<float> Session::weightMapValues(uint32_t map) const {
 
 void Session::calculate(const BindSettings& settings, const std::string& subject) {
   clearComplaints();
-  checkAnswer(host_->setObject(control("Cage"), effect_, cage_), "picking the cage");
+  checkAnswer(host_->setObject(control("Cage"), effect_, item().cage), "picking the cage");
   checkAnswer(host_->setObject(control("Setup weight"), effect_, settings.setupMap), "picking the setup weight");
   checkAnswer(host_->setInt(control("Samples"), effect_, settings.samples), "setting the samples");
   checkAnswer(host_->setDouble(control("Weight floor"), effect_, settings.weightFloor), "setting the weight floor");
+  item().restSums.clear();  // new weights, new rest sums
   checkAnswer(host_->press(control("Calculate"), effect_), "calculating");
   throwIfComplained(subject);
   if (!holdsWeights()) throw UserError(subject, "the module calculated no weights");
@@ -173,8 +212,9 @@ void Session::saveWeights(const std::string& path) {
 
 void Session::loadWeights(const std::string& path) {
   clearComplaints();
-  checkAnswer(host_->setObject(control("Cage"), effect_, cage_), "picking the cage");
+  checkAnswer(host_->setObject(control("Cage"), effect_, item().cage), "picking the cage");
   host_->dialogs().answers.push_back(path);
+  item().restSums.clear();  // new weights, new rest sums
   checkAnswer(host_->press(control("Load"), effect_), "loading the weights");
   host_->dialogs().answers.clear();
   throwIfComplained(path);
@@ -186,11 +226,12 @@ void Session::restoreWeights(const std::string& path, uint32_t setupMap) {
   const std::string absolute = std::filesystem::absolute(path, error).string();
   host::Format stored{ostrand::kSceneFormatName,
                       {{"Mode", host::NamedValue(int32_t{0})},
-                       {"Cage", host::NamedValue(cage_)},
+                       {"Cage", host::NamedValue(item().cage)},
                        {"SetupMask", host::NamedValue(setupMap)},
                        {"WeightBinFile", host::NamedValue(absolute)}}};
   host_->effect(effect_)->formats[ostrand::kSceneFormatName] = stored;
   clearComplaints();
+  item().restSums.clear();  // new weights, new rest sums
   checkAnswer(host_->sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceLoad),
               "loading the weights");
   throwIfComplained(path);
@@ -201,8 +242,8 @@ void Session::restoreWeights(const std::string& path, uint32_t setupMap) {
 
 bool Session::holdsWeights() const {
   const EffectInstance& in = instance();
-  if (in.Mode != 0 || in.Targets == nullptr || in.Targets->count != 1 || in.Cage != cage_) return false;
-  if (in.CagePoints != cageRest_.points.size() || in.CagePolys != static_cast<int32_t>(cageRest_.polygons.size()))
+  if (in.Mode != 0 || in.Targets == nullptr || in.Targets->count != 1 || in.Cage != item().cage) return false;
+  if (in.CagePoints != cageRest().points.size() || in.CagePolys != static_cast<int32_t>(cageRest().polygons.size()))
     return false;
   const TargetEntry& target = in.Targets->records[0];
   if (target.ActiveCount == 0 || target.WeightCounts == nullptr || target.PointIndices == nullptr) return false;
@@ -211,7 +252,7 @@ bool Session::holdsWeights() const {
   if (in.SetupMask != 0) {
     const host::WeightMap* map = host_->weightMap(in.SetupMask);
     active = 0;
-    if (map != nullptr && map->object == target_)
+    if (map != nullptr && map->object == item().target)
       for (float value : map->values) active += !(value == 0.0f);
   }
   return target.ActiveCount == active;
@@ -227,42 +268,84 @@ std::string Session::storedWeightsFile() const {
 }
 
 void Session::setBlend(uint32_t map) {
+  Item& current = item();
+  current.blend = map;
+  current.blendValues.clear();
+  pickBlendControl();
+}
+
+void Session::setKeepRest(bool keep) {
+  Item& current = item();
+  current.keepRest = keep;
+  current.restSums.clear();
+  pickBlendControl();
+}
+
+void Session::pickBlendControl() {
+  Item& current = item();
+  const uint32_t map = current.keepRest ? 0 : current.blend;
+  if (current.keepRest && current.blend != 0) current.blendValues = weightMapValues(current.blend);
   const int32_t weight[3] = {static_cast<int32_t>(map), 0, 0};
   checkAnswer(host_->setVeci3(control("Weight"), effect_, weight), "picking the blend weight");
 }
 
 void Session::deform(const std::vector<Vec3>& cagePoints, const std::string& subject, Frame& frame) {
-  clearComplaints();
-  host_->setPoints(cage_, cagePoints);
+  if (cagePoints.size() != cageRest().points.size())
+    throw std::invalid_argument("deform: the posed cage has another point count");
+  frame.points.resize(targetRest().points.size());
+  frame.seconds = deform(cagePoints.data(), frame.points.data(), subject);
+}
+
+double Session::deform(const Vec3* cagePoints, Vec3* out, const std::string& subject) {
+  Item& current = item();
+  if (current.keepRest && current.restSums.empty()) {
+    current.restSums.resize(targetRest().points.size());
+    evaluate(current, current.cageRest.points.data(), current.restSums.data(), subject);
+  }
   const auto start = std::chrono::steady_clock::now();
-  checkAnswer(host_->evaluate(effect_), "evaluating");
+  evaluate(current, cagePoints, out, subject);
   const auto end = std::chrono::steady_clock::now();
+  if (current.keepRest)
+    KeepRest(targetRest().points.data(), current.restSums.data(),
+             current.blendValues.empty() ? nullptr : current.blendValues.data(), current.restSums.size(), out);
+  return std::chrono::duration<double>(end - start).count();
+}
+
+void Session::evaluate(const Item& current, const Vec3* cagePoints, Vec3* out, const std::string& subject) {
+  clearComplaints();
+  host_->setPoints(current.cage, cagePoints, current.cageRest.points.size());
+  checkAnswer(host_->evaluate(effect_), "evaluating");
   throwIfComplained(subject);
-  host_->evaluatedPoints(target_, frame.points);
-  frame.seconds = std::chrono::duration<double>(end - start).count();
+  host_->evaluatedPoints(current.target, out, targetRest().points.size());
 }
 
 void Session::saveScene(const std::string& path) {
-  host_->setPoints(cage_, cageRest_.points);
+  Item& current = item();
+  host_->setPoints(current.cage, cageRest().points);
+  // The scene keeps the blend the user picked, whichever form deforms here.
+  const bool keptRest = current.keepRest;
+  if (keptRest) setKeepRest(false);
   clearComplaints();
   try {
     StdoutSilenced quiet;
     host_->saveScene(path);
   } catch (const std::exception& e) {
+    if (keptRest) setKeepRest(true);
     throw HostFileError(path, e.what(), "scene file " + path + ": ");
   }
+  if (keptRest) setKeepRest(true);
   throwIfComplained(path);
 }
 
-const host::Mesh& Session::targetRest() const { return host_->object(target_)->mesh; }
+const host::Mesh& Session::targetRest() const { return host_->object(item().target)->mesh; }
 
-std::string Session::cageName() const { return host_->object(cage_)->name; }
+std::string Session::cageName() const { return host_->object(item().cage)->name; }
 
-std::string Session::targetName() const { return host_->object(target_)->name; }
+std::string Session::targetName() const { return host_->object(item().target)->name; }
 
-std::string Session::targetSource() const { return host_->object(target_)->source; }
+std::string Session::targetSource() const { return host_->object(item().target)->source; }
 
-void Session::setTargetSource(const std::string& path) { host_->object(target_)->source = path; }
+void Session::setTargetSource(const std::string& path) { host_->object(item().target)->source = path; }
 
 const EffectInstance& Session::instance() const {
   void* data = nullptr;

@@ -1,5 +1,7 @@
-// One host stand-in with the module loaded into it, and the one effect item
-// the command works with: a target object deformed by a cage object.
+// One host stand-in with the module loaded into it, and the effect items a
+// program works with, each a target object deformed by a cage object. One is
+// current at a time; everything below but the item functions works on it.
+// Only one Session (one host) lives in a process at a time.
 //
 // Everything that changes what the module holds goes through its controls and
 // messages, as the host's user would: the "Cage" control, "Samples", "Weight
@@ -9,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,9 +33,15 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // A new scene: the cage and the target objects, and an effect item on the
-  // target with its panel built.
-  void addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target, const std::string& targetName);
+  // A cage and a target object, and an effect item on the target with its
+  // panel built, which becomes the current item. Returns the item's id.
+  // Throws UserError when the host refuses a mesh.
+  uint32_t addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target, const std::string& targetName);
+  // Makes an item added earlier current again.
+  void select(uint32_t item);
+  // Destroys the item (the module drops its weights) and removes its objects.
+  // No item is current afterwards until another is selected or added.
+  void removeItem(uint32_t item);
   // Or a scene file's objects and its effect item of this module, with the
   // weights the module reads back while loading. Throws UserError naming the file.
   void loadScene(const std::string& path);
@@ -76,20 +85,26 @@ class Session {
   std::string storedWeightsFile() const;
 
   // Deforming. setBlend picks the weight map that blends the deformation (0
-  // for none); deform poses the cage, sends the evaluation message and reads
-  // the target's evaluated points into frame, whose storage is reused frame
-  // after frame (UserError naming subject when the module objects).
+  // for none); setKeepRest picks the offset form (KeepRest), for which the
+  // module evaluates unblended and the blend is applied here. deform poses
+  // the cage, sends the evaluation message and reads the target's evaluated
+  // points into frame, whose storage is reused frame after frame (UserError
+  // naming subject when the module objects).
   void setBlend(uint32_t map);
+  void setKeepRest(bool keep);
   struct Frame {
     std::vector<Vec3> points;
     double seconds = 0.0;  // the module's evaluation
   };
   void deform(const std::vector<Vec3>& cagePoints, const std::string& subject, Frame& frame);
+  // The same with arrays: cagePoints holds the cage's point count, out the
+  // target's. Returns the seconds of the module's evaluation.
+  double deform(const Vec3* cagePoints, Vec3* out, const std::string& subject);
 
   // Saves the scene with the cage back at rest.
   void saveScene(const std::string& path);
 
-  const host::Mesh& cageRest() const { return cageRest_; }
+  const host::Mesh& cageRest() const { return item().cageRest; }
   const host::Mesh& targetRest() const;
   std::string cageName() const;
   std::string targetName() const;
@@ -109,8 +124,20 @@ class Session {
   ProgressSink progress_;
   std::string settingsPath_;                  // the module's settings file
   std::optional<std::string> settingsBefore_;  // its bytes before setThreads; nullopt: none kept
-  uint32_t cage_ = 0, target_ = 0, effect_ = 0;
-  host::Mesh cageRest_;
+  struct Item {
+    uint32_t cage = 0, target = 0;
+    host::Mesh cageRest;
+    uint32_t blend = 0;  // weight map
+    bool keepRest = false;
+    std::vector<float> blendValues;  // for the offset form: the blend map's, or none
+    std::vector<Vec3> restSums;      // for the offset form: the deformation at rest; empty until needed
+  };
+  const Item& item() const;  // the current one; std::logic_error when none
+  Item& item();
+  void pickBlendControl();  // the module's "Weight" control as the current item's form needs
+  void evaluate(const Item& current, const Vec3* cagePoints, Vec3* out, const std::string& subject);
+  std::map<uint32_t, Item> items_;  // by effect item id
+  uint32_t effect_ = 0;  // the current item, 0 for none
   mutable std::mutex complaintsMutex_;
   std::vector<std::string> complaints_;  // module messages since the action began
   // Last, so that it goes first: closing the scene may still send messages.

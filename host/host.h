@@ -186,6 +186,9 @@ class Host {
   uint32_t addObject(const std::string& name, Mesh mesh);
   uint32_t addObjectFromObj(const std::string& path, const std::string& name = "");  // throws on bad file
   void setPoints(uint32_t object, const std::vector<Vec3>& points);  // pose: same count
+  void setPoints(uint32_t object, const Vec3* points, size_t count);  // the same from an array
+  // Removes the object and its weight maps (no effect item may target it any more).
+  void removeObject(uint32_t object);
   uint32_t addWeightMap(uint32_t object, const std::string& name, std::vector<float> values);
   Object* object(uint32_t id);
   std::vector<uint32_t> objectIds() const;  // in creation (or scene file) order
@@ -195,6 +198,8 @@ class Host {
   std::vector<Vec3> evaluatedPoints(uint32_t object) const;
   // The same into points, whose storage is reused (frame after frame).
   void evaluatedPoints(uint32_t object, std::vector<Vec3>& points) const;
+  // The same into an array of count points, count being the object's point count.
+  void evaluatedPoints(uint32_t object, Vec3* points, size_t count) const;
 
   // Paths the module asks for.
   void setPluginPath(const std::string& path);  // fxPluginPath; set by loadModule too

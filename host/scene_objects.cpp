@@ -55,14 +55,29 @@ uint32_t Host::addObjectFromObj(const std::string& path, const std::string& name
   return id;
 }
 
-void Host::setPoints(uint32_t id, const std::vector<Vec3>& points) {
+void Host::setPoints(uint32_t id, const std::vector<Vec3>& points) { setPoints(id, points.data(), points.size()); }
+
+void Host::setPoints(uint32_t id, const Vec3* points, size_t count) {
   Object* target = object(id);
   if (!target) throw std::invalid_argument("setPoints: no object " + std::to_string(id));
-  if (points.size() != target->mesh.points.size())
+  if (count != target->mesh.points.size())
     throw std::invalid_argument("setPoints: object " + std::to_string(id) + " has " +
-                                std::to_string(target->mesh.points.size()) + " points, not " +
-                                std::to_string(points.size()));
-  target->mesh.points = points;
+                                std::to_string(target->mesh.points.size()) + " points, not " + std::to_string(count));
+  std::copy(points, points + count, target->mesh.points.begin());
+}
+
+void Host::removeObject(uint32_t id) {
+  State& s = *state_;
+  if (!object(id)) throw std::invalid_argument("removeObject: no object " + std::to_string(id));
+  for (const auto& [effectId, item] : s.effects)
+    if (std::find(item->targets.begin(), item->targets.end(), id) != item->targets.end())
+      throw std::invalid_argument("removeObject: object " + std::to_string(id) + " is a target of effect " +
+                                  std::to_string(effectId));
+  for (uint32_t map : s.weightMapOrder)
+    if (s.weightMaps[map] && s.weightMaps[map]->object == id) s.weightMaps[map].reset();
+  std::erase_if(s.weightMapOrder, [&](uint32_t map) { return !s.weightMaps[map]; });
+  s.objects[id].reset();
+  std::erase(s.objectOrder, id);
 }
 
 uint32_t Host::addWeightMap(uint32_t objectId, const std::string& name, std::vector<float> values) {
@@ -99,15 +114,23 @@ std::vector<Vec3> Host::evaluatedPoints(uint32_t id) const {
 void Host::evaluatedPoints(uint32_t id, std::vector<Vec3>& points) const {
   const Object* source = state_->objectAt(id);
   if (!source) throw std::invalid_argument("evaluatedPoints: no object " + std::to_string(id));
+  points.resize(source->mesh.points.size());
+  evaluatedPoints(id, points.data(), points.size());
+}
+
+void Host::evaluatedPoints(uint32_t id, Vec3* points, size_t count) const {
+  const Object* source = state_->objectAt(id);
+  if (!source) throw std::invalid_argument("evaluatedPoints: no object " + std::to_string(id));
+  const std::vector<Vec3>& rest = source->mesh.points;
+  if (count != rest.size())
+    throw std::invalid_argument("evaluatedPoints: object " + std::to_string(id) + " has " +
+                                std::to_string(rest.size()) + " points, not " + std::to_string(count));
   // One pass, each point from where it is now: read frame after frame for
   // every point of large targets.
-  const std::vector<Vec3>& rest = source->mesh.points;
-  points.resize(rest.size());
   const size_t displaced = std::min(rest.size(), source->displaced.size());
   for (size_t i = 0; i < displaced; ++i)
     points[i] = source->hasDisplacement[i].load(std::memory_order_acquire) ? source->displaced[i] : rest[i];
-  std::copy(rest.begin() + static_cast<std::ptrdiff_t>(displaced), rest.end(),
-            points.begin() + static_cast<std::ptrdiff_t>(displaced));
+  std::copy(rest.begin() + static_cast<std::ptrdiff_t>(displaced), rest.end(), points + displaced);
 }
 
 void Host::setPluginPath(const std::string& path) { state_->pluginPath = path; }

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "cli/error_scale.h"
-#include "driver/mesh_file.h"
 #include "cli/preview.h"
+#include "driver/mesh_file.h"
 
 namespace cli {
 namespace {

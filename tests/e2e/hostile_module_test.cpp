@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "support/test_meshes.h"
-#include "support/instance_invariants.h"
 #include "host/fault_injection.h"
 #include "loaded_module.h"
+#include "support/instance_invariants.h"
+#include "support/test_meshes.h"
 
 namespace {
 

@@ -41,18 +41,18 @@
 #include <variant>
 #include <vector>
 
-#include "operations/threads.h"
-#include "operations/weights_file.h"
 #include "host/fault_injection.h"
 #include "host/host.h"
-#include "support/in_process_module.h"
-#include "support/test_meshes.h"
-#include "instance/instance.h"
-#include "support/instance_invariants.h"
 #include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
-#include "shell/module_callback.h"
 #include "host_interface/module_state.h"
+#include "instance/instance.h"
+#include "operations/threads.h"
+#include "operations/weights_file.h"
+#include "shell/module_callback.h"
+#include "support/in_process_module.h"
+#include "support/instance_invariants.h"
+#include "support/test_meshes.h"
 
 namespace {
 

@@ -19,16 +19,16 @@
 #include <memory>
 #include <string>
 
-#include "operations/threads.h"
-#include "operations/weights_file.h"
 #include "host/host.h"
-#include "support/in_process_module.h"
-#include "support/test_meshes.h"
-#include "instance/instance.h"
 #include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
-#include "shell/module_callback.h"
 #include "host_interface/module_state.h"
+#include "instance/instance.h"
+#include "operations/threads.h"
+#include "operations/weights_file.h"
+#include "shell/module_callback.h"
+#include "support/in_process_module.h"
+#include "support/test_meshes.h"
 #include "support/weights_invariants.h"
 
 namespace {

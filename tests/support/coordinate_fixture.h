@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "support/cages.h"
 #include "geometry/ray_search.h"
-#include "instance/instance.h"
-#include "support/module_fixture.h"
 #include "host_interface/module_state.h"
+#include "instance/instance.h"
+#include "support/cages.h"
+#include "support/module_fixture.h"
 
 namespace test_support {
 

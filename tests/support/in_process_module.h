@@ -5,9 +5,9 @@
 
 #include "host/host.h"
 #include "host_interface/host_function_table.h"
-#include "shell/module_callback.h"
 #include "host_interface/module_state.h"
 #include "operations/threads.h"
+#include "shell/module_callback.h"
 
 namespace test_support {
 

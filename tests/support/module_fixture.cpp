@@ -2,11 +2,11 @@
 
 #include "support/in_process_module.h"
 
-#include "operations/threads.h"
 #include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
-#include "shell/module_callback.h"
 #include "host_interface/module_state.h"
+#include "operations/threads.h"
+#include "shell/module_callback.h"
 
 namespace test_support {
 

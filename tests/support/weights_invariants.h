@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "support/instance_invariants.h"
 #include "ostrand/types.h"
+#include "support/instance_invariants.h"
 
 namespace test_support {
 

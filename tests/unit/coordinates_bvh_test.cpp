@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "support/cages.h"
 #include "geometry/cage_bvh.h"
 #include "geometry/ray_casting.h"
-#include "support/ray_search_support.h"
 #include "host_interface/memory.h"
+#include "support/cages.h"
+#include "support/ray_search_support.h"
 
 namespace {
 

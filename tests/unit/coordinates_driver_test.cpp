@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "support/coordinate_fixture.h"
-#include "operations/calculation_driver.h"
 #include "geometry/ray_search.h"
 #include "geometry/sample_directions.h"
-#include "operations/threads.h"
 #include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
 #include "host_interface/module_state.h"
+#include "operations/calculation_driver.h"
+#include "operations/threads.h"
+#include "support/coordinate_fixture.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "support/coordinate_fixture.h"
 #include "operations/calculation_driver.h"
 #include "operations/threads.h"
+#include "support/coordinate_fixture.h"
 
 namespace {
 

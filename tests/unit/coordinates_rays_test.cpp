@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "support/cages.h"
 #include "geometry/ray_casting.h"
 #include "geometry/sample_directions.h"
-#include "support/module_fixture.h"
-#include "support/ray_search_support.h"
 #include "host/host_functions.h"
 #include "host_interface/memory.h"
+#include "support/cages.h"
+#include "support/module_fixture.h"
+#include "support/ray_search_support.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "support/coordinate_fixture.h"
-#include "operations/calculation_driver.h"
 #include "geometry/ray_search.h"
-#include "operations/threads.h"
-#include "support/environment.h"
 #include "host_interface/memory.h"
+#include "operations/calculation_driver.h"
+#include "operations/threads.h"
+#include "support/coordinate_fixture.h"
+#include "support/environment.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "support/cages.h"
 #include "geometry/cage_bvh.h"
 #include "geometry/ray_casting.h"
 #include "geometry/sample_directions.h"
-#include "support/ray_search_support.h"
 #include "host_interface/memory.h"
+#include "support/cages.h"
+#include "support/ray_search_support.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <limits>
 #include <vector>
 
-#include "support/coordinate_fixture.h"
 #include "geometry/point_coordinates.h"
 #include "geometry/polygon_weights.h"
 #include "geometry/sample_directions.h"
 #include "host/host_functions.h"
 #include "host_interface/memory.h"
+#include "support/coordinate_fixture.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <limits>
 #include <random>
 
+#include "instance/instance.h"
 #include "operations/evaluation.h"
 #include "operations/threads.h"
-#include "instance/instance.h"
 #include "support/module_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "operations/file_choosers.h"
-#include "support/module_fixture.h"
 #include "platform/file_dialog.h"
+#include "support/module_fixture.h"
 
 namespace {
 

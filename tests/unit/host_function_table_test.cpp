@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/module_fixture.h"
 #include "host_interface/host_function_table.h"
 #include "host_interface/module_state.h"
+#include "support/module_fixture.h"
 
 namespace {
 

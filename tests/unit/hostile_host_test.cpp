@@ -8,10 +8,10 @@
 #include <climits>
 #include <functional>
 
-#include "support/hostile_fixture.h"
 #include "host_interface/memory.h"
-#include "shell/module_callback.h"
 #include "host_interface/module_state.h"
+#include "shell/module_callback.h"
+#include "support/hostile_fixture.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <functional>
 
+#include "host_interface/memory.h"
 #include "operations/weights_file.h"
 #include "support/hostile_fixture.h"
-#include "host_interface/memory.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <limits>
 
-#include "instance/instance.h"
-#include "support/module_fixture.h"
 #include "host_interface/memory.h"
+#include "instance/instance.h"
 #include "shell/module_callback.h"
+#include "support/module_fixture.h"
 
 namespace {
 

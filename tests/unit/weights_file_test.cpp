@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "operations/weights_file.h"
-#include "instance/instance.h"
-#include "support/module_fixture.h"
 #include "host_interface/memory.h"
+#include "instance/instance.h"
+#include "operations/weights_file.h"
+#include "support/module_fixture.h"
 #include "support/weights_invariants.h"
 
 namespace {

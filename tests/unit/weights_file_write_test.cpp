@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "operations/weights_file.h"
 #include "instance/instance.h"
+#include "operations/weights_file.h"
 #include "platform/file_replace.h"
 #include "support/module_fixture.h"
 
