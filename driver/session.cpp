@@ -164,6 +164,12 @@ uint32_t Session::addWeightMap(const std::string& name, std::vector<float> value
   return host_->addWeightMap(item().target, name, std::move(values));
 }
 
+void Session::setWeightMapValues(uint32_t map, std::vector<float> values) {
+  host_->setWeightMapValues(map, std::move(values));
+  Item& current = item();
+  if (current.blend == map) pickBlendControl();  // the offset form's copy of the values
+}
+
 std::vector<float> Session::weightMapValues(uint32_t map) const {
   const host::WeightMap* found = host_->weightMap(map);
   return found == nullptr ? std::vector<float>{} : found->values;
@@ -277,7 +283,6 @@ void Session::setBlend(uint32_t map) {
 void Session::setKeepRest(bool keep) {
   Item& current = item();
   current.keepRest = keep;
-  current.restSums.clear();
   pickBlendControl();
 }
 

@@ -49,6 +49,8 @@ class Session {
   void setBaseDirectory(const std::string& folder);
   // A weight map on the target, one value per target point; returns its id.
   uint32_t addWeightMap(const std::string& name, std::vector<float> values);
+  // New values for a weight map added earlier (as many as before).
+  void setWeightMapValues(uint32_t map, std::vector<float> values);
   // A weight map's values, one per target point (empty when there is none).
   std::vector<float> weightMapValues(uint32_t map) const;
 

@@ -190,6 +190,8 @@ class Host {
   // Removes the object and its weight maps (no effect item may target it any more).
   void removeObject(uint32_t object);
   uint32_t addWeightMap(uint32_t object, const std::string& name, std::vector<float> values);
+  // New values for a weight map, one per point of its object, as a user painting it.
+  void setWeightMapValues(uint32_t map, std::vector<float> values);
   Object* object(uint32_t id);
   std::vector<uint32_t> objectIds() const;  // in creation (or scene file) order
   std::vector<uint32_t> effectIds() const;  // ascending

@@ -80,6 +80,15 @@ void Host::removeObject(uint32_t id) {
   std::erase(s.objectOrder, id);
 }
 
+void Host::setWeightMapValues(uint32_t id, std::vector<float> values) {
+  WeightMap* map = id < state_->weightMaps.size() ? state_->weightMaps[id].get() : nullptr;
+  if (!map) throw std::invalid_argument("setWeightMapValues: no weight map " + std::to_string(id));
+  if (values.size() != map->values.size())
+    throw std::invalid_argument("setWeightMapValues: weight map \"" + map->name + "\" has " +
+                                std::to_string(map->values.size()) + " values, not " + std::to_string(values.size()));
+  map->values = std::move(values);
+}
+
 uint32_t Host::addWeightMap(uint32_t objectId, const std::string& name, std::vector<float> values) {
   const Object* owner = object(objectId);
   if (!owner) throw std::invalid_argument("weight map \"" + name + "\": no object " + std::to_string(objectId));

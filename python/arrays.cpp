@@ -1,0 +1,168 @@
+#include "python/arrays.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace python {
+namespace {
+
+py::module_ NumPy() { return py::module_::import("numpy"); }
+
+// The value as an ndarray, or a ValueError saying why it is none.
+py::array AsArray(py::handle value, const std::string& name) {
+  if (value.is_none()) throw py::value_error(name + ": an array is needed, not None");
+  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value))
+    throw py::value_error(name + ": an array is needed, not a string");
+  try {
+    return NumPy().attr("asarray")(value);
+  } catch (py::error_already_set& e) {
+    throw py::value_error(name + ": not an array of numbers (" + std::string(e.what()) + ")");
+  }
+}
+
+std::string Kind(const py::array& array) { return py::str(array.dtype().attr("kind")); }
+
+std::string ShapeText(const py::array& array) {
+  std::string text = "(";
+  for (py::ssize_t d = 0; d < array.ndim(); ++d) text += (d ? ", " : "") + std::to_string(array.shape(d));
+  return text + (array.ndim() == 1 ? ",)" : ")");
+}
+
+PointArray RealArray(const py::array& array, const std::string& name) {
+  const std::string kind = Kind(array);
+  if (kind != "f" && kind != "i" && kind != "u")
+    throw py::value_error(name + ": real numbers are needed, not dtype " + std::string(py::str(array.dtype())));
+  return NumPy().attr("ascontiguousarray")(array, py::arg("dtype") = "float64").cast<PointArray>();
+}
+
+void CheckFinite(const PointArray& array, const std::string& name, size_t rowLength) {
+  const double* data = array.data();
+  const auto size = static_cast<size_t>(array.size());
+  for (size_t i = 0; i < size; ++i)
+    if (!std::isfinite(data[i]))
+      throw py::value_error(name + ": row " + std::to_string(i / rowLength) + " holds " +
+                            (std::isnan(data[i]) ? "NaN" : "an infinity"));
+}
+
+std::vector<int32_t> Indices(py::handle value, const std::string& name) {
+  py::array array = AsArray(value, name);
+  if (array.ndim() != 1) throw py::value_error(name + ": one row of point numbers is needed, not shape " + ShapeText(array));
+  if (array.size() == 0) return {};
+  const std::string kind = Kind(array);
+  if (kind != "i" && kind != "u")
+    throw py::value_error(name + ": point numbers are integers, not dtype " + std::string(py::str(array.dtype())));
+  auto wide = NumPy().attr("ascontiguousarray")(array, py::arg("dtype") = "int64").cast<py::array_t<int64_t>>();
+  std::vector<int32_t> indices(static_cast<size_t>(wide.size()));
+  for (size_t i = 0; i < indices.size(); ++i) {
+    const int64_t v = wide.data()[i];
+    // Kept out of range, so that the check below names it.
+    indices[i] = v < 0 ? -1 : v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+  }
+  // A huge unsigned number wraps to a negative one in int64: told as it was given.
+  return indices;
+}
+
+void CheckFace(const std::vector<int32_t>& face, size_t number, const std::string& name, size_t pointCount) {
+  if (face.size() < 3)
+    throw py::value_error(name + ": face " + std::to_string(number) + " has " + std::to_string(face.size()) +
+                          " corners; a face needs at least 3");
+  for (int32_t corner : face)
+    if (corner < 0 || static_cast<size_t>(corner) >= pointCount)
+      throw py::value_error(name + ": face " + std::to_string(number) + " refers to point " +
+                            (corner < 0 ? std::string("below 0") : std::to_string(corner)) + ", but there are " +
+                            std::to_string(pointCount) + " points");
+}
+
+bool IsIntegerVector(py::handle value) {
+  if (!py::isinstance<py::array>(value)) return false;
+  py::array array = py::reinterpret_borrow<py::array>(value);
+  const std::string kind = Kind(array);
+  return array.ndim() == 1 && (kind == "i" || kind == "u");
+}
+
+}  // namespace
+
+PointArray Points(py::handle value, const std::string& name, size_t count) {
+  py::array array = AsArray(value, name);
+  if (array.ndim() != 2 || array.shape(1) != 3)
+    throw py::value_error(name + ": an (n, 3) array is needed, not shape " + ShapeText(array));
+  if (array.shape(0) == 0) throw py::value_error(name + ": no points");
+  if (count != 0 && static_cast<size_t>(array.shape(0)) != count)
+    throw py::value_error(name + ": " + std::to_string(array.shape(0)) + " points, but " + std::to_string(count) +
+                          " are needed");
+  PointArray points = RealArray(array, name);
+  CheckFinite(points, name, 3);
+  return points;
+}
+
+PointArray Poses(py::handle value, const std::string& name, size_t count, bool& many) {
+  py::array array = AsArray(value, name);
+  many = array.ndim() == 3;
+  const py::ssize_t rows = array.ndim() == 2 ? array.shape(0) : array.ndim() == 3 ? array.shape(1) : -1;
+  if (rows < 0 || array.shape(array.ndim() - 1) != 3)
+    throw py::value_error(name + ": an (n, 3) or (frames, n, 3) array is needed, not shape " + ShapeText(array));
+  if (static_cast<size_t>(rows) != count)
+    throw py::value_error(name + ": " + std::to_string(rows) + " cage points, but the cage has " +
+                          std::to_string(count));
+  PointArray points = RealArray(array, name);
+  CheckFinite(points, name, 3);
+  return points;
+}
+
+std::vector<float> PerPointValues(py::handle value, const std::string& name, size_t count) {
+  py::array array = AsArray(value, name);
+  if (array.ndim() != 1 || static_cast<size_t>(array.shape(0)) != count)
+    throw py::value_error(name + ": one value per target point is needed (" + std::to_string(count) +
+                          "), not shape " + ShapeText(array));
+  PointArray values = RealArray(array, name);
+  CheckFinite(values, name, 1);
+  std::vector<float> out(count);
+  for (size_t i = 0; i < count; ++i) {
+    const double v = values.data()[i];
+    if (std::fabs(v) > 3.4028234663852886e38)
+      throw py::value_error(name + ": value " + std::to_string(i) + " is beyond single precision");
+    out[i] = static_cast<float>(v);
+  }
+  return out;
+}
+
+std::vector<std::vector<int32_t>> Faces(py::handle value, const std::string& name, size_t pointCount) {
+  std::vector<std::vector<int32_t>> faces;
+  if (py::isinstance<py::tuple>(value) && py::len(value) == 2 && IsIntegerVector(value[py::int_(0)]) &&
+      IsIntegerVector(value[py::int_(1)])) {
+    // (indices, counts)
+    const std::vector<int32_t> indices = Indices(value[py::int_(0)], name + " indices");
+    py::array counts = NumPy().attr("ascontiguousarray")(value[py::int_(1)], py::arg("dtype") = "int64");
+    const auto* count = static_cast<const int64_t*>(counts.data());
+    size_t start = 0;
+    for (py::ssize_t f = 0; f < counts.size(); ++f) {
+      if (count[f] < 0 || static_cast<uint64_t>(count[f]) > indices.size() - start)
+        throw py::value_error(name + ": the counts add up to more than the " + std::to_string(indices.size()) +
+                              " indices");
+      faces.emplace_back(indices.begin() + static_cast<std::ptrdiff_t>(start),
+                         indices.begin() + static_cast<std::ptrdiff_t>(start + count[f]));
+      start += static_cast<size_t>(count[f]);
+    }
+    if (start != indices.size())
+      throw py::value_error(name + ": the counts add up to " + std::to_string(start) + ", not the " +
+                            std::to_string(indices.size()) + " indices");
+  } else if (py::isinstance<py::array>(value) && py::reinterpret_borrow<py::array>(value).ndim() == 2) {
+    py::array rows = py::reinterpret_borrow<py::array>(value);
+    for (py::ssize_t f = 0; f < rows.shape(0); ++f) faces.push_back(Indices(rows[py::int_(f)], name));
+  } else {
+    if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) || !py::isinstance<py::iterable>(value))
+      throw py::value_error(name + ": a sequence of faces is needed");
+    for (py::handle face : value) faces.push_back(Indices(face, name + " face " + std::to_string(faces.size())));
+  }
+  if (faces.empty()) throw py::value_error(name + ": no faces");
+  for (size_t f = 0; f < faces.size(); ++f) CheckFace(faces[f], f, name, pointCount);
+  return faces;
+}
+
+std::vector<Vec3> ToPoints(const PointArray& points) {
+  std::vector<Vec3> out(static_cast<size_t>(points.shape(0)));
+  std::memcpy(out.data(), points.data(), out.size() * sizeof(Vec3));
+  return out;
+}
+
+}  // namespace python

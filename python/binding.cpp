@@ -1,0 +1,265 @@
+#include "python/binding.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include "driver/sparse_weights.h"
+#include "driver/user_error.h"
+#include "python/arrays.h"
+
+namespace python {
+namespace {
+
+// Raises the built-in OSError subclass `type` with errno, text and file name.
+[[noreturn]] void RaiseOSError(const char* type, int code, const std::string& text, const std::string& path) {
+  py::object error = py::module_::import("builtins").attr(type)(code, text, path);
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+  throw py::error_already_set();
+}
+
+// A file to read: there, no folder, readable; else the OSError that says which.
+void CheckReadable(const std::string& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) RaiseOSError("FileNotFoundError", ENOENT, "no such weights file", path);
+  if (std::filesystem::is_directory(status)) RaiseOSError("IsADirectoryError", EISDIR, "a folder, not a weights file", path);
+  if (FILE* file = std::fopen(path.c_str(), "rb"))
+    std::fclose(file);
+  else
+    RaiseOSError("PermissionError", errno, std::string("cannot be read: ") + std::strerror(errno), path);
+}
+
+// The message of a failure of the module, without the driver's subject.
+std::string Problem(const driver::UserError& e, const std::string& subject) {
+  const std::string text = e.what();
+  return text.rfind(subject + ": ", 0) == 0 ? text.substr(subject.size() + 2) : text;
+}
+
+template <typename T>
+py::array_t<T> Owned(std::vector<T>&& values) {
+  auto* held = new std::vector<T>(std::move(values));
+  py::capsule owner(held, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+  return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), owner);
+}
+
+}  // namespace
+
+class Binding::Turn {
+ public:
+  explicit Turn(const Binding& binding) : lock_(binding.shared_->mutex), session(*binding.shared_->session) {
+    session.select(binding.item_);
+    binding.shared_->useThreads(binding.threads_);
+  }
+
+ private:
+  py::gil_scoped_release release_;
+  std::lock_guard<std::mutex> lock_;
+
+ public:
+  driver::Session& session;
+};
+
+Binding::Binding(std::shared_ptr<SharedSession> shared, uint32_t item, const BindInput& input)
+    : shared_(std::move(shared)),
+      item_(item),
+      cagePoints_(input.cage.points.size()),
+      targetPoints_(input.target.points.size()),
+      threads_(input.threads) {}
+
+Binding::~Binding() {
+  // Python may be finalising, the lock then being no longer ours to give.
+  auto remove = [this] {
+    std::lock_guard lock(shared_->mutex);
+    shared_->session->removeItem(item_);
+  };
+  try {
+    if (PyGILState_Check() && !_Py_IsFinalizing()) {
+      py::gil_scoped_release release;
+      remove();
+    } else {
+      remove();
+    }
+  } catch (const std::exception&) {
+    // Nothing to tell the user: the item goes with the session.
+  }
+}
+
+std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weightFloor, py::object progress) {
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress: a callable taking a fraction and a text is needed");
+  std::exception_ptr progressError;
+  std::shared_ptr<SharedSession> shared;
+  uint32_t item = 0;
+  double seconds = 0.0;
+  {
+    py::gil_scoped_release release;
+    shared = AcquireSession();
+    std::lock_guard lock(shared->mutex);
+    driver::Session& session = *shared->session;
+    item = session.addObjects(input.cage, "cage", input.target, "target");
+    try {
+      const uint32_t setup = input.setupWeights.empty() ? 0 : session.addWeightMap("setup", input.setupWeights);
+      shared->useThreads(input.threads);
+      shared->progress = [&](const host::Progress& report) {
+        if (progressError || progress.is_none()) return;
+        py::gil_scoped_acquire acquire;
+        try {
+          progress(report.percent / 100.0, report.text);
+        } catch (py::error_already_set&) {
+          progressError = std::current_exception();
+        }
+      };
+      const auto start = std::chrono::steady_clock::now();
+      session.calculate({samples, weightFloor, setup}, "bind");
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      shared->progress = nullptr;
+    } catch (const driver::UserError& e) {
+      shared->progress = nullptr;
+      session.removeItem(item);
+      throw std::runtime_error(Problem(e, "bind"));
+    } catch (...) {
+      shared->progress = nullptr;
+      session.removeItem(item);
+      throw;
+    }
+  }
+  std::unique_ptr<Binding> binding(new Binding(shared, item, input));
+  if (progressError) std::rethrow_exception(progressError);
+  binding->bindSeconds_ = seconds;
+  binding->measure();
+  return binding;
+}
+
+std::unique_ptr<Binding> Binding::Load(const std::string& path, BindInput input) {
+  CheckReadable(path);
+  std::shared_ptr<SharedSession> shared;
+  uint32_t item = 0;
+  {
+    py::gil_scoped_release release;
+    shared = AcquireSession();
+    std::lock_guard lock(shared->mutex);
+    driver::Session& session = *shared->session;
+    item = session.addObjects(input.cage, "cage", input.target, "target");
+    try {
+      const uint32_t setup = input.setupWeights.empty() ? 0 : session.addWeightMap("setup", input.setupWeights);
+      shared->useThreads(input.threads);
+      session.restoreWeights(path, setup);
+    } catch (const driver::UserError& e) {
+      session.removeItem(item);
+      throw py::value_error(path + ": " + Problem(e, path));
+    } catch (...) {
+      session.removeItem(item);
+      throw;
+    }
+  }
+  std::unique_ptr<Binding> binding(new Binding(shared, item, input));
+  binding->measure();
+  return binding;
+}
+
+void Binding::measure() {
+  Turn turn(*this);
+  const EffectInstance& instance = turn.session.instance();
+  stats_ = driver::MeasureBinding(instance, turn.session.cageRest(), turn.session.targetRest(), 0.0);
+  unbound_ = stats_.unbound;
+  bound_.assign(targetPoints_, false);
+  const TargetEntry& target = instance.Targets->records[0];
+  for (uint32_t i = 0; i < target.ActiveCount; ++i)
+    if (target.PointIndices[i] < targetPoints_ && target.WeightCounts[i] > 0) bound_[target.PointIndices[i]] = true;
+}
+
+py::object Binding::weights() const {
+  driver::SparseWeights table;
+  {
+    Turn turn(*this);
+    table = driver::ReadSparseWeights(turn.session.instance(), targetPoints_, cagePoints_);
+  }
+  py::object csr = py::module_::import("scipy.sparse").attr("csr_matrix");
+  return csr(py::make_tuple(Owned(std::move(table.values)), Owned(std::move(table.columnOf)),
+                            Owned(std::move(table.rowStarts))),
+             py::arg("shape") = py::make_tuple(table.rows, table.columns));
+}
+
+py::array Binding::bound() const {
+  py::array_t<bool> mask(static_cast<py::ssize_t>(targetPoints_));
+  std::copy(bound_.begin(), bound_.end(), mask.mutable_data());
+  return mask;
+}
+
+py::array Binding::restError() const {
+  py::array_t<double> errors(static_cast<py::ssize_t>(targetPoints_));
+  double* out = errors.mutable_data();
+  for (size_t i = 0; i < targetPoints_; ++i)
+    out[i] = stats_.cageSize > 0.0 ? stats_.pointErrors[i] * stats_.cageSize : stats_.pointErrors[i];
+  return errors;
+}
+
+void Binding::pickBlend(const std::vector<float>* values) {
+  driver::Session& session = *shared_->session;
+  if (values == nullptr) {
+    if (blendOn_) session.setBlend(0);
+    blendOn_ = false;
+    return;
+  }
+  if (blendMap_ == 0) {
+    blendMap_ = session.addWeightMap("blend", *values);
+    blendValues_ = *values;
+  } else if (blendValues_.size() != values->size() ||
+             std::memcmp(blendValues_.data(), values->data(), values->size() * sizeof(float)) != 0) {
+    session.setWeightMapValues(blendMap_, *values);
+    blendValues_ = *values;
+  }
+  if (!blendOn_) session.setBlend(blendMap_);
+  blendOn_ = true;
+}
+
+py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest) {
+  bool many = false;
+  const PointArray poses = Poses(posed, "posed_cage_points", cagePoints_, many);
+  std::vector<float> blendValues;
+  if (!blend.is_none()) blendValues = PerPointValues(blend, "blend_weights", targetPoints_);
+  const size_t frames = many ? static_cast<size_t>(poses.shape(0)) : 1;
+  PointArray out = many ? PointArray(std::vector<size_t>{frames, targetPoints_, 3}) : PointArray(std::vector<size_t>{targetPoints_, 3});
+  const auto* in = reinterpret_cast<const Vec3*>(poses.data());
+  auto* result = reinterpret_cast<Vec3*>(out.mutable_data());
+  Turn turn(*this);
+  pickBlend(blend.is_none() ? nullptr : &blendValues);
+  if (keepRest != keepRest_) turn.session.setKeepRest(keepRest);
+  keepRest_ = keepRest;
+  evaluationSeconds_ = 0.0;
+  const std::vector<Vec3>& rest = turn.session.targetRest().points;
+  for (size_t f = 0; f < frames; ++f) {
+    Vec3* frame = result + f * targetPoints_;
+    try {
+      evaluationSeconds_ += turn.session.deform(in + f * cagePoints_, frame, "deform");
+    } catch (const driver::UserError& e) {
+      throw std::runtime_error(Problem(e, "deform"));
+    }
+    // The module moves points without weights to the origin: they stay where they are.
+    for (uint32_t point : unbound_) frame[point] = rest[point];
+  }
+  return out;
+}
+
+void Binding::save(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::absolute(path).parent_path();
+  std::error_code error;
+  if (!std::filesystem::is_directory(parent, error)) RaiseOSError("FileNotFoundError", ENOENT, "no such folder", path);
+  if (std::filesystem::is_directory(path, error)) RaiseOSError("IsADirectoryError", EISDIR, "a folder", path);
+  std::string problem;
+  {
+    Turn turn(*this);
+    try {
+      turn.session.saveWeights(path);
+    } catch (const driver::UserError& e) {
+      problem = Problem(e, path);
+    }
+  }
+  if (!problem.empty()) RaiseOSError("OSError", EIO, problem, path);
+}
+
+}  // namespace python

@@ -1,0 +1,71 @@
+// A target bound to a cage through the plug-in: an effect item of the shared
+// session, with its weights in the module, deformed there frame by frame.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/bind_statistics.h"
+#include "python/shared_session.h"
+
+namespace python {
+
+namespace py = pybind11;
+
+// The meshes and settings of bind and load, checked.
+struct BindInput {
+  host::Mesh cage, target;
+  std::vector<float> setupWeights;  // empty: every point
+  std::optional<int> threads;
+};
+
+class Binding {
+ public:
+  // Binds ("Calculate"); progress, when not None, is called with the fraction
+  // done and a text, in order; an exception it raises is raised here once the
+  // module has finished, and no binding is made.
+  static std::unique_ptr<Binding> Bind(BindInput input, int samples, double weightFloor, py::object progress);
+  // Reads a weights file made for this cage and target.
+  static std::unique_ptr<Binding> Load(const std::string& path, BindInput input);
+  ~Binding();
+  Binding(const Binding&) = delete;
+  Binding& operator=(const Binding&) = delete;
+
+  py::object weights() const;  // scipy.sparse.csr_matrix, target points x cage points
+  py::array bound() const;
+  py::array restError() const;
+  py::array deform(py::handle posed, py::handle blend, bool keepRest);
+  void save(const std::string& path);
+
+  size_t cagePointCount() const { return cagePoints_; }
+  size_t targetPointCount() const { return targetPoints_; }
+  std::optional<int> threads() const { return threads_; }
+  double bindSeconds() const { return bindSeconds_; }
+  double evaluationSeconds() const { return evaluationSeconds_; }
+
+ private:
+  Binding(std::shared_ptr<SharedSession> shared, uint32_t item, const BindInput& input);
+  // Takes the session for one call, the interpreter lock released.
+  class Turn;
+  void measure();  // bound points and rest-pose errors, under a turn
+  void pickBlend(const std::vector<float>* values);
+
+  std::shared_ptr<SharedSession> shared_;
+  uint32_t item_ = 0;
+  size_t cagePoints_ = 0, targetPoints_ = 0;
+  std::optional<int> threads_;
+  driver::BindStatistics stats_;
+  std::vector<uint32_t> unbound_;  // points the module holds no weight for: kept where they are
+  std::vector<bool> bound_;        // points with at least one weight
+  uint32_t blendMap_ = 0;          // the blend weight map, made at the first blended deform
+  std::vector<float> blendValues_;  // its values
+  bool blendOn_ = false, keepRest_ = false;
+  double bindSeconds_ = 0.0, evaluationSeconds_ = 0.0;
+};
+
+}  // namespace python

@@ -1,0 +1,106 @@
+// The Python module "ostrand": bind a target to a cage through the plug-in
+// and deform it, NumPy arrays in and out.
+#include <dlfcn.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "driver/user_error.h"
+#include "python/arrays.h"
+#include "python/binding.h"
+
+namespace python {
+namespace {
+
+// The module asks the loading process for its file dialogs by name, which
+// this extension supplies; Python loads extensions with their names local, so
+// they are made visible to the process.
+void ShareDialogSuppliers() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ShareDialogSuppliers), &info) != 0 && info.dli_fname != nullptr)
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
+}
+
+std::string PathText(const py::object& path) {
+  return py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
+}
+
+BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints,
+                const py::object& setupWeights, std::optional<int> threads) {
+  if (threads && (*threads < 1 || *threads > 128))
+    throw py::value_error("threads: " + std::to_string(*threads) + " is not from 1 to 128");
+  BindInput input;
+  const PointArray cage = Points(cagePoints, "cage_points");
+  input.cage.points = ToPoints(cage);
+  input.cage.polygons = Faces(cageFaces, "cage_faces", input.cage.points.size());
+  input.target.points = ToPoints(Points(targetPoints, "target_points"));
+  if (!setupWeights.is_none()) {
+    input.setupWeights = PerPointValues(setupWeights, "setup_weights", input.target.points.size());
+    bool any = false;
+    for (float value : input.setupWeights) any = any || value != 0.0f;
+    if (!any) throw py::value_error("setup_weights: every value is 0, so no point would be bound");
+  }
+  input.threads = threads;
+  return input;
+}
+
+}  // namespace
+}  // namespace python
+
+PYBIND11_MODULE(ostrand, m) {
+  namespace py = pybind11;
+  using python::Binding;
+  python::ShareDialogSuppliers();
+  m.doc() = "Bind a target mesh to a cage with the Ostrand plug-in, and deform it with the posed cage.";
+  py::register_exception_translator([](std::exception_ptr error) {
+    try {
+      if (error) std::rethrow_exception(error);
+    } catch (const driver::UserError& e) {
+      PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+  });
+
+  py::class_<Binding>(m, "Binding", "A target bound to a cage: its weights live in the plug-in.")
+      .def_property_readonly("weights", &Binding::weights,
+                             "The weights as scipy.sparse.csr_matrix (target points x cage points).")
+      .def_property_readonly("bound", &Binding::bound, "Per target point: whether it holds any weight.")
+      .def_property_readonly("rest_error", &Binding::restError,
+                             "Per target point: distance from its rest position to the weighted rest cage "
+                             "(0 for points the setup weights left out, NaN for points without weights).")
+      .def_property_readonly("cage_point_count", &Binding::cagePointCount)
+      .def_property_readonly("target_point_count", &Binding::targetPointCount)
+      .def_property_readonly("threads", &Binding::threads)
+      .def_property_readonly("bind_seconds", &Binding::bindSeconds, "The plug-in's Calculate, in seconds.")
+      .def_property_readonly("evaluation_seconds", &Binding::evaluationSeconds,
+                             "The plug-in's evaluation during the last deform, in seconds.")
+      .def("deform", &Binding::deform, py::arg("posed_cage_points"), py::kw_only(),
+           py::arg("blend_weights") = py::none(), py::arg("keep_rest") = false,
+           "The target deformed by one posed cage (n, 3) or many (frames, n, 3).")
+      .def(
+          "save", [](Binding& binding, const py::object& path) { binding.save(python::PathText(path)); },
+          py::arg("path"), "Writes the weights file (.cw).");
+
+  m.def(
+      "bind",
+      [](const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints, int samples,
+         double weightFloor, const py::object& setupWeights, std::optional<int> threads, const py::object& progress) {
+        if (samples < 1 || samples > 1000) throw py::value_error("samples: " + std::to_string(samples) + " is not from 1 to 1000");
+        if (!(weightFloor >= 0.0 && weightFloor <= 1.0))
+          throw py::value_error("weight_floor: " + std::string(py::str(py::float_(weightFloor))) + " is not from 0 to 1");
+        return Binding::Bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,
+                             weightFloor, progress);
+      },
+      py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(), py::arg("samples") = 32,
+      py::arg("weight_floor") = 0.0, py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(),
+      py::arg("progress") = py::none(), "Binds the target points to the cage (the plug-in's Calculate).");
+  m.def(
+      "load",
+      [](const py::object& path, const py::object& cagePoints, const py::object& cageFaces,
+         const py::object& targetPoints, const py::object& setupWeights, std::optional<int> threads) {
+        return Binding::Load(python::PathText(path),
+                             python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads));
+      },
+      py::arg("path"), py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(),
+      py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(),
+      "Reads a weights file (.cw) made for this cage and target.");
+  m.def("module_path", &python::ModulePath, "The plug-in module file in use ($OSTRAND_MODULE, or the one built here).");
+}
