@@ -1,0 +1,60 @@
+"""Binding: progress reports, an exception raised by a progress callback, and
+the module's settings file, which a thread count given to bind leaves alone."""
+
+import os
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import ostrand
+from conftest import MODULE
+
+
+def test_progress_arrives_in_order(example):
+    reports = []
+    ostrand.bind(example.cage, example.faces, example.target, progress=lambda f, text: reports.append((f, text)))
+    fractions = [f for f, _ in reports]
+    assert len(reports) >= 2 and fractions == sorted(fractions)
+    assert fractions[0] == 0.0 and fractions[-1] == 1.0
+    assert all(isinstance(text, str) and text for _, text in reports)
+
+
+def test_an_exception_in_progress_is_raised_not_swallowed(example):
+    calls = []
+
+    def failing(fraction, text):
+        calls.append(fraction)
+        if fraction > 0.0:
+            raise KeyError("stop here")
+
+    with pytest.raises(KeyError, match="stop here"):
+        ostrand.bind(example.cage, example.faces, example.target, progress=failing)
+    assert len(calls) == 2  # not called again once it raised
+    # The session goes on.
+    assert ostrand.bind(example.cage, example.faces, example.target).bound.all()
+
+
+def test_rest_error_is_the_distance_to_the_weighted_rest_cage(example, example_binding):
+    weighted = example_binding.weights @ example.cage
+    distance = np.linalg.norm(weighted - example.target, axis=1)
+    assert np.allclose(example_binding.rest_error, distance, rtol=1e-9, atol=1e-15)
+
+
+def test_thread_count_leaves_the_settings_file_alone(tmp_path):
+    # In a process of its own, which also ends with a binding still alive.
+    settings = MODULE.parent / "Ostrand.ini"
+    script = (
+        "import numpy as np, ostrand\n"
+        "from conftest import Example\n"
+        "e = Example()\n"
+        "kept = ostrand.bind(e.cage, e.faces, e.target, threads=%d)\n"
+        "kept.deform(e.cage)\n"
+    )
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    subprocess.run([sys.executable, "-c", script % 1], check=True, env=environment, cwd=pathlib.Path(__file__).parent)
+    before = settings.read_bytes()
+    subprocess.run([sys.executable, "-c", script % 3], check=True, env=environment, cwd=pathlib.Path(__file__).parent)
+    assert settings.read_bytes() == before
