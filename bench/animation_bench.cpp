@@ -32,6 +32,7 @@
 #include "host/host.h"
 #include "host/point_cache.h"
 #include "ostrand/protocol.h"
+#include "random_weights_file.h"
 #include "support/cages.h"
 
 extern char** environ;
@@ -41,12 +42,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kGridX = 400, kGridZ = 250;  // the target: 100,000 points
-constexpr int kWeightsPerPoint = 8;
+constexpr uint32_t kWeightsPerPoint = 8;
 constexpr int kThreads = 2;
-
-void PutWord(std::FILE* file, uint32_t word) {
-  for (int shift = 24; shift >= 0; shift -= 8) std::fputc((word >> shift) & 0xFF, file);
-}
 
 // The files, made once per process in a folder of its own (removed at the
 // end), with a private copy of the module (whose settings file keeps the
@@ -86,33 +83,12 @@ struct Files {
   // Random weights, 8 distinct cage points per target point, in the module's
   // weights file layout.
   void writeWeights() const {
-    std::FILE* file = std::fopen(weights.c_str(), "wb");
-    if (file == nullptr) throw std::runtime_error("cannot write " + weights.string());
-    const uint32_t points = static_cast<uint32_t>(targetMesh.points.size());
-    for (uint32_t word : {1u, 0u, uint32_t(cageMesh.points.size()), uint32_t(cageMesh.polygons.size()), 1u})
-      PutWord(file, word);
-    for (uint32_t word : {points, points, points * kWeightsPerPoint}) PutWord(file, word);
     std::mt19937 random(11);
-    std::uniform_int_distribution<uint32_t> pick(0, static_cast<uint32_t>(cageMesh.points.size() - 1));
     std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);
-    for (uint32_t i = 0; i < points; ++i) {
-      PutWord(file, i);
-      PutWord(file, kWeightsPerPoint);
-      std::vector<uint32_t> chosen;
-      while (chosen.size() < kWeightsPerPoint) {
-        const uint32_t k = pick(random);
-        if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
-      }
-      std::sort(chosen.begin(), chosen.end());
-      for (uint32_t k : chosen) {
-        const float w = 1.0f / kWeightsPerPoint + jitter(random);
-        uint32_t bits;
-        std::memcpy(&bits, &w, 4);
-        PutWord(file, k);
-        PutWord(file, bits);
-      }
-    }
-    std::fclose(file);
+    bench_support::WriteRandomWeights(
+        weights.string(), static_cast<uint32_t>(cageMesh.points.size()), static_cast<uint32_t>(cageMesh.polygons.size()),
+        static_cast<uint32_t>(targetMesh.points.size()), kWeightsPerPoint, random, [&] { return jitter(random); },
+        [](uint32_t, uint32_t, float) {});
   }
 
   // The cage swaying, frames frames of it, as a PC2 cache.
@@ -170,7 +146,7 @@ void BM_EvaluateSameWeights(benchmark::State& state) {
   host.setPoints(cage, posed);
   host.sendMessage(effect, ostrand::kMessageInstanceData, ostrand::kInstancePrepare);
   auto* instance = static_cast<EffectInstance*>(host.effect(effect)->data[ostrand::kInstanceDataKey]);
-  if (instance->Targets->records[0].WeightCount != int32_t(files.targetMesh.points.size()) * kWeightsPerPoint)
+  if (instance->Targets->records[0].WeightCount != static_cast<int32_t>(files.targetMesh.points.size() * kWeightsPerPoint))
     state.SkipWithError("the weights file was not read");
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) host.sendMessage(effect, ostrand::kMessageEvaluate, ostrand::kEvaluateDisplace);

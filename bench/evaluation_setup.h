@@ -15,6 +15,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "random_weights_file.h"
 #include "ostrand/protocol.h"
 
 namespace bench_support {
@@ -22,10 +23,6 @@ namespace bench_support {
 constexpr int kPoints = 100000;
 constexpr int kCagePoints = 500;
 constexpr int kWeightsPerPoint = 8;
-
-void PutWord(FILE* file, uint32_t word) {
-  for (int shift = 24; shift >= 0; shift -= 8) std::fputc((word >> shift) & 0xFF, file);
-}
 
 // The scene, the bound instance and the same weights as an Eigen matrix.
 struct EvaluationSetup {
@@ -66,30 +63,10 @@ struct EvaluationSetup {
     std::string path = (std::filesystem::temp_directory_path() /
                         ("ostrand-evaluate-bench-" + std::to_string(std::random_device{}()) + ".cw"))
                            .string();
-    FILE* file = std::fopen(path.c_str(), "wb");
-    for (uint32_t word : {1u, 0u, uint32_t(kCagePoints), 0u, 1u}) PutWord(file, word);
-    for (uint32_t word : {uint32_t(kPoints), uint32_t(kPoints), uint32_t(kPoints * kWeightsPerPoint)}) PutWord(file, word);
     std::vector<Eigen::Triplet<double>> triplets;
-    std::uniform_int_distribution<int> pick(0, kCagePoints - 1);
-    for (int i = 0; i < kPoints; ++i) {
-      PutWord(file, i);
-      PutWord(file, kWeightsPerPoint);
-      std::vector<int> chosen;
-      while (chosen.size() < kWeightsPerPoint) {
-        int k = pick(random);
-        if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
-      }
-      std::sort(chosen.begin(), chosen.end());
-      for (int k : chosen) {
-        float w = 1.0f / kWeightsPerPoint + 0.01f * static_cast<float>(u(random));
-        uint32_t bits;
-        std::memcpy(&bits, &w, 4);
-        PutWord(file, k);
-        PutWord(file, bits);
-        triplets.emplace_back(i, k, static_cast<double>(w));
-      }
-    }
-    std::fclose(file);
+    WriteRandomWeights(
+        path, kCagePoints, 0, kPoints, kWeightsPerPoint, random, [&] { return 0.01f * static_cast<float>(u(random)); },
+        [&](uint32_t i, uint32_t k, float w) { triplets.emplace_back(i, k, static_cast<double>(w)); });
     host->dialogs().answers.push_back(path);
     host->press(id("Load"), effect);
     std::filesystem::remove(path);

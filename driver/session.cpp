@@ -307,21 +307,22 @@ double Session::deform(const Vec3* cagePoints, Vec3* out, const std::string& sub
     current.restSums.resize(targetRest().points.size());
     evaluate(current, current.cageRest.points.data(), current.restSums.data(), subject);
   }
-  const auto start = std::chrono::steady_clock::now();
-  evaluate(current, cagePoints, out, subject);
-  const auto end = std::chrono::steady_clock::now();
+  const double seconds = evaluate(current, cagePoints, out, subject);
   if (current.keepRest)
     KeepRest(targetRest().points.data(), current.restSums.data(),
              current.blendValues.empty() ? nullptr : current.blendValues.data(), current.restSums.size(), out);
-  return std::chrono::duration<double>(end - start).count();
+  return seconds;
 }
 
-void Session::evaluate(const Item& current, const Vec3* cagePoints, Vec3* out, const std::string& subject) {
+double Session::evaluate(const Item& current, const Vec3* cagePoints, Vec3* out, const std::string& subject) {
   clearComplaints();
   host_->setPoints(current.cage, cagePoints, current.cageRest.points.size());
+  const auto start = std::chrono::steady_clock::now();
   checkAnswer(host_->evaluate(effect_), "evaluating");
+  const auto end = std::chrono::steady_clock::now();
   throwIfComplained(subject);
   host_->evaluatedPoints(current.target, out, targetRest().points.size());
+  return std::chrono::duration<double>(end - start).count();
 }
 
 void Session::saveScene(const std::string& path) {

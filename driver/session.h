@@ -100,7 +100,7 @@ class Session {
   };
   void deform(const std::vector<Vec3>& cagePoints, const std::string& subject, Frame& frame);
   // The same with arrays: cagePoints holds the cage's point count, out the
-  // target's. Returns the seconds of the module's evaluation.
+  // target's. Returns the seconds of the module's evaluation (the message alone).
   double deform(const Vec3* cagePoints, Vec3* out, const std::string& subject);
 
   // Saves the scene with the cage back at rest.
@@ -137,7 +137,8 @@ class Session {
   const Item& item() const;  // the current one; std::logic_error when none
   Item& item();
   void pickBlendControl();  // the module's "Weight" control as the current item's form needs
-  void evaluate(const Item& current, const Vec3* cagePoints, Vec3* out, const std::string& subject);
+  // Poses the cage, evaluates and reads the target back; returns the seconds of the evaluation message.
+  double evaluate(const Item& current, const Vec3* cagePoints, Vec3* out, const std::string& subject);
   std::map<uint32_t, Item> items_;  // by effect item id
   uint32_t effect_ = 0;  // the current item, 0 for none
   mutable std::mutex complaintsMutex_;

@@ -190,5 +190,25 @@ TEST_F(BindDeformTest, ThreadsForOneRunLeaveTheModuleSettingAsItWas) {
   EXPECT_NE(later.out.find("7 threads"), std::string::npos) << later.out;
 }
 
+// --keep-rest: the rest cage gives back the target exactly, blended or not,
+// and the scene written keeps the blend map, so that deforming from it
+// without --keep-rest blends as a run without it does.
+TEST_F(BindDeformTest, KeepRestGivesBackTheRestPoseExactlyAndTheSceneItsBlend) {
+  writeWeights("blend.txt", [](int k) { return k % 2 == 0 ? 0.25 : 1.0; });
+  std::vector<std::string> kept = bindArguments("run", "kept");
+  kept.insert(kept.end(), {"--keep-rest", "--blend-weights", "blend.txt", example("cage.obj")});
+  Outcome run = ostrand(kept);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("with --keep-rest  largest 0 of the cage's size"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadObjMesh(file("kept/deformed-cage.obj")).points, ReadObjMesh(example("target.obj")).points);
+
+  std::vector<std::string> plain = bindArguments("run", "plain");
+  plain.insert(plain.end(), {"--blend-weights", "blend.txt", example("cage_bend.obj")});
+  ASSERT_EQ(ostrand(plain).status, 0);
+  Outcome again = ostrand({"deform", "--scene", "kept/scene.json", "-o", "again", example("cage_bend.obj")});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(read("again/deformed-cage_bend.obj"), read("plain/deformed-cage_bend.obj"));
+}
+
 }  // namespace
 }  // namespace cli_test
