@@ -5,6 +5,8 @@ import os
 import pathlib
 import subprocess
 import sys
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -58,3 +60,24 @@ def test_thread_count_leaves_the_settings_file_alone(tmp_path):
     before = settings.read_bytes()
     subprocess.run([sys.executable, "-c", script % 3], check=True, env=environment, cwd=pathlib.Path(__file__).parent)
     assert settings.read_bytes() == before
+
+
+def test_the_interpreter_runs_other_threads_while_the_plugin_binds(example):
+    # Between the first progress report and the last, the plug-in works with
+    # the interpreter lock released: this thread counts on meanwhile.
+    marks = []
+    done = threading.Event()
+
+    def bind():
+        ostrand.bind(example.cage, example.faces, example.target, threads=1,
+                     progress=lambda fraction, text: marks.append(time.perf_counter()))
+        done.set()
+
+    worker = threading.Thread(target=bind)
+    ticks = []
+    worker.start()
+    while not done.is_set():
+        ticks.append(time.perf_counter())
+    worker.join()
+    during = [t for t in ticks if marks[0] < t < marks[-1]]
+    assert len(during) > 1000
