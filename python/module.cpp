@@ -21,7 +21,7 @@ void ShareDialogSuppliers() {
 }
 
 std::string PathText(const py::object& path) {
-  return py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
+  return py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
 }
 
 BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints,
