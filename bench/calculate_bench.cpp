@@ -8,7 +8,9 @@
 // tests at most); the two are compared per ray.
 //
 // Counters: ns_per_ray (accelerated) and exhaustive_ns_per_ray, speedup (their
-// ratio), ray_tests_per_ray (host ray tests per ray, accelerated), our time
+// ratio), ray_tests_per_ray (host ray tests per ray, accelerated), the same
+// for the search that offers every triangle along the whole line (whole_line_,
+// the accelerated search before it went nearest first), our time
 // per ray over Embree's (rtcIntersect1 on the same rays and triangles, same
 // thread count, BVH built beforehand), and same_weights: 1 when the rows the
 // two searches computed for the shared points are identical bit for bit.
@@ -258,6 +260,10 @@ void BM_Calculate(benchmark::State& state) {
   }
   const double iterations = static_cast<double>(state.iterations());
   const double perRay = ours / (iterations * rays);
+  // The previous accelerated search, every triangle along the whole line, on the same points.
+  world.host().resetCalls();
+  const double wholeLinePerRay = world.calculate(b, kSamples, threads, "whole-line") / rays;
+  const double wholeLineTests = static_cast<double>(world.host().calls("useful_RayIntersectTriangle")) / rays;
   const double exhaustiveRays = static_cast<double>(b.subset->points.size()) * kSamples;
   const double exhaustivePerRay = world.calculate(*b.subset, kSamples, threads, "exhaustive") / exhaustiveRays;
   long hits = 0;
@@ -267,6 +273,9 @@ void BM_Calculate(benchmark::State& state) {
   state.counters["exhaustive_ns_per_ray"] = 1e9 * exhaustivePerRay;
   state.counters["speedup"] = exhaustivePerRay / perRay;
   state.counters["ray_tests_per_ray"] = tests / (iterations * rays);
+  state.counters["whole_line_ns_per_ray"] = 1e9 * wholeLinePerRay;
+  state.counters["whole_line_tests_per_ray"] = wholeLineTests;
+  state.counters["whole_line_vs_embree"] = wholeLinePerRay / (embree / rays);
   state.counters["ray_tests_per_s"] = tests / ours;
   state.counters["embree_ns_per_ray"] = 1e9 * embree / rays;
   state.counters["per_ray_vs_embree"] = perRay / (embree / rays);

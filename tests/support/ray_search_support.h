@@ -31,6 +31,9 @@ class AcceleratedCage {
   ostrand::RayHit find(const Vec3& origin, const Vec3& direction) {
     return ostrand::FindNearestHitAccelerated(cage_, origin, direction, &scratch_);
   }
+  ostrand::RayHit findAlongLine(const Vec3& origin, const Vec3& direction) {
+    return ostrand::FindNearestHitAlongLine(cage_, origin, direction, &scratch_);
+  }
   bool collect(const Vec3& origin, const Vec3& direction) {
     return ostrand::CollectCandidates(bvh_, origin, direction, &scratch_);
   }

@@ -133,6 +133,7 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference))
           << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x << ", "
           << direction.y << ", " << direction.z << ")";
+      ASSERT_TRUE(SameHit(accelerated.findAlongLine(origin, direction), reference)) << name;
       ++tally->rays;
       tally->found += reference.found;
       const CandidateScratch& candidates = accelerated.candidates();
@@ -213,6 +214,7 @@ TEST(AcceleratedSearch, ZeroAreaUntestableAndUnboundedTrianglesAreOfferedAsTheRe
     for (const Vec3& direction : DirectionsFrom(origin, {mesh.points[q], mesh.points[q + 2], mesh.points[6]})) {
       const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference));
+      ASSERT_TRUE(SameHit(accelerated.findAlongLine(origin, direction), reference));
       degenerateHits += reference.polygon == 6;
     }
   EXPECT_GE(degenerateHits, 3);  // the loose test does hit them, so they must be offered
