@@ -4,15 +4,17 @@
 #include <cmath>
 #include <limits>
 
+#include "geometry/cage_bvh_pieces.h"
 #include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {
 
 constexpr int64_t kMaxTriangles = int64_t{1} << 28;
+static_assert(kMaxTriangles * (1 + kExtraPieces) <= int64_t{1} << 30);
 constexpr int kBins = 16;
-// Below this depth nodes split at the median triangle instead, which keeps
-// every path under kSahDepth + log2(kMaxTriangles) nodes.
+// Below this depth nodes split at the median piece instead, which keeps
+// every path under kSahDepth + 30 nodes (there are at most 2^30 pieces).
 constexpr int kSahDepth = 48;
 static_assert(kSahDepth + 30 < kBvhStackSize);
 // Relative costs for the split choice: a ray test through the host against
@@ -21,10 +23,7 @@ constexpr double kTraversalCost = 1.0;
 constexpr double kTriangleCost = 4.0;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-struct Box {
-  double lo[3];
-  double hi[3];
-};
+using Box = BvhBox;
 
 Box EmptyBox() { return Box{{kInfinity, kInfinity, kInfinity}, {-kInfinity, -kInfinity, -kInfinity}}; }
 
@@ -64,11 +63,22 @@ bool FiniteBox(const Box& box) {
   return true;
 }
 
+Box TriangleBox(const CageTriangle& triangle, const Vec3* positions) {
+  Box box = EmptyBox();
+  for (int32_t k : triangle.corners) {
+    const double xyz[3] = {positions[k].x, positions[k].y, positions[k].z};
+    GrowByPoint(&box, xyz);
+  }
+  return box;
+}
+
 struct Builder {
-  const Box* boxes;  // by triangle number
-  int32_t* order;
+  const BvhPiece* pieces;
+  int32_t* order;  // piece numbers, reordered into leaves
   BvhNode* nodes;
   int32_t nodeCount;
+  BvhEntry* entries;
+  int32_t entryCount;
 };
 
 void Centre(const Box& box, double c[3]) {
@@ -101,10 +111,10 @@ Split BestSplit(const Builder& b, int32_t begin, int32_t end, const Box& centres
     for (int i = 0; i < kBins; ++i) bins[i] = EmptyBox();
     for (int32_t i = begin; i < end; ++i) {
       double c[3];
-      Centre(b.boxes[b.order[i]], c);
+      Centre(b.pieces[b.order[i]].box, c);
       const int bin = BinOf(c[axis], centres.lo[axis], scale);
       ++counts[bin];
-      Grow(&bins[bin], b.boxes[b.order[i]]);
+      Grow(&bins[bin], b.pieces[b.order[i]].box);
     }
     // Sweep from the right, then from the left, costing every boundary.
     double rightArea[kBins];
@@ -136,7 +146,7 @@ int32_t Partition(Builder& b, int32_t begin, int32_t end, const Box& centres, co
   const double scale = kBins / (centres.hi[split.axis] - centres.lo[split.axis]);
   int32_t* middle = std::partition(b.order + begin, b.order + end, [&](int32_t t) {
     double c[3];
-    Centre(b.boxes[t], c);
+    Centre(b.pieces[t].box, c);
     return BinOf(c[split.axis], centres.lo[split.axis], scale) < split.bin;
   });
   return static_cast<int32_t>(middle - b.order);
@@ -150,8 +160,8 @@ int32_t MedianPartition(Builder& b, int32_t begin, int32_t end, const Box& centr
   const int32_t middle = begin + (end - begin) / 2;
   std::nth_element(b.order + begin, b.order + middle, b.order + end, [&](int32_t s, int32_t t) {
     double cs[3], ct[3];
-    Centre(b.boxes[s], cs);
-    Centre(b.boxes[t], ct);
+    Centre(b.pieces[s].box, cs);
+    Centre(b.pieces[t].box, ct);
     return cs[axis] < ct[axis] || (cs[axis] == ct[axis] && s < t);
   });
   return middle;
@@ -162,9 +172,9 @@ int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
   const int32_t index = b.nodeCount++;
   Box box = EmptyBox(), centres = EmptyBox();
   for (int32_t i = begin; i < end; ++i) {
-    Grow(&box, b.boxes[b.order[i]]);
+    Grow(&box, b.pieces[b.order[i]].box);
     double c[3];
-    Centre(b.boxes[b.order[i]], c);
+    Centre(b.pieces[b.order[i]].box, c);
     GrowByPoint(&centres, c);
   }
   const int32_t count = end - begin;
@@ -187,14 +197,17 @@ int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
     node.box[3 + a] = box.hi[a];
   }
   if (middle == begin) {
-    node.offset = begin;
-    node.count = count;
+    node.offset = b.entryCount;
+    node.count = WriteLeafEntries(b.pieces, b.order + begin, end - begin, b.entries + b.entryCount);
+    node.lowest = b.entries[node.offset].triangle;
+    b.entryCount += node.count;
     return index;
   }
   BuildNode(b, begin, middle, depth + 1);
   const int32_t second = BuildNode(b, middle, end, depth + 1);
   b.nodes[index].offset = second;
   b.nodes[index].count = 0;
+  b.nodes[index].lowest = std::min(b.nodes[index + 1].lowest, b.nodes[second].lowest);
   return index;
 }
 
@@ -214,63 +227,77 @@ bool BuildCageBvh(const TriangulatedCage* cage, const Vec3* positions, uint32_t 
     if (total > kMaxTriangles) return false;
   }
   const auto n = static_cast<size_t>(total);
-  Box* boxes = nullptr;
-  if (!AllocateArray(bvh->triangles, n) || !AllocateArray(boxes, n) || !AllocateArray(bvh->order, n)) {
-    FreeArray(boxes);
-    FreeCageBvh(bvh);
-    return false;
-  }
+  if (!AllocateArray(bvh->triangles, n)) return false;
 
-  // Number the triangles and box them; a non-finite corner leaves a triangle
-  // to be tested by every ray.
+  // Number the triangles; a non-finite corner leaves a triangle to be tested
+  // by every ray.
   int32_t id = 0, boxed = 0, unbounded = 0;
+  bool thin = false;
   for (int32_t j = 0; j < polygons; ++j) {
     const TriangulatedPolygon& polygon = cage->polygons[j];
     if (polygon.triangles == nullptr) continue;
     for (int32_t t = 0; t < polygon.triangleCount; ++t) {
       const int32_t* corners = polygon.triangles[t];
       if (!Testable(corners, pointCount)) continue;
-      bvh->triangles[id] = CageTriangle{j, {corners[0], corners[1], corners[2]}};
-      Box box = EmptyBox();
-      for (int c = 0; c < 3; ++c) {
-        const Vec3& p = positions[corners[c]];
-        const double xyz[3] = {p.x, p.y, p.z};
-        GrowByPoint(&box, xyz);
-      }
-      boxes[id] = box;
-      if (FiniteBox(box)) {
-        bvh->order[boxed++] = id;
-        for (int a = 0; a < 3; ++a)
-          bvh->magnitude = std::fmax(bvh->magnitude, std::fmax(std::fabs(box.lo[a]), std::fabs(box.hi[a])));
-      } else {
+      bvh->triangles[id++] = CageTriangle{j, {corners[0], corners[1], corners[2]}};
+      const Box box = TriangleBox(bvh->triangles[id - 1], positions);
+      if (!FiniteBox(box)) {
         ++unbounded;
+        continue;
       }
-      ++id;
+      ++boxed;
+      thin = thin || IsThin(bvh->triangles[id - 1], positions);
+      for (int a = 0; a < 3; ++a)
+        bvh->magnitude = std::fmax(bvh->magnitude, std::fmax(std::fabs(box.lo[a]), std::fabs(box.hi[a])));
     }
   }
   bvh->triangleCount = id;
 
-  const size_t nodes = boxed > 0 ? 2 * static_cast<size_t>(boxed) - 1 : 0;
-  if (!AllocateArray(bvh->nodes, nodes) || !AllocateArray(bvh->unbounded, static_cast<size_t>(unbounded))) {
-    FreeArray(boxes);
+  // One piece per boxed triangle, with room for cuts when any is thin (and
+  // the memory for them can be had).
+  BvhPiece* pieces = nullptr;
+  int32_t capacity = boxed;
+  if (thin && AllocateArray(pieces, static_cast<size_t>(boxed) * (1 + kExtraPieces)))
+    capacity = boxed * (1 + kExtraPieces);
+  if (pieces == nullptr && !AllocateArray(pieces, static_cast<size_t>(boxed))) {
+    FreeCageBvh(bvh);
+    return false;
+  }
+  int32_t count = 0;
+  for (int32_t t = 0; t < id; ++t) {
+    const Box box = TriangleBox(bvh->triangles[t], positions);
+    if (FiniteBox(box)) pieces[count++] = BvhPiece{box, t};
+  }
+  if (thin) count = CutThinTriangles(bvh->triangles, positions, bvh->magnitude, pieces, count, capacity);
+
+  int32_t* order = nullptr;
+  const size_t nodes = count > 0 ? 2 * static_cast<size_t>(count) - 1 : 0;
+  if (!AllocateArray(order, static_cast<size_t>(count)) || !AllocateArray(bvh->nodes, nodes) ||
+      !AllocateArray(bvh->entries, static_cast<size_t>(count)) ||
+      !AllocateArray(bvh->unbounded, static_cast<size_t>(unbounded))) {
+    FreeArray(order);
+    FreeArray(pieces);
     FreeCageBvh(bvh);
     return false;
   }
   for (int32_t t = 0; t < id; ++t)
-    if (!FiniteBox(boxes[t])) bvh->unbounded[bvh->unboundedCount++] = t;
+    if (!FiniteBox(TriangleBox(bvh->triangles[t], positions))) bvh->unbounded[bvh->unboundedCount++] = t;
 
-  if (boxed > 0) {
-    Builder builder{boxes, bvh->order, bvh->nodes, 0};
-    BuildNode(builder, 0, boxed, 0);
+  if (count > 0) {
+    for (int32_t i = 0; i < count; ++i) order[i] = i;
+    Builder builder{pieces, order, bvh->nodes, 0, bvh->entries, 0};
+    BuildNode(builder, 0, count, 0);
     bvh->nodeCount = builder.nodeCount;
+    bvh->entryCount = builder.entryCount;
   }
-  FreeArray(boxes);
+  FreeArray(order);
+  FreeArray(pieces);
   return true;
 }
 
 void FreeCageBvh(CageBvh* bvh) {
   FreeArray(bvh->triangles);
-  FreeArray(bvh->order);
+  FreeArray(bvh->entries);
   FreeArray(bvh->nodes);
   FreeArray(bvh->unbounded);
   *bvh = CageBvh{};

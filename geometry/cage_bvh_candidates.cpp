@@ -65,7 +65,7 @@ bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direc
 
   // Depth first through every box the line touches; no distance is known
   // or used, so nothing is pruned but boxes the line misses.
-  const int32_t limit = bvh.triangleCount;
+  const int32_t limit = bvh.entryCount + bvh.unboundedCount;
   int32_t stack[kBvhStackSize];
   int top = 0;
   int32_t node = 0;
@@ -78,15 +78,17 @@ bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direc
         ++node;
         continue;
       }
-      if (!Append(scratch, bvh.order + n.offset, n.count, limit)) return false;
+      for (int32_t i = n.offset; i < n.offset + n.count; ++i)
+        if (Touches(bvh.entries[i].box, line) && !Append(scratch, &bvh.entries[i].triangle, 1, limit)) return false;
     }
     if (top == 0) break;
     node = stack[--top];
   }
   if (bvh.unboundedCount > 0 && !Append(scratch, bvh.unbounded, bvh.unboundedCount, limit)) return false;
 
-  // Ascending triangle numbers: the exhaustive search's order. Lists are
-  // mostly a handful long, where insertion beats a general sort.
+  // Ascending triangle numbers, each once: the exhaustive search's order (a
+  // triangle cut into pieces may be met in several leaves). Lists are mostly
+  // a handful long, where insertion beats a general sort.
   int32_t* ids = scratch->ids;
   if (scratch->count > 32) {
     std::sort(ids, ids + scratch->count);
@@ -98,6 +100,7 @@ bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direc
       ids[j] = id;
     }
   }
+  scratch->count = static_cast<int32_t>(std::unique(ids, ids + scratch->count) - ids);
   return true;
 }
 

@@ -78,9 +78,9 @@ RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, cons
 // reference's bit for bit when the ray test, besides reporting only points
 // of the ray's line (see cage_bvh.h), reports distances that grow along the
 // ray and are positive exactly ahead of its origin; a ray that meets
-// anything else (a hit behind, or a distance that is not positive) is
-// searched again along the whole line (FindNearestHitAlongLine), as is a ray
-// the hierarchy cannot take. cage.bvh must not be null; scratch belongs to
+// anything else (a distance that is not positive, or a hit on a triangle
+// wholly behind the origin) is searched again along the whole line
+// (FindNearestHitAlongLine), as is a ray the hierarchy cannot take. cage.bvh must not be null; scratch belongs to
 // the calling thread.
 RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                                  CandidateScratch* scratch);

@@ -15,9 +15,15 @@
 //
 // Hits behind the origin: a ray test that reports them gives them distances
 // of 0 or less, which the reference takes only as its first hit, so only
-// triangles numbered below W's matter there; they are tested, and any hit
-// among them (or any distance that is not positive ahead) sends the ray to
-// the search along the whole line, which follows the reference's order.
+// triangles numbered below W's matter there. They are tested, and a hit at
+// a distance that is not positive, or one on a triangle wholly behind the
+// origin (whose distance would have to be), sends the ray to the search
+// along the whole line, which follows the reference's order. A positive
+// distance on a triangle that reaches ahead is a hit ahead: the piece of the
+// triangle holding it was tested ahead, or lies beyond the cut.
+//
+// A triangle cut into pieces sits in several leaves; testing it once is
+// enough, as the ray test gives the same answer every time.
 #include <cmath>
 
 #include "geometry/cage_bvh_line.h"
@@ -33,7 +39,8 @@ struct Nearest {
   double cut = INFINITY;
 };
 
-// A box around the triangle's corners, as the hierarchy boxes it.
+// A box around the triangle's corners, as the hierarchy boxes it (a NaN
+// coordinate is passed over, as std::fmin passes it over).
 void TriangleBox(const RayCastCage& cage, const CageTriangle& triangle, double box[6]) {
   for (int a = 0; a < 3; ++a) {
     box[a] = INFINITY;
@@ -43,27 +50,44 @@ void TriangleBox(const RayCastCage& cage, const CageTriangle& triangle, double b
     const Vec3& p = cage.positions[triangle.corners[c]];
     const double xyz[3] = {p.x, p.y, p.z};
     for (int a = 0; a < 3; ++a) {
-      box[a] = std::fmin(box[a], xyz[a]);
-      box[3 + a] = std::fmax(box[3 + a], xyz[a]);
+      box[a] = xyz[a] < box[a] ? xyz[a] : box[a];
+      box[3 + a] = xyz[a] > box[3 + a] ? xyz[a] : box[3 + a];
     }
   }
 }
 
-// What testing one triangle ahead came to.
-enum class Tested { kMissed, kHit, kUnexpected };
+// The last triangles tested on this ray: a triangle cut into pieces sits in
+// several leaves, and testing it again would tell nothing new.
+struct Tested {
+  int32_t ids[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  int next = 0;
 
-Tested TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
-                 int32_t id, Nearest* nearest) {
+  bool holds(int32_t id) const {
+    for (int32_t held : ids)
+      if (held == id) return true;
+    return false;
+  }
+  void add(int32_t id) {
+    ids[next] = id;
+    next = (next + 1) & 7;
+  }
+};
+
+// What testing one triangle ahead came to.
+enum class Outcome { kMissed, kHit, kUnexpected };
+
+Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
+                  int32_t id, Nearest* nearest) {
   const CageTriangle& triangle = cage.bvh->triangles[id];
   const int32_t* k = triangle.corners;
   double d = 0.0;
   double b[3] = {0.0, 0.0, 0.0};
   if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
                    0) == 0)
-    return Tested::kMissed;
-  if (!(d > 0)) return Tested::kUnexpected;
+    return Outcome::kMissed;
+  if (!(d > 0)) return Outcome::kUnexpected;
   RayHit& hit = nearest->hit;
-  if (nearest->id >= 0 && !(d < hit.distance || (d == hit.distance && id < nearest->id))) return Tested::kHit;
+  if (nearest->id >= 0 && !(d < hit.distance || (d == hit.distance && id < nearest->id))) return Outcome::kHit;
   hit.found = true;
   hit.distance = d;
   hit.polygon = triangle.polygon;
@@ -79,34 +103,55 @@ Tested TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& origi
   // A triangle with a corner that is not finite (unbounded) cuts nothing off.
   double enter = 0.0, leave = INFINITY;
   nearest->cut = finite && Span(box, line, &enter, &leave) ? leave : INFINITY;
-  return Tested::kHit;
+  return Outcome::kHit;
 }
 
-// Whether a triangle numbered below `below`, in a box behind the origin
-// under node, reports a hit.
+// Whether the ray test reports, for a triangle numbered below `below` (any
+// when negative) in a box behind the origin under node, what the search
+// ahead cannot account for: a hit at a distance that is not positive, or one
+// on a triangle wholly behind the origin. A positive distance on a triangle
+// that reaches ahead is a hit ahead, which that search has weighed. Triangles
+// it tested are not tested again.
 bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
-               int32_t node, int32_t below) {
+               int32_t node, int32_t below, const Tested& tested) {
   const CageBvh& bvh = *cage.bvh;
+  auto holdsBelow = [&](int32_t index) { return below < 0 || bvh.nodes[index].lowest < below; };
+  if (!holdsBelow(node)) return false;
+  // The line touches node; below it, both children are tested at once.
   int32_t stack[kBvhStackSize];
   int top = 0;
   for (;;) {
     const BvhNode& n = bvh.nodes[node];
-    if (Touches(n.box, line)) {
-      if (n.count == 0) {
+    if (n.count == 0) {
+      double enter[2], leave[2];
+      const int32_t first = node + 1, second = n.offset;
+      int touched = SpanPair(bvh.nodes[first].box, bvh.nodes[second].box, line, enter, leave);
+      if (!holdsBelow(first)) touched &= 2;
+      if (!holdsBelow(second)) touched &= 1;
+      if (touched == 3) {
         if (top == kBvhStackSize) return true;  // deeper than any hierarchy BuildCageBvh makes
-        stack[top++] = n.offset;
-        ++node;
+        stack[top++] = second;
+      }
+      if (touched != 0) {
+        node = (touched & 1) != 0 ? first : second;
         continue;
       }
+    } else {
       for (int32_t i = n.offset; i < n.offset + n.count; ++i) {
-        const int32_t id = bvh.order[i];
-        if (below >= 0 && id >= below) continue;
-        const int32_t* k = bvh.triangles[id].corners;
+        const BvhEntry& entry = bvh.entries[i];
+        const int32_t id = entry.triangle;
+        if ((below >= 0 && id >= below) || !Touches(entry.box, line) || tested.holds(id)) continue;
+        const CageTriangle& triangle = bvh.triangles[id];
+        const int32_t* k = triangle.corners;
         double d = 0.0;
         double b[3] = {0.0, 0.0, 0.0};
         if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]],
-                         &d, b, 0) != 0)
-          return true;
+                         &d, b, 0) == 0)
+          continue;
+        if (!(d > 0)) return true;
+        double box[6], enter = 0.0, leave = 0.0;
+        TriangleBox(cage, triangle, box);
+        if (!Span(box, line, &enter, &leave) || !(leave >= 0)) return true;
       }
     }
     if (top == 0) return false;
@@ -139,62 +184,82 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
   Nearest nearest;
   nearest.hit = NoHit();
   for (int32_t i = 0; i < bvh.unboundedCount; ++i)
-    if (TestAhead(cage, line, origin, direction, bvh.unbounded[i], &nearest) == Tested::kUnexpected)
+    if (TestAhead(cage, line, origin, direction, bvh.unbounded[i], &nearest) == Outcome::kUnexpected)
       return FindNearestHitAlongLine(cage, origin, direction, scratch);
+  Tested tested;
+  const bool repeats = bvh.entryCount > bvh.triangleCount - bvh.unboundedCount;
 
   // Ahead of the origin, nearest box first; boxes wholly behind it are set
-  // aside. Each stack entry carries where the ray enters its box.
+  // aside. A node is taken with where the ray enters and leaves its box,
+  // worked out when its parent was.
   struct Entry {
     int32_t node;
     double enter;
+    double leave;
   };
   Entry stack[kBvhStackSize];
   int top = 0;
   int32_t behind[kBvhStackSize * 2];
   int behindCount = 0;
   bool behindOverflow = false;
-  double enter = 0.0, leave = 0.0;
-  if (bvh.nodeCount > 0 && Span(bvh.nodes[0].box, line, &enter, &leave)) stack[top++] = Entry{0, enter};
-  while (top > 0) {
-    const Entry entry = stack[--top];
-    if (entry.enter > nearest.cut) continue;
-    int32_t node = entry.node;
-    for (;;) {
-      const BvhNode& n = bvh.nodes[node];
-      if (!Span(n.box, line, &enter, &leave) || enter > nearest.cut) break;
-      if (!(leave >= 0)) {
-        if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
-          behind[behindCount++] = node;
-        else
-          behindOverflow = true;
-        break;
+  // Whether a node the line touches reaches ahead of the origin; if not, it
+  // waits for the pass behind.
+  auto reachesAhead = [&](int32_t node, double leave) {
+    if (leave >= 0) return true;
+    if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
+      behind[behindCount++] = node;
+    else
+      behindOverflow = true;
+    return false;
+  };
+  Entry at{0, 0.0, 0.0};
+  bool holding = bvh.nodeCount > 0 && Span(bvh.nodes[0].box, line, &at.enter, &at.leave) && reachesAhead(0, at.leave);
+  for (;;) {
+    while (!holding && top > 0) {
+      at = stack[--top];
+      holding = !(at.enter > nearest.cut);
+    }
+    if (!holding) break;
+    if (at.enter > nearest.cut) {
+      holding = false;
+      continue;
+    }
+    const BvhNode& n = bvh.nodes[at.node];
+    if (n.count > 0) {
+      for (int32_t i = n.offset; i < n.offset + n.count; ++i) {
+        const BvhEntry& e = bvh.entries[i];
+        double enter = 0.0, leave = 0.0;
+        if (!Span(e.box, line, &enter, &leave) || enter > nearest.cut) continue;
+        if (repeats) {
+          if (tested.holds(e.triangle)) continue;
+          tested.add(e.triangle);
+        }
+        if (TestAhead(cage, line, origin, direction, e.triangle, &nearest) == Outcome::kUnexpected)
+          return FindNearestHitAlongLine(cage, origin, direction, scratch);
       }
-      if (n.count > 0) {
-        for (int32_t i = n.offset; i < n.offset + n.count; ++i)
-          if (TestAhead(cage, line, origin, direction, bvh.order[i], &nearest) == Tested::kUnexpected)
-            return FindNearestHitAlongLine(cage, origin, direction, scratch);
-        break;
-      }
-      // Into the child the ray enters first; the other waits on the stack.
-      const int32_t first = node + 1, second = n.offset;
-      double enterFirst = 0.0, enterSecond = 0.0, leaveChild = 0.0;
-      const bool touchesFirst = Span(bvh.nodes[first].box, line, &enterFirst, &leaveChild);
-      const bool touchesSecond = Span(bvh.nodes[second].box, line, &enterSecond, &leaveChild);
-      if (!touchesFirst && !touchesSecond) break;
-      if (touchesFirst && touchesSecond) {
-        const bool secondNearer = enterSecond < enterFirst;
-        if (top == kBvhStackSize) return FindNearestHitAlongLine(cage, origin, direction, scratch);
-        stack[top++] = secondNearer ? Entry{first, enterFirst} : Entry{second, enterSecond};
-        node = secondNearer ? second : first;
-      } else {
-        node = touchesFirst ? first : second;
-      }
+      holding = false;
+      continue;
+    }
+    // Into the child the ray enters first; the other waits on the stack.
+    double enter[2], leave[2];
+    const int touched = SpanPair(bvh.nodes[at.node + 1].box, bvh.nodes[n.offset].box, line, enter, leave);
+    const Entry first{at.node + 1, enter[0], leave[0]}, second{n.offset, enter[1], leave[1]};
+    const bool takeFirst = (touched & 1) != 0 && reachesAhead(first.node, first.leave);
+    const bool takeSecond = (touched & 2) != 0 && reachesAhead(second.node, second.leave);
+    if (takeFirst && takeSecond) {
+      if (top == kBvhStackSize) return FindNearestHitAlongLine(cage, origin, direction, scratch);
+      const bool secondNearer = second.enter < first.enter;
+      stack[top++] = secondNearer ? first : second;
+      at = secondNearer ? second : first;
+    } else {
+      holding = takeFirst || takeSecond;
+      at = takeFirst ? first : second;
     }
   }
 
   if (behindOverflow) return FindNearestHitAlongLine(cage, origin, direction, scratch);
   for (int i = 0; i < behindCount; ++i)
-    if (HitBehind(cage, line, origin, direction, behind[i], nearest.id))
+    if (HitBehind(cage, line, origin, direction, behind[i], nearest.id, tested))
       return FindNearestHitAlongLine(cage, origin, direction, scratch);
   return nearest.hit;
 }
