@@ -17,9 +17,11 @@ constexpr int kBins = 16;
 // every path under kSahDepth + 30 nodes (there are at most 2^30 pieces).
 constexpr int kSahDepth = 48;
 static_assert(kSahDepth + 30 < kBvhStackSize);
-// Relative costs for the split choice: a ray test through the host against
-// a box test of two children.
-constexpr double kTraversalCost = 1.0;
+// Relative costs for the split choice: the slab tests of a node's two
+// children (side by side), of a leaf entry's box (two entries side by side),
+// and a ray test through the host.
+constexpr double kNodeCost = 1.0;
+constexpr double kEntryCost = 0.5;
 constexpr double kTriangleCost = 4.0;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
@@ -95,7 +97,7 @@ int BinOf(double c, double low, double scale) {
 struct Split {
   int axis = -1;
   int bin = 0;              // triangles in bins below it go to the first child
-  double cost = kInfinity;  // times the parent's half area
+  double cost = kInfinity;  // the children's half areas times their pieces
 };
 
 // The cheapest binned split over the three axes; axis -1 when the centres
@@ -133,7 +135,7 @@ Split BestSplit(const Builder& b, int32_t begin, int32_t end, const Box& centres
       Grow(&left, bins[i - 1]);
       m += counts[i - 1];
       if (m == 0 || rightCount[i] == 0) continue;
-      const double cost = kTriangleCost * (HalfArea(left) * m + rightArea[i] * rightCount[i]);
+      const double cost = HalfArea(left) * m + rightArea[i] * rightCount[i];
       if (cost < best.cost) best = Split{axis, i, cost};
     }
   }
@@ -184,8 +186,12 @@ int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
   int32_t middle = begin;
   if (count > 1) {
     const Split split = depth < kSahDepth ? BestSplit(b, begin, end, centres) : Split{};
-    const double leafCost = kTriangleCost * count * HalfArea(box);
-    const double splitCost = kTraversalCost * HalfArea(box) + split.cost;
+    // A leaf tests its entries' boxes, and a triangle only when the line
+    // touches its entry's box; the split is costed as two leaves.
+    double entries = 0.0;
+    for (int32_t i = begin; i < end; ++i) entries += HalfArea(b.pieces[b.order[i]].box);
+    const double leafCost = kEntryCost * count * HalfArea(box) + kTriangleCost * entries;
+    const double splitCost = kNodeCost * HalfArea(box) + kEntryCost * split.cost + kTriangleCost * entries;
     if (count > kBvhLeafSize || splitCost < leafCost)
       middle = split.axis >= 0 ? Partition(b, begin, end, centres, split)
                                : (count > kBvhLeafSize ? MedianPartition(b, begin, end, centres) : begin);

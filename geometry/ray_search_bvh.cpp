@@ -226,16 +226,22 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
     }
     const BvhNode& n = bvh.nodes[at.node];
     if (n.count > 0) {
-      for (int32_t i = n.offset; i < n.offset + n.count; ++i) {
-        const BvhEntry& e = bvh.entries[i];
-        double enter = 0.0, leave = 0.0;
-        if (!Span(e.box, line, &enter, &leave) || enter > nearest.cut) continue;
-        if (repeats) {
-          if (tested.holds(e.triangle)) continue;
-          tested.add(e.triangle);
+      // Entries two at a time (the last one twice when they are odd).
+      const int32_t end = n.offset + n.count;
+      for (int32_t i = n.offset; i < end; i += 2) {
+        const int32_t j = i + 1 < end ? i + 1 : i;
+        double enter[2], leave[2];
+        const int touched = SpanPair(bvh.entries[i].box, bvh.entries[j].box, line, enter, leave);
+        for (int k = 0; k < (j > i ? 2 : 1); ++k) {
+          const int32_t triangle = bvh.entries[i + k].triangle;
+          if ((touched >> k & 1) == 0 || enter[k] > nearest.cut) continue;
+          if (repeats) {
+            if (tested.holds(triangle)) continue;
+            tested.add(triangle);
+          }
+          if (TestAhead(cage, line, origin, direction, triangle, &nearest) == Outcome::kUnexpected)
+            return FindNearestHitAlongLine(cage, origin, direction, scratch);
         }
-        if (TestAhead(cage, line, origin, direction, e.triangle, &nearest) == Outcome::kUnexpected)
-          return FindNearestHitAlongLine(cage, origin, direction, scratch);
       }
       holding = false;
       continue;
