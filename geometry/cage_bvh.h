@@ -44,6 +44,16 @@ struct BvhEntry {
   int32_t triangle;
 };
 
+// Two levels of the binary hierarchy in one node, the boxes of up to four
+// children side by side: what the nearest-first search walks. A child is a
+// wide node (its index, >= 0) or a leaf of CageBvh::nodes (-1 - its index).
+struct BvhWideNode {
+  double bounds[6][4];  // bound b of child c at [b][c], b as in BvhNode::box
+  int32_t child[4];
+  int32_t lowest[4];  // the lowest triangle number under each child
+  int32_t count;      // children in use, from the first: 1 to 4
+};
+
 // Built once per target from the same triangulation, positions and point
 // count that the search is given; read-only and shared by all threads.
 struct CageBvh {
@@ -53,6 +63,8 @@ struct CageBvh {
   int32_t entryCount;
   BvhNode* nodes;  // nodes[0] is the root; none when no triangle has a box
   int32_t nodeCount;
+  BvhWideNode* wide;  // wide[0] is the root, over the same leaves; none with no nodes
+  int32_t wideCount;
   int32_t* unbounded;      // triangles with a non-finite corner coordinate, ascending:
   int32_t unboundedCount;  //   no box holds them, so every ray is offered them
   double magnitude;        // largest |coordinate| of a boxed triangle's corner

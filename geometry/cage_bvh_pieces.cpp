@@ -51,11 +51,6 @@ bool ClipToPlane(Polygon* poly, int axis, double bound, bool below) {
   return true;
 }
 
-double HalfArea(const BvhBox& box) {
-  const double dx = box.hi[0] - box.lo[0], dy = box.hi[1] - box.lo[1], dz = box.hi[2] - box.lo[2];
-  return dx * dy + dy * dz + dz * dx;
-}
-
 double Area(const Polygon& poly) {
   double s[3] = {0.0, 0.0, 0.0};
   const double* o = poly.p[0];

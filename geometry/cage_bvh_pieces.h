@@ -11,15 +11,11 @@
 
 #include <cstdint>
 
+#include "geometry/bvh_box.h"
 #include "geometry/cage_bvh.h"
 #include "ostrand/types.h"
 
 namespace ostrand {
-
-struct BvhBox {
-  double lo[3];
-  double hi[3];
-};
 
 // A part of triangle number `triangle` (CageBvh::triangles) and a box that
 // holds it.

@@ -24,6 +24,7 @@
 //
 // A triangle cut into pieces sits in several leaves; testing it once is
 // enough, as the ray test gives the same answer every time.
+#include <bit>
 #include <cmath>
 
 #include "geometry/cage_bvh_line.h"
@@ -86,6 +87,17 @@ Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& orig
                    0) == 0)
     return Outcome::kMissed;
   if (!(d > 0)) return Outcome::kUnexpected;
+  // Where the ray leaves the triangle's enlarged box: the cut, when the hit
+  // is the nearest. A triangle with a corner that is not finite (unbounded)
+  // cuts nothing off; one wholly behind the origin cannot be hit at a
+  // positive distance.
+  double box[6];
+  TriangleBox(cage, triangle, box);
+  bool finite = true;
+  for (double bound : box) finite = finite && std::isfinite(bound);
+  double enter = 0.0, leave = INFINITY;
+  const double far = finite && Span(box, line, &enter, &leave) ? leave : INFINITY;
+  if (!(far >= 0)) return Outcome::kUnexpected;
   RayHit& hit = nearest->hit;
   if (nearest->id >= 0 && !(d < hit.distance || (d == hit.distance && id < nearest->id))) return Outcome::kHit;
   hit.found = true;
@@ -96,47 +108,35 @@ Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& orig
     hit.barycentric[c] = b[c];
   }
   nearest->id = id;
-  double box[6];
-  TriangleBox(cage, triangle, box);
-  bool finite = true;
-  for (double bound : box) finite = finite && std::isfinite(bound);
-  // A triangle with a corner that is not finite (unbounded) cuts nothing off.
-  double enter = 0.0, leave = INFINITY;
-  nearest->cut = finite && Span(box, line, &enter, &leave) ? leave : INFINITY;
+  nearest->cut = far;
   return Outcome::kHit;
 }
 
 // Whether the ray test reports, for a triangle numbered below `below` (any
-// when negative) in a box behind the origin under node, what the search
-// ahead cannot account for: a hit at a distance that is not positive, or one
-// on a triangle wholly behind the origin. A positive distance on a triangle
-// that reaches ahead is a hit ahead, which that search has weighed. Triangles
-// it tested are not tested again.
+// when negative) under a child of a wide node (`child` as BvhWideNode::child)
+// that lies behind the origin, what the search ahead cannot account for: a
+// hit at a distance that is not positive, or one on a triangle wholly behind
+// the origin. A positive distance on a triangle that reaches ahead is a hit
+// ahead, which that search has weighed. Triangles it tested are not tested
+// again.
 bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
-               int32_t node, int32_t below, const Tested& tested) {
+               int32_t child, int32_t below, const Tested& tested) {
   const CageBvh& bvh = *cage.bvh;
-  auto holdsBelow = [&](int32_t index) { return below < 0 || bvh.nodes[index].lowest < below; };
-  if (!holdsBelow(node)) return false;
-  // The line touches node; below it, both children are tested at once.
-  int32_t stack[kBvhStackSize];
+  int32_t stack[kBvhStackSize * 4];
   int top = 0;
   for (;;) {
-    const BvhNode& n = bvh.nodes[node];
-    if (n.count == 0) {
-      double enter[2], leave[2];
-      const int32_t first = node + 1, second = n.offset;
-      int touched = SpanPair(bvh.nodes[first].box, bvh.nodes[second].box, line, enter, leave);
-      if (!holdsBelow(first)) touched &= 2;
-      if (!holdsBelow(second)) touched &= 1;
-      if (touched == 3) {
-        if (top == kBvhStackSize) return true;  // deeper than any hierarchy BuildCageBvh makes
-        stack[top++] = second;
-      }
-      if (touched != 0) {
-        node = (touched & 1) != 0 ? first : second;
-        continue;
-      }
+    if (child >= 0) {
+      const BvhWideNode& wide = bvh.wide[child];
+      double enter[4], leave[4];
+      int holding = 0;
+      for (int k = 0; k < 4; ++k) holding |= below < 0 || wide.lowest[k] < below ? 1 << k : 0;
+      const int bits = SpanWide(wide, line, enter, leave) & holding & ((1 << wide.count) - 1);
+      if (top + std::popcount(static_cast<unsigned>(bits)) > static_cast<int>(sizeof stack / sizeof stack[0]))
+        return true;  // deeper than any hierarchy BuildCageBvh makes
+      for (int left = bits; left != 0; left &= left - 1)
+        stack[top++] = wide.child[std::countr_zero(static_cast<unsigned>(left))];
     } else {
+      const BvhNode& n = bvh.nodes[-1 - child];
       for (int32_t i = n.offset; i < n.offset + n.count; ++i) {
         const BvhEntry& entry = bvh.entries[i];
         const int32_t id = entry.triangle;
@@ -155,7 +155,7 @@ bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin,
       }
     }
     if (top == 0) return false;
-    node = stack[--top];
+    child = stack[--top];
   }
 }
 
@@ -189,52 +189,44 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
   Tested tested;
   const bool repeats = bvh.entryCount > bvh.triangleCount - bvh.unboundedCount;
 
-  // Ahead of the origin, nearest box first; boxes wholly behind it are set
-  // aside. A node is taken with where the ray enters and leaves its box,
-  // worked out when its parent was.
+  // Ahead of the origin, nearest box first, through the wide nodes; boxes
+  // wholly behind it are set aside, with the lowest triangle number under
+  // them. A child (as BvhWideNode::child) is taken with where the ray enters
+  // its box, worked out when its parent was.
   struct Entry {
-    int32_t node;
+    int32_t child;
     double enter;
-    double leave;
   };
-  Entry stack[kBvhStackSize];
+  struct Behind {
+    int32_t child;
+    int32_t lowest;
+  };
+  Entry stack[kBvhStackSize * 4];
   int top = 0;
-  int32_t behind[kBvhStackSize * 2];
+  Behind behind[kBvhStackSize * 4];
   int behindCount = 0;
   bool behindOverflow = false;
-  // Whether a node the line touches reaches ahead of the origin; if not, it
-  // waits for the pass behind.
-  auto reachesAhead = [&](int32_t node, double leave) {
-    if (leave >= 0) return true;
-    if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
-      behind[behindCount++] = node;
-    else
-      behindOverflow = true;
-    return false;
-  };
-  Entry at{0, 0.0, 0.0};
-  bool holding = bvh.nodeCount > 0 && Span(bvh.nodes[0].box, line, &at.enter, &at.leave) && reachesAhead(0, at.leave);
+  Entry at{0, -INFINITY};
+  bool holding = bvh.wideCount > 0;
   for (;;) {
     while (!holding && top > 0) {
       at = stack[--top];
       holding = !(at.enter > nearest.cut);
     }
     if (!holding) break;
-    if (at.enter > nearest.cut) {
-      holding = false;
-      continue;
-    }
-    const BvhNode& n = bvh.nodes[at.node];
-    if (n.count > 0) {
-      // Entries two at a time (the last one twice when they are odd).
+    holding = false;
+    if (at.child < 0) {
+      // A leaf: its entries two at a time (the last one twice when odd).
+      const BvhNode& n = bvh.nodes[-1 - at.child];
       const int32_t end = n.offset + n.count;
       for (int32_t i = n.offset; i < end; i += 2) {
         const int32_t j = i + 1 < end ? i + 1 : i;
         double enter[2], leave[2];
-        const int touched = SpanPair(bvh.entries[i].box, bvh.entries[j].box, line, enter, leave);
-        for (int k = 0; k < (j > i ? 2 : 1); ++k) {
+        int bits = SpanPair(bvh.entries[i].box, bvh.entries[j].box, line, enter, leave) & (j > i ? 3 : 1);
+        for (; bits != 0; bits &= bits - 1) {
+          const int k = std::countr_zero(static_cast<unsigned>(bits));
           const int32_t triangle = bvh.entries[i + k].triangle;
-          if ((touched >> k & 1) == 0 || enter[k] > nearest.cut) continue;
+          if (enter[k] > nearest.cut) continue;
           if (repeats) {
             if (tested.holds(triangle)) continue;
             tested.add(triangle);
@@ -243,29 +235,47 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
             return FindNearestHitAlongLine(cage, origin, direction, scratch);
         }
       }
-      holding = false;
       continue;
     }
-    // Into the child the ray enters first; the other waits on the stack.
-    double enter[2], leave[2];
-    const int touched = SpanPair(bvh.nodes[at.node + 1].box, bvh.nodes[n.offset].box, line, enter, leave);
-    const Entry first{at.node + 1, enter[0], leave[0]}, second{n.offset, enter[1], leave[1]};
-    const bool takeFirst = (touched & 1) != 0 && reachesAhead(first.node, first.leave);
-    const bool takeSecond = (touched & 2) != 0 && reachesAhead(second.node, second.leave);
-    if (takeFirst && takeSecond) {
-      if (top == kBvhStackSize) return FindNearestHitAlongLine(cage, origin, direction, scratch);
-      const bool secondNearer = second.enter < first.enter;
-      stack[top++] = secondNearer ? first : second;
-      at = secondNearer ? second : first;
-    } else {
-      holding = takeFirst || takeSecond;
-      at = takeFirst ? first : second;
+    // Into the child the ray enters first; the others wait on the stack, the
+    // nearer on top.
+    const BvhWideNode& wide = bvh.wide[at.child];
+    double enter[4], leave[4];
+    const int touched = SpanWide(wide, line, enter, leave);
+    // The children worth a look, as bits, so that only those are looped over.
+    int within = 0, reaching = 0;
+    for (int k = 0; k < 4; ++k) {
+      within |= enter[k] > nearest.cut ? 0 : 1 << k;
+      reaching |= leave[k] >= 0 ? 1 << k : 0;
     }
+    const int live = touched & within & ((1 << wide.count) - 1);
+    for (int bits = live & ~reaching; bits != 0; bits &= bits - 1) {
+      const int k = std::countr_zero(static_cast<unsigned>(bits));
+      if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
+        behind[behindCount++] = Behind{wide.child[k], wide.lowest[k]};
+      else
+        behindOverflow = true;
+    }
+    Entry taken[4];
+    int kept = 0;
+    for (int bits = live & reaching; bits != 0; bits &= bits - 1) {
+      const int k = std::countr_zero(static_cast<unsigned>(bits));
+      int j = kept++;
+      for (; j > 0 && taken[j - 1].enter < enter[k]; --j) taken[j] = taken[j - 1];
+      taken[j] = Entry{wide.child[k], enter[k]};
+    }
+    if (kept == 0) continue;
+    if (top + kept > static_cast<int>(sizeof stack / sizeof stack[0]))
+      return FindNearestHitAlongLine(cage, origin, direction, scratch);
+    for (int k = 0; k + 1 < kept; ++k) stack[top++] = taken[k];
+    at = taken[kept - 1];
+    holding = true;
   }
 
   if (behindOverflow) return FindNearestHitAlongLine(cage, origin, direction, scratch);
   for (int i = 0; i < behindCount; ++i)
-    if (HitBehind(cage, line, origin, direction, behind[i], nearest.id, tested))
+    if ((nearest.id < 0 || behind[i].lowest < nearest.id) &&
+        HitBehind(cage, line, origin, direction, behind[i].child, nearest.id, tested))
       return FindNearestHitAlongLine(cage, origin, direction, scratch);
   return nearest.hit;
 }

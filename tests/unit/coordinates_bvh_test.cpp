@@ -96,6 +96,35 @@ int CheckNode(const CageBvh& bvh, int32_t index, std::vector<std::vector<const B
   return 1 + std::max(CheckNode(bvh, index + 1, entries), CheckNode(bvh, node.offset, entries));
 }
 
+// Walks the wide nodes from wide[index], checking that a leaf child carries
+// its leaf's box and lowest number and a wide child boxes its own children;
+// returns the lowest number under it and counts the leaves reached.
+int32_t CheckWide(const CageBvh& bvh, int32_t index, const double* outer, std::vector<int>* reached) {
+  const BvhWideNode& wide = bvh.wide[index];
+  EXPECT_GE(wide.count, 1);
+  EXPECT_LE(wide.count, 4);
+  int32_t lowest = INT32_MAX;
+  for (int k = 0; k < wide.count; ++k) {
+    double box[6];
+    for (int b = 0; b < 6; ++b) box[b] = wide.bounds[b][k];
+    for (int a = 0; a < 3 && outer != nullptr; ++a) {
+      EXPECT_TRUE(outer[a] <= box[a] && box[3 + a] <= outer[3 + a]);
+    }
+    const int32_t child = wide.child[k];
+    if (child < 0) {
+      const BvhNode& leaf = bvh.nodes[-1 - child];
+      EXPECT_GT(leaf.count, 0);
+      EXPECT_EQ(std::vector<double>(box, box + 6), std::vector<double>(leaf.box, leaf.box + 6));
+      EXPECT_EQ(wide.lowest[k], leaf.lowest);
+      ++(*reached)[-1 - child];
+    } else {
+      EXPECT_EQ(wide.lowest[k], CheckWide(bvh, child, box, reached));
+    }
+    lowest = std::min(lowest, wide.lowest[k]);
+  }
+  return lowest;
+}
+
 // Whether every point of a 24 x 24 grid over each triangle (corners and
 // edges included) lies in the box of one of the triangle's entries, up to
 // the rounding of the point (far below the cut's widening and the margin).
@@ -128,7 +157,7 @@ bool EntriesCoverTheirTriangles(const CageBvh& bvh, const std::vector<Vec3>& pos
 
 // Triangles whose boxes are close to them are never cut (each sits in one
 // leaf); the long thin triangles of a 250-gon's fan are, and their pieces'
-// boxes still cover them.
+// boxes still cover them. The wide nodes reach every leaf once.
 TEST(CageBvh, CoversEveryTriangleWithItsEntriesInNestedBoxesAtBoundedDepth) {
   // A subdivided cube, and triangles at sizes doubling 900 times, on which
   // surface-area splits peel off one triangle at a time.
@@ -151,6 +180,9 @@ TEST(CageBvh, CoversEveryTriangleWithItsEntriesInNestedBoxesAtBoundedDepth) {
     std::vector<std::vector<const BvhEntry*>> entries(bvh.triangleCount);
     const int depth = CheckNode(bvh, 0, &entries);
     EXPECT_LT(depth, kBvhStackSize);
+    std::vector<int> reached(bvh.nodeCount, 0);
+    CheckWide(bvh, 0, nullptr, &reached);
+    for (int32_t i = 0; i < bvh.nodeCount; ++i) EXPECT_EQ(reached[i], bvh.nodes[i].count > 0 ? 1 : 0) << i;
     EXPECT_TRUE(EntriesCoverTheirTriangles(bvh, mesh->points, entries));
     const auto once = std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.size() == 1; });
     if (mesh == &fan) {
@@ -166,13 +198,14 @@ TEST(CageBvh, CoversEveryTriangleWithItsEntriesInNestedBoxesAtBoundedDepth) {
 TEST(CageBvh, WithoutMemoryHoldsNothingAndNoCageGivesAnEmptyHierarchy) {
   const host::Mesh mesh = test_support::Cube();
   OwnedTriangulation triangulation(mesh);
-  for (long n = 0; n < 5; ++n) {
+  for (long n = 0; n < 6; ++n) {
     CageBvh bvh{};
     SetAllocationFailure(n);
     EXPECT_FALSE(BuildCageBvh(&triangulation.cage, mesh.points.data(), 8, &bvh)) << n;
     SetAllocationFailure(-1);
     EXPECT_EQ(bvh.triangles, nullptr);
     EXPECT_EQ(bvh.nodes, nullptr);
+    EXPECT_EQ(bvh.wide, nullptr);
     EXPECT_EQ(bvh.nodeCount, 0);
   }
 
