@@ -46,10 +46,12 @@ struct BvhEntry {
 
 // Two levels of the binary hierarchy in one node, the boxes of up to four
 // children side by side: what the nearest-first search walks. A child is a
-// wide node (its index, >= 0) or a leaf of CageBvh::nodes (-1 - its index).
+// wide node (its index, >= 0) or a leaf: -1 - the index of its first entry
+// in CageBvh::entries, with `size` entries.
 struct BvhWideNode {
   double bounds[6][4];  // bound b of child c at [b][c], b as in BvhNode::box
   int32_t child[4];
+  int32_t size[4];    // a leaf's entries; 0 for a wide node
   int32_t lowest[4];  // the lowest triangle number under each child
   int32_t count;      // children in use, from the first: 1 to 4
 };

@@ -36,7 +36,8 @@ int32_t Widen(CageBvh* bvh, int32_t node) {
     if (k >= count) continue;
     const BvhNode& c = bvh->nodes[slots[k]];
     wide.lowest[k] = c.lowest;
-    wide.child[k] = c.count > 0 ? -1 - slots[k] : Widen(bvh, slots[k]);
+    wide.child[k] = c.count > 0 ? -1 - c.offset : Widen(bvh, slots[k]);
+    wide.size[k] = c.count;
   }
   bvh->wide[index] = wide;
   return index;

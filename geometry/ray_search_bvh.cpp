@@ -113,16 +113,20 @@ Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& orig
 }
 
 // Whether the ray test reports, for a triangle numbered below `below` (any
-// when negative) under a child of a wide node (`child` as BvhWideNode::child)
-// that lies behind the origin, what the search ahead cannot account for: a
+// when negative) under a child of a wide node (`child` and `size` as in
+// BvhWideNode) that lies behind the origin, what the search ahead cannot account for: a
 // hit at a distance that is not positive, or one on a triangle wholly behind
 // the origin. A positive distance on a triangle that reaches ahead is a hit
 // ahead, which that search has weighed. Triangles it tested are not tested
 // again.
 bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
-               int32_t child, int32_t below, const Tested& tested) {
+               int32_t child, int32_t size, int32_t below, const Tested& tested) {
   const CageBvh& bvh = *cage.bvh;
-  int32_t stack[kBvhStackSize * 4];
+  struct Child {
+    int32_t child;
+    int32_t size;
+  };
+  Child stack[kBvhStackSize * 4];
   int top = 0;
   for (;;) {
     if (child >= 0) {
@@ -133,11 +137,12 @@ bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin,
       const int bits = SpanWide(wide, line, enter, leave) & holding & ((1 << wide.count) - 1);
       if (top + std::popcount(static_cast<unsigned>(bits)) > static_cast<int>(sizeof stack / sizeof stack[0]))
         return true;  // deeper than any hierarchy BuildCageBvh makes
-      for (int left = bits; left != 0; left &= left - 1)
-        stack[top++] = wide.child[std::countr_zero(static_cast<unsigned>(left))];
+      for (int left = bits; left != 0; left &= left - 1) {
+        const int k = std::countr_zero(static_cast<unsigned>(left));
+        stack[top++] = Child{wide.child[k], wide.size[k]};
+      }
     } else {
-      const BvhNode& n = bvh.nodes[-1 - child];
-      for (int32_t i = n.offset; i < n.offset + n.count; ++i) {
+      for (int32_t i = -1 - child; i < -1 - child + size; ++i) {
         const BvhEntry& entry = bvh.entries[i];
         const int32_t id = entry.triangle;
         if ((below >= 0 && id >= below) || !Touches(entry.box, line) || tested.holds(id)) continue;
@@ -155,7 +160,9 @@ bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin,
       }
     }
     if (top == 0) return false;
-    child = stack[--top];
+    --top;
+    child = stack[top].child;
+    size = stack[top].size;
   }
 }
 
@@ -195,10 +202,12 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
   // its box, worked out when its parent was.
   struct Entry {
     int32_t child;
+    int32_t size;
     double enter;
   };
   struct Behind {
     int32_t child;
+    int32_t size;
     int32_t lowest;
   };
   Entry stack[kBvhStackSize * 4];
@@ -206,7 +215,7 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
   Behind behind[kBvhStackSize * 4];
   int behindCount = 0;
   bool behindOverflow = false;
-  Entry at{0, -INFINITY};
+  Entry at{0, 0, -INFINITY};
   bool holding = bvh.wideCount > 0;
   for (;;) {
     while (!holding && top > 0) {
@@ -217,9 +226,8 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
     holding = false;
     if (at.child < 0) {
       // A leaf: its entries two at a time (the last one twice when odd).
-      const BvhNode& n = bvh.nodes[-1 - at.child];
-      const int32_t end = n.offset + n.count;
-      for (int32_t i = n.offset; i < end; i += 2) {
+      const int32_t end = -1 - at.child + at.size;
+      for (int32_t i = -1 - at.child; i < end; i += 2) {
         const int32_t j = i + 1 < end ? i + 1 : i;
         double enter[2], leave[2];
         int bits = SpanPair(bvh.entries[i].box, bvh.entries[j].box, line, enter, leave) & (j > i ? 3 : 1);
@@ -252,7 +260,7 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
     for (int bits = live & ~reaching; bits != 0; bits &= bits - 1) {
       const int k = std::countr_zero(static_cast<unsigned>(bits));
       if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
-        behind[behindCount++] = Behind{wide.child[k], wide.lowest[k]};
+        behind[behindCount++] = Behind{wide.child[k], wide.size[k], wide.lowest[k]};
       else
         behindOverflow = true;
     }
@@ -262,7 +270,7 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
       const int k = std::countr_zero(static_cast<unsigned>(bits));
       int j = kept++;
       for (; j > 0 && taken[j - 1].enter < enter[k]; --j) taken[j] = taken[j - 1];
-      taken[j] = Entry{wide.child[k], enter[k]};
+      taken[j] = Entry{wide.child[k], wide.size[k], enter[k]};
     }
     if (kept == 0) continue;
     if (top + kept > static_cast<int>(sizeof stack / sizeof stack[0]))
@@ -275,7 +283,7 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
   if (behindOverflow) return FindNearestHitAlongLine(cage, origin, direction, scratch);
   for (int i = 0; i < behindCount; ++i)
     if ((nearest.id < 0 || behind[i].lowest < nearest.id) &&
-        HitBehind(cage, line, origin, direction, behind[i].child, nearest.id, tested))
+        HitBehind(cage, line, origin, direction, behind[i].child, behind[i].size, nearest.id, tested))
       return FindNearestHitAlongLine(cage, origin, direction, scratch);
   return nearest.hit;
 }

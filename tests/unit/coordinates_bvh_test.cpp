@@ -112,11 +112,16 @@ int32_t CheckWide(const CageBvh& bvh, int32_t index, const double* outer, std::v
     }
     const int32_t child = wide.child[k];
     if (child < 0) {
-      const BvhNode& leaf = bvh.nodes[-1 - child];
-      EXPECT_GT(leaf.count, 0);
-      EXPECT_EQ(std::vector<double>(box, box + 6), std::vector<double>(leaf.box, leaf.box + 6));
-      EXPECT_EQ(wide.lowest[k], leaf.lowest);
-      ++(*reached)[-1 - child];
+      const auto leaf = std::find_if(bvh.nodes, bvh.nodes + bvh.nodeCount,
+                                     [&](const BvhNode& n) { return n.count > 0 && n.offset == -1 - child; });
+      if (leaf == bvh.nodes + bvh.nodeCount) {
+        ADD_FAILURE() << "no leaf starts at entry " << -1 - child;
+        continue;
+      }
+      EXPECT_EQ(wide.size[k], leaf->count);
+      EXPECT_EQ(std::vector<double>(box, box + 6), std::vector<double>(leaf->box, leaf->box + 6));
+      EXPECT_EQ(wide.lowest[k], leaf->lowest);
+      ++(*reached)[leaf - bvh.nodes];
     } else {
       EXPECT_EQ(wide.lowest[k], CheckWide(bvh, child, box, reached));
     }
