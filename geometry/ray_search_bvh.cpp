@@ -135,7 +135,7 @@ bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin,
       int holding = 0;
       for (int k = 0; k < 4; ++k) holding |= below < 0 || wide.lowest[k] < below ? 1 << k : 0;
       const int bits = SpanWide(wide, line, enter, leave) & holding & ((1 << wide.count) - 1);
-      if (top + std::popcount(static_cast<unsigned>(bits)) > static_cast<int>(sizeof stack / sizeof stack[0]))
+      if (top + 4 > static_cast<int>(sizeof stack / sizeof stack[0]))
         return true;  // deeper than any hierarchy BuildCageBvh makes
       for (int left = bits; left != 0; left &= left - 1) {
         const int k = std::countr_zero(static_cast<unsigned>(left));
