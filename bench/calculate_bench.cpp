@@ -8,10 +8,21 @@
 // tests at most); the two are compared per ray.
 //
 // Counters: ns_per_ray (accelerated) and exhaustive_ns_per_ray, speedup (their
-// ratio), ray_tests_per_ray (host ray tests per ray, accelerated), our time
+// ratio), ray_tests_per_ray (host ray tests per ray, accelerated), the same
+// for the search that offers every triangle along the whole line (whole_line_,
+// the accelerated search before it went nearest first), our time
 // per ray over Embree's (rtcIntersect1 on the same rays and triangles, same
 // thread count, BVH built beforehand), and same_weights: 1 when the rows the
 // two searches computed for the shared points are identical bit for bit.
+//
+// The search alone (BM_Search): the same rays through the geometry library
+// outside the module, nearest first and along the whole line, with the
+// host's ray test called directly, against Embree in the same rounds; the
+// per-ray ratios over Embree, the hierarchy's leaf entries (above the
+// triangle count when thin triangles were cut), the time to triangulate the
+// cage and build it (build_ms), and same_hits: 1 when both searches found
+// the same hits bit for bit. Calculate's own figures add the weights and the
+// host reads that follow each hit.
 //
 // Quality: for points inside a cube cage and inside a non-convex (star prism)
 // cage, the largest and the mean distance between each point and the weighted
@@ -22,6 +33,7 @@
 #include <embree3/rtcore.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -37,6 +49,7 @@
 #include "ostrand/types.h"
 #include "support/cages.h"
 #include "support/environment.h"
+#include "support/ray_search_support.h"
 
 namespace {
 
@@ -134,8 +147,11 @@ struct Binding {
 // The program's one host, with the module loaded, and every scene it uses.
 class World {
  public:
+  // The module built here, or the module file named by OSTRAND_BENCH_MODULE
+  // (an earlier build, to compare with).
   World() {
-    host_.loadModule(OSTRAND_MODULE_PATH);
+    const char* other = std::getenv("OSTRAND_BENCH_MODULE");
+    host_.loadModule(other != nullptr ? other : OSTRAND_MODULE_PATH);
     host_.enter();
     host_.announceServices();
     device_ = rtcNewDevice(nullptr);
@@ -258,6 +274,10 @@ void BM_Calculate(benchmark::State& state) {
   }
   const double iterations = static_cast<double>(state.iterations());
   const double perRay = ours / (iterations * rays);
+  // The previous accelerated search, every triangle along the whole line, on the same points.
+  world.host().resetCalls();
+  const double wholeLinePerRay = world.calculate(b, kSamples, threads, "whole-line") / rays;
+  const double wholeLineTests = static_cast<double>(world.host().calls("useful_RayIntersectTriangle")) / rays;
   const double exhaustiveRays = static_cast<double>(b.subset->points.size()) * kSamples;
   const double exhaustivePerRay = world.calculate(*b.subset, kSamples, threads, "exhaustive") / exhaustiveRays;
   long hits = 0;
@@ -267,6 +287,9 @@ void BM_Calculate(benchmark::State& state) {
   state.counters["exhaustive_ns_per_ray"] = 1e9 * exhaustivePerRay;
   state.counters["speedup"] = exhaustivePerRay / perRay;
   state.counters["ray_tests_per_ray"] = tests / (iterations * rays);
+  state.counters["whole_line_ns_per_ray"] = 1e9 * wholeLinePerRay;
+  state.counters["whole_line_tests_per_ray"] = wholeLineTests;
+  state.counters["whole_line_vs_embree"] = wholeLinePerRay / (embree / rays);
   state.counters["ray_tests_per_s"] = tests / ours;
   state.counters["embree_ns_per_ray"] = 1e9 * embree / rays;
   state.counters["per_ray_vs_embree"] = perRay / (embree / rays);
@@ -279,6 +302,66 @@ BENCHMARK(BM_Calculate)
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+
+// The search alone, outside the module: the nearest-first search and the
+// search along the whole line through the geometry library, with the host's
+// ray test called directly, on the rays Embree casts. Each round times all
+// three in turn, so that they see the same load; the best of 3 rounds counts.
+double SearchSeconds(const test_support::SharedSearch& search, bool wholeLine, const std::vector<Vec3>& points,
+                     const std::vector<Vec3>& directions, int threads, std::vector<ostrand::RayHit>* hits) {
+  const auto start = std::chrono::steady_clock::now();
+#pragma omp parallel num_threads(threads)
+  {
+    test_support::SharedSearch::Scratch scratch;
+#pragma omp for schedule(static)
+    for (long i = 0; i < static_cast<long>(points.size()); ++i)
+      for (size_t s = 0; s < directions.size(); ++s)
+        (*hits)[i * directions.size() + s] = search.find(points[i], directions[s], wholeLine, &scratch);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_Search(benchmark::State& state) {
+  const int threads = 2;
+  const Binding& b = SpeedCase(static_cast<int>(state.range(0)));
+  const std::vector<Vec3> directions = SampleDirections(kSamples);
+  const double rays = static_cast<double>(b.points.size()) * kSamples;
+  const auto start = std::chrono::steady_clock::now();
+  const test_support::SharedSearch search(b.cage);  // triangulated and built
+  const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!search.built()) {
+    state.SkipWithError("no memory for the hierarchy");
+    return;
+  }
+  std::vector<ostrand::RayHit> nearest(static_cast<size_t>(rays)), along(static_cast<size_t>(rays));
+  double ours = 1e9, wholeLine = 1e9, embree = 1e9;
+  for (auto _ : state) {
+    for (int round = 0; round < 3; ++round) {
+      ours = std::min(ours, SearchSeconds(search, false, b.points, directions, threads, &nearest));
+      wholeLine = std::min(wholeLine, SearchSeconds(search, true, b.points, directions, threads, &along));
+      long hits = 0;
+      embree = std::min(embree, b.embree->castAll(b.points, directions, threads, &hits));
+    }
+    state.SetIterationTime(ours);
+  }
+  bool same = true;
+  for (size_t r = 0; r < nearest.size() && same; ++r) same = test_support::SameHit(nearest[r], along[r]);
+  state.counters["triangles"] = static_cast<double>(b.embree->triangles());
+  state.counters["leaf_entries"] = static_cast<double>(search.bvh().entryCount);
+  state.counters["build_ms"] = 1e3 * buildSeconds;
+  state.counters["ns_per_ray"] = 1e9 * ours / rays;
+  state.counters["whole_line_ns_per_ray"] = 1e9 * wholeLine / rays;
+  state.counters["embree_ns_per_ray"] = 1e9 * embree / rays;
+  state.counters["per_ray_vs_embree"] = ours / embree;
+  state.counters["whole_line_vs_embree"] = wholeLine / embree;
+  state.counters["same_hits"] = same ? 1 : 0;
+}
+BENCHMARK(BM_Search)
+    ->ArgNames({"cage"})
+    ->DenseRange(0, kCages - 1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Largest and mean |x - sum w_k c_k| / diagonal over the bound points.
 void ReproductionError(World& world, const Binding& b, double* largest, double* mean) {

@@ -4,51 +4,21 @@
 #include <cmath>
 #include <limits>
 
+#include "geometry/bvh_box.h"
+#include "geometry/cage_bvh_nodes.h"
+#include "geometry/cage_bvh_pieces.h"
+#include "geometry/cage_bvh_wide.h"
 #include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {
 
+// Beyond this the caller searches exhaustively. With the cut pieces it
+// keeps node and entry numbers in int32 and the nodes' depth bounded
+// (cage_bvh_nodes.cpp).
 constexpr int64_t kMaxTriangles = int64_t{1} << 28;
-constexpr int kBins = 16;
-// Below this depth nodes split at the median triangle instead, which keeps
-// every path under kSahDepth + log2(kMaxTriangles) nodes.
-constexpr int kSahDepth = 48;
-static_assert(kSahDepth + 30 < kBvhStackSize);
-// Relative costs for the split choice: a ray test through the host against
-// a box test of two children.
-constexpr double kTraversalCost = 1.0;
-constexpr double kTriangleCost = 4.0;
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-struct Box {
-  double lo[3];
-  double hi[3];
-};
-
-Box EmptyBox() { return Box{{kInfinity, kInfinity, kInfinity}, {-kInfinity, -kInfinity, -kInfinity}}; }
-
-void Grow(Box* box, const Box& other) {
-  for (int a = 0; a < 3; ++a) {
-    box->lo[a] = std::fmin(box->lo[a], other.lo[a]);
-    box->hi[a] = std::fmax(box->hi[a], other.hi[a]);
-  }
-}
-
-void GrowByPoint(Box* box, const double p[3]) {
-  for (int a = 0; a < 3; ++a) {
-    box->lo[a] = std::fmin(box->lo[a], p[a]);
-    box->hi[a] = std::fmax(box->hi[a], p[a]);
-  }
-}
-
-// Half the surface area: proportional to the chance that a random line
-// meets the box.
-double HalfArea(const Box& box) {
-  const double dx = box.hi[0] - box.lo[0], dy = box.hi[1] - box.lo[1], dz = box.hi[2] - box.lo[2];
-  if (!(dx >= 0 && dy >= 0 && dz >= 0)) return 0.0;
-  return dx * dy + dy * dz + dz * dx;
-}
+static_assert(kMaxTriangles * (1 + kExtraPieces) <= int64_t{1} << 30);
+using Box = BvhBox;
 
 bool IsCagePoint(int32_t k, uint32_t pointCount) { return k >= 0 && static_cast<uint32_t>(k) < pointCount; }
 
@@ -64,138 +34,13 @@ bool FiniteBox(const Box& box) {
   return true;
 }
 
-struct Builder {
-  const Box* boxes;  // by triangle number
-  int32_t* order;
-  BvhNode* nodes;
-  int32_t nodeCount;
-};
-
-void Centre(const Box& box, double c[3]) {
-  for (int a = 0; a < 3; ++a) c[a] = box.lo[a] * 0.5 + box.hi[a] * 0.5;
-}
-
-// The bin of a centre coordinate; binning and partitioning must agree.
-int BinOf(double c, double low, double scale) {
-  const double v = (c - low) * scale;
-  if (v >= kBins) return kBins - 1;
-  return v > 0 ? static_cast<int>(v) : 0;
-}
-
-struct Split {
-  int axis = -1;
-  int bin = 0;              // triangles in bins below it go to the first child
-  double cost = kInfinity;  // times the parent's half area
-};
-
-// The cheapest binned split over the three axes; axis -1 when the centres
-// cannot be told apart.
-Split BestSplit(const Builder& b, int32_t begin, int32_t end, const Box& centres) {
-  Split best;
-  for (int axis = 0; axis < 3; ++axis) {
-    const double extent = centres.hi[axis] - centres.lo[axis];
-    if (!(extent > 0)) continue;
-    const double scale = kBins / extent;
-    Box bins[kBins];
-    int32_t counts[kBins] = {};
-    for (int i = 0; i < kBins; ++i) bins[i] = EmptyBox();
-    for (int32_t i = begin; i < end; ++i) {
-      double c[3];
-      Centre(b.boxes[b.order[i]], c);
-      const int bin = BinOf(c[axis], centres.lo[axis], scale);
-      ++counts[bin];
-      Grow(&bins[bin], b.boxes[b.order[i]]);
-    }
-    // Sweep from the right, then from the left, costing every boundary.
-    double rightArea[kBins];
-    int32_t rightCount[kBins];
-    Box right = EmptyBox();
-    int32_t n = 0;
-    for (int i = kBins - 1; i > 0; --i) {
-      Grow(&right, bins[i]);
-      n += counts[i];
-      rightArea[i] = HalfArea(right);
-      rightCount[i] = n;
-    }
-    Box left = EmptyBox();
-    int32_t m = 0;
-    for (int i = 1; i < kBins; ++i) {
-      Grow(&left, bins[i - 1]);
-      m += counts[i - 1];
-      if (m == 0 || rightCount[i] == 0) continue;
-      const double cost = kTriangleCost * (HalfArea(left) * m + rightArea[i] * rightCount[i]);
-      if (cost < best.cost) best = Split{axis, i, cost};
-    }
+Box TriangleBox(const CageTriangle& triangle, const Vec3* positions) {
+  Box box = EmptyBox();
+  for (int32_t k : triangle.corners) {
+    const double xyz[3] = {positions[k].x, positions[k].y, positions[k].z};
+    GrowByPoint(&box, xyz);
   }
-  return best;
-}
-
-// Reorders [begin, end) so that the first child's triangles come first;
-// returns where the second child's start.
-int32_t Partition(Builder& b, int32_t begin, int32_t end, const Box& centres, const Split& split) {
-  const double scale = kBins / (centres.hi[split.axis] - centres.lo[split.axis]);
-  int32_t* middle = std::partition(b.order + begin, b.order + end, [&](int32_t t) {
-    double c[3];
-    Centre(b.boxes[t], c);
-    return BinOf(c[split.axis], centres.lo[split.axis], scale) < split.bin;
-  });
-  return static_cast<int32_t>(middle - b.order);
-}
-
-// Halves [begin, end) at the median centre along the widest axis.
-int32_t MedianPartition(Builder& b, int32_t begin, int32_t end, const Box& centres) {
-  int axis = 0;
-  for (int a = 1; a < 3; ++a)
-    if (centres.hi[a] - centres.lo[a] > centres.hi[axis] - centres.lo[axis]) axis = a;
-  const int32_t middle = begin + (end - begin) / 2;
-  std::nth_element(b.order + begin, b.order + middle, b.order + end, [&](int32_t s, int32_t t) {
-    double cs[3], ct[3];
-    Centre(b.boxes[s], cs);
-    Centre(b.boxes[t], ct);
-    return cs[axis] < ct[axis] || (cs[axis] == ct[axis] && s < t);
-  });
-  return middle;
-}
-
-// Builds the subtree of order[begin, end) depth first; returns its node index.
-int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
-  const int32_t index = b.nodeCount++;
-  Box box = EmptyBox(), centres = EmptyBox();
-  for (int32_t i = begin; i < end; ++i) {
-    Grow(&box, b.boxes[b.order[i]]);
-    double c[3];
-    Centre(b.boxes[b.order[i]], c);
-    GrowByPoint(&centres, c);
-  }
-  const int32_t count = end - begin;
-
-  // Split choice: a leaf when it is no dearer than the best split and small
-  // enough; past kSahDepth, or when the centres coincide, the median.
-  int32_t middle = begin;
-  if (count > 1) {
-    const Split split = depth < kSahDepth ? BestSplit(b, begin, end, centres) : Split{};
-    const double leafCost = kTriangleCost * count * HalfArea(box);
-    const double splitCost = kTraversalCost * HalfArea(box) + split.cost;
-    if (count > kBvhLeafSize || splitCost < leafCost)
-      middle = split.axis >= 0 ? Partition(b, begin, end, centres, split)
-                               : (count > kBvhLeafSize ? MedianPartition(b, begin, end, centres) : begin);
-  }
-
-  BvhNode& node = b.nodes[index];
-  for (int a = 0; a < 3; ++a) {
-    node.box[a] = box.lo[a];
-    node.box[3 + a] = box.hi[a];
-  }
-  if (middle == begin) {
-    node.offset = begin;
-    node.count = count;
-    return index;
-  }
-  BuildNode(b, begin, middle, depth + 1);
-  const int32_t second = BuildNode(b, middle, end, depth + 1);
-  b.nodes[index].offset = second;
-  b.nodes[index].count = 0;
-  return index;
+  return box;
 }
 
 }  // namespace
@@ -214,64 +59,82 @@ bool BuildCageBvh(const TriangulatedCage* cage, const Vec3* positions, uint32_t 
     if (total > kMaxTriangles) return false;
   }
   const auto n = static_cast<size_t>(total);
-  Box* boxes = nullptr;
-  if (!AllocateArray(bvh->triangles, n) || !AllocateArray(boxes, n) || !AllocateArray(bvh->order, n)) {
-    FreeArray(boxes);
-    FreeCageBvh(bvh);
-    return false;
-  }
+  if (!AllocateArray(bvh->triangles, n)) return false;
 
-  // Number the triangles and box them; a non-finite corner leaves a triangle
-  // to be tested by every ray.
+  // Number the triangles; a non-finite corner leaves a triangle to be tested
+  // by every ray.
   int32_t id = 0, boxed = 0, unbounded = 0;
+  bool thin = false;
   for (int32_t j = 0; j < polygons; ++j) {
     const TriangulatedPolygon& polygon = cage->polygons[j];
     if (polygon.triangles == nullptr) continue;
     for (int32_t t = 0; t < polygon.triangleCount; ++t) {
       const int32_t* corners = polygon.triangles[t];
       if (!Testable(corners, pointCount)) continue;
-      bvh->triangles[id] = CageTriangle{j, {corners[0], corners[1], corners[2]}};
-      Box box = EmptyBox();
-      for (int c = 0; c < 3; ++c) {
-        const Vec3& p = positions[corners[c]];
-        const double xyz[3] = {p.x, p.y, p.z};
-        GrowByPoint(&box, xyz);
-      }
-      boxes[id] = box;
-      if (FiniteBox(box)) {
-        bvh->order[boxed++] = id;
-        for (int a = 0; a < 3; ++a)
-          bvh->magnitude = std::fmax(bvh->magnitude, std::fmax(std::fabs(box.lo[a]), std::fabs(box.hi[a])));
-      } else {
+      bvh->triangles[id++] = CageTriangle{j, {corners[0], corners[1], corners[2]}};
+      const Box box = TriangleBox(bvh->triangles[id - 1], positions);
+      if (!FiniteBox(box)) {
         ++unbounded;
+        continue;
       }
-      ++id;
+      ++boxed;
+      thin = thin || IsThin(bvh->triangles[id - 1], positions);
+      for (int a = 0; a < 3; ++a)
+        bvh->magnitude = std::fmax(bvh->magnitude, std::fmax(std::fabs(box.lo[a]), std::fabs(box.hi[a])));
     }
   }
   bvh->triangleCount = id;
 
-  const size_t nodes = boxed > 0 ? 2 * static_cast<size_t>(boxed) - 1 : 0;
-  if (!AllocateArray(bvh->nodes, nodes) || !AllocateArray(bvh->unbounded, static_cast<size_t>(unbounded))) {
-    FreeArray(boxes);
+  // One piece per boxed triangle, with room for cuts when any is thin (and
+  // the memory for them can be had).
+  BvhPiece* pieces = nullptr;
+  int32_t capacity = boxed;
+  if (thin && AllocateArray(pieces, static_cast<size_t>(boxed) * (1 + kExtraPieces)))
+    capacity = boxed * (1 + kExtraPieces);
+  if (pieces == nullptr && !AllocateArray(pieces, static_cast<size_t>(boxed))) {
+    FreeCageBvh(bvh);
+    return false;
+  }
+  int32_t count = 0;
+  for (int32_t t = 0; t < id; ++t) {
+    const Box box = TriangleBox(bvh->triangles[t], positions);
+    if (FiniteBox(box)) pieces[count++] = BvhPiece{box, t};
+  }
+  if (thin) count = CutThinTriangles(bvh->triangles, positions, bvh->magnitude, pieces, count, capacity);
+
+  int32_t* order = nullptr;
+  const size_t nodes = count > 0 ? 2 * static_cast<size_t>(count) - 1 : 0;
+  if (!AllocateArray(order, static_cast<size_t>(count)) || !AllocateArray(bvh->nodes, nodes) ||
+      !AllocateArray(bvh->entries, static_cast<size_t>(count)) ||
+      !AllocateArray(bvh->unbounded, static_cast<size_t>(unbounded))) {
+    FreeArray(order);
+    FreeArray(pieces);
     FreeCageBvh(bvh);
     return false;
   }
   for (int32_t t = 0; t < id; ++t)
-    if (!FiniteBox(boxes[t])) bvh->unbounded[bvh->unboundedCount++] = t;
+    if (!FiniteBox(TriangleBox(bvh->triangles[t], positions))) bvh->unbounded[bvh->unboundedCount++] = t;
 
-  if (boxed > 0) {
-    Builder builder{boxes, bvh->order, bvh->nodes, 0};
-    BuildNode(builder, 0, boxed, 0);
-    bvh->nodeCount = builder.nodeCount;
+  if (count > 0) {
+    bvh->nodeCount = BuildBvhNodes(pieces, count, order, bvh->nodes, bvh->entries, &bvh->entryCount);
+    if (!AllocateArray(bvh->wide, static_cast<size_t>(bvh->nodeCount))) {
+      FreeArray(order);
+      FreeArray(pieces);
+      FreeCageBvh(bvh);
+      return false;
+    }
+    WidenCageBvh(bvh);
   }
-  FreeArray(boxes);
+  FreeArray(order);
+  FreeArray(pieces);
   return true;
 }
 
 void FreeCageBvh(CageBvh* bvh) {
   FreeArray(bvh->triangles);
-  FreeArray(bvh->order);
+  FreeArray(bvh->entries);
   FreeArray(bvh->nodes);
+  FreeArray(bvh->wide);
   FreeArray(bvh->unbounded);
   *bvh = CageBvh{};
 }

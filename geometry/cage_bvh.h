@@ -4,10 +4,12 @@
 //
 // The hierarchy answers one question: which triangles have a box that the
 // ray's supporting line touches, both ways along the line and at any distance.
-// The boxes are enlarged by a margin that grows with the magnitude of the
-// coordinates involved (see CollectCandidates), so a ray test that reports only
-// points of the ray's line, up to its own rounding, can never report a hit on
-// a triangle left out. The ray test's distance is never looked at.
+// A long thin triangle may have several boxes, one for each piece of it
+// (cage_bvh_pieces.h); together they hold the whole triangle. The boxes are
+// enlarged by a margin that grows with the magnitude of the coordinates
+// involved (see CollectCandidates), so a ray test that reports only points of
+// the ray's line, up to its own rounding, can never report a hit on a
+// triangle left out.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +28,32 @@ struct CageTriangle {
 
 // A node's box and what it holds. Inner nodes are followed by their first
 // child; `offset` is the second child's node index. Leaves hold `count` > 0
-// triangle numbers from CageBvh::order[offset].
+// entries from CageBvh::entries[offset].
 struct BvhNode {
   double box[6];  // low x, y, z, then high x, y, z
   int32_t offset;
-  int32_t count;  // 0 for an inner node
+  int32_t count;   // 0 for an inner node
+  int32_t lowest;  // the lowest triangle number under the node
+};
+
+// A triangle in a leaf, with a box around its part there: a triangle cut
+// into pieces (cage_bvh_pieces.h) is in every leaf that holds one of them,
+// once a leaf.
+struct BvhEntry {
+  double box[6];
+  int32_t triangle;
+};
+
+// Two levels of the binary hierarchy in one node, the boxes of up to four
+// children side by side: what the nearest-first search walks. A child is a
+// wide node (its index, >= 0) or a leaf: -1 - the index of its first entry
+// in CageBvh::entries, with `size` entries.
+struct BvhWideNode {
+  double bounds[6][4];  // bound b of child c at [b][c], b as in BvhNode::box
+  int32_t child[4];
+  int32_t size[4];    // a leaf's entries; 0 for a wide node
+  int32_t lowest[4];  // the lowest triangle number under each child
+  int32_t count;      // children in use, from the first: 1 to 4
 };
 
 // Built once per target from the same triangulation, positions and point
@@ -38,18 +61,21 @@ struct BvhNode {
 struct CageBvh {
   CageTriangle* triangles;  // every triangle with its corners in [0, pointCount)
   int32_t triangleCount;
-  int32_t* order;  // triangle numbers in leaf order
+  BvhEntry* entries;  // in leaf order
+  int32_t entryCount;
   BvhNode* nodes;  // nodes[0] is the root; none when no triangle has a box
   int32_t nodeCount;
+  BvhWideNode* wide;  // wide[0] is the root, over the same leaves; none with no nodes
+  int32_t wideCount;
   int32_t* unbounded;      // triangles with a non-finite corner coordinate, ascending:
   int32_t unboundedCount;  //   no box holds them, so every ray is offered them
   double magnitude;        // largest |coordinate| of a boxed triangle's corner
 };
 
-// Builds the hierarchy (binned surface-area splits, at most kBvhLeafSize
-// triangles a leaf, depth below kBvhStackSize). Triangles whose corners are
-// not all in [0, pointCount) are left out, as the exhaustive search skips
-// them. Null or bad records read as no triangles, as in that search.
+// Builds the hierarchy (thin triangles cut into pieces, then binned
+// surface-area splits, at most kBvhLeafSize entries a leaf, depth below
+// kBvhStackSize). Triangles whose corners are not all in [0, pointCount) are
+// left out, as the exhaustive search skips them. Null or bad records read as no triangles, as in that search.
 // Returns false, with bvh emptied and nothing held, when memory cannot be had
 // or the cage is beyond 2^28 triangles; the caller then searches exhaustively.
 bool BuildCageBvh(const TriangulatedCage* cage, const Vec3* positions, uint32_t pointCount, CageBvh* bvh);
@@ -76,13 +102,13 @@ void FreeCandidates(CandidateScratch* scratch);
 inline constexpr double kBvhRelativeMargin = 1e-6;
 inline constexpr double kBvhAbsoluteMargin = 1e-9;
 
-// Collects into scratch, in ascending order, every triangle whose box,
-// enlarged on all sides by kBvhRelativeMargin * (magnitude + largest
-// |origin coordinate|) + kBvhAbsoluteMargin, the line through origin along
-// direction touches, plus every unbounded triangle. Returns false (scratch
-// then holds nothing useful) when origin or direction is not finite, the
-// direction is zero, or the list cannot grow: the caller must then search
-// exhaustively.
+// Collects into scratch, in ascending order and once each, every triangle
+// with a leaf entry whose box, enlarged on all sides by kBvhRelativeMargin *
+// (magnitude + largest |origin coordinate|) + kBvhAbsoluteMargin, the line
+// through origin along direction touches, plus every unbounded triangle.
+// Returns false (scratch then holds nothing useful) when origin or direction
+// is not finite, the direction is zero, or the list cannot grow: the caller
+// must then search exhaustively.
 bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch);
 
 }  // namespace ostrand

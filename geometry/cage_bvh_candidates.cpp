@@ -24,47 +24,13 @@
 #include <cmath>
 
 #include "geometry/cage_bvh.h"
+#include "geometry/cage_bvh_line.h"
 #include "host_interface/memory.h"
 
 namespace ostrand {
 namespace {
 
 constexpr int32_t kLeastCandidates = 64;
-
-// The supporting line, set up once per ray. On each axis the line enters
-// the enlarged slab at one bound and leaves it at the other; their
-// parameters are (bound - shift) * inverse, the shift folding the origin and
-// the margin together: bound - margin - origin = bound - (origin + margin).
-// Entry 0 is the axis the direction is longest along, which the line always
-// moves along; entries 1 and 2 are the others.
-struct Line {
-  int enterBound[3];  // index into BvhNode::box: a (low) or 3 + a (high) on axis a
-  int leaveBound[3];
-  double enterShift[3];
-  double leaveShift[3];
-  double inverse[3];  // 1 / direction; +infinity where the direction is 0
-};
-
-// Slab test on the whole line, both ways: the parameter intervals of the
-// three enlarged slabs overlap. On an axis the line does not move along,
-// the infinite inverse turns "origin inside the slab" into parameters of
-// -infinity / +infinity (no restriction) and "outside" into +infinity /
-// -infinity (refused); an origin exactly on the bound gives 0 * infinity,
-// NaN, which the comparisons ignore, so it too restricts nothing.
-inline bool Touches(const BvhNode& node, const Line& line) {
-  const double* bounds = node.box;
-  double enter = (bounds[line.enterBound[0]] - line.enterShift[0]) * line.inverse[0];
-  double leave = (bounds[line.leaveBound[0]] - line.leaveShift[0]) * line.inverse[0];
-  const double y0 = (bounds[line.enterBound[1]] - line.enterShift[1]) * line.inverse[1];
-  const double y1 = (bounds[line.leaveBound[1]] - line.leaveShift[1]) * line.inverse[1];
-  const double z0 = (bounds[line.enterBound[2]] - line.enterShift[2]) * line.inverse[2];
-  const double z1 = (bounds[line.leaveBound[2]] - line.leaveShift[2]) * line.inverse[2];
-  enter = y0 > enter ? y0 : enter;
-  leave = y1 < leave ? y1 : leave;
-  enter = z0 > enter ? z0 : enter;
-  leave = z1 < leave ? z1 : leave;
-  return enter <= leave;
-}
 
 // Appends n triangle numbers, growing the list (to at most `limit`).
 bool Append(CandidateScratch* scratch, const int32_t* ids, int32_t n, int32_t limit) {
@@ -94,69 +60,35 @@ void FreeCandidates(CandidateScratch* scratch) {
 
 bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch) {
   scratch->count = 0;
-  const double o[3] = {origin.x, origin.y, origin.z};
-  double d[3] = {direction.x, direction.y, direction.z};
-  double originMagnitude = 0.0, longest = 0.0;
-  int along = 0;
-  for (int a = 0; a < 3; ++a) {
-    if (!std::isfinite(o[a]) || !std::isfinite(d[a])) return false;
-    if (std::fabs(o[a]) > originMagnitude) originMagnitude = std::fabs(o[a]);
-    if (std::fabs(d[a]) > longest) longest = std::fabs(d[a]), along = a;
-  }
-  if (longest == 0) return false;
-
-  // Only the line matters. A direction far from unit length is scaled by a
-  // power of two (exactly) to a longest component in [0.5, 1), so that the
-  // slab parameters stay on the scale of the coordinates. A component below
-  // 2^-900 (1e-271) of the longest is taken as 0, which keeps every inverse
-  // finite: while the line crosses a box along the longest axis, such a
-  // component moves it by less than 1e-271 of the distances involved, far
-  // below the margin.
-  if (!(longest >= 0x1p-100 && longest <= 0x1p100)) {
-    int exponent = 0;
-    std::frexp(longest, &exponent);
-    for (int a = 0; a < 3; ++a) d[a] = std::ldexp(d[a], -exponent);
-    longest = std::fabs(d[along]);
-  }
-  for (int a = 0; a < 3; ++a)
-    if (std::fabs(d[a]) < 0x1p-900 * longest) d[a] = 0.0;
-
-  const double margin = kBvhRelativeMargin * (bvh.magnitude + originMagnitude) + kBvhAbsoluteMargin;
-  Line line{};
-  for (int i = 0; i < 3; ++i) {
-    const int a = (along + i) % 3;
-    const bool backwards = d[a] < 0;
-    line.enterBound[i] = backwards ? 3 + a : a;
-    line.leaveBound[i] = backwards ? a : 3 + a;
-    line.enterShift[i] = backwards ? o[a] - margin : o[a] + margin;
-    line.leaveShift[i] = backwards ? o[a] + margin : o[a] - margin;
-    line.inverse[i] = d[a] == 0 ? INFINITY : 1.0 / d[a];
-  }
+  BvhLine line{};
+  if (!MakeBvhLine(bvh, origin, direction, &line)) return false;
 
   // Depth first through every box the line touches; no distance is known
   // or used, so nothing is pruned but boxes the line misses.
-  const int32_t limit = bvh.triangleCount;
+  const int32_t limit = bvh.entryCount + bvh.unboundedCount;
   int32_t stack[kBvhStackSize];
   int top = 0;
   int32_t node = 0;
   while (bvh.nodeCount > 0) {
     const BvhNode& n = bvh.nodes[node];
-    if (Touches(n, line)) {
+    if (Touches(n.box, line)) {
       if (n.count == 0) {
         if (top == kBvhStackSize) return false;  // deeper than any hierarchy BuildCageBvh makes
         stack[top++] = n.offset;
         ++node;
         continue;
       }
-      if (!Append(scratch, bvh.order + n.offset, n.count, limit)) return false;
+      for (int32_t i = n.offset; i < n.offset + n.count; ++i)
+        if (Touches(bvh.entries[i].box, line) && !Append(scratch, &bvh.entries[i].triangle, 1, limit)) return false;
     }
     if (top == 0) break;
     node = stack[--top];
   }
   if (bvh.unboundedCount > 0 && !Append(scratch, bvh.unbounded, bvh.unboundedCount, limit)) return false;
 
-  // Ascending triangle numbers: the exhaustive search's order. Lists are
-  // mostly a handful long, where insertion beats a general sort.
+  // Ascending triangle numbers, each once: the exhaustive search's order (a
+  // triangle cut into pieces may be met in several leaves). Lists are mostly
+  // a handful long, where insertion beats a general sort.
   int32_t* ids = scratch->ids;
   if (scratch->count > 32) {
     std::sort(ids, ids + scratch->count);
@@ -168,6 +100,7 @@ bool CollectCandidates(const CageBvh& bvh, const Vec3& origin, const Vec3& direc
       ids[j] = id;
     }
   }
+  scratch->count = static_cast<int32_t>(std::unique(ids, ids + scratch->count) - ids);
   return true;
 }
 

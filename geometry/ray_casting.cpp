@@ -61,21 +61,9 @@ RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, con
   return hit;
 }
 
-RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                                 CandidateScratch* scratch) {
-  RayHit hit = NoHit();
-  if (cage.rayTest == nullptr) return hit;
-  if (!CollectCandidates(*cage.bvh, origin, direction, scratch))
-    return FindNearestHitExhaustive(cage, origin, direction);
-  for (int32_t i = 0; i < scratch->count; ++i) {
-    const CageTriangle& triangle = cage.bvh->triangles[scratch->ids[i]];
-    ConsiderTriangle(cage, origin, direction, triangle.polygon, triangle.corners, &hit);
-  }
-  return hit;
-}
-
 RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch) {
   if (cage.bvh == nullptr || scratch == nullptr) return FindNearestHitExhaustive(cage, origin, direction);
+  if (cage.wholeLine) return FindNearestHitAlongLine(cage, origin, direction, scratch);
   return FindNearestHitAccelerated(cage, origin, direction, scratch);
 }
 

@@ -31,6 +31,9 @@ struct RayCastCage {
   // Built from the same cage, positions and pointCount; null: every ray
   // searches exhaustively.
   const CageBvh* bvh;
+  // With bvh: offer every triangle along the whole line (FindNearestHitAlongLine)
+  // instead of searching nearest first. For comparisons.
+  bool wholeLine = false;
 };
 
 // What the geometry reads of the cage from the host, beyond the positions it
@@ -57,17 +60,34 @@ void ConsiderTriangle(const RayCastCage& cage, const Vec3& origin, const Vec3& d
 // The reference search: every triangle of every polygon, in order.
 RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, const Vec3& direction);
 
-// The search through the hierarchy: the triangles whose boxes the ray's line
-// touches (CollectCandidates) are offered to ConsiderTriangle in the
-// reference's order. Every triangle left out would have reported no hit, so
-// the result is the reference's bit for bit. Falls back to the reference for
-// a ray the hierarchy cannot take or when scratch cannot grow. cage.bvh must
-// not be null; scratch belongs to the calling thread.
+// The search through the hierarchy, along the whole line: the triangles whose
+// boxes the ray's line touches (CollectCandidates) are offered to
+// ConsiderTriangle in the reference's order. Every triangle left out would
+// have reported no hit, so the result is the reference's bit for bit. Falls
+// back to the reference for a ray the hierarchy cannot take or when scratch
+// cannot grow. cage.bvh must not be null; scratch belongs to the calling
+// thread.
+RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                               CandidateScratch* scratch);
+
+// The search through the hierarchy, nearest first: boxes ahead of the origin
+// in the order the ray enters them, the nearest hit so far (ties to the
+// lower triangle number) cutting off every box the ray enters beyond the far
+// side of that triangle's enlarged box. Then the boxes behind the origin,
+// for triangles numbered below the nearest one. Its result is the
+// reference's bit for bit when the ray test, besides reporting only points
+// of the ray's line (see cage_bvh.h), reports distances that grow along the
+// ray and are positive exactly ahead of its origin; a ray that meets
+// anything else (a distance that is not positive, or a hit on a triangle
+// wholly behind the origin) is searched again along the whole line
+// (FindNearestHitAlongLine), as is a ray the hierarchy cannot take. cage.bvh must not be null; scratch belongs to
+// the calling thread.
 RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                                  CandidateScratch* scratch);
 
-// The search the calculation uses: the accelerated one when cage.bvh is set
-// and a scratch is given, else the reference.
+// The search the calculation uses: the accelerated one (or, with wholeLine,
+// the one along the whole line) when cage.bvh is set and a scratch is given,
+// else the reference.
 RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch);
 
 // The point on the cage where the ray met it: b0 Q0 + b1 Q1 + b2 Q2, each

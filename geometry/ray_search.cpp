@@ -17,6 +17,7 @@ RaySearch ChosenRaySearch() {
   const char* chosen = std::getenv("OSTRAND_RAY_SEARCH");
   if (chosen != nullptr && std::strcmp(chosen, "exhaustive") == 0) return RaySearch::kExhaustive;
   if (chosen != nullptr && std::strcmp(chosen, "accelerated") == 0) return RaySearch::kAccelerated;
+  if (chosen != nullptr && std::strcmp(chosen, "whole-line") == 0) return RaySearch::kWholeLine;
   return moduleSearch.load(std::memory_order_relaxed);
 }
 

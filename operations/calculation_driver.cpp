@@ -226,9 +226,11 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
   // memory for it the target is still calculated, exhaustively and with the
   // same result.
   CageBvh bvh{};
-  if (rows > 0 && mesh != nullptr && ChosenRaySearch() == RaySearch::kAccelerated &&
+  const RaySearch search = ChosenRaySearch();
+  if (rows > 0 && mesh != nullptr && search != RaySearch::kExhaustive &&
       BuildCageBvh(mesh, job.cage.positions, job.cage.pointCount, &bvh))
     job.cage.bvh = &bvh;
+  job.cage.wholeLine = search == RaySearch::kWholeLine;
 
   // Each message names the tenth about to start; the rows left over by the
   // integer division run after "10 / 10". Targets of kLoopsWithoutProgress

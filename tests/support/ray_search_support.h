@@ -6,6 +6,8 @@
 
 #include "geometry/cage_bvh.h"
 #include "geometry/ray_casting.h"
+#include "host/host.h"
+#include "support/cages.h"
 
 namespace test_support {
 
@@ -31,6 +33,9 @@ class AcceleratedCage {
   ostrand::RayHit find(const Vec3& origin, const Vec3& direction) {
     return ostrand::FindNearestHitAccelerated(cage_, origin, direction, &scratch_);
   }
+  ostrand::RayHit findAlongLine(const Vec3& origin, const Vec3& direction) {
+    return ostrand::FindNearestHitAlongLine(cage_, origin, direction, &scratch_);
+  }
   bool collect(const Vec3& origin, const Vec3& direction) {
     return ostrand::CollectCandidates(bvh_, origin, direction, &scratch_);
   }
@@ -39,6 +44,47 @@ class AcceleratedCage {
   ostrand::RayCastCage cage_;
   ostrand::CageBvh bvh_{};
   ostrand::CandidateScratch scratch_{};
+  bool built_ = false;
+};
+
+// A mesh's hierarchy, built once and searched from several threads with the
+// host's ray test called directly, each thread with a candidate list of its
+// own (Scratch): the search alone, for benchmarks.
+class SharedSearch {
+ public:
+  explicit SharedSearch(const host::Mesh& mesh)
+      : triangulation_(mesh),
+        cage_{&triangulation_.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()),
+              &host::RayIntersectTriangle, nullptr} {
+    built_ = ostrand::BuildCageBvh(cage_.cage, cage_.positions, cage_.pointCount, &bvh_);
+    cage_.bvh = &bvh_;
+  }
+  ~SharedSearch() { ostrand::FreeCageBvh(&bvh_); }
+  SharedSearch(const SharedSearch&) = delete;
+  SharedSearch& operator=(const SharedSearch&) = delete;
+
+  bool built() const { return built_; }
+  const ostrand::CageBvh& bvh() const { return bvh_; }
+
+  struct Scratch {
+    ostrand::CandidateScratch candidates{};
+    Scratch() = default;
+    ~Scratch() { ostrand::FreeCandidates(&candidates); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+  };
+
+  // Nearest first, or along the whole line.
+  ostrand::RayHit find(const Vec3& origin, const Vec3& direction, bool wholeLine, Scratch* scratch) const {
+    ostrand::RayCastCage cage = cage_;
+    cage.wholeLine = wholeLine;
+    return ostrand::FindNearestHit(cage, origin, direction, &scratch->candidates);
+  }
+
+ private:
+  OwnedTriangulation triangulation_;
+  ostrand::RayCastCage cage_;
+  ostrand::CageBvh bvh_{};
   bool built_ = false;
 };
 

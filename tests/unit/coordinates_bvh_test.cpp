@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "geometry/cage_bvh.h"
+#include "geometry/cage_bvh_pieces.h"
 #include "geometry/ray_casting.h"
+#include "geometry/sample_directions.h"
 #include "host_interface/memory.h"
 #include "support/cages.h"
 #include "support/ray_search_support.h"
@@ -66,32 +68,102 @@ TEST(CageBvh, RaysOfAnyLengthAreTakenAndTheRestFallBackToTheReference) {
 }
 
 // Depth of the deepest leaf, checking on the way that each node's box holds
-// its children's and its triangles' corners; counts leaf entries per triangle.
-int CheckNode(const CageBvh& bvh, const std::vector<Vec3>& positions, int32_t index, std::vector<int>* seen) {
+// its children's and its entries' boxes, that a leaf holds each triangle once
+// and that each node knows its lowest triangle; collects each triangle's
+// entries.
+int CheckNode(const CageBvh& bvh, int32_t index, std::vector<std::vector<const BvhEntry*>>* entries) {
   const BvhNode& node = bvh.nodes[index];
-  auto holds = [&](const BvhNode& outer, const double* lo, const double* hi) {
+  auto holds = [&](const BvhNode& outer, const double* box) {
     for (int a = 0; a < 3; ++a)
-      if (!(outer.box[a] <= lo[a] && hi[a] <= outer.box[3 + a])) return false;
+      if (!(outer.box[a] <= box[a] && box[3 + a] <= outer.box[3 + a])) return false;
     return true;
   };
   if (node.count > 0) {
+    EXPECT_LE(node.count, kBvhLeafSize);
     for (int32_t i = node.offset; i < node.offset + node.count; ++i) {
-      const int32_t t = bvh.order[i];
-      ++(*seen)[t];
-      for (int32_t k : bvh.triangles[t].corners) {
-        const double p[3] = {positions[k].x, positions[k].y, positions[k].z};
-        EXPECT_TRUE(holds(node, p, p)) << "triangle " << t;
+      const BvhEntry& entry = bvh.entries[i];
+      (*entries)[entry.triangle].push_back(&entry);
+      EXPECT_TRUE(holds(node, entry.box)) << "triangle " << entry.triangle;
+      if (i > node.offset) {
+        EXPECT_LT(bvh.entries[i - 1].triangle, entry.triangle);
       }
     }
-    EXPECT_LE(node.count, kBvhLeafSize);
+    EXPECT_EQ(node.lowest, bvh.entries[node.offset].triangle);
     return 1;
   }
-  for (int32_t child : {index + 1, node.offset})
-    EXPECT_TRUE(holds(node, bvh.nodes[child].box, bvh.nodes[child].box + 3));
-  return 1 + std::max(CheckNode(bvh, positions, index + 1, seen), CheckNode(bvh, positions, node.offset, seen));
+  for (int32_t child : {index + 1, node.offset}) EXPECT_TRUE(holds(node, bvh.nodes[child].box));
+  EXPECT_EQ(node.lowest, std::min(bvh.nodes[index + 1].lowest, bvh.nodes[node.offset].lowest));
+  return 1 + std::max(CheckNode(bvh, index + 1, entries), CheckNode(bvh, node.offset, entries));
 }
 
-TEST(CageBvh, HoldsEveryTriangleOnceInNestedBoxesAtBoundedDepth) {
+// Walks the wide nodes from wide[index], checking that a leaf child carries
+// its leaf's box and lowest number and a wide child boxes its own children;
+// returns the lowest number under it and counts the leaves reached.
+int32_t CheckWide(const CageBvh& bvh, int32_t index, const double* outer, std::vector<int>* reached) {
+  const BvhWideNode& wide = bvh.wide[index];
+  EXPECT_GE(wide.count, 1);
+  EXPECT_LE(wide.count, 4);
+  int32_t lowest = INT32_MAX;
+  for (int k = 0; k < wide.count; ++k) {
+    double box[6];
+    for (int b = 0; b < 6; ++b) box[b] = wide.bounds[b][k];
+    for (int a = 0; a < 3 && outer != nullptr; ++a) {
+      EXPECT_TRUE(outer[a] <= box[a] && box[3 + a] <= outer[3 + a]);
+    }
+    const int32_t child = wide.child[k];
+    if (child < 0) {
+      const auto leaf = std::find_if(bvh.nodes, bvh.nodes + bvh.nodeCount,
+                                     [&](const BvhNode& n) { return n.count > 0 && n.offset == -1 - child; });
+      if (leaf == bvh.nodes + bvh.nodeCount) {
+        ADD_FAILURE() << "no leaf starts at entry " << -1 - child;
+        continue;
+      }
+      EXPECT_EQ(wide.size[k], leaf->count);
+      EXPECT_EQ(std::vector<double>(box, box + 6), std::vector<double>(leaf->box, leaf->box + 6));
+      EXPECT_EQ(wide.lowest[k], leaf->lowest);
+      ++(*reached)[leaf - bvh.nodes];
+    } else {
+      EXPECT_EQ(wide.lowest[k], CheckWide(bvh, child, box, reached));
+    }
+    lowest = std::min(lowest, wide.lowest[k]);
+  }
+  return lowest;
+}
+
+// Whether every point of a 24 x 24 grid over each triangle (corners and
+// edges included) lies in the box of one of the triangle's entries, up to
+// the rounding of the point (far below the cut's widening and the margin).
+bool EntriesCoverTheirTriangles(const CageBvh& bvh, const std::vector<Vec3>& positions,
+                                const std::vector<std::vector<const BvhEntry*>>& entries) {
+  constexpr int kSteps = 24;
+  const double rounding = 1e-14 * bvh.magnitude;
+  for (int32_t t = 0; t < bvh.triangleCount; ++t) {
+    const int32_t* k = bvh.triangles[t].corners;
+    for (int i = 0; i <= kSteps; ++i)
+      for (int j = 0; i + j <= kSteps; ++j) {
+        const double u = static_cast<double>(i) / kSteps, v = static_cast<double>(j) / kSteps, w = 1 - u - v;
+        const Vec3& a = positions[k[0]];
+        const Vec3& b = positions[k[1]];
+        const Vec3& c = positions[k[2]];
+        const double p[3] = {w * a.x + u * b.x + v * c.x, w * a.y + u * b.y + v * c.y, w * a.z + u * b.z + v * c.z};
+        const bool covered = std::any_of(entries[t].begin(), entries[t].end(), [&](const BvhEntry* e) {
+          for (int d = 0; d < 3; ++d)
+            if (!(e->box[d] - rounding <= p[d] && p[d] <= e->box[3 + d] + rounding)) return false;
+          return true;
+        });
+        if (!covered) {
+          ADD_FAILURE() << "triangle " << t << " at (" << u << ", " << v << ") is in no box of its own";
+          return false;
+        }
+      }
+  }
+  return true;
+}
+
+// Triangles whose boxes are close to them are never cut (each sits in one
+// leaf); the long thin triangles of a 250-gon's fan are, and their pieces'
+// boxes still cover them. The wide nodes reach every leaf once.
+TEST(CageBvh, CoversEveryTriangleWithItsEntriesInNestedBoxesAtBoundedDepth) {
   // A subdivided cube, and triangles at sizes doubling 900 times, on which
   // surface-area splits peel off one triangle at a time.
   host::Mesh doubling;
@@ -100,18 +172,30 @@ TEST(CageBvh, HoldsEveryTriangleOnceInNestedBoxesAtBoundedDepth) {
     doubling.points.insert(doubling.points.end(), {{s, 0, 0}, {s, s, 0}, {s, 0, s}});
     doubling.polygons.push_back({3 * i, 3 * i + 1, 3 * i + 2});
   }
-  for (const host::Mesh& mesh : {test_support::SubdividedCube(9), doubling}) {
-    OwnedTriangulation triangulation(mesh);
-    const RayCastCage cage{&triangulation.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()),
+  const host::Mesh fan = test_support::Prism(test_support::RegularPolygon(250, 1.0), 0.75);
+  const host::Mesh cube = test_support::SubdividedCube(9);
+  for (const host::Mesh* mesh : {&cube, static_cast<const host::Mesh*>(&doubling), &fan}) {
+    OwnedTriangulation triangulation(*mesh);
+    const RayCastCage cage{&triangulation.cage, mesh->points.data(), static_cast<uint32_t>(mesh->points.size()),
                            &host::RayIntersectTriangle, nullptr};
     AcceleratedCage accelerated(cage);
     ASSERT_TRUE(accelerated.built());
     const CageBvh& bvh = accelerated.bvh();
     ASSERT_EQ(bvh.triangleCount, static_cast<int32_t>(triangulation.triangleCount()));
-    std::vector<int> seen(bvh.triangleCount, 0);
-    const int depth = CheckNode(bvh, mesh.points, 0, &seen);
+    std::vector<std::vector<const BvhEntry*>> entries(bvh.triangleCount);
+    const int depth = CheckNode(bvh, 0, &entries);
     EXPECT_LT(depth, kBvhStackSize);
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), bvh.triangleCount);
+    std::vector<int> reached(bvh.nodeCount, 0);
+    CheckWide(bvh, 0, nullptr, &reached);
+    for (int32_t i = 0; i < bvh.nodeCount; ++i) EXPECT_EQ(reached[i], bvh.nodes[i].count > 0 ? 1 : 0) << i;
+    EXPECT_TRUE(EntriesCoverTheirTriangles(bvh, mesh->points, entries));
+    const auto once = std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.size() == 1; });
+    if (mesh == &fan) {
+      EXPECT_GT(bvh.entryCount, 2 * bvh.triangleCount);
+      EXPECT_LE(bvh.entryCount, (1 + kExtraPieces) * bvh.triangleCount);
+    } else {
+      EXPECT_EQ(once, bvh.triangleCount);
+    }
     EXPECT_TRUE(accelerated.collect(Vec3{0.5, 0.5, 0.5}, Vec3{0, 6e5, 8e5}));
   }
 }
@@ -119,15 +203,36 @@ TEST(CageBvh, HoldsEveryTriangleOnceInNestedBoxesAtBoundedDepth) {
 TEST(CageBvh, WithoutMemoryHoldsNothingAndNoCageGivesAnEmptyHierarchy) {
   const host::Mesh mesh = test_support::Cube();
   OwnedTriangulation triangulation(mesh);
-  for (long n = 0; n < 4; ++n) {
+  for (long n = 0; n < 6; ++n) {
     CageBvh bvh{};
     SetAllocationFailure(n);
     EXPECT_FALSE(BuildCageBvh(&triangulation.cage, mesh.points.data(), 8, &bvh)) << n;
     SetAllocationFailure(-1);
     EXPECT_EQ(bvh.triangles, nullptr);
     EXPECT_EQ(bvh.nodes, nullptr);
+    EXPECT_EQ(bvh.wide, nullptr);
     EXPECT_EQ(bvh.nodeCount, 0);
   }
+
+  // Without the room for pieces (allocation 1) or the cut's scratch (2),
+  // thin triangles are boxed whole, and the search is as exact.
+  const host::Mesh fan = test_support::Prism(test_support::RegularPolygon(40, 1.0), 0.75);
+  OwnedTriangulation fanTriangles(fan);
+  const RayCastCage fanCage{&fanTriangles.cage, fan.points.data(), static_cast<uint32_t>(fan.points.size()),
+                            &host::RayIntersectTriangle, nullptr};
+  for (long n : {1, 2}) {
+    SetAllocationFailure(n);
+    AcceleratedCage whole(fanCage);
+    SetAllocationFailure(-1);
+    ASSERT_TRUE(whole.built()) << n;
+    EXPECT_EQ(whole.bvh().entryCount, whole.bvh().triangleCount) << n;
+    Vec3* samples = BuildSampleDirections(32);
+    for (int i = 0; i < 32; ++i)
+      EXPECT_TRUE(SameHit(whole.find(Vec3{0.2, 0.1, -0.3}, samples[i]),
+                          FindNearestHitExhaustive(fanCage, Vec3{0.2, 0.1, -0.3}, samples[i])));
+    FreeArray(samples);
+  }
+
   CageBvh empty{};
   EXPECT_TRUE(BuildCageBvh(nullptr, mesh.points.data(), 8, &empty));
   EXPECT_EQ(empty.triangleCount, 0);

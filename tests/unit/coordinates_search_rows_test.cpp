@@ -38,11 +38,11 @@ class CalculationWithEitherSearch : public test_support::CoordinateTest {
 // the rows come out the same bits.
 TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsForTheSameRows) {
   EffectInstance* instance = prepare(test_support::SubdividedCube(6), {PointsInCube(20)}, 16);
-  long tests[2] = {0, 0};
-  std::vector<double> rows[2];
-  for (RaySearch search : {RaySearch::kExhaustive, RaySearch::kAccelerated}) {
+  long tests[3] = {0, 0, 0};
+  std::vector<double> rows[3];
+  for (RaySearch search : {RaySearch::kExhaustive, RaySearch::kAccelerated, RaySearch::kWholeLine}) {
     test_support::ScopedRaySearch chosen(search);
-    const int s = search == RaySearch::kAccelerated;
+    const int s = static_cast<int>(search);
     reprepare(instance);
     host().resetCalls();
     ASSERT_TRUE(CalculateCoordinates(instance));
@@ -53,6 +53,8 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsFor
   EXPECT_LT(tests[1] * 20, tests[0]);
   EXPECT_GE(tests[1], 20 * 16 * 2);  // a line through a closed cage meets it at least twice
   EXPECT_TRUE(SameBits(rows[0], rows[1]));
+  EXPECT_TRUE(SameBits(rows[0], rows[2]));
+  EXPECT_LT(tests[1], tests[2]);  // nearest first stops before the line's far side
   EXPECT_EQ(ComputedRows(instance, target(instance)), 20);
 }
 
@@ -76,6 +78,7 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
     for (auto [search, threads] : {std::pair{RaySearch::kExhaustive, 1},
                                    {RaySearch::kAccelerated, 1},
                                    {RaySearch::kAccelerated, 3},
+                                   {RaySearch::kWholeLine, 2},
                                    {RaySearch::kExhaustive, 3}}) {
       test_support::ScopedRaySearch chosen(search);
       SetThreadCount(threads);

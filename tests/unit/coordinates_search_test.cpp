@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -133,6 +134,7 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference))
           << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x << ", "
           << direction.y << ", " << direction.z << ")";
+      ASSERT_TRUE(SameHit(accelerated.findAlongLine(origin, direction), reference)) << name;
       ++tally->rays;
       tally->found += reference.found;
       const CandidateScratch& candidates = accelerated.candidates();
@@ -187,6 +189,35 @@ TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
   EXPECT_GT(tally.found, tally.rays / 2);
 }
 
+// Prisms whose caps are fans of long thin triangles, which the hierarchy
+// cuts into pieces: rays from inside, from the caps, from a hair above and
+// below them and from their rims, through rim vertices and along the fans'
+// edges. From the cap's plane those rays graze the cap, running through its
+// triangles' edges and corners.
+TEST(AcceleratedSearch, AgreesOnFanCappedPrismsAlongAndAcrossTheirCaps) {
+  for (int sides : {40, 250}) {
+    const host::Mesh mesh = test_support::Prism(test_support::RegularPolygon(sides, 1.0), 0.75);
+    OwnedTriangulation triangulation(mesh);
+    Rays rays = RaysFor(mesh, triangulation, {Vec3{0.1, 0.2, -0.3}, Vec3{-0.5, -0.6, 0.2}}, Vec3{0, 0, 0});
+    const std::vector<std::array<int32_t, 3>>& cap = triangulation.triangles[1];
+    for (size_t t = 0; t < cap.size(); t += cap.size() / 6)
+      for (int k = 0; k < 3; ++k) {
+        rays.aims.push_back(mesh.points[cap[t][k]]);
+        rays.aims.push_back(Along(mesh.points[cap[t][k]], mesh.points[cap[t][(k + 1) % 3]], 0.5));
+      }
+    for (double lift : {0.0, 1e-12, -1e-12, 1e-7}) {
+      rays.origins.push_back(Vec3{0.3, 0.75 + lift, 0.1});
+      rays.origins.push_back(Vec3{-0.9, 0.75 + lift, 0.05});
+    }
+    for (useful_RayIntersectTriangle_fn rayTest : {&host::RayIntersectTriangle, &LooseRayTest}) {
+      Tally tally;
+      ExpectSameSearch(mesh, rays, rayTest, &tally, std::to_string(sides) + "-gon prism");
+      if (HasFatalFailure()) return;
+      EXPECT_GT(tally.found, tally.rays / 2);
+    }
+  }
+}
+
 // A cube around zero-area triangles (a repeated corner, three points in a
 // line), triangles with a corner outside the positions, and one with an
 // infinite corner.
@@ -213,6 +244,7 @@ TEST(AcceleratedSearch, ZeroAreaUntestableAndUnboundedTrianglesAreOfferedAsTheRe
     for (const Vec3& direction : DirectionsFrom(origin, {mesh.points[q], mesh.points[q + 2], mesh.points[6]})) {
       const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference));
+      ASSERT_TRUE(SameHit(accelerated.findAlongLine(origin, direction), reference));
       degenerateHits += reference.polygon == 6;
     }
   EXPECT_GE(degenerateHits, 3);  // the loose test does hit them, so they must be offered

@@ -1,0 +1,291 @@
+// The nearest-hit searches through the hierarchy: along the whole line, and
+// nearest first with an early stop.
+//
+// Why stopping is exact. Let W be the nearest hit so far and x its far side:
+// where the ray leaves W's triangle's enlarged box. A triangle whose enlarged
+// box the ray enters beyond x lies, unenlarged, at least twice the margin
+// farther along the ray than any point of W's triangle (enlarging a box by
+// the margin moves the ray's entry and exit by at least margin / |longest
+// direction component|). Both hits lie, up to the ray test's rounding, on
+// their triangles, far below the margin, so the test reports the later one
+// a strictly greater distance: the reference would not take it, whatever its
+// number. Among what is left, the reference takes, when every reported
+// distance is positive, the smallest distance and among equal ones the lowest
+// triangle number, which is what the search keeps.
+//
+// Hits behind the origin: a ray test that reports them gives them distances
+// of 0 or less, which the reference takes only as its first hit, so only
+// triangles numbered below W's matter there. They are tested, and a hit at
+// a distance that is not positive, or one on a triangle wholly behind the
+// origin (whose distance would have to be), sends the ray to the search
+// along the whole line, which follows the reference's order. A positive
+// distance on a triangle that reaches ahead is a hit ahead: the piece of the
+// triangle holding it was tested ahead, or lies beyond the cut.
+//
+// A triangle cut into pieces sits in several leaves; testing it once is
+// enough, as the ray test gives the same answer every time.
+#include <bit>
+#include <cmath>
+
+#include "geometry/cage_bvh_line.h"
+#include "geometry/ray_casting.h"
+
+namespace ostrand {
+namespace {
+
+// The nearest hit so far, its triangle's number and its far side.
+struct Nearest {
+  RayHit hit;
+  int32_t id = -1;
+  double cut = INFINITY;
+};
+
+// A box around the triangle's corners, as the hierarchy boxes it (a NaN
+// coordinate is passed over, as std::fmin passes it over).
+void TriangleBox(const RayCastCage& cage, const CageTriangle& triangle, double box[6]) {
+  for (int a = 0; a < 3; ++a) {
+    box[a] = INFINITY;
+    box[3 + a] = -INFINITY;
+  }
+  for (int c = 0; c < 3; ++c) {
+    const Vec3& p = cage.positions[triangle.corners[c]];
+    const double xyz[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+      box[a] = xyz[a] < box[a] ? xyz[a] : box[a];
+      box[3 + a] = xyz[a] > box[3 + a] ? xyz[a] : box[3 + a];
+    }
+  }
+}
+
+// The last triangles tested on this ray: a triangle cut into pieces sits in
+// several leaves, and testing it again would tell nothing new.
+struct Tested {
+  int32_t ids[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  int next = 0;
+
+  bool holds(int32_t id) const {
+    for (int32_t held : ids)
+      if (held == id) return true;
+    return false;
+  }
+  void add(int32_t id) {
+    ids[next] = id;
+    next = (next + 1) & 7;
+  }
+};
+
+// What testing one triangle ahead came to.
+enum class Outcome { kMissed, kHit, kUnexpected };
+
+Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
+                  int32_t id, Nearest* nearest) {
+  const CageTriangle& triangle = cage.bvh->triangles[id];
+  const int32_t* k = triangle.corners;
+  double d = 0.0;
+  double b[3] = {0.0, 0.0, 0.0};
+  if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
+                   0) == 0)
+    return Outcome::kMissed;
+  if (!(d > 0)) return Outcome::kUnexpected;
+  // Where the ray leaves the triangle's enlarged box: the cut, when the hit
+  // is the nearest. A triangle with a corner that is not finite (unbounded)
+  // cuts nothing off; one wholly behind the origin cannot be hit at a
+  // positive distance.
+  double box[6];
+  TriangleBox(cage, triangle, box);
+  bool finite = true;
+  for (double bound : box) finite = finite && std::isfinite(bound);
+  double enter = 0.0, leave = INFINITY;
+  const double far = finite && Span(box, line, &enter, &leave) ? leave : INFINITY;
+  if (!(far >= 0)) return Outcome::kUnexpected;
+  RayHit& hit = nearest->hit;
+  if (nearest->id >= 0 && !(d < hit.distance || (d == hit.distance && id < nearest->id))) return Outcome::kHit;
+  hit.found = true;
+  hit.distance = d;
+  hit.polygon = triangle.polygon;
+  for (int c = 0; c < 3; ++c) {
+    hit.corners[c] = k[c];
+    hit.barycentric[c] = b[c];
+  }
+  nearest->id = id;
+  nearest->cut = far;
+  return Outcome::kHit;
+}
+
+// Whether the ray test reports, for a triangle numbered below `below` (any
+// when negative) under a child of a wide node (`child` and `size` as in
+// BvhWideNode) that lies behind the origin, what the search ahead cannot account for: a
+// hit at a distance that is not positive, or one on a triangle wholly behind
+// the origin. A positive distance on a triangle that reaches ahead is a hit
+// ahead, which that search has weighed. Triangles it tested are not tested
+// again.
+bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
+               int32_t child, int32_t size, int32_t below, const Tested& tested) {
+  const CageBvh& bvh = *cage.bvh;
+  struct Child {
+    int32_t child;
+    int32_t size;
+  };
+  Child stack[kBvhStackSize * 4];
+  int top = 0;
+  for (;;) {
+    if (child >= 0) {
+      const BvhWideNode& wide = bvh.wide[child];
+      double enter[4], leave[4];
+      int holding = 0;
+      for (int k = 0; k < 4; ++k) holding |= below < 0 || wide.lowest[k] < below ? 1 << k : 0;
+      const int bits = SpanWide(wide, line, enter, leave) & holding & ((1 << wide.count) - 1);
+      if (top + 4 > static_cast<int>(sizeof stack / sizeof stack[0]))
+        return true;  // deeper than any hierarchy BuildCageBvh makes
+      for (int left = bits; left != 0; left &= left - 1) {
+        const int k = std::countr_zero(static_cast<unsigned>(left));
+        stack[top++] = Child{wide.child[k], wide.size[k]};
+      }
+    } else {
+      for (int32_t i = -1 - child; i < -1 - child + size; ++i) {
+        const BvhEntry& entry = bvh.entries[i];
+        const int32_t id = entry.triangle;
+        if ((below >= 0 && id >= below) || !Touches(entry.box, line) || tested.holds(id)) continue;
+        const CageTriangle& triangle = bvh.triangles[id];
+        const int32_t* k = triangle.corners;
+        double d = 0.0;
+        double b[3] = {0.0, 0.0, 0.0};
+        if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]],
+                         &d, b, 0) == 0)
+          continue;
+        if (!(d > 0)) return true;
+        double box[6], enter = 0.0, leave = 0.0;
+        TriangleBox(cage, triangle, box);
+        if (!Span(box, line, &enter, &leave) || !(leave >= 0)) return true;
+      }
+    }
+    if (top == 0) return false;
+    --top;
+    child = stack[top].child;
+    size = stack[top].size;
+  }
+}
+
+}  // namespace
+
+RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                               CandidateScratch* scratch) {
+  RayHit hit = NoHit();
+  if (cage.rayTest == nullptr) return hit;
+  if (!CollectCandidates(*cage.bvh, origin, direction, scratch))
+    return FindNearestHitExhaustive(cage, origin, direction);
+  for (int32_t i = 0; i < scratch->count; ++i) {
+    const CageTriangle& triangle = cage.bvh->triangles[scratch->ids[i]];
+    ConsiderTriangle(cage, origin, direction, triangle.polygon, triangle.corners, &hit);
+  }
+  return hit;
+}
+
+RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                                 CandidateScratch* scratch) {
+  if (cage.rayTest == nullptr) return NoHit();
+  const CageBvh& bvh = *cage.bvh;
+  BvhLine line{};
+  if (!MakeBvhLine(bvh, origin, direction, &line)) return FindNearestHitExhaustive(cage, origin, direction);
+
+  Nearest nearest;
+  nearest.hit = NoHit();
+  for (int32_t i = 0; i < bvh.unboundedCount; ++i)
+    if (TestAhead(cage, line, origin, direction, bvh.unbounded[i], &nearest) == Outcome::kUnexpected)
+      return FindNearestHitAlongLine(cage, origin, direction, scratch);
+  Tested tested;
+  const bool repeats = bvh.entryCount > bvh.triangleCount - bvh.unboundedCount;
+
+  // Ahead of the origin, nearest box first, through the wide nodes; boxes
+  // wholly behind it are set aside, with the lowest triangle number under
+  // them. A child (as BvhWideNode::child) is taken with where the ray enters
+  // its box, worked out when its parent was.
+  struct Entry {
+    int32_t child;
+    int32_t size;
+    double enter;
+  };
+  struct Behind {
+    int32_t child;
+    int32_t size;
+    int32_t lowest;
+  };
+  Entry stack[kBvhStackSize * 4];
+  int top = 0;
+  Behind behind[kBvhStackSize * 4];
+  int behindCount = 0;
+  bool behindOverflow = false;
+  Entry at{0, 0, -INFINITY};
+  bool holding = bvh.wideCount > 0;
+  for (;;) {
+    while (!holding && top > 0) {
+      at = stack[--top];
+      holding = !(at.enter > nearest.cut);
+    }
+    if (!holding) break;
+    holding = false;
+    if (at.child < 0) {
+      // A leaf: its entries two at a time (the last one twice when odd).
+      const int32_t end = -1 - at.child + at.size;
+      for (int32_t i = -1 - at.child; i < end; i += 2) {
+        const int32_t j = i + 1 < end ? i + 1 : i;
+        double enter[2], leave[2];
+        int bits = SpanPair(bvh.entries[i].box, bvh.entries[j].box, line, enter, leave) & (j > i ? 3 : 1);
+        for (; bits != 0; bits &= bits - 1) {
+          const int k = std::countr_zero(static_cast<unsigned>(bits));
+          const int32_t triangle = bvh.entries[i + k].triangle;
+          if (enter[k] > nearest.cut) continue;
+          if (repeats) {
+            if (tested.holds(triangle)) continue;
+            tested.add(triangle);
+          }
+          if (TestAhead(cage, line, origin, direction, triangle, &nearest) == Outcome::kUnexpected)
+            return FindNearestHitAlongLine(cage, origin, direction, scratch);
+        }
+      }
+      continue;
+    }
+    // Into the child the ray enters first; the others wait on the stack, the
+    // nearer on top.
+    const BvhWideNode& wide = bvh.wide[at.child];
+    double enter[4], leave[4];
+    const int touched = SpanWide(wide, line, enter, leave);
+    // The children worth a look, as bits, so that only those are looped over.
+    int within = 0, reaching = 0;
+    for (int k = 0; k < 4; ++k) {
+      within |= enter[k] > nearest.cut ? 0 : 1 << k;
+      reaching |= leave[k] >= 0 ? 1 << k : 0;
+    }
+    const int live = touched & within & ((1 << wide.count) - 1);
+    for (int bits = live & ~reaching; bits != 0; bits &= bits - 1) {
+      const int k = std::countr_zero(static_cast<unsigned>(bits));
+      if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
+        behind[behindCount++] = Behind{wide.child[k], wide.size[k], wide.lowest[k]};
+      else
+        behindOverflow = true;
+    }
+    Entry taken[4];
+    int kept = 0;
+    for (int bits = live & reaching; bits != 0; bits &= bits - 1) {
+      const int k = std::countr_zero(static_cast<unsigned>(bits));
+      int j = kept++;
+      for (; j > 0 && taken[j - 1].enter < enter[k]; --j) taken[j] = taken[j - 1];
+      taken[j] = Entry{wide.child[k], wide.size[k], enter[k]};
+    }
+    if (kept == 0) continue;
+    if (top + kept > static_cast<int>(sizeof stack / sizeof stack[0]))
+      return FindNearestHitAlongLine(cage, origin, direction, scratch);
+    for (int k = 0; k + 1 < kept; ++k) stack[top++] = taken[k];
+    at = taken[kept - 1];
+    holding = true;
+  }
+
+  if (behindOverflow) return FindNearestHitAlongLine(cage, origin, direction, scratch);
+  for (int i = 0; i < behindCount; ++i)
+    if ((nearest.id < 0 || behind[i].lowest < nearest.id) &&
+        HitBehind(cage, line, origin, direction, behind[i].child, behind[i].size, nearest.id, tested))
+      return FindNearestHitAlongLine(cage, origin, direction, scratch);
+  return nearest.hit;
+}
+
+}  // namespace ostrand
