@@ -50,14 +50,14 @@ py::array_t<T> Owned(std::vector<T>&& values) {
 
 class Binding::Turn {
  public:
-  explicit Turn(const Binding& binding) : lock_(binding.shared_->mutex), session(*binding.shared_->session) {
+  explicit Turn(const Binding& binding) : hold_(*binding.shared_), session(*binding.shared_->session) {
     session.select(binding.item_);
     binding.shared_->useThreads(binding.threads_);
   }
 
  private:
   py::gil_scoped_release release_;
-  std::lock_guard<std::mutex> lock_;
+  Hold hold_;
 
  public:
   driver::Session& session;
@@ -72,8 +72,12 @@ Binding::Binding(std::shared_ptr<SharedSession> shared, uint32_t item, const Bin
 
 Binding::~Binding() {
   // Python may be finalising, the lock then being no longer ours to give.
+  if (shared_->holder.load() == std::this_thread::get_id()) {
+    shared_->removeLater.push_back(item_);  // gone from a progress callback
+    return;
+  }
   auto remove = [this] {
-    std::lock_guard lock(shared_->mutex);
+    Hold hold(*shared_);
     shared_->session->removeItem(item_);
   };
   try {
@@ -98,7 +102,7 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
   {
     py::gil_scoped_release release;
     shared = AcquireSession();
-    std::lock_guard lock(shared->mutex);
+    Hold hold(*shared);
     driver::Session& session = *shared->session;
     item = session.addObjects(input.cage, "cage", input.target, "target");
     try {
@@ -141,7 +145,7 @@ std::unique_ptr<Binding> Binding::Load(const std::string& path, BindInput input)
   {
     py::gil_scoped_release release;
     shared = AcquireSession();
-    std::lock_guard lock(shared->mutex);
+    Hold hold(*shared);
     driver::Session& session = *shared->session;
     item = session.addObjects(input.cage, "cage", input.target, "target");
     try {

@@ -1,6 +1,7 @@
 #include "python/shared_session.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace python {
 
@@ -10,6 +11,25 @@ void SharedSession::useThreads(std::optional<int> wanted) {
   if (count == threads_) return;
   session->setThreads(count, false);
   threads_ = count;
+}
+
+Hold::Hold(SharedSession& shared) : shared_(shared) {
+  if (shared.holder.load() == std::this_thread::get_id())
+    throw std::runtime_error("ostrand cannot be called from a progress callback");
+  lock_ = std::unique_lock(shared.mutex);
+  shared.holder.store(std::this_thread::get_id());
+}
+
+Hold::~Hold() {
+  for (uint32_t item : shared_.removeLater) {
+    try {
+      shared_.session->removeItem(item);
+    } catch (const std::exception&) {
+      // It goes with the session.
+    }
+  }
+  shared_.removeLater.clear();
+  shared_.holder.store(std::thread::id());
 }
 
 std::string ModulePath() {

@@ -4,20 +4,30 @@
 // leaves, and its settings file is as it was).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "driver/session.h"
 
 namespace python {
 
 struct SharedSession {
-  // Held by whoever works the session; taken without the interpreter lock,
-  // so that a progress callback, which takes that lock, cannot deadlock.
+  // Held by whoever works the session (through a Hold); taken without the
+  // interpreter lock, so that a progress callback, which takes that lock,
+  // cannot deadlock.
   std::mutex mutex;
+  // The thread holding it, so that a progress callback calling back into
+  // ostrand is refused instead of waiting on itself.
+  std::atomic<std::thread::id> holder{};
+  // Items of bindings that went while the session was held by their own
+  // thread (from a progress callback): removed when the hold ends.
+  std::vector<uint32_t> removeLater;
   // The progress callback of the call under way, or none.
   std::function<void(const host::Progress&)> progress;
   std::unique_ptr<driver::Session> session;
@@ -29,6 +39,20 @@ struct SharedSession {
  private:
   std::optional<int> moduleThreads_;  // the module's own count, read at the first call
   int threads_ = 0;                   // the count set now
+};
+
+// The session held for one call. Throws std::runtime_error when this thread
+// holds it already (a progress callback calling into ostrand).
+class Hold {
+ public:
+  explicit Hold(SharedSession& shared);
+  ~Hold();
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+ private:
+  SharedSession& shared_;
+  std::unique_lock<std::mutex> lock_;
 };
 
 // The module file: $OSTRAND_MODULE, or the module built beside this extension.

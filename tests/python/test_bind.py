@@ -81,3 +81,16 @@ def test_the_interpreter_runs_other_threads_while_the_plugin_binds(example):
     worker.join()
     during = [t for t in ticks if marks[0] < t < marks[-1]]
     assert len(during) > 1000
+
+
+def test_a_progress_callback_calling_into_ostrand_is_refused(example, example_binding):
+    def reentrant(fraction, text):
+        example_binding.deform(example.cage)
+
+    with pytest.raises(RuntimeError, match="progress callback"):
+        ostrand.bind(example.cage, example.faces, example.target, progress=reentrant)
+
+    # A binding whose last reference goes inside a callback goes once the bind is done.
+    doomed = [ostrand.bind(example.cage, example.faces, example.target)]
+    ostrand.bind(example.cage, example.faces, example.target, progress=lambda fraction, text: doomed.clear())
+    assert example_binding.deform(example.cage).shape == example.target.shape
