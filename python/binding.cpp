@@ -71,7 +71,6 @@ Binding::Binding(std::shared_ptr<SharedSession> shared, uint32_t item, const Bin
       threads_(input.threads) {}
 
 Binding::~Binding() {
-  // Python may be finalising, the lock then being no longer ours to give.
   if (shared_->holder.load() == std::this_thread::get_id()) {
     shared_->removeLater.push_back(item_);  // gone from a progress callback
     return;
@@ -81,6 +80,7 @@ Binding::~Binding() {
     shared_->session->removeItem(item_);
   };
   try {
+    // While Python finalises, the interpreter lock is no longer ours to give.
     if (PyGILState_Check() && !_Py_IsFinalizing()) {
       py::gil_scoped_release release;
       remove();
