@@ -55,6 +55,7 @@ Session::Session(const std::string& modulePath, ProgressSink progress)
   } catch (const std::exception& e) {
     throw UserError(subject, "the module cannot be loaded: " + OneLine(e.what()));
   }
+  host_->setCountingCalls(false);  // nobody here reads them
   host_->setMessageSink([this](const host::Message& message) {
     std::lock_guard lock(complaintsMutex_);
     complaints_.push_back(message.text);

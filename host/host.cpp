@@ -25,6 +25,10 @@ namespace {
 // Call counters: one block per calling thread, so that the threads calling
 // fxMeshPoint at once never write the same counter and counting needs no
 // locked instruction. Blocks outlive their threads (there are few threads).
+// Off for programs that never read the counts (a thread-local block costs a
+// library call per host call in a host that is itself a shared library).
+std::atomic<bool> countingCalls{true};
+
 struct CounterShard {
   std::atomic<long> calls[api::kApiCount] = {};
 };
@@ -47,6 +51,7 @@ constexpr const char* kApiNames[] = {
 };
 
 void CountCall(int index) {
+  if (!countingCalls.load(std::memory_order_relaxed)) return;
   std::atomic<long>& counter = ThisThreadShard().calls[index];
   counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
@@ -117,6 +122,7 @@ Host::Host() : state_(std::make_unique<State>()) {
   if (!currentHost.compare_exchange_strong(expected, this))
     throw std::logic_error("another Host is alive; only one may exist at a time");
   resetCalls();
+  countingCalls.store(true);
   std::error_code error;
   auto directory = std::filesystem::current_path(error);
   if (!error) state_->baseDirectory = directory.string();
@@ -175,6 +181,8 @@ long Host::calls(const std::string& name) const {
   for (const auto& shard : shards) total += shard->calls[found->second].load(std::memory_order_relaxed);
   return total;
 }
+
+void Host::setCountingCalls(bool counting) { countingCalls.store(counting); }
 
 void Host::resetCalls() {
   std::lock_guard lock(shardsMutex);

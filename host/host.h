@@ -287,6 +287,9 @@ class Host {
   // Calls of the functions with behaviour, by name ("fxMeshPoint", ...).
   long calls(const std::string& name) const;
   void resetCalls();
+  // Counting is on in a new Host; a program that never reads the counts may
+  // turn it off (calls() then stays where it was).
+  void setCountingCalls(bool counting);
   // fxDisplacePoint calls that arrived outside a fxDisplaceBegin/End bracket
   // of their object.
   long displaceOutsideBracket() const;

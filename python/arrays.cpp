@@ -115,12 +115,13 @@ std::vector<float> PerPointValues(py::handle value, const std::string& name, siz
     throw py::value_error(name + ": one value per target point is needed (" + std::to_string(count) +
                           "), not shape " + ShapeText(array));
   PointArray values = RealArray(array, name);
-  CheckFinite(values, name, 1);
   std::vector<float> out(count);
   for (size_t i = 0; i < count; ++i) {
     const double v = values.data()[i];
-    if (std::fabs(v) > 3.4028234663852886e38)
+    if (!(std::fabs(v) <= 3.4028234663852886e38)) {
+      CheckFinite(values, name, 1);  // names a NaN or an infinity as in points
       throw py::value_error(name + ": value " + std::to_string(i) + " is beyond single precision");
+    }
     out[i] = static_cast<float>(v);
   }
   return out;
