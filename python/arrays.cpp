@@ -109,21 +109,38 @@ PointArray Poses(py::handle value, const std::string& name, size_t count, bool& 
   return points;
 }
 
-std::vector<float> PerPointValues(py::handle value, const std::string& name, size_t count) {
+PointArray PerPointArray(py::handle value, const std::string& name, size_t count) {
   py::array array = AsArray(value, name);
   if (array.ndim() != 1 || static_cast<size_t>(array.shape(0)) != count)
     throw py::value_error(name + ": one value per target point is needed (" + std::to_string(count) +
                           "), not shape " + ShapeText(array));
-  PointArray values = RealArray(array, name);
-  std::vector<float> out(count);
+  return RealArray(array, name);
+}
+
+bool StoreSinglePrecision(const PointArray& values, const std::string& name, std::vector<float>& held) {
+  const auto count = static_cast<size_t>(values.size());
+  bool changed = held.size() != count;
+  if (changed) held.assign(count, 0.0f);
   for (size_t i = 0; i < count; ++i) {
     const double v = values.data()[i];
     if (!(std::fabs(v) <= 3.4028234663852886e38)) {
+      held.clear();
       CheckFinite(values, name, 1);  // names a NaN or an infinity as in points
       throw py::value_error(name + ": value " + std::to_string(i) + " is beyond single precision");
     }
-    out[i] = static_cast<float>(v);
+    const auto single = static_cast<float>(v);
+    // Bit for bit, so that a NaN or -0 in place of 0 counts as a change.
+    if (std::memcmp(&single, &held[i], sizeof single) != 0) {
+      held[i] = single;
+      changed = true;
+    }
   }
+  return changed;
+}
+
+std::vector<float> PerPointValues(py::handle value, const std::string& name, size_t count) {
+  std::vector<float> out;
+  StoreSinglePrecision(PerPointArray(value, name, count), name, out);
   return out;
 }
 

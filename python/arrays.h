@@ -30,6 +30,12 @@ PointArray Poses(py::handle value, const std::string& name, size_t count, bool& 
 // count finite values, one per point, as single precision holds them (the
 // host's weight maps are single precision).
 std::vector<float> PerPointValues(py::handle value, const std::string& name, size_t count);
+// The same in two steps: the array (shape and element type checked), then
+// its values checked and stored into held, which is reused call after call;
+// the second step needs no interpreter lock and says whether held changed.
+// On a refusal held is left empty.
+PointArray PerPointArray(py::handle value, const std::string& name, size_t count);
+bool StoreSinglePrecision(const PointArray& values, const std::string& name, std::vector<float>& held);
 
 // Faces as a sequence of index sequences, an (m, k) integer array, or a
 // tuple (indices, counts) of two one-dimensional integer arrays: at least

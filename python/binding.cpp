@@ -202,21 +202,18 @@ py::array Binding::restError() const {
   return errors;
 }
 
-void Binding::pickBlend(const std::vector<float>* values) {
+void Binding::pickBlend(const PointArray* values) {
   driver::Session& session = *shared_->session;
   if (values == nullptr) {
     if (blendOn_) session.setBlend(0);
     blendOn_ = false;
     return;
   }
-  if (blendMap_ == 0) {
-    blendMap_ = session.addWeightMap("blend", *values);
-    blendValues_ = *values;
-  } else if (blendValues_.size() != values->size() ||
-             std::memcmp(blendValues_.data(), values->data(), values->size() * sizeof(float)) != 0) {
-    session.setWeightMapValues(blendMap_, *values);
-    blendValues_ = *values;
-  }
+  const bool changed = StoreSinglePrecision(*values, "blend_weights", blendValues_);
+  if (blendMap_ == 0)
+    blendMap_ = session.addWeightMap("blend", blendValues_);
+  else if (changed)
+    session.setWeightMapValues(blendMap_, blendValues_);
   if (!blendOn_) session.setBlend(blendMap_);
   blendOn_ = true;
 }
@@ -224,14 +221,14 @@ void Binding::pickBlend(const std::vector<float>* values) {
 py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest) {
   bool many = false;
   const PointArray poses = Poses(posed, "posed_cage_points", cagePoints_, many);
-  std::vector<float> blendValues;
-  if (!blend.is_none()) blendValues = PerPointValues(blend, "blend_weights", targetPoints_);
+  std::optional<PointArray> blendValues;
+  if (!blend.is_none()) blendValues = PerPointArray(blend, "blend_weights", targetPoints_);
   const size_t frames = many ? static_cast<size_t>(poses.shape(0)) : 1;
   PointArray out = many ? PointArray(std::vector<size_t>{frames, targetPoints_, 3}) : PointArray(std::vector<size_t>{targetPoints_, 3});
   const auto* in = reinterpret_cast<const Vec3*>(poses.data());
   auto* result = reinterpret_cast<Vec3*>(out.mutable_data());
   Turn turn(*this);
-  pickBlend(blend.is_none() ? nullptr : &blendValues);
+  pickBlend(blendValues ? &*blendValues : nullptr);
   if (keepRest != keepRest_) turn.session.setKeepRest(keepRest);
   keepRest_ = keepRest;
   evaluationSeconds_ = 0.0;

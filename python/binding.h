@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/bind_statistics.h"
+#include "python/arrays.h"
 #include "python/shared_session.h"
 
 namespace python {
@@ -53,7 +54,7 @@ class Binding {
   // Takes the session for one call, the interpreter lock released.
   class Turn;
   void measure();  // bound points and rest-pose errors, under a turn
-  void pickBlend(const std::vector<float>* values);
+  void pickBlend(const PointArray* values);  // under a turn
 
   std::shared_ptr<SharedSession> shared_;
   uint32_t item_ = 0;
@@ -63,7 +64,7 @@ class Binding {
   std::vector<uint32_t> unbound_;  // points the module holds no weight for: kept where they are
   std::vector<bool> bound_;        // points with at least one weight
   uint32_t blendMap_ = 0;          // the blend weight map, made at the first blended deform
-  std::vector<float> blendValues_;  // its values
+  std::vector<float> blendValues_;  // its values, as the host holds them (empty: unknown)
   bool blendOn_ = false, keepRest_ = false;
   double bindSeconds_ = 0.0, evaluationSeconds_ = 0.0;
 };
