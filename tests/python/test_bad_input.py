@@ -80,8 +80,16 @@ def test_deform_refuses(example, example_binding):
         example_binding.deform(twist, blend_weights=np.ones(4))
     with pytest.raises(ValueError, match="blend_weights"):
         example_binding.deform(twist, blend_weights=np.full(len(example.target), np.nan))
-    # Still bound, still deforming.
+    # Still bound, still deforming; a refused blend leaves no values behind.
     assert example_binding.deform(twist).shape == example.target.shape
+    zeros = np.zeros(len(example.target))
+    assert np.array_equal(example_binding.deform(twist, blend_weights=zeros), example.target)
+    first = np.where(np.arange(len(zeros)) < 7, 1.0, 0.0)
+    with pytest.raises(ValueError, match="blend_weights: row 7 holds NaN"):
+        example_binding.deform(twist, blend_weights=np.where(np.arange(len(zeros)) == 7, np.nan, first))
+    moved = example_binding.deform(twist, blend_weights=first)
+    assert np.array_equal(moved[:7], example_binding.deform(twist)[:7])
+    assert np.array_equal(moved[7:], example.target[7:])
 
 
 def test_weights_files_of_another_cage_or_none(example, example_binding, tmp_path):
