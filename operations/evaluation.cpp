@@ -11,7 +11,7 @@ namespace ostrand {
 namespace {
 
 // Points a thread takes at a time in the displacement loops.
-constexpr int64_t kPointsPerChunk = 1024;
+constexpr int64_t kPointsPerChunk = 100;
 
 // The weighted sum of the current cage positions of one active point, summed
 // in stored order from +0.0. Each point's sum is formed by one thread, so the
