@@ -92,13 +92,10 @@ Binding::~Binding() {
   }
 }
 
-std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weightFloor, py::object progress) {
-  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
-    throw py::type_error("progress: a callable taking a fraction and a text is needed");
-  std::exception_ptr progressError;
+std::unique_ptr<Binding> Binding::Made(const BindInput& input,
+                                       const std::function<void(SharedSession&, uint32_t setup)>& work) {
   std::shared_ptr<SharedSession> shared;
   uint32_t item = 0;
-  double seconds = 0.0;
   {
     py::gil_scoped_release release;
     shared = AcquireSession();
@@ -108,30 +105,40 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
     try {
       const uint32_t setup = input.setupWeights.empty() ? 0 : session.addWeightMap("setup", input.setupWeights);
       shared->useThreads(input.threads);
-      shared->progress = [&](const host::Progress& report) {
-        if (progressError || progress.is_none()) return;
-        py::gil_scoped_acquire acquire;
-        try {
-          progress(report.percent / 100.0, report.text);
-        } catch (py::error_already_set&) {
-          progressError = std::current_exception();
-        }
-      };
-      const auto start = std::chrono::steady_clock::now();
-      session.calculate({samples, weightFloor, setup}, "bind");
-      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      shared->progress = nullptr;
-    } catch (const driver::UserError& e) {
-      shared->progress = nullptr;
-      session.removeItem(item);
-      throw std::runtime_error(Problem(e, "bind"));
+      work(*shared, setup);
     } catch (...) {
       shared->progress = nullptr;
       session.removeItem(item);
       throw;
     }
   }
-  std::unique_ptr<Binding> binding(new Binding(shared, item, input));
+  return std::unique_ptr<Binding>(new Binding(shared, item, input));
+}
+
+std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weightFloor, py::object progress) {
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress: a callable taking a fraction and a text is needed");
+  std::exception_ptr progressError;
+  double seconds = 0.0;
+  std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
+    shared.progress = [&](const host::Progress& report) {
+      if (progressError || progress.is_none()) return;
+      py::gil_scoped_acquire acquire;
+      try {
+        progress(report.percent / 100.0, report.text);
+      } catch (py::error_already_set&) {
+        progressError = std::current_exception();
+      }
+    };
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      shared.session->calculate({samples, weightFloor, setup}, "bind");
+    } catch (const driver::UserError& e) {
+      throw std::runtime_error(Problem(e, "bind"));
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    shared.progress = nullptr;
+  });
   if (progressError) std::rethrow_exception(progressError);
   binding->bindSeconds_ = seconds;
   binding->measure();
@@ -140,27 +147,13 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
 
 std::unique_ptr<Binding> Binding::Load(const std::string& path, BindInput input) {
   CheckReadable(path);
-  std::shared_ptr<SharedSession> shared;
-  uint32_t item = 0;
-  {
-    py::gil_scoped_release release;
-    shared = AcquireSession();
-    Hold hold(*shared);
-    driver::Session& session = *shared->session;
-    item = session.addObjects(input.cage, "cage", input.target, "target");
+  std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
     try {
-      const uint32_t setup = input.setupWeights.empty() ? 0 : session.addWeightMap("setup", input.setupWeights);
-      shared->useThreads(input.threads);
-      session.restoreWeights(path, setup);
+      shared.session->restoreWeights(path, setup);
     } catch (const driver::UserError& e) {
-      session.removeItem(item);
       throw py::value_error(path + ": " + Problem(e, path));
-    } catch (...) {
-      session.removeItem(item);
-      throw;
     }
-  }
-  std::unique_ptr<Binding> binding(new Binding(shared, item, input));
+  });
   binding->measure();
   return binding;
 }

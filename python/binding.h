@@ -5,6 +5,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,11 @@ class Binding {
 
  private:
   Binding(std::shared_ptr<SharedSession> shared, uint32_t item, const BindInput& input);
+  // A new item for input in the shared session, with its setup weight map
+  // and thread count, and work done on it; on any failure of work the item
+  // goes again.
+  static std::unique_ptr<Binding> Made(const BindInput& input,
+                                       const std::function<void(SharedSession&, uint32_t setup)>& work);
   // Takes the session for one call, the interpreter lock released.
   class Turn;
   void measure();  // bound points and rest-pose errors, under a turn
