@@ -47,6 +47,12 @@ std::unique_ptr<host::Host> LoadedHost(const std::string& module) {
   return host;
 }
 
+// What the host sends before it evaluates: the module then evaluates with its
+// threads.
+void PrepareForEvaluation(host::Host& host, uint32_t effect) {
+  host.sendMessage(effect, ostrand::kMessageInstanceData, ostrand::kInstancePrepare);
+}
+
 // The bundled example bound at 32 samples, its cage bent.
 void MakeExample(Scene& scene) {
   scene.host = LoadedHost(scene.module);
@@ -59,6 +65,7 @@ void MakeExample(Scene& scene) {
   host.setObject(host.controlByLabel("Cage")->id, scene.effect, cage);
   scene.calculate();
   host.setPoints(cage, host::ReadObjFile(examples + "cage_bend.obj").mesh.points);
+  PrepareForEvaluation(host, scene.effect);
 }
 
 // 10,000 points inside a cube whose faces are 9 x 9 quads (972 triangles).
@@ -115,6 +122,7 @@ void MeasureSmallWork(benchmark::State& state, bool calculation) {
   current.reset();  // one host at a time
   const int points = static_cast<int>(state.range(0));
   const int threads = static_cast<int>(state.range(1));
+  const bool busy = state.range(2) != 0;
   host::Host host;
   test_support::ConnectInProcessModule(host);
   test_support::SetSmallWorkThresholds(0, 0);
@@ -130,8 +138,10 @@ void MeasureSmallWork(benchmark::State& state, bool calculation) {
   host.setInt(host.controlByLabel("Samples")->id, effect, 8);
   const uint32_t calculate = host.controlByLabel("Calculate")->id;
   host.press(calculate, effect);
+  PrepareForEvaluation(host, effect);
   const auto* instance = static_cast<EffectInstance*>(host.effect(effect)->data[ostrand::kInstanceDataKey]);
   state.counters["work"] = calculation ? points * 8.0 : static_cast<double>(instance->Targets->records[0].WeightCount);
+  const BusyCore other(busy);
   for (auto _ : state) {
     if (calculation)
       host.press(calculate, effect);
@@ -144,13 +154,13 @@ void MeasureSmallWork(benchmark::State& state, bool calculation) {
 
 void RegisterSmallWork() {
   benchmark::RegisterBenchmark("small_evaluation", MeasureSmallWork, false)
-      ->ArgsProduct({{100, 300, 1000, 3000, 10000}, {1, 2}})
-      ->ArgNames({"points", "threads"})
+      ->ArgsProduct({{100, 300, 1000, 3000, 10000, 30000}, {1, 2}, {0, 1}})
+      ->ArgNames({"points", "threads", "busy"})
       ->Unit(benchmark::kMicrosecond)
       ->UseRealTime();
   benchmark::RegisterBenchmark("small_calculation", MeasureSmallWork, true)
-      ->ArgsProduct({{10, 30, 100, 300, 1000}, {1, 2}})
-      ->ArgNames({"points", "threads"})
+      ->ArgsProduct({{10, 30, 100, 300, 1000}, {1, 2}, {0, 1}})
+      ->ArgNames({"points", "threads", "busy"})
       ->Unit(benchmark::kMicrosecond)
       ->UseRealTime();
 }

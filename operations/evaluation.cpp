@@ -49,7 +49,8 @@ void Prepare(EffectInstance* instance, bool parallel) {
   for (int32_t t = 0; t < TargetCount(instance); ++t) {
     TargetEntry* target = TargetAt(instance, t);
     const int64_t count = target->ActiveCount;
-    ForEachStatic(0, count, LoopThreads(parallel, count, 0), [target](int64_t i) {
+    // On the threads that will displace this target's points.
+    ForEachDynamic(0, count, kPointsPerChunk, LoopThreads(parallel, count, StoredWeights(target)), [target](int64_t i) {
       target->OutPositions[i] = Vec3{0.0, 0.0, 0.0};
       FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[i]), &target->RestPositions[i], 1);
     });

@@ -10,7 +10,6 @@
 // computes does not depend on how many threads there are.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 namespace ostrand {
@@ -30,11 +29,12 @@ int WorkerThreads();
 // Work below which threads do not pay: waking them costs more than they
 // gain. Evaluation: stored weights (at least one per active point);
 // calculation: rows x sample directions. Measured with bench/threads_bench.cpp
-// on 2 cores: a second thread evaluates 190,000 weights 1.2 times as fast at
-// best and 57,000 no faster, and calculates 8,000 rows x samples 1.4 times as
-// fast and 2,400 no faster.
+// on 2 cores. Evaluation, idle: a second thread evaluates 5,700 weights no
+// faster and 19,000 1.5 times as fast; with another program busy on one core,
+// 19,000 take 1.5 times as long on two threads as on one and 57,000 1.2 times.
+// Calculation: 8,000 rows x samples 1.4 times as fast and 2,400 no faster.
 struct SmallWork {
-  int64_t evaluation = 200000;
+  int64_t evaluation = 30000;
   int64_t calculation = 4000;
 };
 SmallWork SmallWorkThresholds();
@@ -65,9 +65,12 @@ void RunOnThreads(int threads, Body& body) {
 }
 
 // body(i) for every i in [first, end): in contiguous blocks, one per thread
-// (ForEachStatic), or in chunks of `chunk` handed out in order to whichever
-// thread is free (ForEachDynamic), which keeps every thread busy when one of
-// them runs slower (its core shared with another program).
+// (ForEachStatic), or in chunks of `chunk` (ForEachDynamic). In the dynamic
+// loop each thread starts on its own contiguous block of chunks, front to
+// back, and a thread that finishes its block takes chunks from the back of the
+// others' blocks. That keeps every thread busy when one of them runs slower
+// (its core shared with another program), while two threads write next to
+// each other only where their blocks meet, not at every chunk.
 template <typename Body>
 void ForEachStatic(int64_t first, int64_t end, int threads, Body&& body) {
   auto block = [&](int t, int T) {
@@ -78,20 +81,24 @@ void ForEachStatic(int64_t first, int64_t end, int threads, Body&& body) {
   RunOnThreads(threads, block);
 }
 
+// Calls range(context, begin, stop) for chunks covering [first, end) once, as
+// described above; ForEachDynamic is the form to use.
+using ChunkTask = void (*)(void* context, int64_t begin, int64_t stop);
+void RunChunks(int64_t first, int64_t end, int64_t chunk, int threads, ChunkTask range, void* context);
+
 template <typename Body>
 void ForEachDynamic(int64_t first, int64_t end, int64_t chunk, int threads, Body&& body) {
   if (threads <= 1 || end - first <= chunk) {
     for (int64_t i = first; i < end; ++i) body(i);
     return;
   }
-  std::atomic<int64_t> next{first};  // the first index of the next chunk
-  auto chunks = [&](int, int) {
-    for (int64_t begin = next.fetch_add(chunk); begin < end; begin = next.fetch_add(chunk)) {
-      const int64_t stop = end - begin < chunk ? end : begin + chunk;
-      for (int64_t i = begin; i < stop; ++i) body(i);
-    }
+  auto range = [&](int64_t begin, int64_t stop) {
+    for (int64_t i = begin; i < stop; ++i) body(i);
   };
-  RunOnThreads(threads, chunks);
+  RunChunks(
+      first, end, chunk, threads,
+      [](void* context, int64_t begin, int64_t stop) { (*static_cast<decltype(range)*>(context))(begin, stop); },
+      &range);
 }
 
 // Ends the worker threads (the module's exit calls it, before the module's

@@ -77,6 +77,23 @@ TEST(WorkerThreads, DynamicAndStaticLoopsCoverEveryIndexOnceWhateverTheSizes) {
   }
 }
 
+// Chunk loops end once the caller has taken the last chunk, without waiting
+// for workers that have not joined yet; a worker that arrives late must find
+// the loop closed and leave its chunks (and the caller's stack) alone, even
+// when the next loop has already begun. Many tiny loops back to back, each
+// with its own counters on the caller's stack, make late arrivals common.
+TEST(WorkerThreads, TinyChunkLoopsBackToBackEachCoverTheirIndicesOnce) {
+  for (int threads : {2, 3, 8}) {
+    for (int round = 0; round < 3000; ++round) {
+      const int64_t count = 1 + round % 7;
+      std::atomic<int> hits[7] = {};
+      ostrand::ForEachDynamic(0, count, 1, threads, [&](int64_t i) { ++hits[i]; });
+      for (int64_t i = 0; i < 7; ++i)
+        ASSERT_EQ(hits[i].load(), i < count ? 1 : 0) << "round " << round << " index " << i << " threads " << threads;
+    }
+  }
+}
+
 TEST(WorkerThreads, WorkBelowTheThresholdRunsOnTheCaller) {
   ThreadCountScope scope(4);
   EXPECT_EQ(ostrand::ThreadsFor(999, 1000), 1);
