@@ -267,7 +267,7 @@ struct ChunkLoop {
   }
 
   // Every thread's block of chunks, before any thread takes one.
-  static void Setup(void* self, int, int T) {
+  static void setup(void* self, int, int T) {
     auto* loop = static_cast<ChunkLoop*>(self);
     for (int t = 0; t < T; ++t) {
       int64_t begin = 0, stop = 0;
@@ -277,7 +277,7 @@ struct ChunkLoop {
     }
   }
 
-  static void Run(void* self, int t, int T) {
+  static void run(void* self, int t, int T) {
     const auto* loop = static_cast<const ChunkLoop*>(self);
     if (T == 1) {  // the caller alone: the blocks are not set up
       for (int64_t c = 0; c < loop->chunks; ++c) loop->runChunk(static_cast<uint64_t>(c));
@@ -300,7 +300,7 @@ void RunChunks(int64_t first, int64_t end, int64_t chunk, int threads, ChunkTask
   if (chunk < 1) chunk = 1;
   if (count / chunk >= kMostChunks) chunk = count / kMostChunks + 1;
   ChunkLoop loop{first, end, chunk, (count + chunk - 1) / chunk, range, context, Pool().chunkRanges()};
-  Pool().run(threads, &ChunkLoop::Run, &loop, &ChunkLoop::Setup, true);
+  Pool().run(threads, &ChunkLoop::run, &loop, &ChunkLoop::setup, true);
 }
 
 void StopWorkerThreads() { Pool().stop(); }
