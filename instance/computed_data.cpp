@@ -83,7 +83,21 @@ void PrepareTarget(EffectInstance* instance, TargetEntry* target, bool denseRows
 
 // Gives every kept weight of a calculated target its reference into the
 // cage positions. A target whose weights are not all there keeps nothing.
-bool ReferenceCagePositions(EffectInstance* instance, TargetEntry* target) {
+struct ReferenceFill {
+  Vec3** refs;
+  Vec3* positions;
+  const int32_t* indices;
+
+  static void run(void* self, int64_t begin, int64_t end) {
+    const auto* fill = static_cast<const ReferenceFill*>(self);
+    for (int64_t j = begin; j < end; ++j) fill->refs[j] = &fill->positions[fill->indices[j]];
+  }
+};
+
+// A reference from each weight to its cage position. The array is fresh
+// memory, so most of the fill's time goes to the system handing out its
+// pages, which threads share well.
+bool ReferenceCagePositions(EffectInstance* instance, TargetEntry* target, SpreadRange spread) {
   FreeArray(target->CageRefs);
   if (target->ActiveCount == 0 || target->WeightCount <= 0) {
     FreeArray(target->Weights);
@@ -96,7 +110,11 @@ bool ReferenceCagePositions(EffectInstance* instance, TargetEntry* target) {
     ReleaseTarget(target);
     return false;
   }
-  for (size_t j = 0; j < n; ++j) target->CageRefs[j] = &instance->CagePositions[target->CageIndices[j]];
+  ReferenceFill fill{target->CageRefs, instance->CagePositions, target->CageIndices};
+  if (spread != nullptr)
+    spread(static_cast<int64_t>(n), &ReferenceFill::run, &fill);
+  else
+    ReferenceFill::run(&fill, 0, static_cast<int64_t>(n));
   return true;
 }
 
@@ -161,10 +179,10 @@ void PrepareDenseTargets(EffectInstance* instance) {
   for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t), true);
 }
 
-void CompactWeights(EffectInstance* instance) {
+void CompactWeights(EffectInstance* instance, SpreadRange spread) {
   for (int32_t t = 0; t < TargetCount(instance); ++t) {
     TargetEntry* target = TargetAt(instance, t);
-    if (!ReferenceCagePositions(instance, target)) {
+    if (!ReferenceCagePositions(instance, target, spread)) {
       char name[256];
       ObjectName(target->ObjectId, name);
       ShowErrorFormat(instance->EffectId, "Not enough memory to keep the weights of target \"%s\".", name);

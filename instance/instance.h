@@ -51,11 +51,16 @@ void PrepareDenseTargets(EffectInstance* instance);
 // Frees one target's computed arrays; ActiveCount and WeightCount become 0.
 void ReleaseTarget(TargetEntry* target);
 
+// How a long fill is spread over threads: calls fill(context, begin, end)
+// for pieces that cover [0, count) once each, and returns when all have run.
+using SpreadRange = void (*)(int64_t count, void (*fill)(void* context, int64_t begin, int64_t end), void* context);
+
 // Completes the kept weights of a calculation (Weights and CageIndices,
 // WeightCount of them, with per-point counts and offsets) with a reference
-// from each weight to its cage position. A target whose references cannot be
-// had keeps nothing, and the user is told which target.
-void CompactWeights(EffectInstance* instance);
+// from each weight to its cage position, filled through `spread` when given
+// (on the calling thread otherwise). A target whose references cannot be had
+// keeps nothing, and the user is told which target.
+void CompactWeights(EffectInstance* instance, SpreadRange spread = nullptr);
 
 // Keeps only the non-zero weights of the dense rows that PrepareDenseTargets
 // made (a NaN stays, -0.0 goes), with per-point counts and offsets and a

@@ -303,6 +303,11 @@ void RunChunks(int64_t first, int64_t end, int64_t chunk, int threads, ChunkTask
   Pool().run(threads, &ChunkLoop::run, &loop, &ChunkLoop::setup, true);
 }
 
+void SpreadOverWorkers(int64_t count, ChunkTask fill, void* context) {
+  constexpr int64_t kPiece = 65536;  // entries: whole pages of any array, few handed out
+  RunChunks(0, count, kPiece, ThreadsFor(count, SmallWorkThresholds().evaluation), fill, context);
+}
+
 void StopWorkerThreads() { Pool().stop(); }
 
 

@@ -101,6 +101,11 @@ void ForEachDynamic(int64_t first, int64_t end, int64_t chunk, int threads, Body
       &range);
 }
 
+// fill(context, begin, end) over [0, count) in pieces on the worker threads,
+// for long fills of one array entry per stored weight (the calling thread
+// alone below the evaluation's threshold).
+void SpreadOverWorkers(int64_t count, ChunkTask fill, void* context);
+
 // Ends the worker threads (the module's exit calls it, before the module's
 // code goes away); a later loop starts them again.
 void StopWorkerThreads();

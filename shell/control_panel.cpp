@@ -97,7 +97,7 @@ int32_t CalculateButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
   PrepareTargets(instance);
   // A target that could not be calculated whole keeps no weights.
   CalculateCoordinates(instance, IncompleteTarget::kRelease);
-  CompactWeights(instance);
+  CompactWeights(instance, &SpreadOverWorkers);
   instance->Mode = 0;
   FX(fxConDisable)(0);
   FX(fxConDisable)(0);

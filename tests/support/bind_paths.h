@@ -10,7 +10,10 @@
 
 namespace test_support {
 
-enum class BindPath { kKeptWeights, kDenseRows };
+// kKeptReferencesOnCaller: kKeptWeights with the cage references filled on
+// the calling thread alone, as before they were spread over the workers (for
+// comparisons in benchmarks).
+enum class BindPath { kKeptWeights, kDenseRows, kKeptReferencesOnCaller };
 
 // Brings the instance's targets up to date and binds them on `threads`
 // worker threads: release, prepare, calculate (a target not calculated whole
@@ -26,7 +29,8 @@ inline void Bind(EffectInstance* instance, BindPath path, int threads) {
   } else {
     ostrand::PrepareTargets(instance);
     ostrand::CalculateCoordinates(instance, ostrand::IncompleteTarget::kRelease);
-    ostrand::CompactWeights(instance);
+    ostrand::CompactWeights(instance,
+                            path == BindPath::kKeptWeights ? &ostrand::SpreadOverWorkers : nullptr);
   }
 }
 

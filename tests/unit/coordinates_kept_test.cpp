@@ -50,7 +50,7 @@ KeptTarget Take(const EffectInstance* instance, const TargetEntry* t) {
 class KeptWeightsTest : public test_support::CoordinateTest {
  protected:
   // Calculates every target with dense rows or with kept weights, and
-  // compacts as "Calculate" does.
+  // compacts as "Calculate" does (the references filled on the workers).
   std::vector<KeptTarget> calculate(EffectInstance* instance, bool dense) {
     reprepare(instance, dense);
     EXPECT_TRUE(CalculateCoordinates(instance, IncompleteTarget::kRelease,
@@ -58,7 +58,7 @@ class KeptWeightsTest : public test_support::CoordinateTest {
     if (dense)
       CompactDenseWeights(instance);
     else
-      CompactWeights(instance);
+      CompactWeights(instance, &SpreadOverWorkers);
     std::vector<KeptTarget> kept;
     for (int32_t t = 0; t < TargetCount(instance); ++t) kept.push_back(Take(instance, TargetAt(instance, t)));
     return kept;
@@ -115,10 +115,13 @@ TEST_F(KeptWeightsTest, TwoTo31ActivePointsTimesCagePointsBind) {
   SetThreadCount(2);
   host().clearMessages();
   ASSERT_TRUE(CalculateCoordinates(instance, IncompleteTarget::kRelease));
-  CompactWeights(instance);
+  CompactWeights(instance, &SpreadOverWorkers);  // several pieces on two threads
   EXPECT_TRUE(host().messages().empty());
   const TargetEntry* t = target(instance);
   ASSERT_EQ(t->ActiveCount, 1u << 15);
+  ASSERT_GT(t->WeightCount, 3 * 65536);
+  for (int32_t j = 0; j < t->WeightCount; ++j)
+    ASSERT_EQ(t->CageRefs[j], &instance->CagePositions[t->CageIndices[j]]) << j;
   EXPECT_EQ(int64_t{t->ActiveCount} * instance->CagePoints, int64_t{1} << 31);
   EXPECT_GT(t->WeightCount, 0);
   int bound = 0;
