@@ -4,6 +4,10 @@
 // of "Calculate" and, on the same data, with the dense rows it replaced
 // (PrepareDenseTargets, the calculation into dense rows, CompactDenseWeights).
 //
+// BM_Calculate presses "Calculate" through the module file built here, and
+// through the module file named by OSTRAND_OLD_MODULE when set (an earlier
+// build), on the same scenes in the same run.
+//
 // Each bind runs in a child process of its own, so that its peak memory is
 // its own: the child builds the host's meshes, binds, and reports the bind's
 // seconds; the parent reads the child's peak resident size.
@@ -25,6 +29,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -54,6 +61,18 @@ struct BindFigures {
   int bound;  // 1 when every point got weights and no message was shown
 };
 
+// The target's arrays after the bind, and whether every point got weights
+// with no message shown.
+void TakeTargetFigures(host::Host& host, const TargetEntry& t, BindFigures* figures) {
+  const double perPoint = 3 * sizeof(Vec3) + sizeof(uint32_t) + 2 * sizeof(int32_t);
+  const double perWeight = sizeof(double) + sizeof(Vec3*) + sizeof(int32_t);
+  figures->arraysMb = (t.ActiveCount * perPoint + t.WeightCount * perWeight) / 1e6;
+  figures->weightsPerPoint = t.ActiveCount > 0 ? static_cast<double>(t.WeightCount) / t.ActiveCount : 0;
+  int withWeights = 0;
+  for (uint32_t i = 0; i < t.ActiveCount; ++i) withWeights += t.WeightCounts[i] > 0;
+  figures->bound = host.messages().empty() && t.ActiveCount > 0 && withWeights == static_cast<int>(t.ActiveCount);
+}
+
 // In the child: the host with the cage and the torus, an effect binding them,
 // then the bind as "Calculate" does it, with kept weights or dense rows.
 BindFigures BindInChild(int points, int cuts, test_support::BindPath path) {
@@ -74,49 +93,42 @@ BindFigures BindInChild(int points, int cuts, test_support::BindPath path) {
   const auto start = std::chrono::steady_clock::now();
   test_support::Bind(instance, path, 2);
   figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const TargetEntry& t = instance->Targets->records[0];
-  const double perPoint = 3 * sizeof(Vec3) + sizeof(uint32_t) + 2 * sizeof(int32_t);
-  const double perWeight = sizeof(double) + sizeof(Vec3*) + sizeof(int32_t);
-  figures.arraysMb = (t.ActiveCount * perPoint + t.WeightCount * perWeight) / 1e6;
-  figures.weightsPerPoint = t.ActiveCount > 0 ? static_cast<double>(t.WeightCount) / t.ActiveCount : 0;
-  int withWeights = 0;
-  for (uint32_t i = 0; i < t.ActiveCount; ++i) withWeights += t.WeightCounts[i] > 0;
-  figures.bound = host.messages().empty() && t.ActiveCount > 0 && withWeights == static_cast<int>(t.ActiveCount);
+  TakeTargetFigures(host, instance->Targets->records[0], &figures);
   return figures;
 }
 
-void BM_Bind(benchmark::State& state) {
-  const int points = static_cast<int>(state.range(0));
-  const int cuts = static_cast<int>(state.range(1));
-  const auto path = static_cast<test_support::BindPath>(state.range(2));
-  BindFigures figures{};
-  double peakMb = 0;
-  for (auto _ : state) {
-    int channel[2];
-    if (pipe(channel) != 0) {
-      state.SkipWithError("no pipe");
-      return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-      close(channel[0]);
-      const BindFigures made = BindInChild(points, cuts, path);
-      const ssize_t written = write(channel[1], &made, sizeof made);
-      _exit(written == static_cast<ssize_t>(sizeof made) ? 0 : 1);
-    }
-    close(channel[1]);
-    const ssize_t got = read(channel[0], &figures, sizeof figures);
-    close(channel[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    if (got != static_cast<ssize_t>(sizeof figures) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      state.SkipWithError("the bind's process failed");
-      return;
-    }
-    state.SetIterationTime(figures.seconds);
-    peakMb = static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;  // kilobytes on Linux
+// Runs bind() in a child process of its own and reports its figures and the
+// child's peak memory; false (the benchmark skipped) when the child failed.
+template <typename BindFn>
+bool RunInChild(benchmark::State& state, BindFn bind, BindFigures* figures, double* peakMb) {
+  int channel[2];
+  if (pipe(channel) != 0) {
+    state.SkipWithError("no pipe");
+    return false;
   }
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    const BindFigures made = bind();
+    const ssize_t written = write(channel[1], &made, sizeof made);
+    _exit(written == static_cast<ssize_t>(sizeof made) ? 0 : 1);
+  }
+  close(channel[1]);
+  const ssize_t got = read(channel[0], figures, sizeof *figures);
+  close(channel[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  if (got != static_cast<ssize_t>(sizeof *figures) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    state.SkipWithError("the bind's process failed");
+    return false;
+  }
+  state.SetIterationTime(figures->seconds);
+  *peakMb = static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;  // kilobytes on Linux
+  return true;
+}
+
+void Report(benchmark::State& state, int cuts, const BindFigures& figures, double peakMb) {
   state.counters["cage_points"] = 6.0 * cuts * cuts + 2;
   state.counters["seconds"] = figures.seconds;
   state.counters["peak_mb"] = peakMb;
@@ -126,6 +138,58 @@ void BM_Bind(benchmark::State& state) {
   state.counters["peak_over_arrays_and_meshes"] = peakMb / (figures.arraysMb + figures.beforeMb);
   state.counters["bound"] = figures.bound;
 }
+
+void BM_Bind(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  const int cuts = static_cast<int>(state.range(1));
+  const auto path = static_cast<test_support::BindPath>(state.range(2));
+  BindFigures figures{};
+  double peakMb = 0;
+  for (auto _ : state)
+    if (!RunInChild(state, [&] { return BindInChild(points, cuts, path); }, &figures, &peakMb)) return;
+  Report(state, cuts, figures, peakMb);
+}
+
+// In the child: the module file loaded as the host loads it, the same scene,
+// and "Calculate" pressed (2 threads, 32 samples); the press is timed.
+BindFigures CalculateInChild(const std::string& module, int points, int cuts) {
+  host::Host host;
+  host.loadModule(module);
+  host.enter();
+  host.setCountingCalls(false);  // a real host counts nothing
+  host.announceServices();
+  const uint32_t cage = host.addObject("cage", test_support::SubdividedCube(cuts));
+  const int steps = static_cast<int>(std::lround(std::sqrt(static_cast<double>(points))));
+  const uint32_t target = host.addObject("torus", test_support::PointCloud(test_support::TorusPoints(steps)));
+  const uint32_t effect = host.createEffect({target});
+  host.buildPanel(effect);
+  host.setObject(host.controlByLabel("Cage")->id, effect, cage);
+  host.setInt(host.controlByLabel("Samples")->id, effect, 32);
+  host.setInt(host.controlByLabel("Threads")->id, effect, 2);
+  host.clearMessages();
+  BindFigures figures{};
+  figures.beforeMb = ResidentMegabytes();
+  const auto start = std::chrono::steady_clock::now();
+  host.press(host.controlByLabel("Calculate")->id, effect);
+  figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  auto* instance = static_cast<EffectInstance*>(host.effect(effect)->data.at(ostrand::kInstanceDataKey));
+  TakeTargetFigures(host, instance->Targets->records[0], &figures);
+  host.setInt(host.controlByLabel("Threads")->id, effect, 1);
+  return figures;
+}
+
+// "Calculate" through a module file: the one built here, or the one named by
+// OSTRAND_OLD_MODULE (an earlier build), in the same run.
+void BM_Calculate(benchmark::State& state, const std::string& module) {
+  const int points = static_cast<int>(state.range(0));
+  const int cuts = static_cast<int>(state.range(1));
+  BindFigures figures{};
+  double peakMb = 0;
+  for (auto _ : state)
+    if (!RunInChild(state, [&] { return CalculateInChild(module, points, cuts); }, &figures, &peakMb)) return;
+  Report(state, cuts, figures, peakMb);
+}
+
 // path: 0 the kept weights as "Calculate" keeps them, 1 the dense rows, 2 the
 // kept weights with the cage references filled on the calling thread alone
 // (as before they were spread over the workers).
@@ -146,4 +210,20 @@ BENCHMARK(BM_Bind)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  std::vector<std::pair<std::string, std::string>> modules = {{"new", OSTRAND_MODULE_PATH}};
+  if (const char* old = std::getenv("OSTRAND_OLD_MODULE")) modules.emplace_back("old", old);
+  for (const auto& [label, file] : modules)
+    benchmark::RegisterBenchmark(("BM_Calculate/" + label).c_str(), BM_Calculate, file)
+        ->ArgNames({"points", "cuts"})
+        ->Args({1000000, 10})
+        ->Args({500000, 4})
+        ->Args({500000, 20})
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
