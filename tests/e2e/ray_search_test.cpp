@@ -50,7 +50,8 @@ TEST_F(RaySearchTest, WeightsFileIsTheSameBytesWithEitherSearchAndAnyThreadCount
     const std::string reference = weightsFile(cage, "exhaustive", 1);
     ASSERT_GT(reference.size(), 1000u);
     EXPECT_EQ(weightsFile(cage, "accelerated", 1), reference);
-    EXPECT_EQ(weightsFile(cage, "accelerated", 2), reference);
+    EXPECT_EQ(weightsFile(cage, "nearest-first", 2), reference);
+    EXPECT_EQ(weightsFile(cage, "whole-line", 2), reference);
     EXPECT_EQ(weightsFile(cage, nullptr, 3), reference);
   }
 }

@@ -38,11 +38,11 @@ class CalculationWithEitherSearch : public test_support::CoordinateTest {
 // the rows come out the same bits.
 TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsForTheSameRows) {
   EffectInstance* instance = prepare(test_support::SubdividedCube(6), {PointsInCube(20)}, 16);
+  const RaySearch searches[] = {RaySearch::kExhaustive, RaySearch::kNearestFirst, RaySearch::kWholeLine};
   long tests[3] = {0, 0, 0};
   std::vector<double> rows[3];
-  for (RaySearch search : {RaySearch::kExhaustive, RaySearch::kAccelerated, RaySearch::kWholeLine}) {
-    test_support::ScopedRaySearch chosen(search);
-    const int s = static_cast<int>(search);
+  for (int s = 0; s < 3; ++s) {
+    test_support::ScopedRaySearch chosen(searches[s]);
     reprepare(instance);
     host().resetCalls();
     ASSERT_TRUE(CalculateCoordinates(instance));
@@ -56,6 +56,25 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsFor
   EXPECT_TRUE(SameBits(rows[0], rows[2]));
   EXPECT_LT(tests[1], tests[2]);  // nearest first stops before the line's far side
   EXPECT_EQ(ComputedRows(instance, target(instance)), 20);
+}
+
+// The accelerated search goes along the whole line on a small cage and
+// nearest first on a large one: the ray tests it makes tell which.
+TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWholeLineOnlyOnSmallCages) {
+  for (auto [cuts, wholeLine] : {std::pair{6, true}, {10, false}}) {  // 432 and 1,200 triangles
+    EffectInstance* instance = prepare(test_support::SubdividedCube(cuts), {PointsInCube(8)}, 8);
+    long tests[3] = {0, 0, 0};
+    const RaySearch searches[] = {RaySearch::kAccelerated, RaySearch::kNearestFirst, RaySearch::kWholeLine};
+    for (int s = 0; s < 3; ++s) {
+      test_support::ScopedRaySearch chosen(searches[s]);
+      reprepare(instance);
+      host().resetCalls();
+      ASSERT_TRUE(CalculateCoordinates(instance));
+      tests[s] = host().calls("useful_RayIntersectTriangle");
+    }
+    ASSERT_NE(tests[1], tests[2]);
+    EXPECT_EQ(tests[0], tests[wholeLine ? 2 : 1]) << cuts << " cuts";
+  }
 }
 
 // Rows on the example and fixture cages, from inside, on and outside the
@@ -78,6 +97,7 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
     for (auto [search, threads] : {std::pair{RaySearch::kExhaustive, 1},
                                    {RaySearch::kAccelerated, 1},
                                    {RaySearch::kAccelerated, 3},
+                                   {RaySearch::kNearestFirst, 2},
                                    {RaySearch::kWholeLine, 2},
                                    {RaySearch::kExhaustive, 3}}) {
       test_support::ScopedRaySearch chosen(search);
@@ -101,6 +121,7 @@ TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleS
   const long exhaustive = 3 * 4 * 108;
   for (auto [variable, module, expectExhaustive] : {std::tuple{"exhaustive", RaySearch::kAccelerated, true},
                                                     {"accelerated", RaySearch::kExhaustive, false},
+                                                    {"nearest-first", RaySearch::kExhaustive, false},
                                                     {"fast", RaySearch::kExhaustive, true},
                                                     {"", RaySearch::kAccelerated, false}}) {
     test_support::ScopedRaySearch chosen(module);
