@@ -14,16 +14,20 @@ namespace ostrand {
 enum class RaySearch { kExhaustive, kAccelerated, kWholeLine, kNearestFirst };
 
 // Whether the accelerated search goes along the whole line for a hierarchy of
-// this many triangles: on small cages that is faster than the nearest-first
-// walk, whose bookkeeping costs more than the few extra ray tests it saves.
-// Measured with bench/calculate_bench and bench/bind_scale_bench: with 108
-// triangles the whole line takes 25 % less time per ray, with 192 13 % less.
-// From about 1,000 neither wins everywhere (random points in a cube favour
-// the nearest-first walk, a torus the whole line), and the nearest-first walk
-// is kept: it tests far fewer triangles on cages of long thin ones.
-inline bool WholeLineFor(RaySearch search, int32_t triangles) {
-  constexpr int32_t kWholeLineUpTo = 500;
-  return search == RaySearch::kWholeLine || (search == RaySearch::kAccelerated && triangles <= kWholeLineUpTo);
+// `triangles` triangles held in `entries` leaf entries (more entries than
+// triangles: long thin triangles were cut into pieces). Where no triangle is
+// long and thin, the whole line is faster than the nearest-first walk, whose
+// bookkeeping costs more than the few ray tests it saves, up to cages of a
+// few thousand triangles; long thin triangles put many of them on a line, and
+// the nearest-first walk tests far fewer. Measured with bench/calculate_bench
+// and bench/bind_scale_bench, time per ray of the whole line against the
+// walk: 108 triangles -25 %, 192 and 1,200 and 4,800 -13 % (a torus), 972
+// about the same (random points), 10,092 +7 to +13 %, the 250-gon prism's
+// fans +10 %.
+inline bool WholeLineFor(RaySearch search, int32_t triangles, int32_t entries) {
+  constexpr int32_t kWholeLineUpTo = 6000;
+  if (search != RaySearch::kAccelerated) return search == RaySearch::kWholeLine;
+  return triangles <= kWholeLineUpTo && entries <= triangles;
 }
 
 // Module-wide choice for later calculations; kAccelerated until set.

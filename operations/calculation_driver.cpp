@@ -230,7 +230,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
   if (rows > 0 && mesh != nullptr && search != RaySearch::kExhaustive &&
       BuildCageBvh(mesh, job.cage.positions, job.cage.pointCount, &bvh))
     job.cage.bvh = &bvh;
-  job.cage.wholeLine = WholeLineFor(search, bvh.triangleCount);
+  job.cage.wholeLine = WholeLineFor(search, bvh.triangleCount, bvh.entryCount);
 
   // Each message names the tenth about to start; the rows left over by the
   // integer division run after "10 / 10". Targets of kLoopsWithoutProgress

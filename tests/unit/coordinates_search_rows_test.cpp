@@ -58,11 +58,16 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsFor
   EXPECT_EQ(ComputedRows(instance, target(instance)), 20);
 }
 
-// The accelerated search goes along the whole line on a small cage and
-// nearest first on a large one: the ray tests it makes tell which.
-TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWholeLineOnlyOnSmallCages) {
-  for (auto [cuts, wholeLine] : {std::pair{6, true}, {10, false}}) {  // 432 and 1,200 triangles
-    EffectInstance* instance = prepare(test_support::SubdividedCube(cuts), {PointsInCube(8)}, 8);
+// The accelerated search goes along the whole line on a cage of short
+// triangles, nearest first on a very large one or one with long thin
+// triangles: the ray tests it makes tell which.
+TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWholeLineOnCagesWhereItIsFaster) {
+  const std::pair<host::Mesh, bool> cases[] = {
+      {test_support::SubdividedCube(6), true},    // 432 triangles
+      {test_support::SubdividedCube(30), false},  // 10,800
+      {test_support::Prism(test_support::RegularPolygon(250, 1.0), 0.75), false}};  // fans of thin triangles
+  for (const auto& [cage, wholeLine] : cases) {
+    EffectInstance* instance = prepare(cage, {PointsInCube(8)}, 8);
     long tests[3] = {0, 0, 0};
     const RaySearch searches[] = {RaySearch::kAccelerated, RaySearch::kNearestFirst, RaySearch::kWholeLine};
     for (int s = 0; s < 3; ++s) {
@@ -73,7 +78,7 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWholeLineOnlyOnS
       tests[s] = host().calls("useful_RayIntersectTriangle");
     }
     ASSERT_NE(tests[1], tests[2]);
-    EXPECT_EQ(tests[0], tests[wholeLine ? 2 : 1]) << cuts << " cuts";
+    EXPECT_EQ(tests[0], tests[wholeLine ? 2 : 1]) << cage.polygons.size() << " polygons";
   }
 }
 
