@@ -32,6 +32,17 @@ class CalculationWithEitherSearch : public test_support::CoordinateTest {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].text.find(part), std::string::npos) << messages[0].text;
   }
+
+  // Calculates with `search`; returns the host ray tests it made, and the
+  // rows when asked.
+  long rayTestsWith(EffectInstance* instance, RaySearch search, std::vector<double>* rows = nullptr) {
+    test_support::ScopedRaySearch chosen(search);
+    reprepare(instance);
+    host().resetCalls();
+    EXPECT_TRUE(CalculateCoordinates(instance));
+    if (rows != nullptr) *rows = Rows(instance, target(instance));
+    return host().calls("useful_RayIntersectTriangle");
+  }
 };
 
 // 432 triangles: the hierarchy leaves all but a few per ray untested, and
@@ -41,14 +52,7 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsFor
   const RaySearch searches[] = {RaySearch::kExhaustive, RaySearch::kNearestFirst, RaySearch::kWholeLine};
   long tests[3] = {0, 0, 0};
   std::vector<double> rows[3];
-  for (int s = 0; s < 3; ++s) {
-    test_support::ScopedRaySearch chosen(searches[s]);
-    reprepare(instance);
-    host().resetCalls();
-    ASSERT_TRUE(CalculateCoordinates(instance));
-    tests[s] = host().calls("useful_RayIntersectTriangle");
-    rows[s] = Rows(instance, target(instance));
-  }
+  for (int s = 0; s < 3; ++s) tests[s] = rayTestsWith(instance, searches[s], &rows[s]);
   EXPECT_EQ(tests[0], 20 * 16 * 432);
   EXPECT_LT(tests[1] * 20, tests[0]);
   EXPECT_GE(tests[1], 20 * 16 * 2);  // a line through a closed cage meets it at least twice
@@ -70,13 +74,7 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWholeLineOnCages
     EffectInstance* instance = prepare(cage, {PointsInCube(8)}, 8);
     long tests[3] = {0, 0, 0};
     const RaySearch searches[] = {RaySearch::kAccelerated, RaySearch::kNearestFirst, RaySearch::kWholeLine};
-    for (int s = 0; s < 3; ++s) {
-      test_support::ScopedRaySearch chosen(searches[s]);
-      reprepare(instance);
-      host().resetCalls();
-      ASSERT_TRUE(CalculateCoordinates(instance));
-      tests[s] = host().calls("useful_RayIntersectTriangle");
-    }
+    for (int s = 0; s < 3; ++s) tests[s] = rayTestsWith(instance, searches[s]);
     ASSERT_NE(tests[1], tests[2]);
     EXPECT_EQ(tests[0], tests[wholeLine ? 2 : 1]) << cage.polygons.size() << " polygons";
   }
