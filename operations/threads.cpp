@@ -15,9 +15,6 @@ namespace {
 int WithinLimits(int32_t count) { return count < 1 ? 1 : (count > kMaxWorkerThreads ? kMaxWorkerThreads : count); }
 
 // How long a waiting thread checks for its news before it sleeps: long enough
-// to catch the next loop of an evaluation or the last chunk of this one, far
-// too short to take a core from anyone.
-// How long a waiting thread checks for its news before it sleeps: long enough
 // to catch the next loop of an evaluation (the points' loop follows the rest
 // positions' loop within microseconds) or the last chunk of this one, too
 // short to take a core from anyone. A waiting thread keeps its core while it
