@@ -1,6 +1,8 @@
 #include "geometry/point_coordinates.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cmath>
 
 #include "host_interface/memory.h"
@@ -64,8 +66,9 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
                     const RayCastCage& cage, PointScratch* scratch, double* row, SparseRow* sparse, double* total) {
   const uint32_t cagePoints = reads.pointCount;
   const uint32_t cageObject = reads.object;
+  double sum = *total;  // in a register, not through the pointer row might alias
   for (int32_t s = 0; s < settings.samples; ++s) {
-    const RayHit hit = FindNearestHit(cage, origin, directions[s], &scratch->candidates);
+    const RayHit hit = FindNearestHit(cage, origin, directions[s], &scratch->candidates, s);
     if (!hit.found) continue;
 
     // The polygon's point count first (a host that does not answer leaves 0),
@@ -77,7 +80,10 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     // A count beyond the cage's points is not believed: reading it would cost
     // memory and time in proportion to whatever the host claims.
     if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
-    if (!ReserveScratch(scratch, n)) return false;
+    if (!ReserveScratch(scratch, n)) {
+      *total = sum;
+      return false;
+    }
     int32_t* points = scratch->points;
     for (int32_t m = 0; m < n; ++m) points[m] = -1;
     reads.meshPoly(cageObject, hit.polygon, points, n, &recount, &second, 0);
@@ -99,7 +105,7 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     PolygonWeights(n, positions, h, f, scratch->corners, w);
     for (int32_t m = 0; m < n; ++m) {
       row[points[m]] += w[m];
-      *total += w[m];
+      sum += w[m];
     }
     if (sparse != nullptr)
       for (int32_t m = 0; m < n; ++m)
@@ -108,19 +114,30 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
           sparse->entries[sparse->count++] = points[m];
         }
   }
+  *total = sum;
   return true;
 }
 
 // Puts the touched entries in ascending order: a sort when they are few, a
-// pass over the flags when they are many.
+// pass over the flags when they are many, eight at a time.
 void SortTouched(SparseRow* row) {
-  if (static_cast<uint64_t>(row->count) * 16 < row->size) {
+  if (static_cast<uint64_t>(row->count) * 64 < row->size) {
     std::sort(row->entries, row->entries + row->count);
     return;
   }
+  const uint8_t* touched = row->touched;
   int32_t next = 0;
-  for (uint32_t k = 0; k < row->size; ++k)
-    if (row->touched[k] != 0) row->entries[next++] = static_cast<int32_t>(k);
+  uint32_t k = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; k + 8 <= row->size; k += 8) {
+      uint64_t flags = 0;
+      std::memcpy(&flags, touched + k, sizeof flags);
+      for (; flags != 0; flags &= flags - 1)  // flags are 0 or 1: a bit for each entry touched
+        row->entries[next++] = static_cast<int32_t>(k + std::countr_zero(flags) / 8);
+    }
+  }
+  for (; k < row->size; ++k)
+    if (touched[k] != 0) row->entries[next++] = static_cast<int32_t>(k);
 }
 
 // NormaliseRow on the touched entries alone, when that is exact: an entry

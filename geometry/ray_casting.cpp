@@ -61,9 +61,11 @@ RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, con
   return hit;
 }
 
-RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch) {
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch,
+                      int32_t sample) {
   if (cage.bvh == nullptr || scratch == nullptr) return FindNearestHitExhaustive(cage, origin, direction);
-  if (cage.wholeLine) return FindNearestHitAlongLine(cage, origin, direction, scratch);
+  if (cage.wholeLine || (cage.grids != nullptr && sample >= 0))
+    return FindNearestHitAlongLine(cage, origin, direction, scratch, sample);
   return FindNearestHitAccelerated(cage, origin, direction, scratch);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "geometry/cage_bvh.h"
+#include "geometry/direction_grids.h"
 #include "ostrand/host_api.h"
 #include "ostrand/types.h"
 
@@ -32,8 +33,12 @@ struct RayCastCage {
   // searches exhaustively.
   const CageBvh* bvh;
   // With bvh: offer every triangle along the whole line (FindNearestHitAlongLine)
-  // instead of searching nearest first. For comparisons.
+  // instead of searching nearest first.
   bool wholeLine = false;
+  // With bvh: the hierarchy's entries laid out across each sample direction
+  // of the calculation, for rays along the whole line that name their
+  // direction; null: the hierarchy is walked.
+  const DirectionGrids* grids = nullptr;
 };
 
 // What the geometry reads of the cage from the host, beyond the positions it
@@ -66,9 +71,11 @@ RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, con
 // have reported no hit, so the result is the reference's bit for bit. Falls
 // back to the reference for a ray the hierarchy cannot take or when scratch
 // cannot grow. cage.bvh must not be null; scratch belongs to the calling
-// thread.
+// thread. A ray along sample direction `sample` (directions[sample] of the
+// calculation, for which cage.grids were built) takes the candidates from
+// that direction's grid when there is one.
 RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                               CandidateScratch* scratch);
+                               CandidateScratch* scratch, int32_t sample = -1);
 
 // The search through the hierarchy, nearest first: boxes ahead of the origin
 // in the order the ray enters them, the nearest hit so far (ties to the
@@ -85,10 +92,11 @@ RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, cons
 RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                                  CandidateScratch* scratch);
 
-// The search the calculation uses: the accelerated one (or, with wholeLine,
-// the one along the whole line) when cage.bvh is set and a scratch is given,
-// else the reference.
-RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch);
+// The search the calculation uses: the accelerated one (or, with wholeLine
+// or grids, the one along the whole line) when cage.bvh is set and a scratch
+// is given, else the reference. `sample` as for FindNearestHitAlongLine.
+RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, CandidateScratch* scratch,
+                      int32_t sample = -1);
 
 // The point on the cage where the ray met it: b0 Q0 + b1 Q1 + b2 Q2, each
 // coordinate summed in that order, with the corners Qk read again from the

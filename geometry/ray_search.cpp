@@ -19,6 +19,7 @@ RaySearch ChosenRaySearch() {
   if (chosen != nullptr && std::strcmp(chosen, "accelerated") == 0) return RaySearch::kAccelerated;
   if (chosen != nullptr && std::strcmp(chosen, "whole-line") == 0) return RaySearch::kWholeLine;
   if (chosen != nullptr && std::strcmp(chosen, "nearest-first") == 0) return RaySearch::kNearestFirst;
+  if (chosen != nullptr && std::strcmp(chosen, "direction-grids") == 0) return RaySearch::kDirectionGrids;
   return moduleSearch.load(std::memory_order_relaxed);
 }
 

@@ -5,13 +5,18 @@
 
 #include <cstdint>
 
+#include "geometry/direction_grids.h"
+
 namespace ostrand {
 
 // kAccelerated: through the hierarchy, in the way that is faster for the
 // cage (WholeLineFor). kNearestFirst: the nearest box first with an early
 // stop. kWholeLine: every triangle along the ray's whole line, which is also
-// the nearest-first search's fallback. The last two are for comparisons.
-enum class RaySearch { kExhaustive, kAccelerated, kWholeLine, kNearestFirst };
+// the nearest-first search's fallback. kDirectionGrids: along the whole line,
+// with the candidates looked up on grids across the sample directions
+// whenever they can be built (direction_grids.h). The last three are for
+// comparisons.
+enum class RaySearch { kExhaustive, kAccelerated, kWholeLine, kNearestFirst, kDirectionGrids };
 
 // Whether the accelerated search goes along the whole line for a hierarchy of
 // `triangles` triangles held in `entries` leaf entries (more entries than
@@ -26,8 +31,23 @@ enum class RaySearch { kExhaustive, kAccelerated, kWholeLine, kNearestFirst };
 // fans +10 %.
 inline bool WholeLineFor(RaySearch search, int32_t triangles, int32_t entries) {
   constexpr int32_t kWholeLineUpTo = 6000;
-  if (search != RaySearch::kAccelerated) return search == RaySearch::kWholeLine;
+  if (search != RaySearch::kAccelerated) return search == RaySearch::kWholeLine || search == RaySearch::kDirectionGrids;
   return triangles <= kWholeLineUpTo && entries <= triangles;
+}
+
+// Whether a calculation of `rows` points with `samples` directions builds
+// grids across its directions (direction_grids.h) over a hierarchy of
+// `triangles` triangles on a cage of `cagePoints` points. A grid costs
+// about as much to build as a few rays for each triangle, and saves every
+// ray along its direction the walk through the hierarchy and most of the ray
+// tests behind the origin; the accelerated search builds them for targets
+// of at least as many points as the cage has triangles, within the memory
+// budget. kDirectionGrids builds them whenever the budget allows.
+inline bool DirectionGridsFor(RaySearch search, int64_t rows, int32_t samples, int32_t triangles, uint32_t cagePoints) {
+  const bool withinBudget =
+      samples > 0 && triangles > 0 && int64_t{samples} * (int64_t{triangles} + cagePoints) <= kDirectionGridBudget;
+  if (search == RaySearch::kDirectionGrids) return withinBudget;
+  return search == RaySearch::kAccelerated && withinBudget && rows >= triangles;
 }
 
 // Module-wide choice for later calculations; kAccelerated until set.
@@ -35,7 +55,8 @@ void SetRaySearch(RaySearch search);
 
 // The search a calculation starting now uses. The environment variable
 // OSTRAND_RAY_SEARCH, read at every call, overrides SetRaySearch when it is
-// "exhaustive", "accelerated", "whole-line" or "nearest-first" (anything else
+// "exhaustive", "accelerated", "whole-line", "nearest-first" or
+// "direction-grids" (anything else
 // is ignored): it is the switch for tests and benchmarks that drive the
 // loaded module through the host and cannot call into it.
 RaySearch ChosenRaySearch();

@@ -166,19 +166,75 @@ bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin,
   }
 }
 
-}  // namespace
-
-RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                               CandidateScratch* scratch) {
+// The reference's rule over a list of candidates in ascending order.
+RayHit OfferInOrder(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, const int32_t* ids,
+                    int32_t count) {
   RayHit hit = NoHit();
-  if (cage.rayTest == nullptr) return hit;
-  if (!CollectCandidates(*cage.bvh, origin, direction, scratch))
-    return FindNearestHitExhaustive(cage, origin, direction);
-  for (int32_t i = 0; i < scratch->count; ++i) {
-    const CageTriangle& triangle = cage.bvh->triangles[scratch->ids[i]];
+  for (int32_t i = 0; i < count; ++i) {
+    const CageTriangle& triangle = cage.bvh->triangles[ids[i]];
     ConsiderTriangle(cage, origin, direction, triangle.polygon, triangle.corners, &hit);
   }
   return hit;
+}
+
+// The candidates of a grid lookup, those wholly behind the origin last: the
+// others in ascending order by the reference's rule, then those behind,
+// numbered below the first triangle taken, for a hit. As for the
+// nearest-first search, a triangle wholly behind the origin can only be hit
+// at a distance that is not positive, which the reference takes only as its
+// first hit; so a hit behind, or a distance that is not positive, sends the
+// ray to the reference's order over the whole list.
+RayHit OfferAheadFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, const GridLookup& listed) {
+  RayHit hit = NoHit();
+  int32_t first = -1;  // the first triangle taken
+  bool behind = false;
+  for (int32_t i = 0; i < listed.count; ++i) {
+    const int32_t id = listed.triangles[i];
+    const CageTriangle& triangle = cage.bvh->triangles[id];
+    const int32_t* k = triangle.corners;
+    if (WhollyBehind(listed, k)) {
+      behind = true;
+      continue;
+    }
+    double d = 0.0;
+    double b[3] = {0.0, 0.0, 0.0};
+    if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
+                     0) == 0)
+      continue;
+    if (!(d > 0)) return OfferInOrder(cage, origin, direction, listed.triangles, listed.count);
+    if (first >= 0 && !(hit.distance > d)) continue;
+    if (first < 0) first = id;
+    hit.found = true;
+    hit.distance = d;
+    hit.polygon = triangle.polygon;
+    for (int c = 0; c < 3; ++c) {
+      hit.corners[c] = k[c];
+      hit.barycentric[c] = b[c];
+    }
+  }
+  for (int32_t i = 0; behind && i < listed.count && (first < 0 || listed.triangles[i] < first); ++i) {
+    const int32_t* k = cage.bvh->triangles[listed.triangles[i]].corners;
+    if (!WhollyBehind(listed, k)) continue;
+    double d = 0.0;
+    double b[3] = {0.0, 0.0, 0.0};
+    if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
+                     0) != 0)
+      return OfferInOrder(cage, origin, direction, listed.triangles, listed.count);
+  }
+  return hit;
+}
+
+}  // namespace
+
+RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                               CandidateScratch* scratch, int32_t sample) {
+  if (cage.rayTest == nullptr) return NoHit();
+  GridLookup listed{};
+  if (cage.grids != nullptr && GridCandidates(*cage.grids, sample, origin, &listed))
+    return OfferAheadFirst(cage, origin, direction, listed);
+  if (!CollectCandidates(*cage.bvh, origin, direction, scratch))
+    return FindNearestHitExhaustive(cage, origin, direction);
+  return OfferInOrder(cage, origin, direction, scratch->ids, scratch->count);
 }
 
 RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,

@@ -231,6 +231,12 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
       BuildCageBvh(mesh, job.cage.positions, job.cage.pointCount, &bvh))
     job.cage.bvh = &bvh;
   job.cage.wholeLine = WholeLineFor(search, bvh.triangleCount, bvh.entryCount);
+  // The grids too go without when their memory cannot be had.
+  DirectionGrids grids{};
+  if (job.cage.bvh != nullptr &&
+      DirectionGridsFor(search, rows, samples, bvh.triangleCount, job.cage.pointCount) &&
+      BuildDirectionGrids(bvh, job.cage.positions, job.cage.pointCount, directions, samples, &grids))
+    job.cage.grids = &grids;
 
   // Each message names the tenth about to start; the rows left over by the
   // integer division run after "10 / 10". Targets of kLoopsWithoutProgress
@@ -249,6 +255,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
   }
 
   FreeWorkers(workers, threads);
+  FreeDirectionGrids(&grids);
   FreeCageBvh(&bvh);
   if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
   FreeArray(directions);

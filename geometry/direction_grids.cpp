@@ -1,0 +1,270 @@
+#include "geometry/direction_grids.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "host_interface/memory.h"
+
+namespace ostrand {
+namespace {
+
+constexpr double kCellsPerTriangle = 8.0;    // cells of a grid for each triangle
+constexpr int64_t kListedPerTriangle = 32;  // with 4 a cell, the most listings before a direction has no grid
+constexpr double kReachOverMagnitude = 4.0;
+// Rounding of the axes, the shadows, the cell numbers and the crossings:
+// some 1e-15 of the coordinates involved, far below this share of them.
+constexpr double kNoise = 1e-12;
+
+double Dot(const double a[3], const Vec3& p) { return a[0] * p.x + a[1] * p.y + a[2] * p.z; }
+
+// The direction w = d / |d|, and two unit axes at right angles to it and to
+// each other: the first across w and the axis w is least along, the second
+// w x the first.
+bool AxesAcross(const Vec3& direction, double across[2][3], double along[3]) {
+  const double length = std::sqrt(direction.x * direction.x + direction.y * direction.y + direction.z * direction.z);
+  if (!(length > 0) || !std::isfinite(length)) return false;
+  const double w[3] = {direction.x / length, direction.y / length, direction.z / length};
+  for (int a = 0; a < 3; ++a) along[a] = w[a];
+  int least = 0;
+  for (int a = 1; a < 3; ++a)
+    if (std::fabs(w[a]) < std::fabs(w[least])) least = a;
+  double e[3] = {0.0, 0.0, 0.0};
+  e[least] = 1.0;
+  double u[3] = {w[1] * e[2] - w[2] * e[1], w[2] * e[0] - w[0] * e[2], w[0] * e[1] - w[1] * e[0]};
+  const double norm = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+  for (double& c : u) c /= norm;
+  const double v[3] = {w[1] * u[2] - w[2] * u[1], w[2] * u[0] - w[0] * u[2], w[0] * u[1] - w[1] * u[0]};
+  for (int a = 0; a < 3; ++a) {
+    across[0][a] = u[a];
+    across[1][a] = v[a];
+  }
+  return true;
+}
+
+// The cell along axis `a` that coordinate x falls in: the same monotone
+// rounding for the lists and for every lookup (which looks up only x within
+// [low, high]).
+int32_t CellOf(const DirectionGrid& grid, int a, double x) {
+  const double at = std::floor((x - grid.low[a]) * grid.perUnit[a]);
+  if (!(at >= 0)) return 0;
+  return at < grid.cells[a] ? static_cast<int32_t>(at) : grid.cells[a] - 1;
+}
+
+// Where row or column i along axis `a` starts and ends, widened by `by`
+// and by more than the rounding of CellOf, so that every x it gives i lies
+// within.
+void CellBounds(const DirectionGrid& grid, int a, int32_t i, double by, double* low, double* high) {
+  *low = grid.low[a] + i / grid.perUnit[a] - by;
+  *high = (i + 1 == grid.cells[a] ? grid.high[a] : grid.low[a] + (i + 1) / grid.perUnit[a]) + by;
+}
+
+// The (cell, triangle) pairs of one grid, in triangle order.
+struct Listing {
+  int32_t* cells;
+  int32_t* triangles;
+  int64_t count;
+  int64_t capacity;
+  int64_t limit;  // beyond this many the direction goes without a grid
+};
+
+bool List(Listing* listing, int32_t cell, int32_t triangle) {
+  if (listing->count == listing->capacity) {
+    const int64_t grown = std::max<int64_t>(2 * listing->capacity, 1024);
+    if (!ResizeArray(listing->cells, static_cast<size_t>(grown)) ||
+        !ResizeArray(listing->triangles, static_cast<size_t>(grown)))
+      return false;
+    listing->capacity = grown;
+  }
+  listing->cells[listing->count] = cell;
+  listing->triangles[listing->count++] = triangle;
+  return true;
+}
+
+// The least and greatest x of the triangle p[0], p[1], p[2] (on the grid)
+// within the band lo <= y <= hi: its corners there and where its edges
+// cross the band's bounds. False when it does not meet the band.
+bool SpanInBand(const double* const p[3], double lo, double hi, double* xLow, double* xHigh) {
+  double least = INFINITY, most = -INFINITY;
+  for (int i = 0; i < 3; ++i) {
+    const double* a = p[i];
+    const double* b = p[i == 2 ? 0 : i + 1];
+    if (a[1] >= lo && a[1] <= hi) least = std::min(least, a[0]), most = std::max(most, a[0]);
+    for (double y : {lo, hi}) {
+      if ((a[1] < y) == (b[1] < y)) continue;
+      // The crossing, within rounding of the share of the edge (a relative
+      // error of a few 1e-16 whatever the edge's slope), kept on the edge.
+      const double x = a[0] + (y - a[1]) / (b[1] - a[1]) * (b[0] - a[0]);
+      const double clamped = std::clamp(x, std::min(a[0], b[0]), std::max(a[0], b[0]));
+      least = std::min(least, clamped), most = std::max(most, clamped);
+    }
+  }
+  *xLow = least;
+  *xHigh = most;
+  return least <= most;
+}
+
+// Lists triangle t in every cell that a point within the allowance of its
+// shadow p[0], p[1], p[2] falls in: row by row, the cells across the
+// triangle's span within the row widened by the allowance, that span
+// widened by it too. False when the listing cannot grow or goes beyond its
+// limit.
+bool ListTriangle(const DirectionGrid& grid, const double* const p[3], int32_t t, double widen, Listing* listing) {
+  const double yLow = std::min({p[0][1], p[1][1], p[2][1]}) - widen;
+  const double yHigh = std::max({p[0][1], p[1][1], p[2][1]}) + widen;
+  for (int32_t j = CellOf(grid, 1, yLow), last = CellOf(grid, 1, yHigh); j <= last; ++j) {
+    double lo = 0.0, hi = 0.0, xLow = 0.0, xHigh = 0.0;
+    CellBounds(grid, 1, j, widen, &lo, &hi);
+    if (!SpanInBand(p, lo, hi, &xLow, &xHigh)) continue;
+    for (int32_t i = CellOf(grid, 0, xLow - widen), end = CellOf(grid, 0, xHigh + widen); i <= end; ++i)
+      if (listing->count == listing->limit || !List(listing, j * grid.cells[0] + i, t)) return false;
+  }
+  return true;
+}
+
+void FreeGrid(DirectionGrid* grid) {
+  FreeArray(grid->starts);
+  FreeArray(grid->triangles);
+  FreeArray(grid->depths);
+}
+
+// What building one grid works with.
+struct GridWork {
+  const CageBvh* bvh;
+  const Vec3* positions;
+  uint32_t pointCount;
+  double widen;      // the allowance plus rounding
+  double* shadows;   // 2 per cage point
+  Listing listing;   // reused from grid to grid
+};
+
+// Lays the triangles out on the grid across one direction. False when the
+// memory cannot be had; a grid that would list too many leaves the
+// direction without one.
+bool BuildGrid(GridWork& work, DirectionGrid* grid) {
+  const CageBvh& bvh = *work.bvh;
+  const int32_t n = bvh.triangleCount;
+  for (uint32_t k = 0; k < work.pointCount; ++k) {
+    work.shadows[2 * k] = Dot(grid->across[0], work.positions[k]);
+    work.shadows[2 * k + 1] = Dot(grid->across[1], work.positions[k]);
+  }
+  auto shadowsOf = [&](int32_t t, const double* p[3]) {
+    for (int c = 0; c < 3; ++c) p[c] = work.shadows + 2 * static_cast<size_t>(bvh.triangles[t].corners[c]);
+  };
+  for (int a = 0; a < 2; ++a) {
+    grid->low[a] = INFINITY;
+    grid->high[a] = -INFINITY;
+  }
+  for (int32_t t = 0; t < n; ++t) {
+    const double* p[3];
+    shadowsOf(t, p);
+    for (int a = 0; a < 2; ++a) {
+      grid->low[a] = std::min({grid->low[a], p[0][a] - work.widen, p[1][a] - work.widen, p[2][a] - work.widen});
+      grid->high[a] = std::max({grid->high[a], p[0][a] + work.widen, p[1][a] + work.widen, p[2][a] + work.widen});
+    }
+  }
+  // Cells about square, kCellsPerTriangle of them for each triangle.
+  const double span[2] = {grid->high[0] - grid->low[0], grid->high[1] - grid->low[1]};
+  const double cells = kCellsPerTriangle * n;
+  const double side = std::sqrt(span[0] * span[1] / cells);
+  for (int a = 0; a < 2; ++a) {
+    const double along = side > 0 ? std::ceil(span[a] / side) : 1.0;
+    grid->cells[a] = static_cast<int32_t>(std::clamp(along, 1.0, cells));
+    grid->perUnit[a] = grid->cells[a] / span[a];
+  }
+  const int64_t cellCount = int64_t{grid->cells[0]} * grid->cells[1];
+
+  // The pairs in triangle order, then counted and sorted by cell, which
+  // keeps each cell's triangles ascending.
+  Listing& listing = work.listing;
+  listing.count = 0;
+  listing.limit = kListedPerTriangle * n + 4 * cellCount;
+  for (int32_t t = 0; t < n; ++t) {
+    const double* p[3];
+    shadowsOf(t, p);
+    if (!ListTriangle(*grid, p, t, work.widen, &listing)) return listing.count == listing.limit;
+  }
+  if (!AllocateArray(grid->starts, static_cast<size_t>(cellCount) + 1) ||
+      !AllocateArray(grid->triangles, static_cast<size_t>(std::max<int64_t>(listing.count, 1))) ||
+      !AllocateArray(grid->depths, static_cast<size_t>(std::max<uint32_t>(work.pointCount, 1)))) {
+    FreeGrid(grid);
+    return false;
+  }
+  for (uint32_t k = 0; k < work.pointCount; ++k) grid->depths[k] = Dot(grid->along, work.positions[k]);
+  int32_t* starts = grid->starts;
+  std::fill(starts, starts + cellCount + 1, 0);
+  for (int64_t k = 0; k < listing.count; ++k) ++starts[listing.cells[k] + 1];
+  for (int64_t c = 0; c < cellCount; ++c) starts[c + 1] += starts[c];
+  for (int64_t k = 0; k < listing.count; ++k) grid->triangles[starts[listing.cells[k]]++] = listing.triangles[k];
+  // Listing moved each start to the next cell's: move them back.
+  for (int64_t c = cellCount; c > 0; --c) starts[c] = starts[c - 1];
+  starts[0] = 0;
+  return true;
+}
+
+}  // namespace
+
+bool BuildDirectionGrids(const CageBvh& bvh, const Vec3* positions, uint32_t pointCount, const Vec3* directions,
+                         int32_t count, DirectionGrids* grids) {
+  *grids = DirectionGrids{};
+  if (bvh.triangleCount <= 0 || bvh.unboundedCount > 0 || count <= 0 || directions == nullptr ||
+      positions == nullptr || !std::isfinite(bvh.magnitude))
+    return false;
+  // Twice the largest margin of an origin within reach, and the rounding.
+  const double reach = kReachOverMagnitude * bvh.magnitude;
+  const double scale = bvh.magnitude + reach;
+  const double noise = kNoise * scale;
+  GridWork work{&bvh, positions, pointCount, 2 * (kBvhRelativeMargin * scale + kBvhAbsoluteMargin) + 2 * noise,
+                nullptr, Listing{}};
+  if (!std::isfinite(work.widen) || !std::isfinite(scale + work.widen)) return false;
+  if (!AllocateArray(work.shadows, 2 * static_cast<size_t>(pointCount)) ||
+      !AllocateArray(grids->grids, static_cast<size_t>(count))) {
+    FreeArray(work.shadows);
+    return false;
+  }
+  grids->reach = reach;
+  grids->allowance = work.widen;
+  bool built = true;
+  for (int32_t s = 0; s < count && built; ++s) {
+    DirectionGrid& grid = grids->grids[s];
+    grid = DirectionGrid{};
+    grids->count = s + 1;
+    built = AxesAcross(directions[s], grid.across, grid.along) && BuildGrid(work, &grid);
+  }
+  FreeArray(work.shadows);
+  FreeArray(work.listing.cells);
+  FreeArray(work.listing.triangles);
+  if (!built) FreeDirectionGrids(grids);
+  return built;
+}
+
+void FreeDirectionGrids(DirectionGrids* grids) {
+  for (int32_t s = 0; s < grids->count; ++s) FreeGrid(&grids->grids[s]);
+  FreeArray(grids->grids);
+  *grids = DirectionGrids{};
+}
+
+bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found) {
+  if (direction < 0 || direction >= grids.count) return false;
+  const DirectionGrid& grid = grids.grids[direction];
+  if (grid.starts == nullptr) return false;
+  if (!(std::fabs(origin.x) <= grids.reach && std::fabs(origin.y) <= grids.reach &&
+        std::fabs(origin.z) <= grids.reach))
+    return false;
+  found->triangles = grid.triangles;
+  found->count = 0;
+  found->depths = grid.depths;
+  found->behind = Dot(grid.along, origin) - grids.allowance;
+  int32_t cell[2];
+  for (int a = 0; a < 2; ++a) {
+    const double x = Dot(grid.across[a], origin);
+    if (!(x >= grid.low[a] && x <= grid.high[a])) return true;  // beyond every shadow
+    cell[a] = CellOf(grid, a, x);
+  }
+  const int64_t c = int64_t{cell[1]} * grid.cells[0] + cell[0];
+  found->triangles = grid.triangles + grid.starts[c];
+  found->count = grid.starts[c + 1] - grid.starts[c];
+  return true;
+}
+
+}  // namespace ostrand
