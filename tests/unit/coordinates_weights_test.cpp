@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "geometry/point_coordinates.h"
@@ -78,6 +79,49 @@ TEST(PolygonWeights, DegeneratePolygonsGiveNoShareRatherThanNaN) {
   EXPECT_EQ(Weights({{1, 2, 3}}, {0, 0, 0}), (std::vector<double>{0}));
   EXPECT_EQ(Weights({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {5, 0, 0}), (std::vector<double>{0, 0, 0}));
   PolygonWeights(0, nullptr, Vec3{0, 0, 0}, 1.0, nullptr, nullptr);  // nothing to do, nothing touched
+}
+
+// Small polygons go two corners at a time: the same bits as one at a time,
+// for every number of corners it takes (odd ones included) and just beyond,
+// and in every case: random planar and warped polygons, points at corners,
+// on and just off edges, in line with them, on degenerate polygons and with
+// NaN or infinite coordinates.
+TEST(PolygonWeights, TwoCornersAtATimeGiveTheSameBitsAsOneByOne) {
+  std::mt19937_64 random(17);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  long compared = 0;
+  for (int32_t n = 1; n <= 10; ++n)
+    for (int round = 0; round < 400; ++round) {
+      std::vector<Vec3> polygon(n);
+      for (int32_t i = 0; i < n; ++i) {
+        const double angle = 6.283185307179586 * i / n;
+        const double warp = round % 3 == 0 ? 0.3 * unit(random) : 0.0;
+        polygon[i] = round % 5 == 4 ? Vec3{unit(random), unit(random), unit(random)}
+                                    : Vec3{std::cos(angle), std::sin(angle), warp};
+      }
+      Vec3 x{0.5 * unit(random), 0.5 * unit(random), 0.1 * unit(random)};
+      const int32_t a = round % n, b = (round + 1) % n;
+      switch (round % 8) {
+        case 1: x = polygon[a]; break;                                                    // a corner
+        case 2: x = Vec3{polygon[a].x + 4e-7, polygon[a].y, polygon[a].z}; break;         // near it
+        case 3: x = Vec3{0.5 * (polygon[a].x + polygon[b].x), 0.5 * (polygon[a].y + polygon[b].y),
+                         0.5 * (polygon[a].z + polygon[b].z) + 1e-8}; break;              // on an edge
+        case 4: x = Vec3{3 * polygon[a].x, 3 * polygon[a].y, 3 * polygon[a].z}; break;  // in line, outside
+        case 5: polygon[b] = polygon[a]; break;                                           // a repeated corner
+        case 6: polygon[a].y = round % 16 == 6 ? nan : inf; break;
+        case 7: for (Vec3& p : polygon) p.z = 0, p.y = p.x; break;                        // all in a line
+        default: break;
+      }
+      const double s = 1e-3 + unit(random) * unit(random);
+      std::vector<PolygonCorner> corners(n);
+      std::vector<double> paired(n, nan), oneByOne(n, nan);
+      PolygonWeights(n, polygon.data(), x, s, corners.data(), paired.data());
+      PolygonWeightsOneByOne(n, polygon.data(), x, s, corners.data(), oneByOne.data());
+      ASSERT_TRUE(SameBits(paired, oneByOne)) << n << " corners, round " << round;
+      ++compared;
+    }
+  EXPECT_EQ(compared, 4000);
 }
 
 // --- NormaliseRow ---------------------------------------------------------------
