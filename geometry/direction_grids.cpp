@@ -186,11 +186,15 @@ bool BuildGrid(GridWork& work, DirectionGrid* grid) {
   }
   if (!AllocateArray(grid->starts, static_cast<size_t>(cellCount) + 1) ||
       !AllocateArray(grid->triangles, static_cast<size_t>(std::max<int64_t>(listing.count, 1))) ||
-      !AllocateArray(grid->depths, static_cast<size_t>(std::max<uint32_t>(work.pointCount, 1)))) {
+      !AllocateArray(grid->depths, static_cast<size_t>(n))) {
     FreeGrid(grid);
     return false;
   }
-  for (uint32_t k = 0; k < work.pointCount; ++k) grid->depths[k] = Dot(grid->along, work.positions[k]);
+  for (int32_t t = 0; t < n; ++t) {
+    const int32_t* k = bvh.triangles[t].corners;
+    grid->depths[t] = std::max({Dot(grid->along, work.positions[k[0]]), Dot(grid->along, work.positions[k[1]]),
+                                Dot(grid->along, work.positions[k[2]])});
+  }
   int32_t* starts = grid->starts;
   std::fill(starts, starts + cellCount + 1, 0);
   for (int64_t k = 0; k < listing.count; ++k) ++starts[listing.cells[k] + 1];

@@ -40,7 +40,7 @@ struct DirectionGrid {
   double along[3];      // the direction, of unit length
   int32_t* starts;      // cells[0] * cells[1] + 1 offsets into `triangles`, cell by cell (axis 0 fastest)
   int32_t* triangles;   // triangle numbers (CageBvh::triangles), each cell's ascending and once each
-  double* depths;       // each cage point's coordinate along the direction
+  double* depths;       // each triangle's greatest corner coordinate along the direction
 };
 
 // One grid per direction, in the directions' order; shared read-only by all
@@ -71,9 +71,9 @@ void FreeDirectionGrids(DirectionGrids* grids);
 // What a lookup found: the triangles a ray from the origin along the
 // direction the grid was built for can hit, ascending and once each (every
 // triangle the ray test could report a hit on is among them); and what tells
-// which of them lie wholly behind the origin: every corner's depth below
-// `behind`, which lies the allowance behind the origin's own depth, far
-// beyond the rounding of either.
+// which of them lie wholly behind the origin: a depth below `behind`, which
+// lies the allowance behind the origin's own depth, far beyond the rounding
+// of either.
 struct GridLookup {
   const int32_t* triangles;
   int32_t count;
@@ -81,10 +81,7 @@ struct GridLookup {
   double behind;
 };
 
-inline bool WhollyBehind(const GridLookup& found, const int32_t corners[3]) {
-  const double* depth = found.depths;
-  return depth[corners[0]] < found.behind && depth[corners[1]] < found.behind && depth[corners[2]] < found.behind;
-}
+inline bool WhollyBehind(const GridLookup& found, int32_t triangle) { return found.depths[triangle] < found.behind; }
 
 // Looks up the ray from origin along sample direction `direction`. Returns
 // false when the grid cannot answer for the ray (no grid for the direction,

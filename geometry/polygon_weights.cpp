@@ -1,7 +1,6 @@
 #include "geometry/polygon_weights.h"
 
 #include <cmath>
-#include <initializer_list>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -77,94 +76,92 @@ void PolygonWeightsOneByOne(int32_t n, const Vec3* points, const Vec3& x, double
 #if defined(__SSE2__)
 namespace {
 
-constexpr int32_t kPairedUpTo = 8;  // polygons of up to this many corners go two corners at a time
-
-// PolygonWeightsOneByOne two corners at a time, each lane doing exactly the
-// operations of one corner there, in the same order, so that every weight
-// comes out the same bits; what needs the corners in order (the first corner
-// or edge of the special cases, the sum) stays one by one. The quantities
-// sit in slots 1 to n; slot 0 repeats corner n - 1 and slots n + 1 and n + 2
-// corners 0 and 1, so that neighbours are loaded without wrapping around.
-void PairedPolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, double* weights) {
-  constexpr int kSlots = kPairedUpTo + 3;
-  double dx[kSlots], dy[kSlots], dz[kSlots], r[kSlots], area[kSlots], dot[kSlots], t[kSlots];
-  for (int32_t i = 0; i < n; ++i) weights[i] = 0.0;
-
-  // Vertex case.
-  const __m128d xx = _mm_set1_pd(x.x), xy = _mm_set1_pd(x.y), xz = _mm_set1_pd(x.z);
-  for (int32_t i = 0; i < n; i += 2) {
-    const Vec3& a = points[i];
-    const Vec3& b = points[i + 1 < n ? i + 1 : 0];
-    const __m128d ex = _mm_sub_pd(_mm_set_pd(b.x, a.x), xx);
-    const __m128d ey = _mm_sub_pd(_mm_set_pd(b.y, a.y), xy);
-    const __m128d ez = _mm_sub_pd(_mm_set_pd(b.z, a.z), xz);
-    _mm_storeu_pd(dx + i + 1, ex);
-    _mm_storeu_pd(dy + i + 1, ey);
-    _mm_storeu_pd(dz + i + 1, ez);
-    _mm_storeu_pd(r + i + 1,
-                  _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(ex, ex), _mm_mul_pd(ey, ey)), _mm_mul_pd(ez, ez))));
+// Two lanes of doubles: corners or edges (a, b) of a quad.
+struct Pair {
+  __m128d v;
+  double lane(int i) const {
+    double out[2];
+    _mm_storeu_pd(out, v);
+    return out[i];
   }
-  for (int32_t i = 0; i < n; ++i)
-    if (r[i + 1] < kCornerRadius) {
+};
+
+inline __m128d Add(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
+inline __m128d Sub(__m128d a, __m128d b) { return _mm_sub_pd(a, b); }
+inline __m128d Mul(__m128d a, __m128d b) { return _mm_mul_pd(a, b); }
+// (a[1], b[0]): the pair after a when b follows it around the quad.
+inline __m128d Turn(__m128d a, __m128d b) { return _mm_shuffle_pd(a, b, 1); }
+inline __m128d Select(__m128d mask, __m128d yes, __m128d no) {
+  return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
+}
+
+// PolygonWeightsOneByOne for a quad, corners (0, 1) and (2, 3) in two
+// lanes: each lane does exactly the operations of one corner there, in the
+// same order, so every weight comes out the same bits. What needs the
+// corners in order (the first corner or edge of the special cases, the sum)
+// is done one by one.
+void QuadWeights(const Vec3* p, const Vec3& x, double s, double* weights) {
+  for (int i = 0; i < 4; ++i) weights[i] = 0.0;
+  __m128d d[2][3];  // d[h][axis]: corners 2h and 2h + 1 less x
+  for (int h = 0; h < 2; ++h) {
+    const Vec3& a = p[2 * h];
+    const Vec3& b = p[2 * h + 1];
+    d[h][0] = Sub(_mm_set_pd(b.x, a.x), _mm_set1_pd(x.x));
+    d[h][1] = Sub(_mm_set_pd(b.y, a.y), _mm_set1_pd(x.y));
+    d[h][2] = Sub(_mm_set_pd(b.z, a.z), _mm_set1_pd(x.z));
+  }
+  __m128d r[2];
+  for (int h = 0; h < 2; ++h)
+    r[h] = _mm_sqrt_pd(Add(Add(Mul(d[h][0], d[h][0]), Mul(d[h][1], d[h][1])), Mul(d[h][2], d[h][2])));
+  const double rs[4] = {Pair{r[0]}.lane(0), Pair{r[0]}.lane(1), Pair{r[1]}.lane(0), Pair{r[1]}.lane(1)};
+  for (int i = 0; i < 4; ++i)
+    if (rs[i] < kCornerRadius) {
       weights[i] = s;
       return;
     }
-  for (double* q : {dx, dy, dz, r}) {
-    q[0] = q[n];
-    q[n + 1] = q[1];
-    q[n + 2] = q[n > 1 ? 2 : 1];
-  }
 
-  // Edge case: the edge from slot j + 1 to slot j + 2.
-  const __m128d half = _mm_set1_pd(0.5);
-  for (int32_t j = 0; j < n; j += 2) {
-    const __m128d ax = _mm_loadu_pd(dx + j + 1), ay = _mm_loadu_pd(dy + j + 1), az = _mm_loadu_pd(dz + j + 1);
-    const __m128d bx = _mm_loadu_pd(dx + j + 2), by = _mm_loadu_pd(dy + j + 2), bz = _mm_loadu_pd(dz + j + 2);
-    const __m128d cx = _mm_sub_pd(_mm_mul_pd(ay, bz), _mm_mul_pd(az, by));
-    const __m128d cy = _mm_sub_pd(_mm_mul_pd(az, bx), _mm_mul_pd(ax, bz));
-    const __m128d cz = _mm_sub_pd(_mm_mul_pd(ax, by), _mm_mul_pd(ay, bx));
-    const __m128d length =
-        _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(cx, cx), _mm_mul_pd(cy, cy)), _mm_mul_pd(cz, cz)));
-    _mm_storeu_pd(area + j + 1, _mm_mul_pd(half, length));
-    _mm_storeu_pd(dot + j + 1, _mm_add_pd(_mm_add_pd(_mm_mul_pd(ax, bx), _mm_mul_pd(ay, by)), _mm_mul_pd(az, bz)));
+  // Edges (0, 1) and (2, 3) go to the corners after them: (1, 2) and (3, 0).
+  __m128d area[2], dot[2];
+  for (int h = 0; h < 2; ++h) {
+    const __m128d* a = d[h];
+    const __m128d b[3] = {Turn(d[h][0], d[1 - h][0]), Turn(d[h][1], d[1 - h][1]), Turn(d[h][2], d[1 - h][2])};
+    const __m128d cx = Sub(Mul(a[1], b[2]), Mul(a[2], b[1]));
+    const __m128d cy = Sub(Mul(a[2], b[0]), Mul(a[0], b[2]));
+    const __m128d cz = Sub(Mul(a[0], b[1]), Mul(a[1], b[0]));
+    area[h] = Mul(_mm_set1_pd(0.5), _mm_sqrt_pd(Add(Add(Mul(cx, cx), Mul(cy, cy)), Mul(cz, cz))));
+    dot[h] = Add(Add(Mul(a[0], b[0]), Mul(a[1], b[1])), Mul(a[2], b[2]));
   }
-  for (int32_t j = 0; j < n; ++j)
-    if (dot[j + 1] < 0 && area[j + 1] < kEdgeArea) {
-      const int32_t k = j + 1 == n ? 0 : j + 1;
-      const double rj = r[j + 1], rk = r[j + 2];
+  for (int j = 0; j < 4; ++j) {
+    const double dj = Pair{dot[j / 2]}.lane(j % 2), aj = Pair{area[j / 2]}.lane(j % 2);
+    if (dj < 0 && aj < kEdgeArea) {
+      const int k = (j + 1) % 4;
+      const double rj = rs[j], rk = rs[k];
       weights[j] = s * rk / (rj + rk);
       weights[k] = s * rj / (rj + rk);
       return;
     }
-  area[0] = area[n];
-  dot[0] = dot[n];
-  area[n + 1] = area[1];
-  dot[n + 1] = dot[1];
+  }
 
-  // Mean value weights: corner i in slot i + 1, its edges in slots i and
-  // i + 1. A term whose triangle has no area is left out; its division is
-  // made by 1 instead and its result dropped.
+  // Mean value weights: corners (2h, 2h + 1) with the edges before them,
+  // (2h - 1, 2h), and their own. A term whose triangle has no area is left
+  // out; its division is made by 1 instead and its result dropped.
   const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
-  auto select = [](__m128d mask, __m128d yes, __m128d no) {
-    return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
-  };
-  for (int32_t i = 0; i < n; i += 2) {
-    const __m128d rc = _mm_loadu_pd(r + i + 1);
-    const __m128d areaBefore = _mm_loadu_pd(area + i), areaHere = _mm_loadu_pd(area + i + 1);
-    const __m128d withBefore = _mm_cmpneq_pd(areaBefore, zero), withHere = _mm_cmpneq_pd(areaHere, zero);
-    const __m128d before = _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(r + i), _mm_div_pd(_mm_loadu_pd(dot + i), rc)),
-                                      select(withBefore, areaBefore, one));
-    const __m128d here = _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(r + i + 2), _mm_div_pd(_mm_loadu_pd(dot + i + 1), rc)),
-                                    select(withHere, areaHere, one));
-    const __m128d term = select(withBefore, before, zero);
-    _mm_storeu_pd(t + i, select(withHere, _mm_add_pd(term, here), term));
+  __m128d t[2];
+  for (int h = 0; h < 2; ++h) {
+    const __m128d areaBefore = Turn(area[1 - h], area[h]), dotBefore = Turn(dot[1 - h], dot[h]);
+    const __m128d rBefore = Turn(r[1 - h], r[h]), rAfter = Turn(r[h], r[1 - h]);
+    const __m128d withBefore = _mm_cmpneq_pd(areaBefore, zero), withHere = _mm_cmpneq_pd(area[h], zero);
+    const __m128d before =
+        _mm_div_pd(Sub(rBefore, _mm_div_pd(dotBefore, r[h])), Select(withBefore, areaBefore, one));
+    const __m128d here = _mm_div_pd(Sub(rAfter, _mm_div_pd(dot[h], r[h])), Select(withHere, area[h], one));
+    const __m128d term = Select(withBefore, before, zero);
+    t[h] = Select(withHere, Add(term, here), term);
   }
   double sum = 0.0;
-  for (int32_t i = 0; i < n; ++i) sum += t[i];
+  for (int i = 0; i < 4; ++i) sum += Pair{t[i / 2]}.lane(i % 2);
   if (sum == 0) return;  // every weight is still 0
-  const __m128d total = _mm_set1_pd(sum), share = _mm_set1_pd(s);
-  for (int32_t i = 0; i < n; i += 2) _mm_storeu_pd(t + i, _mm_mul_pd(_mm_div_pd(_mm_loadu_pd(t + i), total), share));
-  for (int32_t i = 0; i < n; ++i) weights[i] = t[i];
+  for (int h = 0; h < 2; ++h)
+    _mm_storeu_pd(weights + 2 * h, Mul(_mm_div_pd(t[h], _mm_set1_pd(sum)), _mm_set1_pd(s)));
 }
 
 }  // namespace
@@ -172,8 +169,8 @@ void PairedPolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s
 
 void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
 #if defined(__SSE2__)
-  if (n > 0 && n <= kPairedUpTo) {
-    PairedPolygonWeights(n, points, x, s, weights);
+  if (n == 4) {
+    QuadWeights(points, x, s, weights);
     return;
   }
 #endif

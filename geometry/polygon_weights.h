@@ -30,8 +30,8 @@ struct PolygonCorner {
 void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights);
 
 // The same, one corner at a time through `corners`. PolygonWeights takes
-// small polygons two corners at a time, to the same bits; this is the way it
-// takes larger ones, and what tests hold it to.
+// quads two corners at a time, to the same bits; this is the way it takes
+// other polygons, and what tests hold it to.
 void PolygonWeightsOneByOne(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners,
                             double* weights);
 

@@ -190,12 +190,12 @@ RayHit OfferAheadFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& 
   bool behind = false;
   for (int32_t i = 0; i < listed.count; ++i) {
     const int32_t id = listed.triangles[i];
-    const CageTriangle& triangle = cage.bvh->triangles[id];
-    const int32_t* k = triangle.corners;
-    if (WhollyBehind(listed, k)) {
+    if (WhollyBehind(listed, id)) {
       behind = true;
       continue;
     }
+    const CageTriangle& triangle = cage.bvh->triangles[id];
+    const int32_t* k = triangle.corners;
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
     if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
@@ -213,8 +213,8 @@ RayHit OfferAheadFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& 
     }
   }
   for (int32_t i = 0; behind && i < listed.count && (first < 0 || listed.triangles[i] < first); ++i) {
+    if (!WhollyBehind(listed, listed.triangles[i])) continue;
     const int32_t* k = cage.bvh->triangles[listed.triangles[i]].corners;
-    if (!WhollyBehind(listed, k)) continue;
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
     if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,

@@ -81,9 +81,8 @@ TEST(PolygonWeights, DegeneratePolygonsGiveNoShareRatherThanNaN) {
   PolygonWeights(0, nullptr, Vec3{0, 0, 0}, 1.0, nullptr, nullptr);  // nothing to do, nothing touched
 }
 
-// Small polygons go two corners at a time: the same bits as one at a time,
-// for every number of corners it takes (odd ones included) and just beyond,
-// and in every case: random planar and warped polygons, points at corners,
+// Quads go two corners at a time: the same bits as one at a time (checked on
+// other polygons too, whichever way they go), in every case: random planar and warped polygons, points at corners,
 // on and just off edges, in line with them, on degenerate polygons and with
 // NaN or infinite coordinates.
 TEST(PolygonWeights, TwoCornersAtATimeGiveTheSameBitsAsOneByOne) {
