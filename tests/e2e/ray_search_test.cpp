@@ -52,6 +52,8 @@ TEST_F(RaySearchTest, WeightsFileIsTheSameBytesWithEitherSearchAndAnyThreadCount
     EXPECT_EQ(weightsFile(cage, "accelerated", 1), reference);
     EXPECT_EQ(weightsFile(cage, "nearest-first", 2), reference);
     EXPECT_EQ(weightsFile(cage, "whole-line", 2), reference);
+    EXPECT_EQ(weightsFile(cage, "direction-grids", 1), reference);
+    EXPECT_EQ(weightsFile(cage, "direction-grids", 3), reference);
     EXPECT_EQ(weightsFile(cage, nullptr, 3), reference);
   }
 }

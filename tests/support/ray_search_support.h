@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstring>
+#include <vector>
 
 #include "geometry/cage_bvh.h"
+#include "geometry/direction_grids.h"
 #include "geometry/ray_casting.h"
 #include "host/host.h"
 #include "support/cages.h"
@@ -20,6 +22,7 @@ class AcceleratedCage {
     cage_.bvh = &bvh_;
   }
   ~AcceleratedCage() {
+    ostrand::FreeDirectionGrids(&grids_);
     ostrand::FreeCageBvh(&bvh_);
     ostrand::FreeCandidates(&scratch_);
   }
@@ -40,8 +43,23 @@ class AcceleratedCage {
     return ostrand::CollectCandidates(bvh_, origin, direction, &scratch_);
   }
 
+  // Grids across these directions, replacing any built before.
+  bool buildGrids(const std::vector<Vec3>& directions) {
+    ostrand::FreeDirectionGrids(&grids_);
+    return ostrand::BuildDirectionGrids(bvh_, cage_.positions, cage_.pointCount, directions.data(),
+                                        static_cast<int32_t>(directions.size()), &grids_);
+  }
+  const ostrand::DirectionGrids& grids() const { return grids_; }
+  // The search along directions[sample] of the grids.
+  ostrand::RayHit findOnGrid(const Vec3& origin, const Vec3& direction, int32_t sample) {
+    ostrand::RayCastCage cage = cage_;
+    cage.grids = &grids_;
+    return ostrand::FindNearestHitAlongLine(cage, origin, direction, &scratch_, sample);
+  }
+
  private:
   ostrand::RayCastCage cage_;
+  ostrand::DirectionGrids grids_{};
   ostrand::CageBvh bvh_{};
   ostrand::CandidateScratch scratch_{};
   bool built_ = false;

@@ -43,40 +43,53 @@ class CalculationWithEitherSearch : public test_support::CoordinateTest {
     if (rows != nullptr) *rows = Rows(instance, target(instance));
     return host().calls("useful_RayIntersectTriangle");
   }
+
+  // Calculates with each allocation failing in turn; the search that
+  // settles which allocations there are is the caller's.
+  void ExpectSameRowsWhenEachAllocationFails(int leastSameRows);
 };
 
 // 432 triangles: the hierarchy leaves all but a few per ray untested, and
-// the rows come out the same bits.
+// the rows come out the same bits; the grids across the directions leave out
+// most of the rest.
 TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsForTheSameRows) {
   EffectInstance* instance = prepare(test_support::SubdividedCube(6), {PointsInCube(20)}, 16);
-  const RaySearch searches[] = {RaySearch::kExhaustive, RaySearch::kNearestFirst, RaySearch::kWholeLine};
-  long tests[3] = {0, 0, 0};
-  std::vector<double> rows[3];
-  for (int s = 0; s < 3; ++s) tests[s] = rayTestsWith(instance, searches[s], &rows[s]);
+  const RaySearch searches[] = {RaySearch::kExhaustive, RaySearch::kNearestFirst, RaySearch::kWholeLine,
+                                RaySearch::kDirectionGrids};
+  long tests[4] = {0, 0, 0, 0};
+  std::vector<double> rows[4];
+  for (int s = 0; s < 4; ++s) tests[s] = rayTestsWith(instance, searches[s], &rows[s]);
   EXPECT_EQ(tests[0], 20 * 16 * 432);
   EXPECT_LT(tests[1] * 20, tests[0]);
   EXPECT_GE(tests[1], 20 * 16 * 2);  // a line through a closed cage meets it at least twice
-  EXPECT_TRUE(SameBits(rows[0], rows[1]));
-  EXPECT_TRUE(SameBits(rows[0], rows[2]));
+  for (int s = 1; s < 4; ++s) EXPECT_TRUE(SameBits(rows[0], rows[s])) << s;
   EXPECT_LT(tests[1], tests[2]);  // nearest first stops before the line's far side
+  EXPECT_LT(tests[3] * 5, tests[2] * 4);
   EXPECT_EQ(ComputedRows(instance, target(instance)), 20);
 }
 
 // The accelerated search goes along the whole line on a cage of short
 // triangles, nearest first on a very large one or one with long thin
-// triangles: the ray tests it makes tell which.
-TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWholeLineOnCagesWhereItIsFaster) {
-  const std::pair<host::Mesh, bool> cases[] = {
-      {test_support::SubdividedCube(6), true},    // 432 triangles
-      {test_support::SubdividedCube(30), false},  // 10,800
-      {test_support::Prism(test_support::RegularPolygon(250, 1.0), 0.75), false}};  // fans of thin triangles
-  for (const auto& [cage, wholeLine] : cases) {
-    EffectInstance* instance = prepare(cage, {PointsInCube(8)}, 8);
-    long tests[3] = {0, 0, 0};
-    const RaySearch searches[] = {RaySearch::kAccelerated, RaySearch::kNearestFirst, RaySearch::kWholeLine};
-    for (int s = 0; s < 3; ++s) tests[s] = rayTestsWith(instance, searches[s]);
-    ASSERT_NE(tests[1], tests[2]);
-    EXPECT_EQ(tests[0], tests[wholeLine ? 2 : 1]) << cage.polygons.size() << " polygons";
+// triangles, and on grids across its directions for targets of at least as
+// many points as the cage has triangles: the ray tests it makes tell which.
+TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWayThatIsFasterForCageAndTarget) {
+  struct Case {
+    host::Mesh cage;
+    int points;
+    RaySearch taken;
+  };
+  const Case cases[] = {
+      {test_support::SubdividedCube(6), 8, RaySearch::kWholeLine},      // 432 triangles
+      {test_support::SubdividedCube(30), 8, RaySearch::kNearestFirst},  // 10,800
+      {test_support::Prism(test_support::RegularPolygon(250, 1.0), 0.75), 8, RaySearch::kNearestFirst},  // fans
+      {test_support::SubdividedCube(2), 60, RaySearch::kDirectionGrids}};                                // 48
+  for (const Case& c : cases) {
+    EffectInstance* instance = prepare(c.cage, {PointsInCube(c.points)}, 8);
+    const long accelerated = rayTestsWith(instance, RaySearch::kAccelerated);
+    for (RaySearch other : {RaySearch::kNearestFirst, RaySearch::kWholeLine, RaySearch::kDirectionGrids}) {
+      const long tests = rayTestsWith(instance, other);
+      EXPECT_EQ(tests == accelerated, other == c.taken) << c.cage.polygons.size() << " polygons";
+    }
   }
 }
 
@@ -102,6 +115,8 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
                                    {RaySearch::kAccelerated, 3},
                                    {RaySearch::kNearestFirst, 2},
                                    {RaySearch::kWholeLine, 2},
+                                   {RaySearch::kDirectionGrids, 1},
+                                   {RaySearch::kDirectionGrids, 3},
                                    {RaySearch::kExhaustive, 3}}) {
       test_support::ScopedRaySearch chosen(search);
       SetThreadCount(threads);
@@ -137,11 +152,19 @@ TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleS
   }
 }
 
-// Each allocation of a calculation failing in turn: the hierarchy and the
-// candidate lists fall back to the exhaustive search with the same rows; the
-// polygon scratch and the kept weights of a row cost that row, the workers'
-// rows and the target's arrays the target (and each says so).
-TEST_F(CalculationWithEitherSearch, HierarchyOrCandidatesWithoutMemoryStillGiveTheSameRows) {
+// Each allocation of a calculation failing in turn, with and without grids:
+// the grids fall back to the hierarchy, the hierarchy and the candidate
+// lists to the exhaustive search, all with the same rows; the polygon
+// scratch and the kept weights of a row cost that row, the workers' rows and
+// the target's arrays the target (and each says so).
+TEST_F(CalculationWithEitherSearch, HierarchyGridsOrCandidatesWithoutMemoryStillGiveTheSameRows) {
+  for (RaySearch search : {RaySearch::kAccelerated, RaySearch::kDirectionGrids}) {
+    test_support::ScopedRaySearch chosen(search);
+    ExpectSameRowsWhenEachAllocationFails(search == RaySearch::kDirectionGrids ? 8 : 4);
+  }
+}
+
+void CalculationWithEitherSearch::ExpectSameRowsWhenEachAllocationFails(int leastSameRows) {
   EffectInstance* instance = prepare(test_support::SubdividedCube(2), {PointsInCube(10)}, 8);
   SetThreadCount(2);
   SetAllocationFailure(-1);
@@ -178,7 +201,7 @@ TEST_F(CalculationWithEitherSearch, HierarchyOrCandidatesWithoutMemoryStillGiveT
     }
     EXPECT_EQ(zeroRows, 1) << "allocation " << n;
   }
-  EXPECT_GE(sameRows, 4);  // at least the hierarchy's own arrays
+  EXPECT_GE(sameRows, leastSameRows);  // at least the hierarchy's own arrays, and the grids'
   SetThreadCount(1);
 }
 

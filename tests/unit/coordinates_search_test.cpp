@@ -108,19 +108,22 @@ Rays RaysFor(const host::Mesh& mesh, const OwnedTriangulation& triangles, const 
     }
   }
   const double far = 50 * test_support::BoundingDiagonal(mesh);
+  rays.origins.push_back(Vec3{centre.x + far / 40, centre.y - far / 100, centre.z});  // outside, within the grids' reach
   rays.origins.push_back(Vec3{centre.x + far, centre.y - 0.3 * far, centre.z + 0.1 * far});
   rays.origins.push_back(Vec3{centre.x, centre.y + far, centre.z});
   return rays;
 }
 
-// What a comparison saw: rays cast, rays that hit, and triangles the ray
-// test hit (each of which the candidates had to hold).
+// What a comparison saw: rays cast, rays that hit, triangles the ray test
+// hit (each of which the candidates had to hold), and rays a grid answered.
 struct Tally {
-  long rays = 0, found = 0, reportedHits = 0;
+  long rays = 0, found = 0, reportedHits = 0, onGrids = 0;
 };
 
-// Casts every ray with both searches and requires the same bits; also that
-// every triangle the ray test hits was among the candidates.
+// Casts every ray with the searches through the hierarchy and on grids
+// across each origin's directions, and requires the reference's bits; also
+// that every triangle the ray test hits was among the candidates, and among
+// those its grid cell lists whenever the grid answers.
 void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayIntersectTriangle_fn rayTest, Tally* tally,
                       const std::string& name) {
   OwnedTriangulation triangulation(mesh);
@@ -128,12 +131,21 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
                          nullptr};
   AcceleratedCage accelerated(cage);
   ASSERT_TRUE(accelerated.built()) << name;
-  for (const Vec3& origin : rays.origins)
-    for (const Vec3& direction : DirectionsFrom(origin, rays.aims)) {
+  for (const Vec3& origin : rays.origins) {
+    const std::vector<Vec3> directions = DirectionsFrom(origin, rays.aims);
+    const bool grids = accelerated.bvh().unboundedCount == 0 && accelerated.buildGrids(directions);
+    for (int32_t s = 0; s < static_cast<int32_t>(directions.size()); ++s) {
+      const Vec3& direction = directions[s];
       const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference))
-          << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x << ", "
-          << direction.y << ", " << direction.z << ")";
+          << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x
+          << ", " << direction.y << ", " << direction.z << ")";
+      if (grids) {
+        ASSERT_TRUE(SameHit(accelerated.findOnGrid(origin, direction, s), reference)) << name << " on grids";
+      }
+      GridLookup listed{};
+      const bool onGrid = grids && GridCandidates(accelerated.grids(), s, origin, &listed);
+      tally->onGrids += onGrid;
       ASSERT_TRUE(SameHit(accelerated.findAlongLine(origin, direction), reference)) << name;
       ++tally->rays;
       tally->found += reference.found;
@@ -147,10 +159,13 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
             ++tally->reportedHits;
             ASSERT_TRUE(std::binary_search(candidates.ids, candidates.ids + candidates.count, id))
                 << name << ": triangle " << id << " was hit but left out";
+            ASSERT_TRUE(!onGrid || std::binary_search(listed.triangles, listed.triangles + listed.count, id))
+                << name << ": triangle " << id << " was hit but its grid cell left it out";
           }
           ++id;
         }
     }
+  }
 }
 
 TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
@@ -170,6 +185,7 @@ TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
     EXPECT_GT(tally.rays, 10000);
     EXPECT_GT(tally.found, tally.rays / 2);
     EXPECT_GT(tally.reportedHits, tally.found);
+    EXPECT_GT(tally.onGrids, tally.rays * 3 / 4);
   }
 }
 
@@ -187,6 +203,7 @@ TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(tally.found, tally.rays / 2);
+  EXPECT_GT(tally.onGrids, tally.rays * 3 / 4);
 }
 
 // Prisms whose caps are fans of long thin triangles, which the hierarchy
@@ -214,6 +231,9 @@ TEST(AcceleratedSearch, AgreesOnFanCappedPrismsAlongAndAcrossTheirCaps) {
       ExpectSameSearch(mesh, rays, rayTest, &tally, std::to_string(sides) + "-gon prism");
       if (HasFatalFailure()) return;
       EXPECT_GT(tally.found, tally.rays / 2);
+      // Along a cap, its fans' shadows pile up beyond what a grid may hold:
+      // those directions go without.
+      EXPECT_GT(tally.onGrids, tally.rays / 5);
     }
   }
 }
