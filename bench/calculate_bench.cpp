@@ -16,12 +16,14 @@
 // two searches computed for the shared points are identical bit for bit.
 //
 // The search alone (BM_Search): the same rays through the geometry library
-// outside the module, nearest first and along the whole line, with the
-// host's ray test called directly, against Embree in the same rounds; the
-// per-ray ratios over Embree, the hierarchy's leaf entries (above the
-// triangle count when thin triangles were cut), the time to triangulate the
-// cage and build it (build_ms), and same_hits: 1 when both searches found
-// the same hits bit for bit. Calculate's own figures add the weights and the
+// outside the module, nearest first, along the whole line and on grids
+// across the sample directions (what "Calculate" uses on these targets),
+// with the host's ray test called directly, against Embree in the same
+// rounds; the per-ray ratios over Embree, the hierarchy's leaf entries
+// (above the triangle count when thin triangles were cut), the time to
+// triangulate the cage and build the hierarchy and the grids (build_ms, of
+// which grid_build_ms the grids), and same_hits: 1 when all three found the
+// same hits bit for bit. Calculate's own figures add the weights and the
 // host reads that follow each hit.
 //
 // Quality: for points inside a cube cage and inside a non-convex (star prism)
@@ -303,11 +305,14 @@ BENCHMARK(BM_Calculate)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
 
-// The search alone, outside the module: the nearest-first search and the
-// search along the whole line through the geometry library, with the host's
-// ray test called directly, on the rays Embree casts. Each round times all
-// three in turn, so that they see the same load; the best of 3 rounds counts.
-double SearchSeconds(const test_support::SharedSearch& search, bool wholeLine, const std::vector<Vec3>& points,
+// The search alone, outside the module: the nearest-first search, the
+// search along the whole line and the one on grids across the directions,
+// through the geometry library with the host's ray test called directly, on
+// the rays Embree casts. Each round times them all in turn, so that they see
+// the same load; the best of 3 rounds counts.
+using Way = test_support::SharedSearch::Way;
+
+double SearchSeconds(const test_support::SharedSearch& search, Way way, const std::vector<Vec3>& points,
                      const std::vector<Vec3>& directions, int threads, std::vector<ostrand::RayHit>* hits) {
   const auto start = std::chrono::steady_clock::now();
 #pragma omp parallel num_threads(threads)
@@ -316,7 +321,8 @@ double SearchSeconds(const test_support::SharedSearch& search, bool wholeLine, c
 #pragma omp for schedule(static)
     for (long i = 0; i < static_cast<long>(points.size()); ++i)
       for (size_t s = 0; s < directions.size(); ++s)
-        (*hits)[i * directions.size() + s] = search.find(points[i], directions[s], wholeLine, &scratch);
+        (*hits)[i * directions.size() + s] =
+            search.find(points[i], directions[s], static_cast<int32_t>(s), way, &scratch);
   }
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -327,33 +333,37 @@ void BM_Search(benchmark::State& state) {
   const std::vector<Vec3> directions = SampleDirections(kSamples);
   const double rays = static_cast<double>(b.points.size()) * kSamples;
   const auto start = std::chrono::steady_clock::now();
-  const test_support::SharedSearch search(b.cage);  // triangulated and built
+  const test_support::SharedSearch search(b.cage, directions);  // triangulated and built
   const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!search.built()) {
-    state.SkipWithError("no memory for the hierarchy");
+    state.SkipWithError("no memory for the hierarchy or the grids");
     return;
   }
-  std::vector<ostrand::RayHit> nearest(static_cast<size_t>(rays)), along(static_cast<size_t>(rays));
-  double ours = 1e9, wholeLine = 1e9, embree = 1e9;
+  const Way ways[3] = {Way::kNearestFirst, Way::kWholeLine, Way::kGrids};
+  std::vector<ostrand::RayHit> hits[3];
+  double seconds[3] = {1e9, 1e9, 1e9}, embree = 1e9;
+  for (auto& h : hits) h.resize(static_cast<size_t>(rays));
   for (auto _ : state) {
     for (int round = 0; round < 3; ++round) {
-      ours = std::min(ours, SearchSeconds(search, false, b.points, directions, threads, &nearest));
-      wholeLine = std::min(wholeLine, SearchSeconds(search, true, b.points, directions, threads, &along));
-      long hits = 0;
-      embree = std::min(embree, b.embree->castAll(b.points, directions, threads, &hits));
+      for (int w = 0; w < 3; ++w)
+        seconds[w] = std::min(seconds[w], SearchSeconds(search, ways[w], b.points, directions, threads, &hits[w]));
+      long found = 0;
+      embree = std::min(embree, b.embree->castAll(b.points, directions, threads, &found));
     }
-    state.SetIterationTime(ours);
+    state.SetIterationTime(seconds[2]);
   }
   bool same = true;
-  for (size_t r = 0; r < nearest.size() && same; ++r) same = test_support::SameHit(nearest[r], along[r]);
+  for (size_t r = 0; r < hits[0].size() && same; ++r)
+    same = test_support::SameHit(hits[0][r], hits[1][r]) && test_support::SameHit(hits[0][r], hits[2][r]);
   state.counters["triangles"] = static_cast<double>(b.embree->triangles());
   state.counters["leaf_entries"] = static_cast<double>(search.bvh().entryCount);
   state.counters["build_ms"] = 1e3 * buildSeconds;
-  state.counters["ns_per_ray"] = 1e9 * ours / rays;
-  state.counters["whole_line_ns_per_ray"] = 1e9 * wholeLine / rays;
+  state.counters["grid_build_ms"] = 1e3 * search.gridSeconds();
   state.counters["embree_ns_per_ray"] = 1e9 * embree / rays;
-  state.counters["per_ray_vs_embree"] = ours / embree;
-  state.counters["whole_line_vs_embree"] = wholeLine / embree;
+  state.counters["grids_ns_per_ray"] = 1e9 * seconds[2] / rays;
+  state.counters["grids_vs_embree"] = seconds[2] / embree;
+  state.counters["nearest_first_vs_embree"] = seconds[0] / embree;
+  state.counters["whole_line_vs_embree"] = seconds[1] / embree;
   state.counters["same_hits"] = same ? 1 : 0;
 }
 BENCHMARK(BM_Search)

@@ -2,6 +2,7 @@
 // accelerated search to give the exhaustive one's result bit for bit.
 #pragma once
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -65,24 +66,33 @@ class AcceleratedCage {
   bool built_ = false;
 };
 
-// A mesh's hierarchy, built once and searched from several threads with the
-// host's ray test called directly, each thread with a candidate list of its
-// own (Scratch): the search alone, for benchmarks.
+// A mesh's hierarchy (and grids across the directions given), built once
+// and searched from several threads with the host's ray test called
+// directly, each thread with a candidate list of its own (Scratch): the
+// search alone, for benchmarks.
 class SharedSearch {
  public:
-  explicit SharedSearch(const host::Mesh& mesh)
+  SharedSearch(const host::Mesh& mesh, const std::vector<Vec3>& directions)
       : triangulation_(mesh),
         cage_{&triangulation_.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()),
               &host::RayIntersectTriangle, nullptr} {
     built_ = ostrand::BuildCageBvh(cage_.cage, cage_.positions, cage_.pointCount, &bvh_);
     cage_.bvh = &bvh_;
+    const auto start = std::chrono::steady_clock::now();
+    gridsBuilt_ = built_ && ostrand::BuildDirectionGrids(bvh_, cage_.positions, cage_.pointCount, directions.data(),
+                                                         static_cast<int32_t>(directions.size()), &grids_);
+    gridSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
-  ~SharedSearch() { ostrand::FreeCageBvh(&bvh_); }
+  ~SharedSearch() {
+    ostrand::FreeDirectionGrids(&grids_);
+    ostrand::FreeCageBvh(&bvh_);
+  }
   SharedSearch(const SharedSearch&) = delete;
   SharedSearch& operator=(const SharedSearch&) = delete;
 
-  bool built() const { return built_; }
+  bool built() const { return built_ && gridsBuilt_; }
   const ostrand::CageBvh& bvh() const { return bvh_; }
+  double gridSeconds() const { return gridSeconds_; }
 
   struct Scratch {
     ostrand::CandidateScratch candidates{};
@@ -92,18 +102,25 @@ class SharedSearch {
     Scratch& operator=(const Scratch&) = delete;
   };
 
-  // Nearest first, or along the whole line.
-  ostrand::RayHit find(const Vec3& origin, const Vec3& direction, bool wholeLine, Scratch* scratch) const {
+  enum class Way { kNearestFirst, kWholeLine, kGrids };
+
+  // The ray from origin along directions[sample] (as given to the
+  // constructor), searched the way asked.
+  ostrand::RayHit find(const Vec3& origin, const Vec3& direction, int32_t sample, Way way, Scratch* scratch) const {
     ostrand::RayCastCage cage = cage_;
-    cage.wholeLine = wholeLine;
-    return ostrand::FindNearestHit(cage, origin, direction, &scratch->candidates);
+    cage.wholeLine = way == Way::kWholeLine;
+    if (way == Way::kGrids) cage.grids = &grids_;
+    return ostrand::FindNearestHit(cage, origin, direction, &scratch->candidates, sample);
   }
 
  private:
   OwnedTriangulation triangulation_;
   ostrand::RayCastCage cage_;
   ostrand::CageBvh bvh_{};
+  ostrand::DirectionGrids grids_{};
   bool built_ = false;
+  bool gridsBuilt_ = false;
+  double gridSeconds_ = 0;
 };
 
 // Every field, bit for bit.

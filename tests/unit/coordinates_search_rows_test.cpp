@@ -70,8 +70,8 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchMakesFarFewerRayTestsFor
 
 // The accelerated search goes along the whole line on a cage of short
 // triangles, nearest first on a very large one or one with long thin
-// triangles, and on grids across its directions for targets of at least as
-// many points as the cage has triangles: the ray tests it makes tell which.
+// triangles, and on grids across its directions for targets of at least four
+// points for each triangle of the cage: the ray tests it makes tell which.
 TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWayThatIsFasterForCageAndTarget) {
   struct Case {
     host::Mesh cage;
@@ -82,7 +82,7 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWayThatIsFasterF
       {test_support::SubdividedCube(6), 8, RaySearch::kWholeLine},      // 432 triangles
       {test_support::SubdividedCube(30), 8, RaySearch::kNearestFirst},  // 10,800
       {test_support::Prism(test_support::RegularPolygon(250, 1.0), 0.75), 8, RaySearch::kNearestFirst},  // fans
-      {test_support::SubdividedCube(2), 60, RaySearch::kDirectionGrids}};                                // 48
+      {test_support::SubdividedCube(2), 200, RaySearch::kDirectionGrids}};  // 48 triangles, 200 points
   for (const Case& c : cases) {
     EffectInstance* instance = prepare(c.cage, {PointsInCube(c.points)}, 8);
     const long accelerated = rayTestsWith(instance, RaySearch::kAccelerated);
