@@ -57,31 +57,39 @@ bool AwaitsKeptWeights(const EffectInstance* instance, const TargetEntry* target
 enum class Joined { kDone, kOutOfMemory, kTooMany };
 
 // Appends the workers' kept weights (thread order is row order) to the
-// target's arrays and sets the offsets of rows [first, end).
-Joined JoinKeptWeights(TargetEntry* target, WorkerScratch* workers, int threads, int64_t first, int64_t end) {
+// target's arrays and sets the offsets of their rows. The arrays grow on the
+// calling thread; the weights are copied, into memory the target touches for
+// the first time, on the worker threads.
+Joined JoinKeptWeights(TargetEntry* target, WorkerScratch* workers, int threads) {
   int64_t added = 0;
   for (int t = 0; t < threads; ++t) added += workers[t].kept.count;
   const int64_t total = target->WeightCount + added;
   if (total > keptWeightLimit.load(std::memory_order_relaxed)) return Joined::kTooMany;
-  if (added > 0) {
-    if (!ResizeArray(target->Weights, static_cast<size_t>(total)) ||
-        !ResizeArray(target->CageIndices, static_cast<size_t>(total)))
-      return Joined::kOutOfMemory;
-    int64_t next = target->WeightCount;
-    for (int t = 0; t < threads; ++t) {
-      KeptWeights& kept = workers[t].kept;
-      if (kept.count == 0) continue;  // a worker without rows may hold no arrays
-      std::memcpy(target->Weights + next, kept.weights, static_cast<size_t>(kept.count) * sizeof(double));
-      std::memcpy(target->CageIndices + next, kept.indices, static_cast<size_t>(kept.count) * sizeof(int32_t));
-      next += kept.count;
-      kept.count = 0;
+  if (added > 0 && (!ResizeArray(target->Weights, static_cast<size_t>(total)) ||
+                    !ResizeArray(target->CageIndices, static_cast<size_t>(total))))
+    return Joined::kOutOfMemory;
+  int64_t next = target->WeightCount;
+  for (int t = 0; t < threads; ++t) {
+    workers[t].keptAt = next;
+    next += workers[t].kept.count;
+  }
+  auto copy = [&](int t, int T) {
+    for (int w = t; w < threads; w += T) {
+      const KeptWeights& kept = workers[w].kept;
+      if (kept.count > 0) {  // a worker without rows may hold no arrays
+        const auto count = static_cast<size_t>(kept.count);
+        std::memcpy(target->Weights + workers[w].keptAt, kept.weights, count * sizeof(double));
+        std::memcpy(target->CageIndices + workers[w].keptAt, kept.indices, count * sizeof(int32_t));
+      }
+      int64_t offset = workers[w].keptAt;
+      for (int64_t row = workers[w].rowsBegin; row < workers[w].rowsEnd; ++row) {
+        target->WeightOffsets[row] = static_cast<int32_t>(offset);
+        offset += target->WeightCounts[row];
+      }
     }
-  }
-  int64_t offset = target->WeightCount;
-  for (int64_t row = first; row < end; ++row) {
-    target->WeightOffsets[row] = static_cast<int32_t>(offset);
-    offset += target->WeightCounts[row];
-  }
+  };
+  RunOnThreads(ThreadsFor(added, SmallWorkThresholds().evaluation), copy);
+  for (int t = 0; t < threads; ++t) workers[t].kept.count = 0;
   target->WeightCount = static_cast<int32_t>(total);
   return Joined::kDone;
 }
@@ -162,10 +170,13 @@ bool CalculateRow(const RowJob& job, int64_t row, WorkerScratch* worker) {
 int64_t RunRowLoop(const RowJob& job, RowTask task, WorkerScratch* workers, int workerCount) {
   std::atomic<int64_t> failed{0};
   const int64_t work = (job.endRow - job.firstRow) * (job.settings.samples > 0 ? job.settings.samples : 1);
+  for (int t = 0; t < workerCount; ++t) workers[t].rowsBegin = workers[t].rowsEnd = 0;
   auto block = [&](int t, int T) {
     int64_t begin = 0, end = 0;
     StaticBlock(job.firstRow, job.endRow, t, T, &begin, &end);
     WorkerScratch* worker = &workers[t];
+    worker->rowsBegin = begin;
+    worker->rowsEnd = end;
     int64_t failedHere = 0;
     for (int64_t row = begin; row < end; ++row)
       if (!task(job, row, worker)) ++failedHere;
@@ -251,7 +262,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
     job.endRow = loop < kTenths ? job.firstRow + chunk : rows;
     failed += RunRowLoop(job, CalculateRow, workers, threads);
     if (storage == RowStorage::kKept && rows > 0)
-      joined = JoinKeptWeights(target, workers, threads, job.firstRow, job.endRow);
+      joined = JoinKeptWeights(target, workers, threads);
   }
 
   FreeWorkers(workers, threads);

@@ -37,6 +37,9 @@ struct WorkerScratch {
   PointScratch point;
   SparseRow row;
   KeptWeights kept;
+  int64_t rowsBegin;  // the rows [rowsBegin, rowsEnd) it computed in the last loop
+  int64_t rowsEnd;
+  int64_t keptAt;  // where its kept weights go in the target's arrays
 };
 
 // Work on one row; false when the row could not be computed (it is then left
