@@ -108,7 +108,8 @@ Rays RaysFor(const host::Mesh& mesh, const OwnedTriangulation& triangles, const 
     }
   }
   const double far = 50 * test_support::BoundingDiagonal(mesh);
-  rays.origins.push_back(Vec3{centre.x + far / 40, centre.y - far / 100, centre.z});  // outside, within the grids' reach
+  // Outside, within the grids' reach, and far beyond it.
+  rays.origins.push_back(Vec3{centre.x + far / 40, centre.y - far / 100, centre.z});
   rays.origins.push_back(Vec3{centre.x + far, centre.y - 0.3 * far, centre.z + 0.1 * far});
   rays.origins.push_back(Vec3{centre.x, centre.y + far, centre.z});
   return rays;
