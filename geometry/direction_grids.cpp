@@ -9,8 +9,13 @@
 namespace ostrand {
 namespace {
 
-constexpr double kCellsPerTriangle = 8.0;    // cells of a grid for each triangle
-constexpr int64_t kListedPerTriangle = 32;  // with 4 a cell, the most listings before a direction has no grid
+// Cells of a grid for each triangle, at first; a direction whose shadows
+// would be listed more often than kListedPerTriangle times a triangle and 4
+// times a cell takes half as many cells, down to kFewestCellsPerTriangle,
+// and no grid below that.
+constexpr double kCellsPerTriangle = 8.0;
+constexpr double kFewestCellsPerTriangle = 1.0;
+constexpr int64_t kListedPerTriangle = 32;
 constexpr double kReachOverMagnitude = 4.0;
 // Rounding of the axes, the shadows, the cell numbers and the crossings:
 // some 1e-15 of the coordinates involved, far below this share of them.
@@ -163,26 +168,31 @@ bool BuildGrid(GridWork& work, DirectionGrid* grid) {
       grid->high[a] = std::max({grid->high[a], p[0][a] + work.widen, p[1][a] + work.widen, p[2][a] + work.widen});
     }
   }
-  // Cells about square, kCellsPerTriangle of them for each triangle.
-  const double span[2] = {grid->high[0] - grid->low[0], grid->high[1] - grid->low[1]};
-  const double cells = kCellsPerTriangle * n;
-  const double side = std::sqrt(span[0] * span[1] / cells);
-  for (int a = 0; a < 2; ++a) {
-    const double along = side > 0 ? std::ceil(span[a] / side) : 1.0;
-    grid->cells[a] = static_cast<int32_t>(std::clamp(along, 1.0, cells));
-    grid->perUnit[a] = grid->cells[a] / span[a];
-  }
-  const int64_t cellCount = int64_t{grid->cells[0]} * grid->cells[1];
-
   // The pairs in triangle order, then counted and sorted by cell, which
-  // keeps each cell's triangles ascending.
+  // keeps each cell's triangles ascending. Cells about square.
+  const double span[2] = {grid->high[0] - grid->low[0], grid->high[1] - grid->low[1]};
   Listing& listing = work.listing;
-  listing.count = 0;
-  listing.limit = kListedPerTriangle * n + 4 * cellCount;
-  for (int32_t t = 0; t < n; ++t) {
-    const double* p[3];
-    shadowsOf(t, p);
-    if (!ListTriangle(*grid, p, t, work.widen, &listing)) return listing.count == listing.limit;
+  int64_t cellCount = 0;
+  for (double perTriangle = kCellsPerTriangle;; perTriangle /= 2) {
+    if (perTriangle < kFewestCellsPerTriangle) return true;  // no grid for this direction
+    const double cells = perTriangle * n;
+    const double side = std::sqrt(span[0] * span[1] / cells);
+    for (int a = 0; a < 2; ++a) {
+      const double along = side > 0 ? std::ceil(span[a] / side) : 1.0;
+      grid->cells[a] = static_cast<int32_t>(std::clamp(along, 1.0, cells));
+      grid->perUnit[a] = grid->cells[a] / span[a];
+    }
+    cellCount = int64_t{grid->cells[0]} * grid->cells[1];
+    listing.count = 0;
+    listing.limit = kListedPerTriangle * n + 4 * cellCount;
+    bool listed = true;
+    for (int32_t t = 0; t < n && listed; ++t) {
+      const double* p[3];
+      shadowsOf(t, p);
+      listed = ListTriangle(*grid, p, t, work.widen, &listing);
+    }
+    if (listed) break;
+    if (listing.count != listing.limit) return false;  // out of memory
   }
   if (!AllocateArray(grid->starts, static_cast<size_t>(cellCount) + 1) ||
       !AllocateArray(grid->triangles, static_cast<size_t>(std::max<int64_t>(listing.count, 1))) ||

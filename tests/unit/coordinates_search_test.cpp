@@ -126,15 +126,18 @@ struct Tally {
 // that every triangle the ray test hits was among the candidates, and among
 // those its grid cell lists whenever the grid answers.
 void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayIntersectTriangle_fn rayTest, Tally* tally,
-                      const std::string& name) {
+                      const std::string& name, size_t gridEvery = 2) {
   OwnedTriangulation triangulation(mesh);
   const RayCastCage cage{&triangulation.cage, mesh.points.data(), static_cast<uint32_t>(mesh.points.size()), rayTest,
                          nullptr};
   AcceleratedCage accelerated(cage);
   ASSERT_TRUE(accelerated.built()) << name;
-  for (const Vec3& origin : rays.origins) {
+  for (size_t o = 0; o < rays.origins.size(); ++o) {
+    const Vec3& origin = rays.origins[o];
     const std::vector<Vec3> directions = DirectionsFrom(origin, rays.aims);
-    const bool grids = accelerated.bvh().unboundedCount == 0 && accelerated.buildGrids(directions);
+    // Grids for every other origin or fewer (every kind of origin comes in
+    // pairs or more): building them for each origin's own directions is slow.
+    const bool grids = o % gridEvery == 0 && accelerated.bvh().unboundedCount == 0 && accelerated.buildGrids(directions);
     for (int32_t s = 0; s < static_cast<int32_t>(directions.size()); ++s) {
       const Vec3& direction = directions[s];
       const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
@@ -186,7 +189,7 @@ TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
     EXPECT_GT(tally.rays, 10000);
     EXPECT_GT(tally.found, tally.rays / 2);
     EXPECT_GT(tally.reportedHits, tally.found);
-    EXPECT_GT(tally.onGrids, tally.rays * 3 / 4);
+    EXPECT_GT(tally.onGrids, tally.rays * 3 / 8);
   }
 }
 
@@ -204,7 +207,7 @@ TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(tally.found, tally.rays / 2);
-  EXPECT_GT(tally.onGrids, tally.rays * 3 / 4);
+  EXPECT_GT(tally.onGrids, tally.rays * 3 / 8);
 }
 
 // Prisms whose caps are fans of long thin triangles, which the hierarchy
@@ -229,12 +232,12 @@ TEST(AcceleratedSearch, AgreesOnFanCappedPrismsAlongAndAcrossTheirCaps) {
     }
     for (useful_RayIntersectTriangle_fn rayTest : {&host::RayIntersectTriangle, &LooseRayTest}) {
       Tally tally;
-      ExpectSameSearch(mesh, rays, rayTest, &tally, std::to_string(sides) + "-gon prism");
+      ExpectSameSearch(mesh, rays, rayTest, &tally, std::to_string(sides) + "-gon prism", sides == 250 ? 5 : 2);
       if (HasFatalFailure()) return;
       EXPECT_GT(tally.found, tally.rays / 2);
       // Along a cap, its fans' shadows pile up beyond what a grid may hold:
       // those directions go without.
-      EXPECT_GT(tally.onGrids, tally.rays / 5);
+      EXPECT_GT(tally.onGrids, tally.rays / 20);
     }
   }
 }
