@@ -67,8 +67,21 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
   const uint32_t cagePoints = reads.pointCount;
   const uint32_t cageObject = reads.object;
   double sum = *total;  // in a register, not through the pointer row might alias
+  // With grids, a batch of rays is looked up before any is cast: the
+  // lookups' memory reads then overlap instead of each ray waiting for its
+  // own.
+  constexpr int32_t kBatch = 32;
+  GridLookup listed[kBatch];
+  bool onGrid[kBatch] = {};
   for (int32_t s = 0; s < settings.samples; ++s) {
-    const RayHit hit = FindNearestHit(cage, origin, directions[s], &scratch->candidates, s);
+    const int32_t b = s % kBatch;
+    if (b == 0 && cage.grids != nullptr)
+      for (int32_t k = 0; k < kBatch && s + k < settings.samples; ++k) {
+        onGrid[k] = GridCandidates(*cage.grids, s + k, origin, &listed[k]);
+        if (onGrid[k] && listed[k].count > 0) __builtin_prefetch(listed[k].depths + listed[k].triangles[0]);
+      }
+    const RayHit hit = onGrid[b] ? FindNearestHitOnGrid(cage, origin, directions[s], listed[b])
+                                 : FindNearestHit(cage, origin, directions[s], &scratch->candidates, s);
     if (!hit.found) continue;
 
     // The polygon's point count first (a host that does not answer leaves 0),

@@ -92,6 +92,15 @@ RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, cons
 RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                                  CandidateScratch* scratch);
 
+// The search along the whole line over the candidates a grid lookup found
+// (GridCandidates with cage.grids): those ahead of the origin first, then
+// those behind it numbered below the first one hit. Its result is the
+// reference's bit for bit under the same condition as for the nearest-first
+// search; a ray that meets anything else is offered every candidate in the
+// reference's order. cage.bvh must not be null.
+RayHit FindNearestHitOnGrid(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                            const GridLookup& listed);
+
 // The search the calculation uses: the accelerated one (or, with wholeLine
 // or grids, the one along the whole line) when cage.bvh is set and a scratch
 // is given, else the reference. `sample` as for FindNearestHitAlongLine.

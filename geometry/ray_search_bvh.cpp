@@ -177,6 +177,8 @@ RayHit OfferInOrder(const RayCastCage& cage, const Vec3& origin, const Vec3& dir
   return hit;
 }
 
+}  // namespace
+
 // The candidates of a grid lookup, those wholly behind the origin last: the
 // others in ascending order by the reference's rule, then those behind,
 // numbered below the first triangle taken, for a hit. As for the
@@ -184,7 +186,9 @@ RayHit OfferInOrder(const RayCastCage& cage, const Vec3& origin, const Vec3& dir
 // at a distance that is not positive, which the reference takes only as its
 // first hit; so a hit behind, or a distance that is not positive, sends the
 // ray to the reference's order over the whole list.
-RayHit OfferAheadFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, const GridLookup& listed) {
+RayHit FindNearestHitOnGrid(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                            const GridLookup& listed) {
+  if (cage.rayTest == nullptr) return NoHit();
   RayHit hit = NoHit();
   int32_t first = -1;  // the first triangle taken
   bool behind = false;
@@ -224,14 +228,12 @@ RayHit OfferAheadFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& 
   return hit;
 }
 
-}  // namespace
-
 RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                                CandidateScratch* scratch, int32_t sample) {
   if (cage.rayTest == nullptr) return NoHit();
   GridLookup listed{};
   if (cage.grids != nullptr && GridCandidates(*cage.grids, sample, origin, &listed))
-    return OfferAheadFirst(cage, origin, direction, listed);
+    return FindNearestHitOnGrid(cage, origin, direction, listed);
   if (!CollectCandidates(*cage.bvh, origin, direction, scratch))
     return FindNearestHitExhaustive(cage, origin, direction);
   return OfferInOrder(cage, origin, direction, scratch->ids, scratch->count);
