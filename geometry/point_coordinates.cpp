@@ -78,7 +78,10 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     if (b == 0 && cage.grids != nullptr)
       for (int32_t k = 0; k < kBatch && s + k < settings.samples; ++k) {
         onGrid[k] = GridCandidates(*cage.grids, s + k, origin, &listed[k]);
-        if (onGrid[k] && listed[k].count > 0) __builtin_prefetch(listed[k].depths + listed[k].triangles[0]);
+        for (int32_t i = 0; onGrid[k] && i < listed[k].count && i < 2; ++i) {
+          __builtin_prefetch(listed[k].depths + listed[k].triangles[i]);
+          __builtin_prefetch(cage.bvh->triangles + listed[k].triangles[i]);
+        }
       }
     const RayHit hit = onGrid[b] ? FindNearestHitOnGrid(cage, origin, directions[s], listed[b])
                                  : FindNearestHit(cage, origin, directions[s], &scratch->candidates, s);
