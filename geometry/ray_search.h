@@ -43,13 +43,20 @@ inline bool WholeLineFor(RaySearch search, int32_t triangles, int32_t entries) {
 // through the hierarchy, most ray tests behind the origin), 0.1 to 0.2 us
 // on the workers (bench/calculate_bench, BM_Search). So the accelerated
 // search builds them for targets of at least four points for each triangle
-// of the cage, within the memory budget; kDirectionGrids whenever the budget
-// allows.
+// of the cage, within the memory budget. They hold about 160 bytes for each
+// triangle and direction, and the target keeps at least that for each point:
+// beyond kDirectionGridsAnyway triangles x directions, only a target of as
+// many points builds them, so that they never outweigh its weights.
+// kDirectionGrids builds them whenever the budget allows.
+inline constexpr int64_t kDirectionGridsAnyway = int64_t{1} << 19;
+
 inline bool DirectionGridsFor(RaySearch search, int64_t rows, int32_t samples, int32_t triangles, uint32_t cagePoints) {
   const bool withinBudget =
       samples > 0 && triangles > 0 && int64_t{samples} * (int64_t{triangles} + cagePoints) <= kDirectionGridBudget;
   if (search == RaySearch::kDirectionGrids) return withinBudget;
-  return search == RaySearch::kAccelerated && withinBudget && rows >= 4 * int64_t{triangles};
+  const int64_t size = int64_t{samples} * triangles;
+  return search == RaySearch::kAccelerated && withinBudget && rows >= 4 * int64_t{triangles} &&
+         (size <= kDirectionGridsAnyway || size <= rows);
 }
 
 // Module-wide choice for later calculations; kAccelerated until set.
