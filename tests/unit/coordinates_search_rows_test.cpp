@@ -46,7 +46,7 @@ class CalculationWithEitherSearch : public test_support::CoordinateTest {
 
   // Calculates with each allocation failing in turn; the search that
   // settles which allocations there are is the caller's.
-  void ExpectSameRowsWhenEachAllocationFails(int leastSameRows);
+  void expectSameRowsWhenEachAllocationFails(int leastSameRows);
 };
 
 // 432 triangles: the hierarchy leaves all but a few per ray untested, and
@@ -160,11 +160,11 @@ TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleS
 TEST_F(CalculationWithEitherSearch, HierarchyGridsOrCandidatesWithoutMemoryStillGiveTheSameRows) {
   for (RaySearch search : {RaySearch::kAccelerated, RaySearch::kDirectionGrids}) {
     test_support::ScopedRaySearch chosen(search);
-    ExpectSameRowsWhenEachAllocationFails(search == RaySearch::kDirectionGrids ? 8 : 4);
+    expectSameRowsWhenEachAllocationFails(search == RaySearch::kDirectionGrids ? 8 : 4);
   }
 }
 
-void CalculationWithEitherSearch::ExpectSameRowsWhenEachAllocationFails(int leastSameRows) {
+void CalculationWithEitherSearch::expectSameRowsWhenEachAllocationFails(int leastSameRows) {
   EffectInstance* instance = prepare(test_support::SubdividedCube(2), {PointsInCube(10)}, 8);
   SetThreadCount(2);
   SetAllocationFailure(-1);
