@@ -193,6 +193,24 @@ TEST(AcceleratedSearch, AgreesOnTheFixtureAndExampleCages) {
   }
 }
 
+// A small cage far from the origin: the margins and the grids' allowance
+// grow with the coordinates, here to a tenth of a triangle.
+TEST(AcceleratedSearch, AgreesOnACageFarFromTheOrigin) {
+  const Vec3 offset{30000.0, -20000.0, 5000.0};
+  host::Mesh mesh = test_support::SubdividedCube(4);
+  for (Vec3& p : mesh.points) p = Vec3{p.x + offset.x, p.y + offset.y, p.z + offset.z};
+  std::vector<Vec3> inside = test_support::PointsInPrism({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {0, 0}, 1.0, 3);
+  for (Vec3& p : inside) p = Vec3{p.x + offset.x, p.y + offset.y, p.z + offset.z};
+  OwnedTriangulation triangulation(mesh);
+  for (useful_RayIntersectTriangle_fn rayTest : {&host::RayIntersectTriangle, &LooseRayTest}) {
+    Tally tally;
+    ExpectSameSearch(mesh, RaysFor(mesh, triangulation, inside, offset), rayTest, &tally, "far cube");
+    if (HasFatalFailure()) return;
+    EXPECT_GT(tally.found, tally.rays / 2);
+    EXPECT_GT(tally.onGrids, tally.rays * 3 / 8);
+  }
+}
+
 TEST(AcceleratedSearch, AgreesOnTwoHundredRandomCages) {
   std::mt19937 random(20240611);
   Tally tally;
