@@ -74,18 +74,35 @@ struct Tested {
   }
 };
 
+// The host's ray test on one triangle of the hierarchy: whether it reports a
+// hit, with the distance and the corners' weights it reports.
+inline bool RayTest(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, const CageTriangle& triangle,
+                    double* d, double b[3]) {
+  const int32_t* k = triangle.corners;
+  return cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], d, b,
+                      0) != 0;
+}
+
+// Makes the triangle's hit the one taken.
+inline void Take(const CageTriangle& triangle, double d, const double b[3], RayHit* hit) {
+  hit->found = true;
+  hit->distance = d;
+  hit->polygon = triangle.polygon;
+  for (int c = 0; c < 3; ++c) {
+    hit->corners[c] = triangle.corners[c];
+    hit->barycentric[c] = b[c];
+  }
+}
+
 // What testing one triangle ahead came to.
 enum class Outcome { kMissed, kHit, kUnexpected };
 
 Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction,
                   int32_t id, Nearest* nearest) {
   const CageTriangle& triangle = cage.bvh->triangles[id];
-  const int32_t* k = triangle.corners;
   double d = 0.0;
   double b[3] = {0.0, 0.0, 0.0};
-  if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
-                   0) == 0)
-    return Outcome::kMissed;
+  if (!RayTest(cage, origin, direction, triangle, &d, b)) return Outcome::kMissed;
   if (!(d > 0)) return Outcome::kUnexpected;
   // Where the ray leaves the triangle's enlarged box: the cut, when the hit
   // is the nearest. A triangle with a corner that is not finite (unbounded)
@@ -100,13 +117,7 @@ Outcome TestAhead(const RayCastCage& cage, const BvhLine& line, const Vec3& orig
   if (!(far >= 0)) return Outcome::kUnexpected;
   RayHit& hit = nearest->hit;
   if (nearest->id >= 0 && !(d < hit.distance || (d == hit.distance && id < nearest->id))) return Outcome::kHit;
-  hit.found = true;
-  hit.distance = d;
-  hit.polygon = triangle.polygon;
-  for (int c = 0; c < 3; ++c) {
-    hit.corners[c] = k[c];
-    hit.barycentric[c] = b[c];
-  }
+  Take(triangle, d, b, &hit);
   nearest->id = id;
   nearest->cut = far;
   return Outcome::kHit;
@@ -147,12 +158,9 @@ bool HitBehind(const RayCastCage& cage, const BvhLine& line, const Vec3& origin,
         const int32_t id = entry.triangle;
         if ((below >= 0 && id >= below) || !Touches(entry.box, line) || tested.holds(id)) continue;
         const CageTriangle& triangle = bvh.triangles[id];
-        const int32_t* k = triangle.corners;
         double d = 0.0;
         double b[3] = {0.0, 0.0, 0.0};
-        if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]],
-                         &d, b, 0) == 0)
-          continue;
+        if (!RayTest(cage, origin, direction, triangle, &d, b)) continue;
         if (!(d > 0)) return true;
         double box[6], enter = 0.0, leave = 0.0;
         TriangleBox(cage, triangle, box);
@@ -199,30 +207,19 @@ RayHit FindNearestHitOnGrid(const RayCastCage& cage, const Vec3& origin, const V
       continue;
     }
     const CageTriangle& triangle = cage.bvh->triangles[id];
-    const int32_t* k = triangle.corners;
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
-    if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
-                     0) == 0)
-      continue;
+    if (!RayTest(cage, origin, direction, triangle, &d, b)) continue;
     if (!(d > 0)) return OfferInOrder(cage, origin, direction, listed.triangles, listed.count);
     if (first >= 0 && !(hit.distance > d)) continue;
     if (first < 0) first = id;
-    hit.found = true;
-    hit.distance = d;
-    hit.polygon = triangle.polygon;
-    for (int c = 0; c < 3; ++c) {
-      hit.corners[c] = k[c];
-      hit.barycentric[c] = b[c];
-    }
+    Take(triangle, d, b, &hit);
   }
   for (int32_t i = 0; behind && i < listed.count && (first < 0 || listed.triangles[i] < first); ++i) {
     if (!WhollyBehind(listed, listed.triangles[i])) continue;
-    const int32_t* k = cage.bvh->triangles[listed.triangles[i]].corners;
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
-    if (cage.rayTest(&origin, &direction, &cage.positions[k[0]], &cage.positions[k[1]], &cage.positions[k[2]], &d, b,
-                     0) != 0)
+    if (RayTest(cage, origin, direction, cage.bvh->triangles[listed.triangles[i]], &d, b))
       return OfferInOrder(cage, origin, direction, listed.triangles, listed.count);
   }
   return hit;
