@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver/user_error.h"
+#include "driver/weights_check.h"
 
 namespace cli {
 
@@ -56,6 +57,14 @@ std::string UnboundText(const driver::BindStatistics& stats, const std::string& 
 size_t BindChecked(driver::Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
                    Warnings& warnings) {
   session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
+  // Weights no bind should give (from a degenerate cage) would be saved as they are.
+  const driver::WeightsDamage damage =
+      driver::FindWeightsDamage(session.instance(), session.targetRest().points.size());
+  if (!damage.empty()) {
+    const std::string cause = likelyCause();
+    throw driver::UserError(job.target, driver::DescribeWeightsDamage(damage) +
+                                            (cause.empty() ? "" : " (likely cause: " + cause + ")"));
+  }
   driver::BindStatistics stats = Measure(session, job.weightFloor);
   size_t kept = 0;
   if (!stats.unbound.empty()) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/cage_interior.h"
+#include "cli/self_intersection.h"
 #include "cli/vector_math.h"
 
 namespace cli {
@@ -16,7 +17,6 @@ constexpr size_t kExamples = 5;
 // Relative to the cage's size (frame units), cubed for volumes, squared for areas.
 constexpr double kFlatThickness = 1e-9;
 constexpr double kFlatVolume = 1e-9;
-constexpr double kClearVolume = 1e-3;  // an open cage's orientation is told above this
 constexpr double kNoArea = 1e-13;
 constexpr double kNoAreaPerCorner = 1e-15;  // rounding grows with the corners
 
@@ -182,6 +182,12 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
                                            (hi[2] - lo[2]) * (hi[2] - lo[2]));
   check.size = static_cast<double>(size);
   const double frameSize = static_cast<double>(std::ldexp(size, frame.exponent));
+  if (check.nonFinitePoints < points.size()) {
+    const long double centre[3] = {(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
+    check.centreDistance =
+        static_cast<double>(std::sqrt(centre[0] * centre[0] + centre[1] * centre[1] + centre[2] * centre[2]));
+  }
+  check.farFromOrigin = size > 0 && std::isfinite(check.size) && check.centreDistance > kFarthestCageDistance * size;
 
   // Faces: faults, area, volume, and the edges they use.
   std::vector<std::string> degenerate;
@@ -240,12 +246,28 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
   std::vector<std::string> misoriented, oneSided;
   CheckOrientation(cage.polygons.size(), shared, &check, &misoriented, &oneSided);
 
+  // Faces that pass through each other; a triangle without area is passed
+  // over, as a face without area is a finding of its own.
+  const std::vector<FacePair> crossing =
+      usableFaces > 0 ? CrossingFaces(cage.polygons, framed, (kNoArea + 3 * kNoAreaPerCorner) * frameSize * frameSize,
+                                      threads)
+                      : std::vector<FacePair>{};
+  check.crossingFacePairs = crossing.size();
+  std::vector<std::string> crossingTexts;
+  for (size_t i = 0; i < crossing.size() && i <= kExamples; ++i)
+    crossingTexts.push_back(std::to_string(crossing[i].first + 1) + " and " + std::to_string(crossing[i].second + 1));
+
   // Volume and orientation.
   check.volume = static_cast<double>(std::ldexp(static_cast<long double>(volume), -3 * frame.exponent));
   const double cube = frameSize * frameSize * frameSize;
-  check.flat = usableFaces > 0 && (Coplanar(used, frameSize) || (check.closed && std::fabs(volume) <= kFlatVolume * cube));
-  check.inward = usableFaces > 0 && !check.flat && volume < 0 &&
-                 (check.closed || std::fabs(volume) >= kClearVolume * cube);
+  // Parts of a surface that passes through itself may cancel in the volume.
+  check.flat = usableFaces > 0 && (Coplanar(used, frameSize) ||
+                                   (check.closed && crossing.empty() && std::fabs(volume) <= kFlatVolume * cube));
+  // Only a closed surface, oriented consistently and not passing through
+  // itself, has faces that all point into or all out of what it encloses:
+  // for any other the volume's sign is no advice to flip every face.
+  check.inward = check.closed && misoriented.empty() && oneSided.empty() && crossing.empty() && !check.flat &&
+                 volume < 0;
 
   // The findings, in a fixed order.
   std::vector<std::string>& out = check.findings;
@@ -267,6 +289,11 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
                   (check.oneSidedParts == 1 ? " cannot be oriented consistently (it is one-sided): the part of face "
                                             : " cannot be oriented consistently (they are one-sided): the parts of faces ") +
                   Examples(oneSided));
+  if (!crossing.empty())
+    out.push_back("cage: " +
+                  (crossing.size() == 1 ? std::string("1 pair of faces intersects")
+                                        : std::to_string(crossing.size()) + " pairs of faces intersect") +
+                  " (the surface passes through itself): " + Examples(crossingTexts));
   if (check.flat)
     out.push_back(size == 0 ? "cage: flat (no volume): all its points are at one place"
                             : "cage: flat (no volume): its faces enclose no space, so no point lies inside it");
@@ -284,6 +311,11 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
                   Number(size, 3) + ", the bounding-box diagonal): the module's fixed tolerances suit sizes from " +
                   Number(kSmallestCageSize, 3) + " to " + Number(kLargestCageSize, 3) + "; scale the cage and the target " +
                   (tooLarge ? "down" : "up") + " together");
+  const std::string farText = "(centre " + Number(check.centreDistance, 3) + " away, size " + Number(size, 3) + ")";
+  if (check.farFromOrigin)
+    out.push_back("cage: far from the origin for its size " + farText + ": binding loses precision beyond " +
+                  Number(kFarthestCageDistance, 6) +
+                  " times the size; move the cage and the target towards the origin together");
 
   if (target) {
     check.hasTarget = true;
@@ -309,16 +341,21 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
   else if (tooLarge || tooSmall)
     check.likelyCause = std::string("the cage is too ") + (tooLarge ? "large" : "small") + " to bind accurately (size " +
                         Number(size, 3) + ")";
+  else if (check.farFromOrigin) check.likelyCause = "the cage is far from the origin for its size " + farText;
   else if (check.flat) check.likelyCause = "the cage is flat";
   else if (!boundary.empty())
     check.likelyCause = "the cage is open (" + Counted(boundary.size(), "boundary edge", "boundary edges") + ")" +
+                        (check.outsidePoints > 0 ? " and " + outsideText + " outside it" : "");
+  else if (!crossing.empty())
+    check.likelyCause = "the cage passes through itself (" +
+                        Counted(crossing.size(), "pair of faces intersects", "pairs of faces intersect") + ")" +
                         (check.outsidePoints > 0 ? " and " + outsideText + " outside it" : "");
   else if (check.outsidePoints > 0) check.likelyCause = outsideText + " outside the cage";
   return check;
 }
 
 std::string CleanCageLine(const CageCheck& check) {
-  std::string line = "cage check: closed, consistently oriented outward, no degenerate faces";
+  std::string line = "cage check: closed, consistently oriented outward, no self-intersections, no degenerate faces";
   if (check.hasTarget) line += "; all " + std::to_string(check.targetPoints) + " target points inside";
   return line;
 }

@@ -61,16 +61,18 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
   // The cache's writer says what is wrong with its temporary file: told of the cache.
   auto cacheError = [&](const host::PointCacheError& e) { return driver::UserError(cachePath, e.problem); };
   if (!plan.cache.empty()) {
-    const std::string temporary = outputs.startFile(plan.cache);
     try {
-      cache.emplace(temporary, TargetCacheHeader(cages, plan.cacheFormat,
-                                                 static_cast<uint32_t>(target.rest.points.size()), plan.fps));
+      outputs.startFile(plan.cache, [&](const std::string& temporary) {
+        cache.emplace(temporary, TargetCacheHeader(cages, plan.cacheFormat,
+                                                   static_cast<uint32_t>(target.rest.points.size()), plan.fps));
+      });
     } catch (const host::PointCacheError& e) {
       throw cacheError(e);
     }
   }
 
   FrameProgress progress(bar, cages);
+  bar.timed();
   std::vector<Vec3> cagePoints;
   driver::Session::Frame frame;
   const Clock::time_point loopStart = Clock::now();
@@ -107,6 +109,7 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
     }
     outputs.finishFile(plan.cache);
   }
+  bar.untimed();
   summary.loopSeconds = Seconds(loopStart, Clock::now());
   bar.show(100, "deformed " + std::to_string(cages.size()) + " frames");
   bar.finish();

@@ -18,6 +18,12 @@ std::optional<host::PointCacheFormat> CacheFormatOfName(const std::string& path)
   return std::nullopt;
 }
 
+bool StaysInside(const std::string& name) {
+  const fs::path path(name);
+  if (path.is_absolute() || path.has_root_path()) return false;
+  return std::none_of(path.begin(), path.end(), [](const fs::path& part) { return part == ".."; });
+}
+
 FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages) {
   FrameOutputs plan;
   plan.fps = job.fps;

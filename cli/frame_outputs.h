@@ -25,6 +25,10 @@ struct FrameOutputs {
 // for another name.
 std::optional<host::PointCacheFormat> CacheFormatOfName(const std::string& path);
 
+// Whether a name given below the output folder stays inside it: relative,
+// with no ".." among its parts.
+bool StaysInside(const std::string& name);
+
 // Names each frame's outputs as the job asks. Throws ArgumentError when
 // frames without names of their own (a cache's) are to be written as
 // deformed-<name>.obj, UserError when two posed cages give one name.

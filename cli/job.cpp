@@ -16,12 +16,14 @@
 #include "cli/frame_outputs.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
+#include "cli/run_folders.h"
 #include "cli/summary.h"
 #include "cli/warnings.h"
 #include "cli/weight_map_file.h"
 #include "driver/mesh_file.h"
 #include "driver/session.h"
 #include "driver/user_error.h"
+#include "driver/weights_check.h"
 
 namespace cli {
 
@@ -39,14 +41,25 @@ struct Inputs {
   FrameOutputs frameOutputs;
 };
 
-Inputs ReadInputs(const Job& job) {
+// "reading target.obj (12.3 MB)", for a file large enough to take a while.
+void ShowReading(ProgressBar& bar, const std::string& path) {
+  std::error_code error;
+  const auto size = fs::file_size(path, error);
+  if (!error && size >= (1u << 20)) bar.show(0, "reading " + path + " (" + ShownBytes(static_cast<double>(size)) + ")");
+}
+
+Inputs ReadInputs(const Job& job, ProgressBar& bar) {
   Inputs in;
   // Files the module reads itself are checked here too, for a clear message.
   if (!job.sceneFile.empty()) driver::CheckReadableFile(job.sceneFile);
   if (!job.weightsFile.empty()) driver::CheckReadableFile(job.weightsFile);
   if (job.sceneFile.empty()) {
+    ShowReading(bar, job.cage);
     in.cage = driver::ReadMeshFile(job.cage);
-    if (!job.target.empty()) in.target = driver::ReadMeshFile(job.target);
+    if (!job.target.empty()) {
+      ShowReading(bar, job.target);
+      in.target = driver::ReadMeshFile(job.target);
+    }
   }
   in.cages = CageAnimation(job.poses, job.frames, job.framesText, job.allowGaps);
   in.frameOutputs = PlanFrameOutputs(job, in.cages);
@@ -89,8 +102,11 @@ void LoadScene(driver::Session& session, const std::string& path) {
 // deformation uses what the file holds (single-precision weights) exactly as
 // a later run from the file will, and the scene names the file by its final
 // name. A later failure of the run takes the file out again.
-std::string SaveWeights(driver::Session& session, const fs::path& folder, OutputTransaction& outputs) {
+std::string SaveWeights(driver::Session& session, const fs::path& folder, OutputTransaction& outputs,
+                        ProgressBar& bar) {
   const fs::path file = folder / kWeightsName;
+  bar.show(100, "writing " + file.string() + " (" +
+                    ShownBytes(static_cast<double>(driver::WeightsFileSize(session.instance()))) + ")");
   outputs.write(file, [&](const std::string& temporary) { session.saveWeights(temporary); });
   std::error_code error;
   session.loadWeights(fs::absolute(file, error).string());
@@ -221,12 +237,21 @@ void RunCheck(const Job& job, const Inputs& in) {
     throw driver::UserError("--strict", Counted(check.findings.size(), "finding", "findings"));
 }
 
-// Weights read from a file or scene may hold points without any weight,
-// which the module moves to the origin with the cage: an error, or with
+// Weights read from a file or scene may hold values no bind gives (the file
+// is damaged: an error naming it), or points without any weight, which the
+// module moves to the origin with the cage: an error, or with
 // --allow-unbound points written where they are at rest.
 std::vector<uint32_t> CheckReadWeights(const Job& job, const driver::Session& session, const driver::BindStatistics& stats,
                                        Summary& summary, Warnings& warnings) {
-  if (job.bind || stats.unbound.empty()) return {};
+  if (job.bind) return {};
+  const driver::WeightsDamage damage =
+      driver::FindWeightsDamage(session.instance(), session.targetRest().points.size());
+  if (!damage.empty()) {
+    const std::string read = session.instance().WeightsPath;
+    throw driver::UserError(job.sceneFile.empty() ? job.weightsFile : read.empty() ? job.sceneFile : Shown(read),
+                            driver::DescribeWeightsDamage(damage) + "; the file is damaged");
+  }
+  if (stats.unbound.empty()) return {};
   const std::string subject = job.sceneFile.empty() ? job.weightsFile : job.sceneFile;
   const CageCheck check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
   const std::string text = UnboundText(stats, check.likelyCause);
@@ -254,46 +279,62 @@ double KeptRestError(driver::Session& session) {
 
 }  // namespace
 
+namespace {
+
+// The weights file the module read while loading the scene: never an output
+// of the run. A scene written before scenes kept their base folder relative
+// names its weights from the folder it was written in: when that file lies
+// outside the scene's folder (the folder was copied or moved), note says so.
+std::string WeightsReadWithScene(const driver::Session& session, const std::string& scene,
+                                 const std::vector<RunFile>& planned, std::string& note) {
+  const std::string read = session.instance().WeightsPath;
+  if (read.empty()) return read;
+  CheckOutputsAreNoInputs(planned, {{"the scene's weights", Shown(read)}});
+  std::error_code error;
+  const fs::path sceneFolder = fs::weakly_canonical(fs::absolute(scene, error).parent_path(), error);
+  const fs::path relative = fs::weakly_canonical(read, error).lexically_relative(sceneFolder);
+  if (relative.empty() || *relative.begin() == "..")
+    note = scene + ": its weights were read from " + Shown(read) +
+           ", outside the scene's folder (a scene written with an absolute base folder that was copied or moved "
+           "reads the weights of the folder it was written in; bind again to write a scene that names its own)";
+  return read;
+}
+
+}  // namespace
+
 void RunJob(const Job& job) {
   // Everything the user named is read and checked, and every output folder
   // proven writable, before any work starts; a folder made here that nothing
   // was written into goes again when the run fails.
-  Inputs in = ReadInputs(job);
+  // Progress on stdout, where `check` prints what it finds: none for it.
+  ProgressBar bar(stdout, job.quiet || job.checkOnly);
+  Inputs in = ReadInputs(job, bar);
   if (job.checkOnly) return RunCheck(job, in);
   const fs::path folder = job.output;
-  const WritableFolder outputFolder(folder, "the output folder");
-  const fs::path previewFolder = fs::path(job.preview).parent_path();
-  std::optional<WritableFolder> previewOutputFolder;
-  if (!job.preview.empty())
-    previewOutputFolder.emplace(previewFolder.empty() ? "." : previewFolder, "the preview's folder");
-  // Numbered outputs may name a folder below the output folder; the cache is
-  // written where it is named.
-  std::vector<std::unique_ptr<WritableFolder>> frameFolders;
   const FrameOutputs& frameOutputs = in.frameOutputs;
-  if (!frameOutputs.objFiles.empty() && frameOutputs.objFiles.front().parent_path() != folder)
-    frameFolders.push_back(
-        std::make_unique<WritableFolder>(frameOutputs.objFiles.front().parent_path(), "the frames' folder"));
-  if (!frameOutputs.cache.empty()) {
-    const fs::path cacheFolder = frameOutputs.cache.parent_path();
-    frameFolders.push_back(
-        std::make_unique<WritableFolder>(cacheFolder.empty() ? "." : cacheFolder, "the cache's folder"));
-  }
-  std::vector<fs::path> outputFiles;
-  if (job.bind) outputFiles = {folder / kWeightsName, folder / kSceneName};
-  outputFiles.insert(outputFiles.end(), frameOutputs.objFiles.begin(), frameOutputs.objFiles.end());
-  if (!frameOutputs.cache.empty()) outputFiles.push_back(frameOutputs.cache);
-  if (!job.preview.empty()) outputFiles.push_back(job.preview);
+  const std::vector<RunFile> planned = PlannedOutputs(job, frameOutputs);
+  const std::vector<fs::path> outputFiles = Paths(planned);
+  CheckOutputsAreNoInputs(planned, NamedInputs(job, in.cages));
   CheckOutputFiles(outputFiles);
+  const RunFolders folders(job, planned, [](const std::string& line) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "ostrand: %s\n", line.c_str());
+  });
 
-  ProgressBar bar(stdout, job.quiet);
-  driver::Session session(job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); });
+  // A count for this run alone never reaches the settings of the module the
+  // user installed: the run loads a private copy.
+  driver::Session session(
+      job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); },
+      job.threads.has_value() && !job.saveThreads);
   std::error_code error;
   session.setBaseDirectory(fs::absolute(folder, error).string());
+  std::string sceneWeights, sceneNote;  // the weights file the scene's load read; a warning about it
   if (!job.sceneFile.empty()) {
     // The scene's meshes come from the scene; the target's OBJ file, which each
     // deformed target copies, is read beside it on a thread of its own.
     auto sources = std::async(std::launch::async, [&job] { return ReadSources(SourcesNamedIn(job.sceneFile)); });
     LoadScene(session, job.sceneFile);
+    sceneWeights = WeightsReadWithScene(session, job.sceneFile, planned, sceneNote);
     in.target = TargetFileOfScene(session, sources.get());
   } else {
     session.addObjects(in.cage.mesh, fs::path(job.cage).stem().string(), in.target.mesh,
@@ -302,6 +343,7 @@ void RunJob(const Job& job) {
   }
   const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
   const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
+  if (in.cages.size() >= 100) bar.show(0, "checking " + Counted(in.cages.size(), "posed cage", "posed cages"));
   in.cages.check(session.cageRest());
   if (job.threads) session.setThreads(*job.threads, job.saveThreads);
 
@@ -316,9 +358,11 @@ void RunJob(const Job& job) {
   // A bind checks the cage first: what it finds is warned of, and names the
   // likely cause when points get no weights.
   Warnings warnings;
+  if (!sceneNote.empty()) warnings.add(sceneNote);
   WarnSkippedFrames(in.cages, frameOutputs, warnings);
   std::optional<CageCheck> check;
   if (job.bind) {
+    bar.show(0, "checking the cage");
     check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
     summary.cageCheck = check->findings.empty()
                             ? "clean"
@@ -329,12 +373,15 @@ void RunJob(const Job& job) {
     if (!check) check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
     return check->likelyCause;
   };
+  bar.timed();
   BringWeights(session, job, setupMap, likelyCause, bar, summary, warnings);
+  bar.untimed();
+  if (!sceneWeights.empty()) summary.weightsFrom = Shown(sceneWeights);
 
   // From here on files are written; until commit, a failure takes every one
   // of them out again and puts back what they replaced.
-  OutputTransaction outputs;
-  if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs));
+  OutputTransaction outputs(folder, outputFiles, folders.made());
+  if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs, bar));
   summary.binding =
       driver::MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), job.bind ? job.weightFloor : 0.0);
   const std::vector<uint32_t> keepInPlace = CheckReadWeights(job, session, summary.binding, summary, warnings);
@@ -350,6 +397,7 @@ void RunJob(const Job& job) {
                shown);
 
   if (!job.preview.empty()) {
+    bar.show(100, "writing " + job.preview);
     outputs.write(job.preview, [&](const std::string& temporary) {
       if (job.previewErrors) {
         if (!check) likelyCause();
@@ -364,6 +412,7 @@ void RunJob(const Job& job) {
   }
   if (job.bind) {
     const fs::path scene = folder / kSceneName;
+    bar.show(100, "writing " + scene.string());
     outputs.write(scene, [&](const std::string& temporary) { session.saveScene(temporary); });
     summary.written.push_back(scene.string());
   }
@@ -371,6 +420,7 @@ void RunJob(const Job& job) {
     warnings.print();
     throw driver::UserError("--strict", Counted(warnings.size(), "warning", "warnings") + "; nothing written");
   }
+  bar.finish();
   outputs.commit();
   if (!job.quiet) PrintSummary(stdout, summary);
   warnings.print();

@@ -15,6 +15,7 @@ struct Job {
   std::string module;                  // the module file to load
   std::string output = "ostrand-out";  // folder for everything written
   bool quiet = false;                  // no progress, no summary
+  bool noWait = false;                 // another run writing into the folder fails this one
   bool checkOnly = false;              // check the cage (and the target in it) and stop
   bool strict = false;                 // any warning fails the run
   bool allowUnbound = false;           // points without weights stay where they are

@@ -1,6 +1,8 @@
 // The ostrand command: binds a target mesh to a cage mesh with the module
 // loaded into the host stand-in, and deforms the target with posed cages.
 // This file reads the arguments; job.cpp does the work.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
@@ -12,6 +14,7 @@
 #include "cli/frame_files.h"
 #include "cli/frame_outputs.h"
 #include "cli/job.h"
+#include "driver/interruption.h"
 #include "driver/user_error.h"
 
 namespace {
@@ -39,6 +42,8 @@ void AddOutputOptions(CLI::App* command, Job& job) {
       ->type_name("DIR")
       ->check(cli::NotEmpty())
       ->capture_default_str();
+  command->add_flag("--no-wait", job.noWait,
+                    "when another run is writing into the same folder, fail at once instead of waiting for it");
 }
 
 void AddSamplesOption(CLI::App* command, Job& job) {
@@ -138,6 +143,10 @@ void AddAnimationOptions(CLI::App* command, Job& job) {
             if (!pattern)
               throw CLI::ValidationError("--out-pattern", driver::QuotedValue(text) +
                                                               " has no frame number; give #### or %04d in its name");
+            if (!cli::StaysInside(text))
+              throw CLI::ValidationError("--out-pattern", driver::QuotedValue(text) +
+                                                              " leaves the output folder; give a name inside -o "
+                                                              "(no absolute path, no ..)");
             job.outPattern = text;
           },
           "write each deformed frame as an OBJ file in the output folder, named by its frame number")
@@ -204,7 +213,18 @@ int Run(const Job& job) {
 
 }  // namespace
 
+// A signal while a progress bar is drawn: the line that says what was undone
+// starts on a line of its own.
+void EndProgressLine() {
+  std::fflush(stdout);
+  if (::isatty(STDOUT_FILENO) == 1) std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
+  // Before any thread is made: the signals wait for the thread that undoes
+  // an unfinished run's writing.
+  driver::InstallSignalWatcher("ostrand", &EndProgressLine);
   Job job;
   job.module = OSTRAND_MODULE_PATH;
   CLI::App app{

@@ -6,14 +6,27 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <system_error>
 
+#include "driver/mesh_file.h"
 #include "driver/user_error.h"
 
 namespace cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+fs::path Absolute(const fs::path& path) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(path, error);
+  return error ? path : absolute.lexically_normal();
+}
+
+}  // namespace
 
 WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) {
   const std::string subject = folder.string();
@@ -31,18 +44,21 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
   if (existing.empty()) existing = ".";
   if (!fs::is_directory(existing, error))
     throw driver::UserError(subject, refused + (missing.empty() ? std::string("it is not a folder")
-                                                        : existing.string() + " is not a folder"));
+                                                                : existing.string() + " is not a folder"));
+  Register();
   for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
+    auto step = driver::Step();
     const bool made = fs::create_directory(*part, error);
     if (error) {
       removeMade();
       throw driver::UserError(subject, refused + "making " + part->string() + " failed: " + error.message());
     }
-    if (made) made_.push_back(fs::absolute(*part, error));  // stays right whatever the working folder
+    if (made) made_.push_back(Absolute(*part));  // stays right whatever the working folder
   }
   // Only writing proves that files can be written: permissions, read-only
   // and special file systems all have their say.
   const fs::path probe = path / (".ostrand-probe-" + std::to_string(::getpid()));
+  auto step = driver::Step();  // made and gone before a signal is answered
   const int file = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (file < 0) {
     const std::string reason = std::strerror(errno);
@@ -55,12 +71,12 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
 
 WritableFolder::~WritableFolder() { removeMade(); }
 
+void WritableFolder::undoOnSignal() noexcept { removeMade(); }
+
 void WritableFolder::removeMade() noexcept {
+  auto step = driver::Step();
   // Innermost first; a folder something was written into stays.
-  for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
-    std::error_code ignored;
-    fs::remove(*folder, ignored);
-  }
+  for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) ::rmdir(folder->c_str());
   made_.clear();
 }
 
@@ -76,11 +92,11 @@ void CheckOutputFiles(const std::vector<fs::path>& paths) {
 }
 
 fs::path TemporaryName(const fs::path& path) {
-  return path.parent_path() / ("." + path.filename().string() + ".ostrand-partial");
+  return path.parent_path() / ("." + path.filename().string() + kPartialSuffix);
 }
 
 fs::path BackupName(const fs::path& path) {
-  return path.parent_path() / ("." + path.filename().string() + ".ostrand-previous");
+  return path.parent_path() / ("." + path.filename().string() + kBackupSuffix);
 }
 
 namespace {
@@ -89,23 +105,141 @@ namespace {
 // knows: every mention of the temporary name becomes path.
 driver::UserError AboutFinalName(const std::exception& e, const std::string& temporary, const std::string& path) {
   std::string text = e.what();
-  for (size_t at = text.find(temporary); at != std::string::npos; at = text.find(temporary, at + path.size()))
-    text.replace(at, temporary.size(), path);
+  // The writers' own temporaries beside it first (see RemoveTemporaries).
+  for (const std::string& name : {temporary + ".saving", temporary + ".tmp", temporary})
+    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + path.size()))
+      text.replace(at, name.size(), path);
   const std::string subject = path + ": ";
   if (dynamic_cast<const driver::UserError*>(&e) != nullptr && text.rfind(subject, 0) == 0)
     return driver::UserError(path, driver::OneLine(text.substr(subject.size())));
   return driver::UserError(path, "cannot be written: " + driver::OneLine(text));
 }
 
-// Removes a file the command wrote; whatever else stands under its name (a
-// folder that made the writing fail) is not the command's and stays.
-void RemoveWritten(const fs::path& path) noexcept {
+bool IsThere(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path, error));
+}
+
+// A file (not a folder) under the name: only such a file is one the command put aside.
+bool IsFileThere(const fs::path& path) {
   std::error_code error;
   const fs::file_status status = fs::symlink_status(path, error);
-  if (!error && !fs::is_directory(status)) fs::remove(path, error);
+  return fs::exists(status) && !fs::is_directory(status);
+}
+
+// Removes a file the command wrote; whatever else stands under its name (a
+// folder that made the writing fail) is not the command's and stays.
+bool RemoveWritten(const fs::path& path) noexcept {
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(path, error);
+  return !error && fs::exists(status) && !fs::is_directory(status) && fs::remove(path, error);
+}
+
+// The temporary of an output, and the temporaries of the writers that write
+// it: the module writes its weights file beside the name it is given (".tmp"),
+// the host its scene file (".saving").
+void RemoveTemporaries(const fs::path& path) noexcept {
+  const std::string temporary = TemporaryName(path).string();
+  for (const char* suffix : {"", ".tmp", ".saving"}) RemoveWritten(temporary + suffix);
+}
+
+void SyncFile(const fs::path& path) {
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return;
+  ::fsync(file);
+  ::close(file);
+}
+
+// Syncs the file systems of the folders given, each once.
+void SyncFileSystems(const std::vector<fs::path>& folders) {
+  std::set<fs::path> done;
+  for (const fs::path& folder : folders) {
+    if (!done.insert(folder).second) continue;
+    const int file = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (file < 0) continue;
+    ::syncfs(file);
+    ::close(file);
+  }
 }
 
 }  // namespace
+
+void SyncFolder(const fs::path& folder) noexcept {
+  const int file = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (file < 0) return;
+  ::fsync(file);
+  ::close(file);
+}
+
+RolledBack RollBack(const std::vector<JournalEntry>& entries) noexcept {
+  RolledBack done;
+  std::set<fs::path> folders;
+  // Latest first: the reverse of the order the run went.
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    RemoveTemporaries(entry->path);
+    const fs::path backup = BackupName(entry->path);
+    std::error_code error;
+    if (IsFileThere(backup)) {
+      fs::rename(backup, entry->path, error);
+      if (!error) ++done.restored;
+    } else if (!entry->existed && RemoveWritten(entry->path)) {
+      ++done.removed;
+    }
+    folders.insert(entry->path.parent_path());
+  }
+  for (const fs::path& folder : folders) SyncFolder(folder);
+  return done;
+}
+
+// The journal: a first line that says what it is, then a line per folder the
+// run made and per output, each path last with its length before it, so
+// that any name reads back.
+void WriteJournal(const fs::path& file, const std::vector<JournalEntry>& entries,
+                  const std::vector<fs::path>& madeFolders) {
+  std::ostringstream text;
+  text << "ostrand journal 1\n";
+  for (const fs::path& folder : madeFolders) text << "made " << folder.string().size() << ' ' << folder.string() << '\n';
+  for (const JournalEntry& entry : entries)
+    text << "output " << entry.existed << ' ' << entry.path.string().size() << ' ' << entry.path.string() << '\n';
+  const fs::path temporary = TemporaryName(file);
+  driver::WriteTextFile(temporary.string(), text.str());
+  SyncFile(temporary);
+  std::error_code error;
+  fs::rename(temporary, file, error);
+  if (error) {
+    RemoveWritten(temporary);
+    throw driver::UserError(file.string(), "cannot be written: " + error.message());
+  }
+  SyncFolder(file.parent_path());
+}
+
+bool ReadJournal(const fs::path& file, std::vector<JournalEntry>& entries, std::vector<fs::path>& madeFolders) {
+  std::ifstream in(file, std::ios::binary);
+  std::string first;
+  if (!std::getline(in, first) || first != "ostrand journal 1") return false;
+  std::string kind;
+  while (in >> kind) {
+    bool existed = false;
+    if (kind == "output" && !(in >> existed)) return false;
+    size_t length = 0;
+    if ((kind != "output" && kind != "made") || !(in >> length) || in.get() != ' ' || length > 65536) return false;
+    std::string path(length, '\0');
+    if (!in.read(path.data(), static_cast<std::streamsize>(length)) || in.get() != '\n') return false;
+    if (kind == "made")
+      madeFolders.emplace_back(path);
+    else
+      entries.push_back({path, existed});
+  }
+  return true;
+}
+
+OutputTransaction::OutputTransaction(const fs::path& journalFolder, const std::vector<fs::path>& planned,
+                                     std::vector<fs::path> madeFolders)
+    : journal_(Absolute(journalFolder.empty() ? fs::path(".") : journalFolder) / kJournalName),
+      madeFolders_(std::move(madeFolders)) {
+  for (const fs::path& path : planned) entries_.push_back({Absolute(path), false});
+  Register();
+}
 
 OutputTransaction::~OutputTransaction() {
   if (!committed_) rollBack();
@@ -114,71 +248,110 @@ OutputTransaction::~OutputTransaction() {
 void OutputTransaction::write(const fs::path& path, const std::function<void(const std::string& temporary)>& writeFile) {
   const fs::path temporary = TemporaryName(path);
   try {
+    // Written whole before a signal is answered: a writer that made its file
+    // after the signal had undone the run would leave it behind.
+    auto step = driver::Step();
     writeFile(temporary.string());
     place(temporary, path);
   } catch (const std::exception& e) {
-    RemoveWritten(temporary);
+    RemoveTemporaries(path);
     throw AboutFinalName(e, temporary.string(), path.string());
   }
 }
 
-std::string OutputTransaction::startFile(const fs::path& path) {
-  started_.push_back(TemporaryName(path));
-  return started_.back().string();
+void OutputTransaction::startFile(const fs::path& path, const std::function<void(const std::string& temporary)>& open) {
+  auto step = driver::Step();
+  open(TemporaryName(path).string());
 }
 
 void OutputTransaction::finishFile(const fs::path& path) {
-  const fs::path temporary = TemporaryName(path);
-  started_.erase(std::remove(started_.begin(), started_.end(), temporary), started_.end());
   try {
-    place(temporary, path);
+    place(TemporaryName(path), path);
   } catch (const std::exception&) {
-    RemoveWritten(temporary);
+    RemoveTemporaries(path);
     throw;
   }
 }
 
 void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
-  std::error_code error;
-  const bool again = std::any_of(placed_.begin(), placed_.end(), [&](const Placed& p) { return p.path == path; });
-  if (!again && fs::exists(fs::symlink_status(path, error))) {
-    // Noted before the new file goes in, so that whatever happens next the
-    // earlier file comes back.
-    const fs::path backup = BackupName(path);
-    fs::rename(path, backup, error);
-    if (error)
-      throw driver::UserError(path.string(), "cannot be put in place: moving the earlier file aside to " + backup.string() +
-                                         " failed: " + error.message());
-    placed_.push_back({path, backup});
-    fs::rename(temporary, path, error);
-  } else {
-    fs::rename(temporary, path, error);
-    if (!error && !again) placed_.push_back({path, {}});
+  const fs::path absolute = Absolute(path);
+  if (std::none_of(entries_.begin(), entries_.end(), [&](const JournalEntry& e) { return e.path == absolute; }))
+    throw std::logic_error("an output the run did not plan: " + path.string());
+  auto step = driver::Step();
+  if (!journalWritten_) {
+    // Before anything already there is touched, the journal says what was.
+    for (JournalEntry& entry : entries_) entry.existed = IsThere(entry.path);
+    WriteJournal(journal_, entries_, madeFolders_);
+    journalWritten_ = true;
   }
+  std::error_code error;
+  const fs::path backup = BackupName(absolute);
+  if (IsThere(absolute) && putAside_.count(absolute) == 0) {
+    fs::rename(absolute, backup, error);
+    if (error)
+      throw driver::UserError(path.string(), "cannot be put in place: moving the earlier file aside to " +
+                                                 backup.string() + " failed: " + error.message());
+    putAside_.insert(absolute);
+  }
+  fs::rename(temporary, absolute, error);
   if (error) throw driver::UserError(path.string(), "cannot be put in place: " + error.message());
+  ++placed_;
 }
 
-void OutputTransaction::commit() noexcept {
-  committed_ = true;
-  for (const fs::path& temporary : started_) RemoveWritten(temporary);  // never finished: not an output
-  started_.clear();
-  for (const Placed& placed : placed_) {
-    std::error_code ignored;
-    if (!placed.backup.empty()) fs::remove(placed.backup, ignored);
+void OutputTransaction::commit() {
+  std::vector<fs::path> folders;
+  for (const JournalEntry& entry : entries_) folders.push_back(entry.path.parent_path());
+  // The new files' contents on disk before the one step that makes them final.
+  if (journalWritten_) SyncFileSystems(folders);
+  {
+    auto step = driver::Step();
+    if (journalWritten_) {
+      std::error_code error;
+      fs::remove(journal_, error);
+      if (error) throw driver::UserError(journal_.string(), "cannot be removed: " + error.message());
+      SyncFolder(journal_.parent_path());
+    }
+    committed_ = true;
   }
-  placed_.clear();
+  deleteBackups();
+  Unregister();
+}
+
+void OutputTransaction::deleteBackups() noexcept {
+  for (const JournalEntry& entry : entries_) {
+    RemoveTemporaries(entry.path);  // started, never finished: not an output
+    RemoveWritten(BackupName(entry.path));
+  }
 }
 
 void OutputTransaction::rollBack() noexcept {
-  for (const fs::path& temporary : started_) RemoveWritten(temporary);
-  started_.clear();
-  // Latest first: each step undone in the reverse of the order it was done.
-  for (auto placed = placed_.rbegin(); placed != placed_.rend(); ++placed) {
-    RemoveWritten(placed->path);
-    std::error_code ignored;
-    if (!placed->backup.empty()) fs::rename(placed->backup, placed->path, ignored);
+  auto step = driver::Step();
+  if (!journalWritten_) {
+    // Nothing was put in place: only temporaries to remove.
+    for (const JournalEntry& entry : entries_) RemoveTemporaries(entry.path);
+    return;
   }
-  placed_.clear();
+  const RolledBack done = RollBack(entries_);
+  {
+    std::error_code error;
+    fs::remove(journal_, error);
+    SyncFolder(journal_.parent_path());
+    journalWritten_ = false;
+  }
+  if (placed_ > 0 || done.restored > 0)
+    undone_ = "the run's files were taken out" + std::string(done.restored > 0 ? " and the earlier ones put back" : "") +
+              ": the folders are as they were";
+  placed_ = 0;
+}
+
+void OutputTransaction::undoOnSignal() noexcept {
+  if (committed_) {
+    deleteBackups();
+    undone_ = "the run had put all its files in place: they are kept";
+    return;
+  }
+  rollBack();
+  if (undone_.empty()) undone_ = "nothing was written";
 }
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/triangle_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "cli/vector_math.h"
@@ -94,10 +95,21 @@ TriangleTree BuildTriangleTree(std::vector<TreeTriangle> triangles) {
   if (triangles.empty()) return tree;
   std::vector<int32_t> index(triangles.size());
   std::vector<Vec3> centroid(triangles.size());
+  // Each triangle's padded box, lo then hi per axis. Plain comparisons
+  // (the corners are finite): fmin and fmax are calls.
+  std::vector<std::array<double, 6>> box(triangles.size());
   for (size_t i = 0; i < triangles.size(); ++i) {
     index[i] = static_cast<int32_t>(i);
     const TreeTriangle& t = triangles[i];
     centroid[i] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.y + t.b.y + t.c.y) / 3, (t.a.z + t.b.z + t.c.z) / 3};
+    const double corners[3][3] = {{t.a.x, t.b.x, t.c.x}, {t.a.y, t.b.y, t.c.y}, {t.a.z, t.b.z, t.c.z}};
+    for (int axis = 0; axis < 3; ++axis) {
+      const double* c = corners[axis];
+      const double lo = c[0] < c[1] ? (c[0] < c[2] ? c[0] : c[2]) : (c[1] < c[2] ? c[1] : c[2]);
+      const double hi = c[0] > c[1] ? (c[0] > c[2] ? c[0] : c[2]) : (c[1] > c[2] ? c[1] : c[2]);
+      box[i][axis] = lo - kBoxPad;
+      box[i][3 + axis] = hi + kBoxPad;
+    }
   }
   // Depth first: a node's first child follows it; its second comes after the
   // first's whole subtree.
@@ -113,17 +125,15 @@ TriangleTree BuildTriangleTree(std::vector<TreeTriangle> triangles) {
     TreeNode node{{INFINITY, INFINITY, INFINITY}, {-INFINITY, -INFINITY, -INFINITY}, 0, 0};
     double low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
     for (int32_t k = job.begin; k < job.end; ++k) {
-      const TreeTriangle& t = triangles[index[k]];
+      const std::array<double, 6>& b = box[index[k]];
       const Vec3& m = centroid[index[k]];
-      for (const Vec3& p : {t.a, t.b, t.c}) {
-        const double c[3] = {p.x, p.y, p.z};
-        for (int axis = 0; axis < 3; ++axis) {
-          node.lo[axis] = std::fmin(node.lo[axis], c[axis] - kBoxPad);
-          node.hi[axis] = std::fmax(node.hi[axis], c[axis] + kBoxPad);
-        }
-      }
       const double c[3] = {m.x, m.y, m.z};
-      for (int axis = 0; axis < 3; ++axis) low[axis] = std::fmin(low[axis], c[axis]), high[axis] = std::fmax(high[axis], c[axis]);
+      for (int axis = 0; axis < 3; ++axis) {
+        node.lo[axis] = b[axis] < node.lo[axis] ? b[axis] : node.lo[axis];
+        node.hi[axis] = b[3 + axis] > node.hi[axis] ? b[3 + axis] : node.hi[axis];
+        low[axis] = c[axis] < low[axis] ? c[axis] : low[axis];
+        high[axis] = c[axis] > high[axis] ? c[axis] : high[axis];
+      }
     }
     if (job.end - job.begin <= kLeafSize) {
       node.first = job.begin;
@@ -183,6 +193,28 @@ RayOutcome CountCrossings(const TriangleTree& tree, const Vec3& p, const Vec3& d
     }
   }
   return ambiguous ? RayOutcome::kAmbiguous : RayOutcome::kCounted;
+}
+
+void TrianglesNear(const TriangleTree& tree, const Vec3& lo, const Vec3& hi, std::vector<int32_t>* found) {
+  found->clear();
+  if (tree.nodes.empty()) return;
+  const double low[3] = {lo.x, lo.y, lo.z}, high[3] = {hi.x, hi.y, hi.z};
+  int32_t stack[64];
+  int depth = 0;
+  stack[depth++] = 0;
+  while (depth > 0) {
+    const int32_t self = stack[--depth];
+    const TreeNode& node = tree.nodes[self];
+    if (node.lo[0] > high[0] || node.hi[0] < low[0] || node.lo[1] > high[1] || node.hi[1] < low[1] ||
+        node.lo[2] > high[2] || node.hi[2] < low[2])
+      continue;
+    if (node.count == 0) {
+      stack[depth++] = node.first;
+      stack[depth++] = self + 1;
+      continue;
+    }
+    for (int32_t k = node.first; k < node.first + node.count; ++k) found->push_back(k);
+  }
 }
 
 }  // namespace cli

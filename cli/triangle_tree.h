@@ -1,5 +1,6 @@
-// A hierarchy of boxes over triangles, and the signed count of the triangles
-// a ray crosses, for the cage check's inside test.
+// A hierarchy of boxes over triangles, the signed count of the triangles a
+// ray crosses, for the cage check's inside test, and the triangles near a
+// box, for its search for faces that cross.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ inline constexpr double kOnSurface = 1e-10;
 struct TreeTriangle {
   Vec3 a, b, c;
   bool cap = false;  // closes a hole of the cage rather than being one of its faces
+  int32_t id = -1;   // the caller's number for it, which the tree's order loses
 };
 
 struct TreeNode {
@@ -44,5 +46,10 @@ enum class RayOutcome {
 // without area are passed over: their edges are those of the triangles
 // beside them, which tell.
 RayOutcome CountCrossings(const TriangleTree& tree, const Vec3& p, const Vec3& d, int* count);
+
+// The triangles (their places in tree.triangles) of the leaves
+// whose boxes meet the box from lo to hi: every triangle whose own box meets
+// it is among them. found is cleared first.
+void TrianglesNear(const TriangleTree& tree, const Vec3& lo, const Vec3& hi, std::vector<int32_t>* found);
 
 }  // namespace cli

@@ -4,31 +4,35 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "driver/user_error.h"
+#include "host/regular_file.h"
 
 namespace driver {
 
-void CheckReadableFile(const std::string& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) throw UserError(path, "no such file");
-  if (std::filesystem::is_directory(status)) throw UserError(path, "is a folder, not a file");
-  if (!std::ifstream(path, std::ios::binary))
-    throw UserError(path, std::string("cannot be opened: ") + std::strerror(errno));
+namespace {
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File OpenReadable(const std::string& path) {
+  std::string problem;
+  File file(host::OpenRegularFile(path, &problem), &std::fclose);
+  if (!file) throw UserError(path, problem);
+  return file;
 }
 
+}  // namespace
+
+void CheckReadableFile(const std::string& path) { OpenReadable(path); }
+
 std::string ReadTextFile(const std::string& path) {
-  CheckReadableFile(path);
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in || in.bad()) throw UserError(path, "cannot be read");
-  return text.str();
+  const File file = OpenReadable(path);
+  std::string text;
+  char block[1 << 16];
+  for (size_t n; (n = std::fread(block, 1, sizeof block, file.get())) > 0;) text.append(block, n);
+  if (std::ferror(file.get())) throw UserError(path, "cannot be read");
+  return text;
 }
 
 host::ObjFile ReadMeshFile(const std::string& path) {
@@ -47,8 +51,13 @@ host::ObjFile ReadMeshFile(const std::string& path) {
 void WriteTextFile(const std::string& path, const std::string& text) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
   if (!file) throw UserError(path, std::string("cannot be created: ") + std::strerror(errno));
+  // The system's reason, from the write or else from the close (a full disk
+  // often shows only when the buffered rest is flushed).
   const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  if (std::fclose(file.release()) != 0 || !written) throw UserError(path, "cannot be written");
+  const int writeError = written ? 0 : errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!written || !closed)
+    throw UserError(path, std::string("cannot be written: ") + std::strerror(written ? errno : writeError));
 }
 
 void CheckSameFaces(const host::ObjFile& pose, const host::Mesh& cage) {

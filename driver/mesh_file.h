@@ -11,12 +11,16 @@ namespace driver {
 // UserError naming the file, and the line where there is one.
 host::ObjFile ReadMeshFile(const std::string& path);
 
-// Checks that the file is there, is no folder and can be opened; throws
-// UserError saying which of these fails.
+// Checks that the file is there, is a regular file (or a link to one) and
+// can be opened; throws UserError saying which of these fails: "no such
+// file", "is a folder, not a file", "is not a regular file (a FIFO)" (a
+// character device, a block device, a socket). Every file the user names for
+// reading passes here, or through host/regular_file.h, before it is read: a
+// device or a FIFO is refused before it is opened, never read or waited on.
 void CheckReadableFile(const std::string& path);
 
-// Reads a whole text file; throws UserError when it is missing, a folder or
-// cannot be read.
+// Reads a whole text file; throws UserError when it is missing, no regular
+// file or cannot be read.
 std::string ReadTextFile(const std::string& path);
 
 // Writes text as the whole file; throws UserError naming path when it cannot.

@@ -1,7 +1,11 @@
 #include "driver/session.h"
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <cstdio>
@@ -11,6 +15,7 @@
 #include "driver/kept_rest.h"
 #include "driver/mesh_file.h"
 #include "driver/user_error.h"
+#include "driver/weights_check.h"
 #include "ostrand/protocol.h"
 
 namespace driver {
@@ -41,17 +46,46 @@ class StdoutSilenced {
   int saved_;
 };
 
+
+
+
+// The module says nothing of why a file could not be written; the system's
+// likely reason, found by looking at the folder (", " and the reason, or "").
+std::string WhyNotWritten(const std::string& path, uint64_t bytes) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
+  if (::access(folder.c_str(), W_OK) != 0) return ": " + std::string(std::strerror(errno));
+  struct statvfs space {};
+  if (::statvfs(folder.c_str(), &space) == 0 &&
+      static_cast<uint64_t>(space.f_bavail) * space.f_frsize < bytes + (uint64_t{1} << 16))
+    return ": " + std::string(std::strerror(ENOSPC)) + " (" + std::to_string(bytes) + " bytes needed, " +
+           std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize) + " free)";
+  return "";
+}
+
 }  // namespace
 
-Session::Session(const std::string& modulePath, ProgressSink progress)
+uint64_t WeightsFileSize(const EffectInstance& in) {
+  uint64_t size = 20;
+  if (in.Targets == nullptr) return size;
+  for (int32_t t = 0; t < in.Targets->count; ++t) {
+    const TargetEntry& target = in.Targets->records[t];
+    size += 12;
+    if (in.Mode == 0) size += 8ull * target.ActiveCount + 8ull * static_cast<uint32_t>(target.WeightCount);
+  }
+  return size;
+}
+
+Session::Session(const std::string& modulePath, ProgressSink progress, bool privateSettings)
     : progress_(std::move(progress)), host_(std::make_unique<host::Host>()) {
   const std::string& subject = modulePath;
   std::error_code error;
   if (!std::filesystem::is_regular_file(modulePath, error)) throw UserError(subject, "no such module file");
+  if (privateSettings) copy_ = std::make_unique<PrivateModuleCopy>(modulePath);
   try {
     // Absolute, so that a bare file name means the file here, not a library
     // the system would search for.
-    host_->loadModule(std::filesystem::absolute(modulePath, error).string());
+    host_->loadModule(std::filesystem::absolute(copy_ ? copy_->path() : modulePath, error).string());
   } catch (const std::exception& e) {
     throw UserError(subject, "the module cannot be loaded: " + OneLine(e.what()));
   }
@@ -189,7 +223,8 @@ void Session::calculate(const BindSettings& settings, const std::string& subject
 }
 
 void Session::setThreads(int count, bool lasting) {
-  if (!lasting && !settingsBefore_) {
+  if (copy_ && lasting) throw std::logic_error("setThreads: a lasting count with private settings");
+  if (!lasting && !copy_ && !settingsBefore_) {
     settingsPath_ = (std::filesystem::path(host_->pluginPath()).parent_path() / "Ostrand.ini").string();
     try {
       settingsBefore_ = ReadTextFile(settingsPath_);
@@ -213,8 +248,14 @@ void Session::saveWeights(const std::string& path) {
   host_->dialogs().answers.clear();
   throwIfComplained(path);
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error) || std::filesystem::file_size(path, error) == 0)
-    throw UserError(path, "the module could not write the weights file");
+  const uint64_t expected = WeightsFileSize(instance());
+  const bool there = std::filesystem::is_regular_file(path, error);
+  const uint64_t size = there ? std::filesystem::file_size(path, error) : 0;
+  if (!there || size == 0)
+    throw UserError(path, "the module could not write the weights file" + WhyNotWritten(path, expected));
+  if (size != expected)
+    throw UserError(path, "the module wrote " + std::to_string(size) + " bytes of the weights file's " +
+                              std::to_string(expected) + WhyNotWritten(path, expected));
 }
 
 void Session::loadWeights(const std::string& path) {
@@ -228,7 +269,7 @@ void Session::loadWeights(const std::string& path) {
   if (!holdsWeights()) throw UserError(path, "the module could not read the weights back");
 }
 
-void Session::restoreWeights(const std::string& path, uint32_t setupMap) {
+void Session::restoreWeights(const std::string& path, uint32_t setupMap, const std::string& setupArgument) {
   std::error_code error;
   const std::string absolute = std::filesystem::absolute(path, error).string();
   host::Format stored{ostrand::kSceneFormatName,
@@ -242,9 +283,14 @@ void Session::restoreWeights(const std::string& path, uint32_t setupMap) {
   checkAnswer(host_->sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceLoad),
               "loading the weights");
   throwIfComplained(path);
-  if (!holdsWeights())
-    throw UserError(path, "the module read no weights from it: it was not made for this cage and target" +
-                              std::string(setupMap ? " with this setup weight map" : "") + ", or is damaged");
+  if (holdsWeights()) return;
+  const host::Mesh& cage = cageRest();
+  const std::string hint =
+      setupMap ? "" : SetupMapHint(path, cage.points.size(), cage.polygons.size(), targetRest().points.size());
+  if (!hint.empty())
+    throw UserError(path, "the module read no weights from it: " + hint + "; give the same " + setupArgument);
+  throw UserError(path, "the module read no weights from it: it was not made for this cage and target" +
+                            std::string(setupMap ? " with this setup weight map" : "") + ", or is damaged");
 }
 
 bool Session::holdsWeights() const {

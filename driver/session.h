@@ -18,17 +18,25 @@
 #include <string>
 #include <vector>
 
+#include "driver/private_module.h"
 #include "host/host.h"
 
 namespace driver {
+
+// The length of the weights file the module writes for the instance: the
+// header, and per target its counts and, once calculated, a point number, a
+// count and a (cage point, weight) pair per weight for each active point.
+uint64_t WeightsFileSize(const EffectInstance& instance);
 
 class Session {
  public:
   using ProgressSink = std::function<void(const host::Progress&)>;
 
   // Loads the module file, enters it and announces the geometry services.
-  // Throws UserError naming the module file.
-  Session(const std::string& modulePath, ProgressSink progress);
+  // With privateSettings, a private copy of the module file is loaded
+  // (driver/private_module.h), so that setThreads never touches the settings
+  // file of the module at modulePath. Throws UserError naming the module file.
+  Session(const std::string& modulePath, ProgressSink progress, bool privateSettings = false);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -64,8 +72,9 @@ class Session {
   void calculate(const BindSettings& settings, const std::string& subject);
   // Sets the module-wide thread count through the "Threads" control, which
   // also writes it into the module's settings file. Unless lasting, the
-  // settings file is put back as it was when the session ends, so the count
-  // holds for this run only.
+  // count holds for this run only: a session with private settings writes
+  // only its private copy's file; any other puts the settings file back as
+  // it was when the session ends.
   void setThreads(int count, bool lasting);
   int threads();  // the module-wide count as its control shows it
 
@@ -78,8 +87,11 @@ class Session {
   // Brings back the weights of a file made earlier for this cage and target,
   // on an effect never calculated, the way loading a scene does: the host
   // hands the module its stored values (bound, cage, setup map, file) with
-  // the load message. Throws UserError naming path when none were read.
-  void restoreWeights(const std::string& path, uint32_t setupMap);
+  // the load message. Throws UserError naming path when none were read;
+  // when the file looks bound with a setup weight map and none was given,
+  // it says so and asks for setupArgument (how the user gives that map).
+  void restoreWeights(const std::string& path, uint32_t setupMap,
+                      const std::string& setupArgument = "--setup-weights");
   // Whether the module holds weights for every active point of the target
   // and for the cage as it is.
   bool holdsWeights() const;
@@ -143,6 +155,7 @@ class Session {
   uint32_t effect_ = 0;  // the current item, 0 for none
   mutable std::mutex complaintsMutex_;
   std::vector<std::string> complaints_;  // module messages since the action began
+  std::unique_ptr<PrivateModuleCopy> copy_;  // the module file loaded, when private
   // Last, so that it goes first: closing the scene may still send messages.
   std::unique_ptr<host::Host> host_;
 };

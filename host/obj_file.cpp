@@ -14,6 +14,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "host/regular_file.h"
+
 namespace host {
 namespace {
 
@@ -249,8 +251,9 @@ ObjFile ParseObj(std::string text, const std::string& path) {
 }
 
 ObjFile ReadObjFile(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!in) throw ObjError(path, 0, "cannot be opened");
+  std::string problem;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenRegularFile(path, &problem), &std::fclose);
+  if (!in) throw ObjError(path, 0, problem);
   std::string text;
   if (std::fseek(in.get(), 0, SEEK_END) == 0) {
     const long size = std::ftell(in.get());

@@ -1,8 +1,8 @@
 // OBJ writing: a deformed copy of a file as read, and a plain mesh.
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstring>
 #include <memory>
 
@@ -136,9 +136,12 @@ void WriteObj(const std::string& path, const Mesh& mesh) {
     out += '\n';
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-  if (!file) throw std::runtime_error("OBJ file " + path + ": cannot be created");
+  if (!file) throw std::runtime_error("OBJ file " + path + ": cannot be created: " + std::strerror(errno));
   const bool ok = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
-  if (std::fclose(file.release()) != 0 || !ok) throw std::runtime_error("OBJ file " + path + ": cannot be written");
+  const int writeError = ok ? 0 : errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!ok || !closed)
+    throw std::runtime_error("OBJ file " + path + ": cannot be written: " + std::strerror(ok ? errno : writeError));
 }
 
 }  // namespace host

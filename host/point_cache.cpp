@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/regular_file.h"
+
 namespace host {
 namespace {
 
@@ -84,7 +86,8 @@ std::optional<PointCacheFormat> RecognisePointCache(const unsigned char* first, 
 }
 
 std::optional<PointCacheFormat> RecognisePointCache(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::string problem;
+  std::FILE* file = OpenRegularFile(path, &problem);
   if (file == nullptr) return std::nullopt;
   unsigned char first[sizeof kPc2Signature];
   const size_t count = std::fread(first, 1, sizeof first, file);
@@ -98,9 +101,11 @@ std::optional<PointCacheFormat> RecognisePointCache(const std::string& path) {
 // --- Reading -----------------------------------------------------------------
 
 PointCacheReader::PointCacheReader(const std::string& path, PointCacheFormat format)
-    : file_(std::fopen(path.c_str(), "rb")), owned_(true), name_(path) {
+    : owned_(true), name_(path) {
   header_.format = format;
-  if (file_ == nullptr) fail(std::string("cannot be opened: ") + std::strerror(errno));
+  std::string problem;
+  file_ = OpenRegularFile(path, &problem);
+  if (file_ == nullptr) fail(problem);
   try {
     readHeader();
   } catch (...) {

@@ -1,12 +1,16 @@
 // Saving and loading scene files. A save never leaves a half-written file under
 // the target name; a load checks the whole file before it replaces the scene.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
 #include "host/host_state.h"
+#include "host/regular_file.h"
 #include "host/scene_json.h"
 
 namespace host {
@@ -15,6 +19,31 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& path, const std::string& problem) {
   throw std::runtime_error("scene file " + path + ": " + problem);
+}
+
+// A base directory at or below the scene file's folder is stored relative
+// to that folder ("." for the folder itself), so that a scene folder copied
+// or moved elsewhere keeps naming its own files; any other is stored as it is.
+std::string StoredBaseDirectory(const std::string& base, const std::string& scenePath) {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::absolute(scenePath, error).parent_path().lexically_normal();
+  const std::filesystem::path absolute = std::filesystem::absolute(base, error).lexically_normal();
+  if (error || base.empty() || !std::filesystem::path(base).is_absolute()) return base;
+  std::filesystem::path relative = absolute.lexically_relative(folder);
+  if (relative.empty() || *relative.begin() == "..") return base;
+  std::string text = relative.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+// A relative base directory starts from the scene file's folder.
+std::string LoadedBaseDirectory(const std::string& stored, const std::string& scenePath) {
+  if (stored.empty() || std::filesystem::path(stored).is_absolute()) return stored;
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::absolute(scenePath, error).parent_path();
+  std::string text = (folder / stored).lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
 }
 
 }  // namespace
@@ -26,7 +55,7 @@ void Host::saveScene(const std::string& path) {
     for (uint32_t id : effectIds()) SendSave(*this, id);
 
   SceneContent scene;
-  scene.baseDirectory = s.baseDirectory;
+  scene.baseDirectory = StoredBaseDirectory(s.baseDirectory, path);
   scene.hasBaseDirectory = true;
   for (uint32_t id : s.objectOrder) {
     const Object& source = *s.objectAt(id);
@@ -43,12 +72,13 @@ void Host::saveScene(const std::string& path) {
   const std::string temporary = path + ".saving";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) Fail(path, "cannot create " + temporary);
+    if (!out) Fail(path, "cannot create " + temporary + ": " + std::strerror(errno));
     out << text;
     out.close();
     if (!out) {
+      const std::string reason = std::strerror(errno);
       std::remove(temporary.c_str());
-      Fail(path, "cannot write " + temporary);
+      Fail(path, "cannot write " + temporary + ": " + reason);
     }
   }
   std::error_code error;
@@ -60,15 +90,16 @@ void Host::saveScene(const std::string& path) {
 }
 
 void Host::loadScene(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, "cannot be opened");
+  std::string problem;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenRegularFile(path, &problem), &std::fclose);
+  if (!in) Fail(path, problem);
   std::string text;
   std::error_code sizeError;
   const auto size = std::filesystem::file_size(path, sizeError);
   if (!sizeError) text.reserve(static_cast<size_t>(size));
   char block[1 << 16];
-  while (in.read(block, sizeof block) || in.gcount() > 0) text.append(block, static_cast<size_t>(in.gcount()));
-  if (in.bad()) Fail(path, "cannot be read");
+  for (size_t n; (n = std::fread(block, 1, sizeof block, in.get())) > 0;) text.append(block, n);
+  if (std::ferror(in.get())) Fail(path, "cannot be read");
 
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) Fail(path, "is empty");
 
@@ -97,7 +128,7 @@ void Host::loadScene(const std::string& path) {
   s.weightMaps.clear();
   s.objectOrder.clear();
   s.weightMapOrder.clear();
-  if (scene.hasBaseDirectory) s.baseDirectory = scene.baseDirectory;
+  if (scene.hasBaseDirectory) s.baseDirectory = LoadedBaseDirectory(scene.baseDirectory, path);
   for (Object& object : scene.objects) {
     const uint32_t id = object.id;
     auto record = std::make_unique<ObjectRecord>();

@@ -6,6 +6,9 @@
 //  "effects":    [{"id": 4, "targets": [2], "formats": [{"name": "...", "values":
 //                   [{"key": "k", "type": "int" | "double" | "object" | "weight" | "string", "value": ...}]}]}]}
 //
+// A relative "baseDirectory" starts from the scene file's folder ("." is that
+// folder); scene files save it so when it lies there or below.
+//
 // Doubles that JSON cannot hold (NaN, infinities) are written as the strings
 // "nan", "inf" and "-inf".
 #pragma once

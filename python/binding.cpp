@@ -9,6 +9,8 @@
 
 #include "driver/sparse_weights.h"
 #include "driver/user_error.h"
+#include "driver/weights_check.h"
+#include "host/regular_file.h"
 #include "python/arrays.h"
 
 namespace python {
@@ -27,6 +29,9 @@ void CheckReadable(const std::string& path) {
   const auto status = std::filesystem::status(path, error);
   if (!std::filesystem::exists(status)) RaiseOSError("FileNotFoundError", ENOENT, "no such weights file", path);
   if (std::filesystem::is_directory(status)) RaiseOSError("IsADirectoryError", EISDIR, "a folder, not a weights file", path);
+  // A device or a FIFO would be read without end or block.
+  if (const std::string problem = host::NotARegularFile(path); !problem.empty())
+    RaiseOSError("OSError", EINVAL, problem, path);
   if (FILE* file = std::fopen(path.c_str(), "rb"))
     std::fclose(file);
   else
@@ -37,6 +42,14 @@ void CheckReadable(const std::string& path) {
 std::string Problem(const driver::UserError& e, const std::string& subject) {
   const std::string text = e.what();
   return text.rfind(subject + ": ", 0) == 0 ? text.substr(subject.size() + 2) : text;
+}
+
+// Weights of the current item that no bind gives, "" when none; points are
+// named by their rows, from 0.
+std::string DamagedWeights(const driver::Session& session) {
+  const driver::WeightsDamage damage =
+      driver::FindWeightsDamage(session.instance(), session.targetRest().points.size());
+  return damage.empty() ? "" : driver::DescribeWeightsDamage(damage, 0, "row");
 }
 
 template <typename T>
@@ -136,6 +149,8 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
     } catch (const driver::UserError& e) {
       throw std::runtime_error(Problem(e, "bind"));
     }
+    if (const std::string damage = DamagedWeights(*shared.session); !damage.empty())
+      throw py::value_error("bind: the cage is likely degenerate: " + damage);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     shared.progress = nullptr;
   });
@@ -149,10 +164,12 @@ std::unique_ptr<Binding> Binding::Load(const std::string& path, BindInput input)
   CheckReadable(path);
   std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
     try {
-      shared.session->restoreWeights(path, setup);
+      shared.session->restoreWeights(path, setup, "setup_weights");
     } catch (const driver::UserError& e) {
       throw py::value_error(path + ": " + Problem(e, path));
     }
+    if (const std::string damage = DamagedWeights(*shared.session); !damage.empty())
+      throw py::value_error(path + ": " + damage + "; the file is damaged");
   });
   binding->measure();
   return binding;

@@ -6,8 +6,10 @@ Faces are a sequence of faces, each a sequence of at least three point numbers; 
 arrays, the faces' corners one after another and each face's corner count.
 
 Errors: ValueError for a shape, a value (NaN, an infinity, out of range) or a count
-that does not fit; OSError (FileNotFoundError, IsADirectoryError, PermissionError)
-for files; RuntimeError when the plug-in refuses.
+that does not fit, a weights file made for another cage or target or holding weights
+no bind gives, and weights from bind that are not finite; OSError
+(FileNotFoundError, IsADirectoryError, PermissionError) for files; RuntimeError
+when the plug-in refuses.
 """
 
 import os
@@ -88,6 +90,8 @@ def bind(
     progress: called with the fraction done (0 to 1) and a text, in order; an
     exception it raises is raised by bind once the plug-in has finished.
     The interpreter lock is released while the plug-in works.
+    ValueError, naming the first few target rows, when the plug-in gives weights
+    that are not finite numbers (a degenerate cage).
     """
 
 def load(
@@ -101,7 +105,13 @@ def load(
 ) -> Binding:
     """Reads a weights file (.cw) made for this cage and target (and setup weights).
 
-    ValueError when the file was made for another cage or target, or is damaged.
+    ValueError, naming the file, when it was made for another cage or target
+    (when it holds weights for fewer points than the target has and no
+    setup_weights are given, the message says it was likely bound with them), or
+    when it is damaged: a weight that is not a finite number, or a point's weights
+    that add up neither to 1 (as a bind's do) nor to at most 1e-6 (as a bind's do
+    on a cage some 3e7 across or larger); the message names the first few target
+    rows, from 0.
     """
 
 def module_path() -> str:

@@ -1,7 +1,13 @@
 // Every bad input: one line on stderr naming the file and the problem, exit
 // status 1, and nothing written.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -148,6 +154,59 @@ TEST_F(BadInputTest, EachGivesOneLineNamingTheFileAndWritesNothing) {
     EXPECT_EQ(outcome.out, "");  // refused before any work, so no progress either
     EXPECT_EQ(files(), before);
   }
+}
+
+// Devices, FIFOs and sockets, named for any input, are refused before they
+// are opened: /dev/zero would be read without end, and a FIFO's open waits
+// for a writer that never comes. Each run is killed should it still be going
+// after 20 s.
+TEST_F(BadInputTest, InputsThatAreNoRegularFilesAreRefusedAtOnce) {
+  for (const char* name : {"fifo.obj", "fifo.pc2", "fifo.txt", "fifo.cw", "fifo.json"})
+    ASSERT_EQ(::mkfifo(file(name).c_str(), 0644), 0) << name;
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = file("socket.obj");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(listener);
+  std::filesystem::create_symlink("/dev/zero", file("zero.obj"));
+  std::filesystem::create_symlink(example("cage.obj"), file("link.obj"));
+
+  const std::string device = "is not a regular file (a character device)", fifo = "is not a regular file (a FIFO)";
+  // "run" with this one posed cage, or animation.
+  auto posed = [&](const std::string& pose) {
+    std::vector<std::string> arguments = run();
+    arguments.back() = pose;
+    return arguments;
+  };
+  const std::vector<BadCase> cases = {
+      {{"check", "--cage", "/dev/zero"}, "/dev/zero", device},
+      {{"check", "--cage", "fifo.obj"}, "fifo.obj", fifo},
+      {{"check", "--cage", "zero.obj"}, "zero.obj", device},
+      {{"check", "--cage", "socket.obj"}, "socket.obj", "is not a regular file (a socket)"},
+      {{"check", "--cage", example("cage.obj"), "--target", "fifo.obj"}, "fifo.obj", fifo},
+      {run({{"--target", "/dev/zero"}}), "/dev/zero", device},
+      {run({{"--setup-weights", "fifo.txt"}}), "fifo.txt", fifo},
+      {run({{"--blend-weights", "/dev/zero"}}), "/dev/zero", device},
+      {posed("fifo.obj"), "fifo.obj", fifo},
+      {posed("/dev/zero"), "/dev/zero", device},
+      {posed("fifo.pc2"), "fifo.pc2", fifo},
+      {fromWeights("fifo.cw", example("target.obj")), "fifo.cw", fifo},
+      {{"deform", "--scene", "fifo.json", "-o", "out", example("cage_twist.obj")}, "fifo.json", fifo},
+  };
+  const std::set<std::string> before = files();
+  for (const BadCase& bad : cases) {
+    SCOPED_TRACE(bad.arguments.front() + " ... " + bad.subject);
+    const Outcome outcome = ostrandWithin(std::chrono::seconds(20), bad.arguments);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "ostrand: " + bad.subject + ": " + bad.problem + "\n");
+    EXPECT_EQ(files(), before);
+  }
+  // A link to a regular file is read as the file.
+  const Outcome linked = ostrandWithin(std::chrono::seconds(20), {"check", "--cage", "link.obj"});
+  EXPECT_EQ(linked.status, 0) << linked.err;
 }
 
 // Bad arguments: one line naming the option, or the argument nothing takes,

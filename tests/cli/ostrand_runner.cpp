@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 extern char** environ;
@@ -81,6 +84,26 @@ int ExitStatus(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The exit status, or -1 with the program killed once the time is up.
+int ExitStatusWithin(pid_t pid, std::chrono::milliseconds limit, bool* timedOut) {
+  *timedOut = false;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (pid != 0) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (done < 0) return -1;
+    if (std::chrono::steady_clock::now() >= end) {
+      *timedOut = true;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return -1;
+}
+
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
@@ -98,6 +121,18 @@ Outcome OstrandTest::ostrandBare(const std::vector<std::string>& arguments) cons
   outcome.status = ExitStatus(Start(arguments, -1, out, err, root_));
   outcome.out = ReadAll(out);
   outcome.err = ReadAll(err);
+  return outcome;
+}
+
+Outcome OstrandTest::ostrandWithin(std::chrono::milliseconds limit, const std::vector<std::string>& arguments) const {
+  std::vector<std::string> all = {"--module", module_};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  const fs::path out = suiteFolder_ / "stdout.txt", err = suiteFolder_ / "stderr.txt";
+  Outcome outcome;
+  bool timedOut = false;
+  outcome.status = ExitStatusWithin(Start(all, -1, out, err, root_), limit, &timedOut);
+  outcome.out = ReadAll(out);
+  outcome.err = ReadAll(err) + (timedOut ? "(killed: still running after " + std::to_string(limit.count()) + " ms)\n" : "");
   return outcome;
 }
 
@@ -119,6 +154,22 @@ Outcome OstrandTest::ostrandOnTerminal(const std::vector<std::string>& arguments
   ::close(master);
   outcome.status = ExitStatus(pid);
   outcome.err = ReadAll(err);
+  return outcome;
+}
+
+OstrandTest::Running OstrandTest::ostrandStart(const std::vector<std::string>& arguments, const std::string& tag) const {
+  std::vector<std::string> all = {"--module", module_};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  Running running{0, suiteFolder_ / ("stdout-" + tag + ".txt"), suiteFolder_ / ("stderr-" + tag + ".txt")};
+  running.pid = Start(all, -1, running.out, running.err, root_);
+  return running;
+}
+
+Outcome OstrandTest::finish(const Running& running) {
+  Outcome outcome;
+  outcome.status = ExitStatus(running.pid);
+  outcome.out = ReadAll(running.out);
+  outcome.err = ReadAll(running.err);
   return outcome;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -35,9 +36,21 @@ class OstrandTest : public ::testing::Test {
   Outcome ostrand(const std::vector<std::string>& arguments) const;
   // Runs it with exactly these arguments, nothing added.
   Outcome ostrandBare(const std::vector<std::string>& arguments) const;
+  // Runs it as ostrand does, killed when still running after limit (status
+  // -1, and err says so): for input that might keep it waiting.
+  Outcome ostrandWithin(std::chrono::milliseconds limit, const std::vector<std::string>& arguments) const;
   // Runs it (after "--module COPY") with its standard output on a terminal (a
   // pseudo-terminal whose text lands in out).
   Outcome ostrandOnTerminal(const std::vector<std::string>& arguments) const;
+
+  // Starts ostrand (after "--module COPY") in root_ without waiting for it;
+  // finish() waits for it and reads what it printed. tag names its output files.
+  struct Running {
+    int pid = 0;
+    std::filesystem::path out, err;
+  };
+  Running ostrandStart(const std::vector<std::string>& arguments, const std::string& tag) const;
+  static Outcome finish(const Running& running);
 
   static std::string example(const std::string& name);  // path of a bundled example file
   // The module's settings file, beside the suite's copy of the module.

@@ -26,6 +26,29 @@ host::Mesh Scaled(host::Mesh mesh, double factor, Vec3 offset = {0, 0, 0}) {
   return mesh;
 }
 
+// Both meshes in one, b's points numbered after a's.
+host::Mesh Joined(host::Mesh a, const host::Mesh& b) {
+  const auto offset = static_cast<int32_t>(a.points.size());
+  a.points.insert(a.points.end(), b.points.begin(), b.points.end());
+  for (std::vector<int32_t> face : b.polygons) {
+    for (int32_t& k : face) k += offset;
+    a.polygons.push_back(face);
+  }
+  return a;
+}
+
+// Turned by angle about the unit axis through the origin.
+host::Mesh Turned(host::Mesh mesh, Vec3 axis, double angle) {
+  const double c = std::cos(angle), s = std::sin(angle);
+  for (Vec3& p : mesh.points) {
+    const double along = axis.x * p.x + axis.y * p.y + axis.z * p.z;
+    const Vec3 across{axis.y * p.z - axis.z * p.y, axis.z * p.x - axis.x * p.z, axis.x * p.y - axis.y * p.x};
+    p = {p.x * c + across.x * s + axis.x * along * (1 - c), p.y * c + across.y * s + axis.y * along * (1 - c),
+         p.z * c + across.z * s + axis.z * along * (1 - c)};
+  }
+  return mesh;
+}
+
 host::Mesh Flipped(host::Mesh mesh, size_t face) {
   std::reverse(mesh.polygons[face].begin(), mesh.polygons[face].end());
   return mesh;
@@ -60,10 +83,10 @@ TEST(CageCheckFindings, ClosedOutwardCubeIsClean) {
   EXPECT_DOUBLE_EQ(check.volume, 8.0);
   EXPECT_EQ(check.outside, std::vector<uint8_t>(target.size(), 0));
   EXPECT_EQ(check.likelyCause, "");
-  EXPECT_EQ(CleanCageLine(check), "cage check: closed, consistently oriented outward, no degenerate faces; all 64 "
-                                  "target points inside");
+  EXPECT_EQ(CleanCageLine(check), "cage check: closed, consistently oriented outward, no self-intersections, no "
+                                  "degenerate faces; all 64 target points inside");
   EXPECT_EQ(CleanCageLine(CheckCage(Cube(), nullptr, 1)),
-            "cage check: closed, consistently oriented outward, no degenerate faces");
+            "cage check: closed, consistently oriented outward, no self-intersections, no degenerate faces");
 }
 
 TEST(CageCheckFindings, OrientationFaults) {
@@ -188,6 +211,112 @@ TEST(CageCheckFindings, FlatAndBadlySizedCages) {
   check = CheckCage(Scaled(Cube(), 1e307), nullptr, 1);
   EXPECT_EQ(check.likelyCause, "the cage is too large to bind accurately (size 3.46e+307)");
   EXPECT_TRUE(std::isinf(check.volume));
+}
+
+// A surface passing through itself is told by the faces that cross, and its
+// volume's sign is not taken for faces turned inward.
+TEST(CageCheckFindings, FacesThatPassThroughEachOther) {
+  // The corner (1, 1, 1) pushed down through the bottom face: the faces
+  // around it cross the bottom, and the volume turns negative.
+  host::Mesh pushed = Cube();
+  pushed.points[5] = {0.2, -9, -0.3};
+  CageCheck check = CheckCage(pushed, nullptr, 1);
+  EXPECT_TRUE(check.closed);
+  EXPECT_LT(check.volume, 0);
+  EXPECT_FALSE(check.inward);
+  EXPECT_EQ(check.findings, Findings{"cage: 3 pairs of faces intersect (the surface passes through itself): "
+                                     "1 and 2, 1 and 3, 1 and 4"});
+  EXPECT_EQ(check.likelyCause, "the cage passes through itself (3 pairs of faces intersect)");
+  // Pushed less far, the parts' volumes cancel: not flat either.
+  pushed.points[5] = {0.2, -7.6, -0.3};
+  check = CheckCage(pushed, nullptr, 1);
+  EXPECT_NEAR(check.volume, 0, 1e-12);
+  EXPECT_FALSE(check.flat);
+  EXPECT_EQ(check.findings.size(), 1u);
+  EXPECT_EQ(check.likelyCause, "the cage passes through itself (3 pairs of faces intersect)");
+
+  const std::vector<Vec3> target = {{0, 0, 0}, {1.4, 1.5, 1.6}, {3, 3, 3}};
+  check = CheckCage(Joined(Cube(), Scaled(Cube(), 1.0, {0.5, 0.6, 0.7})), &target, 1);
+  EXPECT_EQ(check.findings, (Findings{"cage: 6 pairs of faces intersect (the surface passes through itself): "
+                                      "2 and 11, 2 and 12, 3 and 7, 3 and 12, 4 and 7, ...",
+                                      "target: 1 of 3 points lies outside the cage: 3"}));
+  EXPECT_EQ(check.likelyCause, "the cage passes through itself (6 pairs of faces intersect) and 1 point lies outside it");
+
+  // Many crossings, found alike on any thread count.
+  const host::Mesh both =
+      Joined(test_support::SubdividedCube(12), Turned(Scaled(test_support::SubdividedCube(12), 1.0, {0.3, 0.2, 0.1}),
+                                                      {0.6, 0.64, 0.48}, 0.4));
+  const CageCheck one = CheckCage(both, nullptr, 1), three = CheckCage(both, nullptr, 3);
+  EXPECT_GT(one.crossingFacePairs, 100u);
+  EXPECT_EQ(one.crossingFacePairs, three.crossingFacePairs);
+  EXPECT_EQ(one.findings, three.findings);
+
+  // Two cubes sharing a corner point touch there; one turned about that
+  // corner into the other crosses it beyond the corner.
+  host::Mesh other = Scaled(Cube(), 1.0, {1, 1, 1});  // [0, 2]^3, its point 3 (from 0) at the origin
+  for (bool turned : {false, true}) {
+    host::Mesh pair = Joined(Cube(), Scaled(turned ? Turned(other, {0.6, -0.8, 0}, 2.0) : other, 1.0, {1, 1, 1}));
+    for (size_t f = 6; f < pair.polygons.size(); ++f)
+      for (int32_t& k : pair.polygons[f])
+        if (k == 8 + 3) k = 5;  // the cube's point at (1, 1, 1)
+    ASSERT_EQ(pair.points[8 + 3].x, 1.0);
+    EXPECT_EQ(CheckCage(pair, nullptr, 1).crossingFacePairs > 0, turned);
+  }
+  // An hourglass: two pyramids apex to apex on one point, whose faces pass
+  // through each other's planes but meet only there.
+  host::Mesh hourglass;
+  hourglass.points = {{0, 0, 0},    {1, 1, 1},    {1, 1, -1},    {-1, 1, -1},  {-1, 1, 1},
+                      {1.4, -1, 0}, {0, -1, 1.4}, {-1.4, -1, 0}, {0, -1, -1.4}};
+  hourglass.polygons = {{1, 2, 3, 4}, {8, 7, 6, 5}};
+  for (int32_t i = 0; i < 4; ++i) {
+    hourglass.polygons.push_back({0, 1 + (i + 1) % 4, 1 + i});
+    hourglass.polygons.push_back({0, 5 + i, 5 + (i + 1) % 4});
+  }
+  check = CheckCage(hourglass, nullptr, 1);
+  EXPECT_EQ(check.crossingFacePairs, 0u);
+  EXPECT_EQ(check.findings, Findings{});
+}
+
+// Faces that only touch do not cross: cubes face to face, across part of a
+// face, along an edge, at a corner, turned and not; neighbours on a flat
+// subdivided face; the fans of non-convex caps, which leave the outline in
+// its plane; the bundled example.
+TEST(CageCheckFindings, FacesThatOnlyTouchDoNotCross) {
+  const Vec3 axis{0.6, 0.64, 0.48};
+  std::vector<host::Mesh> cages = {Joined(Cube(), Scaled(Cube(), 1.0, {2, 0, 0})),
+                                   Joined(Cube(), Scaled(Cube(), 1.0, {2, 0.5, 0.3})),
+                                   Joined(Cube(), Scaled(Cube(), 1.0, {2, 2, 0.4})),
+                                   Joined(Cube(), Scaled(Cube(), 1.0, {2, 2, 2})),
+                                   test_support::SubdividedCube(6),
+                                   test_support::StarCase().mesh,
+                                   test_support::LCase().mesh,
+                                   test_support::NGonCase().mesh,
+                                   host::ReadObj(std::string(OSTRAND_SOURCE_DIR) + "/examples/cage.obj")};
+  for (size_t c = 0, n = cages.size(); c < n; ++c) cages.push_back(Turned(cages[c], axis, 0.7));
+  for (size_t c = 0; c < cages.size(); ++c) {
+    const CageCheck check = CheckCage(cages[c], nullptr, 2);
+    EXPECT_EQ(check.findings, Findings{}) << c;
+    EXPECT_EQ(check.crossingFacePairs, 0u) << c;
+  }
+}
+
+// Rounding grows with the coordinates, not with the cage: the distance over
+// the size is what counts.
+TEST(CageCheckFindings, FarFromTheOriginForItsSize) {
+  const std::vector<Vec3> target = {{1e7, 0, 0}, {1e7 + 0.5, 0.5, -0.5}};
+  CageCheck check = CheckCage(Scaled(Cube(), 1.0, {1e7, 0, 0}), &target, 2);
+  EXPECT_EQ(check.findings, Findings{"cage: far from the origin for its size (centre 1e+07 away, size 3.46): binding "
+                                     "loses precision beyond 2000 times the size; move the cage and the target "
+                                     "towards the origin together"});
+  EXPECT_EQ(check.likelyCause, "the cage is far from the origin for its size (centre 1e+07 away, size 3.46)");
+  EXPECT_DOUBLE_EQ(check.centreDistance, 1e7);
+  EXPECT_EQ(check.outsidePoints, 0u);
+
+  const double size = std::sqrt(12.0);
+  EXPECT_EQ(CheckCage(Scaled(Cube(), 1.0, {0, 1990 * size, 0}), nullptr, 1).findings, Findings{});
+  EXPECT_TRUE(CheckCage(Scaled(Cube(), 1.0, {0, 0, -2010 * size}), nullptr, 1).farFromOrigin);
+  EXPECT_TRUE(CheckCage(Scaled(Cube(), 1e-3, {0, 2010 * size * 1e-3, 0}), nullptr, 1).farFromOrigin);
+  EXPECT_FALSE(CheckCage(Scaled(Cube(), 1e3, {1990 * size * 1e3, 0, 0}), nullptr, 1).farFromOrigin);
 }
 
 TEST(CageCheckFindings, BadInputIsReportedNotFatal) {

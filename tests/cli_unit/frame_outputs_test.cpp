@@ -109,21 +109,21 @@ TEST_F(FrameOutputs, AFileWrittenPieceByPieceLandsWithTheRunOrNotAtAll) {
   const fs::path final = root_ / "anim.pc2";
   auto writeInto = [](const std::string& temporary, const char* text) { std::ofstream(temporary) << text; };
   {
-    cli::OutputTransaction outputs;
-    writeInto(outputs.startFile(final), "new");
+    cli::OutputTransaction outputs(root_, {final}, {});
+    outputs.startFile(final, [&](const std::string& temporary) { writeInto(temporary, "new"); });
     EXPECT_EQ(read("anim.pc2"), "old");  // in place only when finished
     outputs.finishFile(final);
     EXPECT_EQ(read("anim.pc2"), "new");
   }  // no commit: the run failed
   EXPECT_EQ(read("anim.pc2"), "old");
   {
-    cli::OutputTransaction outputs;
-    writeInto(outputs.startFile(final), "half");
+    cli::OutputTransaction outputs(root_, {final}, {});
+    outputs.startFile(final, [&](const std::string& temporary) { writeInto(temporary, "half"); });
   }
   EXPECT_EQ(read("anim.pc2"), "old");
   {
-    cli::OutputTransaction outputs;
-    writeInto(outputs.startFile(final), "new");
+    cli::OutputTransaction outputs(root_, {final}, {});
+    outputs.startFile(final, [&](const std::string& temporary) { writeInto(temporary, "new"); });
     outputs.finishFile(final);
     outputs.commit();
   }
