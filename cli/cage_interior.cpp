@@ -1,3 +1,4 @@
+#include "cli/parallel_tasks.h"
 #include "cli/cage_interior.h"
 
 #include <algorithm>
@@ -231,8 +232,6 @@ bool CageInterior::inside(const Vec3& point) const {
 std::vector<uint8_t> PointsOutside(const CageInterior& interior, const std::vector<Vec3>& points, int threads) {
   std::vector<uint8_t> outside(points.size(), 0);
   const size_t tasks = (points.size() + kPointsPerTask - 1) / kPointsPerTask;
-  size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::max(1u, std::thread::hardware_concurrency());
-  workers = std::min(workers, tasks);
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t task = next++; task < tasks; task = next++) {
@@ -240,16 +239,7 @@ std::vector<uint8_t> PointsOutside(const CageInterior& interior, const std::vect
       for (size_t i = task * kPointsPerTask; i < end; ++i) outside[i] = interior.inside(points[i]) ? 0 : 1;
     }
   };
-  std::vector<std::thread> pool;
-  for (size_t k = 1; k < workers; ++k) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads do the same work
-    }
-  }
-  work();
-  for (std::thread& thread : pool) thread.join();
+  RunWorkers(threads, tasks, work);
   return outside;
 }
 

@@ -1,3 +1,4 @@
+#include "cli/parallel_tasks.h"
 #include "cli/self_intersection.h"
 
 #include <algorithm>
@@ -137,18 +138,7 @@ std::vector<FacePair> CrossingFaces(const std::vector<std::vector<int32_t>>& fac
       }
     }
   };
-  size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::max(1u, std::thread::hardware_concurrency());
-  workers = std::min(workers, tasks);
-  std::vector<std::thread> pool;
-  for (size_t k = 1; k < workers; ++k) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads do the same work
-    }
-  }
-  work();
-  for (std::thread& thread : pool) thread.join();
+  RunWorkers(threads, tasks, work);
 
   std::vector<FacePair> pairs;
   for (const std::vector<FacePair>& part : found) pairs.insert(pairs.end(), part.begin(), part.end());

@@ -81,19 +81,21 @@ class InterruptionTest : public OstrandTest {
       }
       const Snapshot now = snapshot(folder);
       const bool old = now == before, complete = now == after;
-      EXPECT_TRUE(old || complete) << outcome.err << Listed(now);
+      EXPECT_TRUE(old || complete) << outcome.err << listed(now);
       if (signal != SIGKILL) {
         EXPECT_EQ(now, left);  // nothing left for a later run to put right
         // -1: ended by the signal before it could answer it (still starting up).
         EXPECT_TRUE(outcome.status == 0 || outcome.status == 128 + signal || outcome.status == -1)
             << outcome.status << outcome.err;
-        if (outcome.status == 128 + signal) EXPECT_NE(outcome.err.find("ostrand: interrupted (SIG"), std::string::npos);
+        if (outcome.status == 128 + signal) {
+          EXPECT_NE(outcome.err.find("ostrand: interrupted (SIG"), std::string::npos);
+        }
       }
       ++endings[old ? "old" : "new"];
     }
     return endings;
   }
-  static std::string Listed(const Snapshot& content) {
+  static std::string listed(const Snapshot& content) {
     std::string names = "\nholds:";
     for (const auto& entry : content) names += " " + entry.first;
     return names;
@@ -122,7 +124,9 @@ TEST_F(InterruptionTest, ABindStoppedAtAnyMomentLeavesTheEarlierRunOrItsOwnInFul
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   ::kill(run.pid, SIGTERM);
   const Outcome outcome = finish(run);
-  if (outcome.status == 143) EXPECT_FALSE(fs::exists(file("made"))) << outcome.err;
+  if (outcome.status == 143) {
+    EXPECT_FALSE(fs::exists(file("made"))) << outcome.err;
+  }
 }
 
 TEST_F(InterruptionTest, ADeformOverFramesStoppedAtAnyMomentLeavesTheEarlierRunOrItsOwnInFull) {
