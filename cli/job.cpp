@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include "cli/argument_errors.h"
 #include "cli/binding.h"
 #include "cli/cage_animation.h"
 #include "cli/cage_check.h"
@@ -281,12 +282,24 @@ double KeptRestError(driver::Session& session) {
 
 namespace {
 
+// Whether path, links followed, is folder or lies below it.
+bool LiesWithin(const fs::path& path, const fs::path& folder) {
+  std::error_code error;
+  const fs::path inner = fs::weakly_canonical(fs::absolute(path, error), error);
+  const fs::path outer = fs::weakly_canonical(fs::absolute(folder, error), error);
+  const fs::path relative = inner.lexically_relative(outer);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
 // The weights file the module read while loading the scene: never an output
 // of the run. A scene written before scenes kept their base folder relative
 // names its weights from the folder it was written in: when that file lies
 // outside the scene's folder (the folder was copied or moved), note says so.
 std::string WeightsReadWithScene(const driver::Session& session, const std::string& scene,
                                  const std::vector<RunFile>& planned, std::string& note) {
+  // The target's file is read for each deformed copy of it.
+  const std::string source = session.targetSource();
+  if (!source.empty()) CheckOutputsAreNoInputs(planned, {{"the target the scene was bound from", Shown(source)}});
   const std::string read = session.instance().WeightsPath;
   if (read.empty()) return read;
   CheckOutputsAreNoInputs(planned, {{"the scene's weights", Shown(read)}});
@@ -316,6 +329,10 @@ void RunJob(const Job& job) {
   const std::vector<fs::path> outputFiles = Paths(planned);
   CheckOutputsAreNoInputs(planned, NamedInputs(job, in.cages));
   CheckOutputFiles(outputFiles);
+  if (!frameOutputs.objPattern.empty() && !frameOutputs.objFiles.empty() &&
+      !LiesWithin(frameOutputs.objFiles.front().parent_path(), folder))
+    throw ArgumentError("--out-pattern", driver::QuotedValue(job.outPattern) +
+                                             " leads out of the output folder through a link; give a name inside -o");
   const RunFolders folders(job, planned, [](const std::string& line) {
     std::fflush(stdout);
     std::fprintf(stderr, "ostrand: %s\n", line.c_str());

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -108,6 +107,11 @@ TEST_F(InputClashTest, AnOutputThatIsAnInputIsRefusedAndNothingChanges) {
   for (const std::string& pattern : {std::string("../x.####.obj"), file("x.####.obj")})
     expectRefused({"deform", "--scene", "b/scene.json", "fr/c.####.obj", "--out-pattern", pattern, "-o", "out"},
                   "--out-pattern: ");
+  // Nor through a link inside it.
+  std::filesystem::create_directories(file("o"));
+  std::filesystem::create_directory_symlink("..", file("o/up"));
+  expectRefused({"deform", "--scene", "b/scene.json", "fr/c.####.obj", "--out-pattern", "up/x.####.obj", "-o", "o"},
+                "--out-pattern: ");
 
   // A deform writes neither weights nor scene, so reading them from its
   // output folder is fine, and leaves them as they were.

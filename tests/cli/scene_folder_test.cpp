@@ -36,10 +36,12 @@ class SceneFolderTest : public OstrandTest {
               0);
     return read(folder + "/deformed-cage_bend.obj");
   }
-  static std::string BindTimeLine(const std::string& weights) {
-    return "  bind time         none, weights read from " + weights + "\n";
-  }
 };
+
+// The summary's line for weights read from a file.
+std::string BindTimeLine(const std::string& weights) {
+  return "  bind time         none, weights read from " + weights + "\n";
+}
 
 // The lines of text that hold both parts.
 std::string LinesWith(const std::string& text, const std::string& one, const std::string& other) {
