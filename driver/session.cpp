@@ -103,23 +103,7 @@ Session::Session(const std::string& modulePath, ProgressSink progress, bool priv
 }
 
 Session::~Session() {
-  host_.reset();  // the module gone, nothing writes its settings any more
-  restoreSettingsFile();
-}
-
-void Session::restoreSettingsFile() noexcept {
-  if (!settingsBefore_) return;
-  // Beside the file, then renamed over it: a reader never sees half of it.
-  const std::string partial = settingsPath_ + ".ostrand-partial";
-  try {
-    WriteTextFile(partial, *settingsBefore_);
-    std::error_code error;
-    std::filesystem::rename(partial, settingsPath_, error);
-    if (error) std::filesystem::remove(partial, error);
-  } catch (const std::exception&) {
-    std::error_code error;
-    std::filesystem::remove(partial, error);
-  }
+  host_.reset();  // the module gone before its private copy
 }
 
 uint32_t Session::addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target,
@@ -223,15 +207,11 @@ void Session::calculate(const BindSettings& settings, const std::string& subject
 }
 
 void Session::setThreads(int count, bool lasting) {
-  if (copy_ && lasting) throw std::logic_error("setThreads: a lasting count with private settings");
-  if (!lasting && !copy_ && !settingsBefore_) {
-    settingsPath_ = (std::filesystem::path(host_->pluginPath()).parent_path() / "Ostrand.ini").string();
-    try {
-      settingsBefore_ = ReadTextFile(settingsPath_);
-    } catch (const UserError&) {
-      // none to keep (the module makes it when it starts): nothing to put back
-    }
-  }
+  // The control writes the module's settings file: a count for this session
+  // alone goes only to a private copy's.
+  if (lasting == (copy_ != nullptr))
+    throw std::logic_error(lasting ? "setThreads: a lasting count with private settings"
+                                   : "setThreads: a count for this session alone needs private settings");
   checkAnswer(host_->setInt(control("Threads"), effect_, count), "setting the threads");
 }
 

@@ -71,10 +71,9 @@ class Session {
   };
   void calculate(const BindSettings& settings, const std::string& subject);
   // Sets the module-wide thread count through the "Threads" control, which
-  // also writes it into the module's settings file. Unless lasting, the
-  // count holds for this run only: a session with private settings writes
-  // only its private copy's file; any other puts the settings file back as
-  // it was when the session ends.
+  // also writes it into the module's settings file: lasting, in the session
+  // without private settings; else (a count for this session alone) in a
+  // session with private settings, whose copy's file alone is written.
   void setThreads(int count, bool lasting);
   int threads();  // the module-wide count as its control shows it
 
@@ -133,11 +132,7 @@ class Session {
   void clearComplaints();
   void throwIfComplained(const std::string& subject);
 
-  void restoreSettingsFile() noexcept;
-
   ProgressSink progress_;
-  std::string settingsPath_;                  // the module's settings file
-  std::optional<std::string> settingsBefore_;  // its bytes before setThreads; nullopt: none kept
   struct Item {
     uint32_t cage = 0, target = 0;
     host::Mesh cageRest;

@@ -44,9 +44,14 @@ std::shared_ptr<SharedSession> AcquireSession() {
   if (std::shared_ptr<SharedSession> shared = alive.lock()) return shared;
   auto shared = std::make_shared<SharedSession>();
   SharedSession* raw = shared.get();
-  shared->session = std::make_unique<driver::Session>(ModulePath(), [raw](const host::Progress& report) {
-    if (raw->progress) raw->progress(report);
-  });
+  // A private copy of the module: a binding's own thread count goes to the
+  // copy's settings file, never to that of the module the user installed.
+  shared->session = std::make_unique<driver::Session>(
+      ModulePath(),
+      [raw](const host::Progress& report) {
+        if (raw->progress) raw->progress(report);
+      },
+      true);
   alive = shared;
   return shared;
 }

@@ -1,7 +1,8 @@
 // The one driver session of the Python process. A host stand-in holds one
 // module per process, so every Binding is an effect item of the same session:
-// the first Binding alive starts it, the last one gone closes it (the module
-// leaves, and its settings file is as it was).
+// the first Binding alive starts it, the last one gone closes it. It loads a
+// private copy of the module (driver/private_module.h), so that no count of
+// threads ever reaches the settings file of the module the user installed.
 #pragma once
 
 #include <atomic>
@@ -32,8 +33,8 @@ struct SharedSession {
   std::function<void(const host::Progress&)> progress;
   std::unique_ptr<driver::Session> session;
   // Sets the module-wide count for a call on the current item: the
-  // binding's own, or the module's setting. The settings file keeps what it
-  // held.
+  // binding's own, or the module's setting. Only the private copy's settings
+  // file is written.
   void useThreads(std::optional<int> wanted);
 
  private:

@@ -46,20 +46,25 @@ def test_rest_error_is_the_distance_to_the_weighted_rest_cage(example, example_b
 
 
 def test_thread_count_leaves_the_settings_file_alone(tmp_path):
-    # In a process of its own, which also ends with a binding still alive.
+    # In processes of their own, one ending with a binding still alive, one
+    # ended outright (as a Pool worker ends) in the middle of its work.
     settings = MODULE.parent / "Ostrand.ini"
+    settings.write_bytes(b"num_threads: 2\ndef_device: 1\n")
     script = (
-        "import numpy as np, ostrand\n"
+        "import os, numpy as np, ostrand\n"
         "from conftest import Example\n"
         "e = Example()\n"
         "kept = ostrand.bind(e.cage, e.faces, e.target, threads=%d)\n"
+        "assert kept.threads == %d\n"
+        "other = ostrand.bind(e.cage, e.faces, e.target)\n"
         "kept.deform(e.cage)\n"
+        "%s\n"
     )
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    subprocess.run([sys.executable, "-c", script % 1], check=True, env=environment, cwd=pathlib.Path(__file__).parent)
-    before = settings.read_bytes()
-    subprocess.run([sys.executable, "-c", script % 3], check=True, env=environment, cwd=pathlib.Path(__file__).parent)
-    assert settings.read_bytes() == before
+    for count, end in ((1, ""), (3, "os._exit(0)")):
+        subprocess.run([sys.executable, "-c", script % (count, count, end)], check=True, env=environment,
+                       cwd=pathlib.Path(__file__).parent)
+        assert settings.read_bytes() == b"num_threads: 2\ndef_device: 1\n"
 
 
 def test_the_interpreter_runs_other_threads_while_the_plugin_binds(example):
