@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 # python3 and clang-tidy run the CI's source checks.
 packages=(cmake ninja-build g++ git libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libstb-dev libtinyobjloader-dev
-  libeigen3-dev libembree-dev pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest clang libclang-rt-14-dev libomp-dev python3 clang-tidy)
+  libeigen3-dev libembree-dev pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-distributed clang libclang-rt-14-dev libomp-dev python3 clang-tidy)
 .ci/install-packages "${packages[@]}"
 
 presets=("$@")

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <vector>
 
-#include "cli/cage_check.h"
+#include "checks/cage_check.h"
 #include "support/cages.h"
 
 namespace {
@@ -35,7 +35,7 @@ void Check(benchmark::State& state, bool open) {
   const std::vector<Vec3>& target = Torus();
   size_t outside = 0;
   for (auto _ : state) {
-    const cli::CageCheck check = cli::CheckCage(cage, &target, static_cast<int>(state.range(0)));
+    const checks::CageCheck check = checks::CheckCage(cage, &target, static_cast<int>(state.range(0)));
     outside = check.outsidePoints;
     benchmark::DoNotOptimize(check.outside.data());
   }
@@ -52,7 +52,7 @@ void BM_CheckLargeCage(benchmark::State& state) {
   for (Vec3& p : cage.points) p = {c * p.x - s * p.y, s * p.x + c * p.y, p.z};
   size_t findings = 0;
   for (auto _ : state) {
-    const cli::CageCheck check = cli::CheckCage(cage, nullptr, static_cast<int>(state.range(0)));
+    const checks::CageCheck check = checks::CheckCage(cage, nullptr, static_cast<int>(state.range(0)));
     findings = check.findings.size();
     benchmark::DoNotOptimize(findings);
   }

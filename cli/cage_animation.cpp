@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "checks/warnings.h"
 #include "cli/argument_errors.h"
-#include "cli/warnings.h"
 #include "driver/mesh_file.h"
 #include "driver/user_error.h"
 
@@ -96,8 +96,8 @@ void CageAnimation::listPlaces(std::vector<std::string> paths, const std::option
   if (range && (range->first < 1 || range->last > count)) {
     const std::string frames = "frames 1 to " + std::to_string(count);
     if (given_.empty())
-      throw driver::UserError("--frames " + rangeText, "there are " + Counted(paths.size(), "posed cage", "posed cages") +
-                                                   ", " + frames);
+      throw driver::UserError("--frames " + rangeText,
+                              "there are " + checks::Counted(paths.size(), "posed cage", "posed cages") + ", " + frames);
     throw driver::UserError(given_, "has " + frames + "; --frames " + rangeText + " reaches beyond them");
   }
   if (range) step_ = range->step;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/warnings.h"
+#include "checks/warnings.h"
 #include "driver/mesh_file.h"
 #include "driver/user_error.h"
 
@@ -117,13 +117,13 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
   if (plan.objPattern.empty())
     for (const auto& file : plan.objFiles) summary.written.push_back(file.string());
   else if (!plan.objFiles.empty())
-    summary.written.push_back(plan.objPattern + ": " + Counted(plan.objFiles.size(), "frame", "frames") + ", " +
+    summary.written.push_back(plan.objPattern + ": " + checks::Counted(plan.objFiles.size(), "frame", "frames") + ", " +
                               plan.objFiles.front().filename().string() + " to " +
                               plan.objFiles.back().filename().string());
   if (!plan.cache.empty())
     summary.written.push_back(cachePath + ": " + host::FormatName(plan.cacheFormat) + ", " +
-                              Counted(cages.size(), "frame", "frames") + " of " +
-                              Counted(target.rest.points.size(), "point", "points"));
+                              checks::Counted(cages.size(), "frame", "frames") + " of " +
+                              checks::Counted(target.rest.points.size(), "point", "points"));
 }
 
 }  // namespace cli

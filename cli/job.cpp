@@ -9,17 +9,17 @@
 #include <map>
 #include <optional>
 
+#include "checks/bind_checks.h"
+#include "checks/cage_check.h"
+#include "checks/warnings.h"
 #include "cli/argument_errors.h"
-#include "cli/binding.h"
 #include "cli/cage_animation.h"
-#include "cli/cage_check.h"
 #include "cli/frame_loop.h"
 #include "cli/frame_outputs.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
 #include "cli/run_folders.h"
 #include "cli/summary.h"
-#include "cli/warnings.h"
 #include "cli/weight_map_file.h"
 #include "driver/mesh_file.h"
 #include "driver/session.h"
@@ -29,6 +29,11 @@
 namespace cli {
 
 namespace fs = std::filesystem;
+using checks::CageCheck;
+using checks::CheckCage;
+using checks::CleanCageLine;
+using checks::Counted;
+using checks::Warnings;
 
 namespace {
 
@@ -193,7 +198,10 @@ void BringWeights(driver::Session& session, const Job& job, uint32_t setupMap, c
                   ProgressBar& bar, Summary& summary, Warnings& warnings) {
   if (job.bind) {
     const auto start = std::chrono::steady_clock::now();
-    summary.keptAtRest = BindChecked(session, job, setupMap, likelyCause, warnings);
+    summary.keptAtRest =
+        checks::BindChecked(session, {job.samples, job.weightFloor, job.allowUnbound, job.warnRestError, job.target},
+                            setupMap, likelyCause, warnings)
+            .size();
     summary.bindSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     summary.samples = job.samples;
     summary.weightFloor = job.weightFloor;
@@ -255,9 +263,8 @@ std::vector<uint32_t> CheckReadWeights(const Job& job, const driver::Session& se
   if (stats.unbound.empty()) return {};
   const std::string subject = job.sceneFile.empty() ? job.weightsFile : job.sceneFile;
   const CageCheck check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
-  const std::string text = UnboundText(stats, check.likelyCause);
-  if (!job.allowUnbound) throw driver::UserError(subject, text + "; --allow-unbound keeps them where they are");
-  warnings.add(text + "; they are written where they are at rest");
+  checks::CheckUnbound(stats, check.likelyCause, {.allowUnbound = job.allowUnbound, .subject = subject},
+                       "they are written where they are at rest", warnings);
   summary.keptAtRest = stats.unbound.size();
   return stats.unbound;
 }
@@ -402,7 +409,7 @@ void RunJob(const Job& job) {
   summary.binding =
       driver::MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), job.bind ? job.weightFloor : 0.0);
   const std::vector<uint32_t> keepInPlace = CheckReadWeights(job, session, summary.binding, summary, warnings);
-  WarnRestErrors(summary.binding, job.warnRestError, warnings);
+  checks::WarnRestErrors(summary.binding, job.warnRestError, warnings);
   if (blendMap != 0) session.setBlend(blendMap);
   if (job.keepRest) {
     session.setKeepRest(true);
@@ -434,13 +441,13 @@ void RunJob(const Job& job) {
     summary.written.push_back(scene.string());
   }
   if (job.strict && !warnings.empty()) {
-    warnings.print();
+    PrintWarnings(warnings);
     throw driver::UserError("--strict", Counted(warnings.size(), "warning", "warnings") + "; nothing written");
   }
   bar.finish();
   outputs.commit();
   if (!job.quiet) PrintSummary(stdout, summary);
-  warnings.print();
+  PrintWarnings(warnings);
 }
 
 }  // namespace cli

@@ -5,8 +5,8 @@
 #include <set>
 #include <system_error>
 
+#include "checks/warnings.h"
 #include "cli/output_files.h"
-#include "cli/warnings.h"
 
 namespace cli {
 
@@ -41,8 +41,8 @@ std::vector<std::string> RecoverLeftovers(const fs::path& folder) {
       const RolledBack done = RollBack(entries);
       for (auto it = made.rbegin(); it != made.rend(); ++it) ::rmdir(it->c_str());  // only when empty
       told.push_back(shown + ": a run that was killed while putting its files in place had left them half done; " +
-                     Counted(done.restored, "earlier file", "earlier files") + " put back, " +
-                     Counted(done.removed, "new file", "new files") + " removed");
+                     checks::Counted(done.restored, "earlier file", "earlier files") + " put back, " +
+                     checks::Counted(done.removed, "new file", "new files") + " removed");
     }
     fs::remove(journal, error);
     SyncFolder(here);
@@ -73,9 +73,9 @@ std::vector<std::string> RecoverLeftovers(const fs::path& folder) {
   }
   if (removed + restored + stale > 0) {
     std::string line = shown + ": cleaned up after a run that was killed:";
-    if (removed > 0) line += " " + Counted(removed, "unfinished file", "unfinished files") + " removed;";
-    if (stale > 0) line += " " + Counted(stale, "replaced file kept aside", "replaced files kept aside") + " removed;";
-    if (restored > 0) line += " " + Counted(restored, "file put aside", "files put aside") + " renamed back;";
+    if (removed > 0) line += " " + checks::Counted(removed, "unfinished file", "unfinished files") + " removed;";
+    if (stale > 0) line += " " + checks::Counted(stale, "replaced file kept aside", "replaced files kept aside") + " removed;";
+    if (restored > 0) line += " " + checks::Counted(restored, "file put aside", "files put aside") + " renamed back;";
     line.pop_back();
     told.push_back(line);
     SyncFolder(here);

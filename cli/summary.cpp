@@ -5,21 +5,9 @@
 #include <cstdlib>
 #include <numeric>
 
-namespace cli {
+#include "checks/rest_errors.h"
 
-ErrorsAbove PointsAbove(const driver::BindStatistics& stats, double threshold) {
-  ErrorsAbove above;
-  for (size_t i = 0; i < stats.pointErrors.size(); ++i) {
-    const double error = stats.pointErrors[i];
-    if (!(error > threshold)) continue;  // a NaN belongs to a point without weights, counted apart
-    above.points.push_back(static_cast<uint32_t>(i));
-    if (error > above.largest) {
-      above.largest = error;
-      above.largestAt = static_cast<uint32_t>(i);
-    }
-  }
-  return above;
-}
+namespace cli {
 
 namespace {
 
@@ -40,14 +28,10 @@ std::string FrameRate(double framesPerSecond) {
   return text;
 }
 
-double RoundedUp(double value) {
-  if (!(value > 0.0) || !std::isfinite(value)) return value;
-  const double unit = std::pow(10.0, std::floor(std::log10(value)) - 2.0);
-  double rounded = std::ceil(value / unit) * unit;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3g", rounded);
-  if (std::strtod(text, nullptr) < value) rounded += unit;
-  return rounded;
+void PrintWarnings(const checks::Warnings& warnings) {
+  std::fflush(stdout);
+  for (const std::string& line : warnings.lines()) std::fprintf(stderr, "ostrand: warning: %s\n", line.c_str());
+  std::fflush(stderr);
 }
 
 void PrintSummary(std::FILE* out, const Summary& s) {
@@ -81,10 +65,10 @@ void PrintSummary(std::FILE* out, const Summary& s) {
                  Duration(s.writeSeconds / frames).c_str());
   }
   std::fprintf(out, "  rest-pose error   largest %.3g, mean %.3g of the cage's size (bounding-box diagonal %.6g)\n",
-               RoundedUp(b.largestError), b.meanError, b.cageSize);
+               checks::RoundedUp(b.largestError), b.meanError, b.cageSize);
   if (s.keptRestError)
     std::fprintf(out, "  with --keep-rest  largest %.3g of the cage's size (each point keeps its offset)\n",
-                 RoundedUp(*s.keptRestError));
+                 checks::RoundedUp(*s.keptRestError));
   if (!s.written.empty()) {
     std::fprintf(out, "Written\n");
     for (const std::string& file : s.written) std::fprintf(out, "  %s\n", file.c_str());

@@ -1,6 +1,6 @@
-// The figures the command prints at the end of a run: how the target is
-// bound, how long binding and deforming took, and how well the weights give
-// back the rest pose.
+// What the command prints at the end of a run: the figures of how the target
+// is bound, how long binding and deforming took, and how well the weights
+// give back the rest pose; then the warnings.
 #pragma once
 
 #include <cstdio>
@@ -8,19 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "checks/warnings.h"
 #include "driver/bind_statistics.h"
 
 namespace cli {
-
-
-// The points whose rest-pose error is above threshold (a fraction of the
-// cage's size), as target point indices ascending, and the largest of them.
-struct ErrorsAbove {
-  std::vector<uint32_t> points;
-  uint32_t largestAt = 0;
-  double largest = 0.0;
-};
-ErrorsAbove PointsAbove(const driver::BindStatistics& stats, double threshold);
 
 struct Summary {
   std::string target, cage;  // file names as given
@@ -47,8 +38,8 @@ void PrintSummary(std::FILE* out, const Summary& summary);
 // "161 frames/s", "2.5 frames/s".
 std::string FrameRate(double framesPerSecond);
 
-// The value rounded up to three significant digits, so that the printed
-// figure is a bound the true one stays within.
-double RoundedUp(double value);
+// The run's warnings, "ostrand: warning: LINE" each, on stderr after stdout
+// is flushed.
+void PrintWarnings(const checks::Warnings& warnings);
 
 }  // namespace cli

@@ -48,6 +48,7 @@ PrivateModuleCopy::PrivateModuleCopy(const std::string& modulePath) {
       throw UserError(modulePath, "no private copy of the module can be made in " + tmp.string() + ": " +
                                       std::error_code(errno, std::generic_category()).message());
     folder_ = folder;
+    maker_ = ::getpid();
     Register();
   }
   const fs::path module(modulePath);
@@ -69,7 +70,8 @@ void PrivateModuleCopy::undoOnSignal() noexcept { remove(); }
 
 void PrivateModuleCopy::remove() noexcept {
   auto step = Step();
-  if (folder_.empty()) return;
+  // A forked child's copy of this object leaves the folder to its maker.
+  if (folder_.empty() || ::getpid() != maker_) return;
   std::error_code error;
   fs::remove_all(folder_, error);
   folder_.clear();

@@ -29,6 +29,7 @@ class PrivateModuleCopy : public Undo {
   void remove() noexcept;
 
   std::string folder_, path_;
+  long maker_ = 0;  // the process that made the folder
 };
 
 }  // namespace driver

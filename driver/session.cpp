@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -173,7 +174,11 @@ void Session::loadScene(const std::string& path) {
   if (instance().Mode != 0) throw UserError(path, "the effect item was never bound to its cage");
   loaded.cageRest = host_->object(loaded.cage)->mesh;
   items_[effect_] = std::move(loaded);
-  host_->buildPanel(effect_);
+  // An item the scene brought back with its id kept its panel: one more each
+  // load would pile up in a long-lived session.
+  const std::vector<host::Control> controls = host_->controls();
+  if (std::none_of(controls.begin(), controls.end(), [this](const host::Control& c) { return c.effect == effect_; }))
+    host_->buildPanel(effect_);
   throwIfComplained(path);
 }
 
@@ -401,6 +406,11 @@ void Session::checkAnswer(int32_t result, const char* action) const {
 }
 
 void Session::clearComplaints() {
+  // The host keeps every message, progress report and dialog request for a
+  // program that reads them afterwards; here they went to the sinks, and a
+  // long-lived session would keep them all.
+  host_->clearMessages();
+  host_->dialogs().requests.clear();
   std::lock_guard lock(complaintsMutex_);
   complaints_.clear();
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "host/host_functions.h"
 #include "host/host_state.h"
@@ -24,8 +25,10 @@ std::string Number(double value) {
 uint32_t Create(const char* creator, const char* label, ControlCallback callback, std::vector<double> args) {
   Host::State* state = CurrentState();
   if (!state) return 0;
-  Control& control = state->controls.emplace_back();
-  control.id = static_cast<uint32_t>(state->controls.size());
+  const uint32_t id = state->nextControl++;
+  Control& control = state->controls[id];
+  control.id = id;
+  control.effect = state->panelEffect;
   control.creator = creator;
   control.label = label ? label : "";
   control.callback = callback;
@@ -38,7 +41,7 @@ uint32_t Create(const char* creator, const char* label, ControlCallback callback
   if (!isBlock) call += callback ? ", callback" : ", null";
   for (double arg : control.args) call += ", " + Number(arg);
   call += ") = " + std::to_string(control.id);
-  state->panelCalls.push_back(std::move(call));
+  state->panelCalls.emplace_back(control.effect, std::move(call));
   return control.id;
 }
 
@@ -104,8 +107,8 @@ int32_t fxConSetPos(uint32_t id, int32_t x, int32_t y) {
   Control* control = Find(id);
   if (!control) return 0;
   control->x = x, control->y = y, control->placed = true;
-  CurrentState()->panelCalls.push_back("fxConSetPos(" + std::to_string(id) + ", " + std::to_string(x) + ", " +
-                                       std::to_string(y) + ")");
+  CurrentState()->panelCalls.emplace_back(control->effect, "fxConSetPos(" + std::to_string(id) + ", " +
+                                                               std::to_string(x) + ", " + std::to_string(y) + ")");
   return 1;
 }
 
@@ -113,17 +116,22 @@ int32_t fxConSetSize(uint32_t id, int32_t width, int32_t height) {
   Control* control = Find(id);
   if (!control) return 0;
   control->width = width, control->height = height, control->sized = true;
-  CurrentState()->panelCalls.push_back("fxConSetSize(" + std::to_string(id) + ", " + std::to_string(width) + ", " +
-                                       std::to_string(height) + ")");
+  CurrentState()->panelCalls.emplace_back(control->effect, "fxConSetSize(" + std::to_string(id) + ", " +
+                                                               std::to_string(width) + ", " + std::to_string(height) +
+                                                               ")");
   return 1;
 }
 
 int32_t fxInterfaceBlockSet(const char* page, const char* page2, int32_t a, uint32_t block, int32_t b) {
   Host::State* state = CurrentState();
   if (!state) return 0;
-  state->blockPlacements.push_back({page ? page : "", page2 ? page2 : "", a, block, b});
-  state->panelCalls.push_back("fxInterfaceBlockSet(" + Text(page) + ", " + Text(page2) + ", " + std::to_string(a) +
-                              ", " + std::to_string(block) + ", " + std::to_string(b) + ")");
+  // Outside a panel's building, a placement goes with its block.
+  const Control* placed = state->controlAt(block);
+  const uint32_t effect = state->panelEffect != 0 ? state->panelEffect : placed ? placed->effect : 0;
+  state->blockPlacements.emplace_back(effect, BlockPlacement{page ? page : "", page2 ? page2 : "", a, block, b});
+  state->panelCalls.emplace_back(effect, "fxInterfaceBlockSet(" + Text(page) + ", " + Text(page2) + ", " +
+                                             std::to_string(a) + ", " + std::to_string(block) + ", " +
+                                             std::to_string(b) + ")");
   return 1;
 }
 
@@ -158,26 +166,52 @@ int32_t fxConDisable(uint32_t id) {
 }  // namespace api
 
 std::vector<uint32_t> Host::buildPanel(uint32_t effect) {
-  const size_t before = state_->controls.size();
+  State& s = *state_;
+  const uint32_t first = s.nextControl;
+  struct Building {
+    State& state;
+    uint32_t outer;
+    ~Building() { state.panelEffect = outer; }
+  } building{s, std::exchange(s.panelEffect, effect)};
   sendMessage(effect, ostrand::kMessageControlPanel, ostrand::kControlPanelBuild);
   std::vector<uint32_t> made;
-  for (size_t i = before; i < state_->controls.size(); ++i) made.push_back(state_->controls[i].id);
+  for (auto it = s.controls.lower_bound(first); it != s.controls.end(); ++it) made.push_back(it->first);
   return made;
+}
+
+void Host::State::forgetPanel(uint32_t effect) {
+  if (effect == 0) return;
+  std::erase_if(controls, [effect](const auto& entry) { return entry.second.effect == effect; });
+  if (!controlAt(currentBlock)) currentBlock = 0;
+  std::erase_if(panelCalls, [effect](const auto& call) { return call.first == effect; });
+  std::erase_if(blockPlacements, [effect](const auto& placement) { return placement.first == effect; });
 }
 
 Control* Host::control(uint32_t id) { return state_->controlAt(id); }
 
 Control* Host::controlByLabel(const std::string& label) {
   for (auto it = state_->controls.rbegin(); it != state_->controls.rend(); ++it)
-    if (it->label == label) return &*it;
+    if (it->second.label == label) return &it->second;
   return nullptr;
 }
 
-std::vector<Control> Host::controls() const { return {state_->controls.begin(), state_->controls.end()}; }
+std::vector<Control> Host::controls() const {
+  std::vector<Control> all;
+  for (const auto& [id, control] : state_->controls) all.push_back(control);
+  return all;
+}
 
-std::vector<BlockPlacement> Host::blockPlacements() const { return state_->blockPlacements; }
+std::vector<BlockPlacement> Host::blockPlacements() const {
+  std::vector<BlockPlacement> all;
+  for (const auto& [effect, placement] : state_->blockPlacements) all.push_back(placement);
+  return all;
+}
 
-std::vector<std::string> Host::panelCalls() const { return state_->panelCalls; }
+std::vector<std::string> Host::panelCalls() const {
+  std::vector<std::string> all;
+  for (const auto& [effect, call] : state_->panelCalls) all.push_back(call);
+  return all;
+}
 
 int32_t Host::fire(uint32_t id, uint32_t effect, uint64_t event) {
   Control* target = control(id);

@@ -60,12 +60,19 @@ int32_t Host::evaluate(uint32_t id) {
 }
 
 int32_t Host::destroyEffect(uint32_t id) {
-  const int32_t result = sendMessage(id, kMessageInstanceData, kInstanceDestroy);
-  state_->effects.erase(id);
+  const int32_t result = SendDestroy(*this, id);
+  state_->forgetEffect(id, false);
   return result;
 }
 
+void Host::State::forgetEffect(uint32_t id, bool keepPanel) {
+  effects.erase(id);
+  if (!keepPanel) forgetPanel(id);
+  deleteTargetListsOf(id);
+}
+
 // Used by the scene file code: the messages around saving and loading.
+int32_t SendDestroy(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceDestroy); }
 int32_t SendSave(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceSave); }
 int32_t SendCreate(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceCreate); }
 int32_t SendLoad(Host& host, uint32_t id) { return host.sendMessage(id, kMessageInstanceData, kInstanceLoad); }

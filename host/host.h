@@ -103,6 +103,8 @@ struct Control {
   ControlCallback callback = nullptr;
   std::vector<double> args;
   uint32_t block = 0;  // the block created last before this control (0 for blocks)
+  // The effect whose panel made it, 0 for none; its controls go with the effect.
+  uint32_t effect = 0;
   int32_t width = 0, height = 0, x = 0, y = 0;
   bool sized = false, placed = false;
   // The value the control shows.
@@ -240,7 +242,10 @@ class Host {
   // kMessageInstanceData with kInstancePrepare, then kMessageEvaluate with
   // kEvaluateDisplace.
   int32_t evaluate(uint32_t effect);
-  // kMessageInstanceData with kInstanceDestroy, and forgets the item.
+  // kMessageInstanceData with kInstanceDestroy, and forgets the item with
+  // everything kept for it: its records and formats, the controls its panel
+  // made with their panel calls and block placements, and a target list the
+  // module left (each record handed to the list's free callback first).
   int32_t destroyEffect(uint32_t effect);
 
   // Controls. buildPanel sends kMessageControlPanel with kControlPanelBuild and
@@ -265,9 +270,10 @@ class Host {
 
   // Scene files (JSON): objects, weight maps, effect items with their targets
   // and formats. saveScene first sends kMessageInstanceData with kInstanceSave
-  // to every effect; loadScene replaces the scene, creates each effect
-  // (kInstanceCreate), stores its formats and sends kInstanceLoad. Both throw
-  // std::runtime_error with a clear text on failure.
+  // to every effect; loadScene replaces the scene (destroying every effect,
+  // though an effect the file brings back with its id keeps its panel),
+  // creates each effect (kInstanceCreate), stores its formats and sends
+  // kInstanceLoad. Both throw std::runtime_error with a clear text on failure.
   void saveScene(const std::string& path);
   void loadScene(const std::string& path);
 
@@ -306,6 +312,12 @@ class Host {
 // Watertight ray-triangle test in double precision (see host_api.inc).
 int32_t RayIntersectTriangle(const Vec3* origin, const Vec3* direction, const Vec3* c0, const Vec3* c1,
                              const Vec3* c2, double* distance, double* barycentric3, int32_t zero);
+// Cancelling a calculation: the module has no way to stop "Calculate" once
+// pressed, so while cancel holds, the geometry service's ray test answers
+// every ray with a miss at once, and the rest of the calculation costs next
+// to nothing (its weights are of no use: the caller drops them). Safe to call
+// from a signal handler; holds for the whole process, as the host does.
+void CancelRayTests(bool cancel) noexcept;
 // Triangles (as point-number triples) covering a polygon of the mesh, n - 2 of
 // them for n >= 3 points: a fan for convex polygons, ear clipping otherwise.
 std::vector<std::array<int32_t, 3>> TriangulatePolygon(const std::vector<Vec3>& points,

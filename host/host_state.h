@@ -7,9 +7,9 @@
 // appends to from several threads (lookups, messages) have their own mutex.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,9 +22,55 @@
 
 namespace host {
 
-// Ids come from one counter for objects, weight maps and effects; a scene file
-// may bring its own, up to this bound (the tables are indexed by id).
-constexpr uint32_t kMaxId = 1u << 20;
+// Ids come from one counter for objects, weight maps and effects and are never
+// reused, so a long-lived host hands them out without end; a scene file may
+// bring its own. Both stop at this bound, the most the module's weight-map
+// fields (int32) can name. The tables by id cost a directory entry per
+// kIdPageSize ids: 4 MB at the bound, which a scene file's ids may reach.
+constexpr uint32_t kMaxId = 1u << 31;
+constexpr uint32_t kIdPageSize = 4096;
+
+// Records by id, found without locks, searches or allocation: a directory of
+// pages of kIdPageSize slots. A page is made for the first record in it and
+// freed with its last one, so that records removed leave nothing behind but
+// their page's directory entry.
+template <class T>
+class IdTable {
+ public:
+  T* at(uint32_t id) const {
+    const size_t page = id / kIdPageSize;
+    if (page >= pages_.size() || !pages_[page]) return nullptr;
+    return pages_[page]->slots[id % kIdPageSize].get();
+  }
+  void put(uint32_t id, std::unique_ptr<T> record) {
+    erase(id);
+    if (!record) return;
+    const size_t page = id / kIdPageSize;
+    if (pages_.size() <= page) pages_.resize(page + 1);
+    if (!pages_[page]) pages_[page] = std::make_unique<Page>();
+    pages_[page]->slots[id % kIdPageSize] = std::move(record);
+    ++pages_[page]->live;
+  }
+  void erase(uint32_t id) {
+    const size_t page = id / kIdPageSize;
+    if (page >= pages_.size() || !pages_[page] || !pages_[page]->slots[id % kIdPageSize]) return;
+    pages_[page]->slots[id % kIdPageSize].reset();
+    if (--pages_[page]->live == 0) pages_[page].reset();
+  }
+  void clear() { pages_.clear(); }
+  size_t pagesHeld() const {
+    size_t held = 0;
+    for (const auto& page : pages_) held += page != nullptr;
+    return held;
+  }
+
+ private:
+  struct Page {
+    std::array<std::unique_ptr<T>, kIdPageSize> slots;
+    uint32_t live = 0;
+  };
+  std::vector<std::unique_ptr<Page>> pages_;
+};
 
 struct ObjectRecord {
   Object object;
@@ -45,8 +91,8 @@ struct TargetList {
 
 struct Host::State {
   // Scene.
-  std::vector<std::unique_ptr<ObjectRecord>> objects;  // by id
-  std::vector<std::unique_ptr<WeightMap>> weightMaps;  // by id
+  IdTable<ObjectRecord> objects;
+  IdTable<WeightMap> weightMaps;
   std::vector<uint32_t> objectOrder, weightMapOrder;   // creation order
   std::map<uint32_t, std::unique_ptr<EffectItem>> effects;
   uint32_t nextId = 1;
@@ -66,11 +112,14 @@ struct Host::State {
   std::vector<std::string> registrations;
   int hostHandle = 0;  // its address is the handle of messages without an effect
 
-  // Controls; control id n is controls[n - 1].
-  std::deque<Control> controls;
+  // Controls by id, in creation order; ids are never reused. Panel calls and
+  // block placements are kept with the effect whose panel made them (0: none).
+  std::map<uint32_t, Control> controls;
+  uint32_t nextControl = 1;
   uint32_t currentBlock = 0;
-  std::vector<BlockPlacement> blockPlacements;
-  std::vector<std::string> panelCalls;
+  uint32_t panelEffect = 0;  // the effect whose panel is being built, 0 when none
+  std::vector<std::pair<uint32_t, BlockPlacement>> blockPlacements;
+  std::vector<std::pair<uint32_t, std::string>> panelCalls;
 
   // Records appended to from any thread.
   mutable std::mutex recordMutex;
@@ -85,23 +134,36 @@ struct Host::State {
   DialogScript dialogs;
 
   Object* objectAt(uint32_t id) {
-    return id < objects.size() && objects[id] ? &objects[id]->object : nullptr;
+    ObjectRecord* record = objects.at(id);
+    return record ? &record->object : nullptr;
   }
-  ObjectRecord* recordAt(uint32_t id) { return id < objects.size() ? objects[id].get() : nullptr; }
-  const WeightMap* weightMapAt(uint32_t id) const {
-    return id < weightMaps.size() ? weightMaps[id].get() : nullptr;
-  }
+  ObjectRecord* recordAt(uint32_t id) { return objects.at(id); }
+  const WeightMap* weightMapAt(uint32_t id) const { return weightMaps.at(id); }
   EffectItem* effectAt(uint32_t id) {
     auto it = effects.find(id);
     return it == effects.end() ? nullptr : it->second.get();
   }
   EffectItem* effectByHandle(const void* handle);
   Format* formatByAddress(void* format);  // a stored format, or null
-  Control* controlAt(uint32_t id) { return id >= 1 && id <= controls.size() ? &controls[id - 1] : nullptr; }
+  Control* controlAt(uint32_t id) {
+    auto found = controls.find(id);
+    return found == controls.end() ? nullptr : &found->second;
+  }
 
   uint32_t takeId();  // the next free id; throws when the id space is used up
   void reserveId(uint32_t id);  // ids at or below it are never handed out again
   void freeTargetLists();  // releases the tables' memory without calling the module
+  // What is kept for an effect item the host forgets: the controls its panel
+  // made, with their panel calls and block placements; its target lists,
+  // each record handed to the list's free callback.
+  void forgetPanel(uint32_t effect);
+  void deleteTargetListsOf(uint32_t effect);
+  // Forgets an effect item the module was told to destroy, with what is kept
+  // for it; keepPanel leaves its panel to the item of the same id that a
+  // scene load brings back.
+  void forgetEffect(uint32_t effect, bool keepPanel);
+  // Hands each record to the list's free callback, then frees and forgets the list.
+  void deleteTargetList(TargetList* list);
 };
 
 // The host the C functions answer for (null when none is alive).
@@ -123,8 +185,9 @@ void CheckMesh(const Mesh& mesh, const std::string& what);
 // Fresh displacement storage for an object's current point count.
 void ResetDisplacements(Object& object);
 
-// kMessageInstanceData to an effect with kInstanceSave, kInstanceCreate or
-// kInstanceLoad.
+// kMessageInstanceData to an effect with kInstanceSave, kInstanceCreate,
+// kInstanceLoad or kInstanceDestroy.
+int32_t SendDestroy(Host& host, uint32_t effect);
 int32_t SendSave(Host& host, uint32_t effect);
 int32_t SendCreate(Host& host, uint32_t effect);
 int32_t SendLoad(Host& host, uint32_t effect);

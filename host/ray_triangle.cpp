@@ -7,6 +7,7 @@
 // compute that edge's function from the same transformed corners in the same
 // way, with opposite sign, so a ray through the edge cannot slip between them.
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -95,10 +96,21 @@ int32_t RayIntersectTriangle(const Vec3* origin, const Vec3* direction, const Ve
   return 1;
 }
 
+namespace {
+
+// Set from a signal handler: a lock-free flag, read once per ray test.
+std::atomic<bool> raysCancelled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+}  // namespace
+
+void CancelRayTests(bool cancel) noexcept { raysCancelled.store(cancel, std::memory_order_relaxed); }
+
 namespace api {
 
 int32_t useful_RayIntersectTriangle(const Vec3* origin, const Vec3* direction, const Vec3* c0, const Vec3* c1,
                                     const Vec3* c2, double* distance, double* barycentric3, int32_t zero) {
+  if (raysCancelled.load(std::memory_order_relaxed)) return 0;
   return RayIntersectTriangle(origin, direction, c0, c1, c2, distance, barycentric3, zero);
 }
 

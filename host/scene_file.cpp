@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -123,7 +124,13 @@ void Host::loadScene(const std::string& path) {
 
   // From here on the file is known to be good: replace the scene
   State& s = *state_;
-  for (uint32_t id : effectIds()) destroyEffect(id);
+  // The panel of an item the file brings back (the same id) stays its own.
+  std::set<uint32_t> returning;
+  for (const auto& effect : scene.effects) returning.insert(effect.id);
+  for (uint32_t id : effectIds()) {
+    SendDestroy(*this, id);
+    s.forgetEffect(id, returning.count(id) != 0);
+  }
   s.objects.clear();
   s.weightMaps.clear();
   s.objectOrder.clear();
@@ -134,15 +141,13 @@ void Host::loadScene(const std::string& path) {
     auto record = std::make_unique<ObjectRecord>();
     record->object = std::move(object);
     ResetDisplacements(record->object);
-    if (s.objects.size() <= id) s.objects.resize(id + 1);
-    s.objects[id] = std::move(record);
+    s.objects.put(id, std::move(record));
     s.objectOrder.push_back(id);
     s.reserveId(id);
   }
   for (WeightMap& map : scene.weightMaps) {
     const uint32_t id = map.id;
-    if (s.weightMaps.size() <= id) s.weightMaps.resize(id + 1);
-    s.weightMaps[id] = std::make_unique<WeightMap>(std::move(map));
+    s.weightMaps.put(id, std::make_unique<WeightMap>(std::move(map)));
     s.weightMapOrder.push_back(id);
     s.reserveId(id);
   }

@@ -42,8 +42,7 @@ uint32_t Host::addObject(const std::string& name, Mesh mesh) {
   record->object.name = name;
   record->object.mesh = std::move(mesh);
   ResetDisplacements(record->object);
-  if (s.objects.size() <= id) s.objects.resize(id + 1);
-  s.objects[id] = std::move(record);
+  s.objects.put(id, std::move(record));
   s.objectOrder.push_back(id);
   return id;
 }
@@ -74,14 +73,14 @@ void Host::removeObject(uint32_t id) {
       throw std::invalid_argument("removeObject: object " + std::to_string(id) + " is a target of effect " +
                                   std::to_string(effectId));
   for (uint32_t map : s.weightMapOrder)
-    if (s.weightMaps[map] && s.weightMaps[map]->object == id) s.weightMaps[map].reset();
-  std::erase_if(s.weightMapOrder, [&](uint32_t map) { return !s.weightMaps[map]; });
-  s.objects[id].reset();
+    if (s.weightMaps.at(map) && s.weightMaps.at(map)->object == id) s.weightMaps.erase(map);
+  std::erase_if(s.weightMapOrder, [&](uint32_t map) { return !s.weightMaps.at(map); });
+  s.objects.erase(id);
   std::erase(s.objectOrder, id);
 }
 
 void Host::setWeightMapValues(uint32_t id, std::vector<float> values) {
-  WeightMap* map = id < state_->weightMaps.size() ? state_->weightMaps[id].get() : nullptr;
+  WeightMap* map = state_->weightMaps.at(id);
   if (!map) throw std::invalid_argument("setWeightMapValues: no weight map " + std::to_string(id));
   if (values.size() != map->values.size())
     throw std::invalid_argument("setWeightMapValues: weight map \"" + map->name + "\" has " +
@@ -102,8 +101,7 @@ uint32_t Host::addWeightMap(uint32_t objectId, const std::string& name, std::vec
   map->object = objectId;
   map->name = name;
   map->values = std::move(values);
-  if (s.weightMaps.size() <= id) s.weightMaps.resize(id + 1);
-  s.weightMaps[id] = std::move(map);
+  s.weightMaps.put(id, std::move(map));
   s.weightMapOrder.push_back(id);
   return id;
 }

@@ -45,6 +45,22 @@ void Host::State::freeTargetLists() {
   for (auto& [id, item] : effects) item->list = nullptr;
 }
 
+void Host::State::deleteTargetList(TargetList* list) {
+  if (list->release)
+    for (size_t j = 0; j < list->objects.size(); ++j) list->release(list->records, static_cast<int32_t>(j));
+  std::free(list->records);
+  for (auto& [id, item] : effects)
+    if (item->list == list) item->list = nullptr;
+  targetLists.erase(&list->table);
+}
+
+void Host::State::deleteTargetListsOf(uint32_t effect) {
+  std::vector<TargetList*> lists;
+  for (auto& [address, list] : targetLists)
+    if (list->effect == effect) lists.push_back(list.get());
+  for (TargetList* list : lists) deleteTargetList(list);
+}
+
 namespace api {
 
 void* useful_CreateTargetList(uint32_t effectId, int32_t, int32_t, TargetInitFn init, TargetFreeFn release,
@@ -120,13 +136,7 @@ void useful_TargetListEffectUpdate(void* table) {
 void useful_DeleteTargetList(void* table) {
   Host::State* state = CurrentState();
   TargetList* list = ListOf(state, table);
-  if (!list) return;
-  if (list->release)
-    for (size_t j = 0; j < list->objects.size(); ++j) list->release(list->records, static_cast<int32_t>(j));
-  std::free(list->records);
-  for (auto& [id, item] : state->effects)
-    if (item->list == list) item->list = nullptr;
-  state->targetLists.erase(table);
+  if (list) state->deleteTargetList(list);
 }
 
 }  // namespace api

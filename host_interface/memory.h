@@ -61,4 +61,15 @@ long SetAllocationFailure(long n);
 // tests and fuzzers see the same refusals on every machine.
 void SetBlockLimit(uint64_t bytes);
 
+// The blocks obtained here and not yet freed, and their bytes as the heap
+// counts them (its usable size, at least what was asked for). An instance
+// destroyed gives back every block it took: tests compare these before and
+// after.
+struct HeapUse {
+  int64_t blocks = 0;
+  int64_t bytes = 0;
+  bool operator==(const HeapUse&) const = default;
+};
+HeapUse LiveBlocks();
+
 }  // namespace ostrand

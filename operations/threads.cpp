@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "host_interface/module_state.h"
@@ -70,6 +71,7 @@ bool TakeChunk(ChunkRange& range, bool fromBack, uint64_t* chunk) {
 // unloaded while the host's threads live on.)
 class WorkerPool {
  public:
+  WorkerPool();
   ~WorkerPool() { stop(); }
 
   // setup(context, team), when given, runs on the caller once the team is
@@ -110,6 +112,30 @@ class WorkerPool {
   // What a chunk loop's threads take their chunks from; only for the loop
   // that has the turn.
   ChunkRange* chunkRanges() { return chunkRanges_; }
+
+  // In the child of a fork only the thread that forked goes on: the workers
+  // are not there, and the lock, the turn and a loop's counters stay as the
+  // parent's threads left them, perhaps in the middle of a loop. The child's
+  // pool starts empty, as a newly loaded module's does; its first loop makes
+  // the workers it needs. Runs in the child before anything else can. (A
+  // loop's work never forks: a child that went on inside a loop would wait
+  // for workers it does not have.)
+  void forgetAfterFork() {
+    // Made anew, not destroyed: destroying a lock or a condition another
+    // thread held or waited on is undefined, and may wait for that thread.
+    new (&mutex_) std::mutex;
+    new (&wake_) std::condition_variable;
+    new (&finished_) std::condition_variable;
+    workerCount_ = 0;
+    starting_ = 0;
+    stopping_ = false;
+    task_ = nullptr;
+    context_ = nullptr;
+    team_ = 0;
+    entry_.store(0);
+    done_.store(0);
+    busy_.store(false);
+  }
 
   void stop() {
     while (!takeTurn()) std::this_thread::yield();  // the loop running ends first
@@ -219,6 +245,22 @@ class WorkerPool {
 WorkerPool& Pool() {
   static WorkerPool pool;
   return pool;
+}
+
+#ifndef _WIN32
+// Not through Pool(): a fork may come while another thread is still making the pool.
+WorkerPool* poolMade = nullptr;
+
+void ForgetWorkersAfterFork() { poolMade->forgetAfterFork(); }
+#endif
+
+// The handler goes with the module: the system drops a library's fork
+// handlers when it unloads the library. Windows has no fork.
+WorkerPool::WorkerPool() {
+#ifndef _WIN32
+  poolMade = this;
+  pthread_atfork(nullptr, nullptr, &ForgetWorkersAfterFork);
+#endif
 }
 
 std::atomic<int64_t> evaluationThreshold{SmallWork{}.evaluation};

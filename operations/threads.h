@@ -8,6 +8,9 @@
 //
 // Every loop gives each index to exactly one thread, so what an iteration
 // computes does not depend on how many threads there are.
+//
+// A host may fork, even while another of its threads is in a loop: the
+// child's first loop makes workers of its own.
 #pragma once
 
 #include <cstdint>

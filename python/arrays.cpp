@@ -1,5 +1,6 @@
 #include "python/arrays.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -44,33 +45,61 @@ void CheckFinite(const PointArray& array, const std::string& name, size_t rowLen
                             (std::isnan(data[i]) ? "NaN" : "an infinity"));
 }
 
-std::vector<int32_t> Indices(py::handle value, const std::string& name) {
+std::string PointsThere(size_t pointCount) { return ", but there are " + std::to_string(pointCount) + " points"; }
+
+// Point numbers as given, in int64 so that the range check names any of them
+// as it was; an unsigned one beyond int64 is out of range anyway, and named here.
+std::vector<int64_t> Indices(py::handle value, const std::string& name, size_t pointCount) {
   py::array array = AsArray(value, name);
   if (array.ndim() != 1) throw py::value_error(name + ": one row of point numbers is needed, not shape " + ShapeText(array));
   if (array.size() == 0) return {};
   const std::string kind = Kind(array);
-  if (kind != "i" && kind != "u")
+  if (kind != "i" && kind != "u") {
+    // A Python integer beyond 64 bits turns NumPy's choice to objects or floats.
+    if (!py::isinstance<py::array>(value) && (kind == "O" || kind == "f")) {
+      for (py::handle item : value) {
+        if (!PyLong_Check(item.ptr())) continue;
+        int overflow = 0;
+        PyLong_AsLongLongAndOverflow(item.ptr(), &overflow);
+        if (overflow != 0)
+          throw py::value_error(name + ": refers to point " + (overflow < 0 ? "below 0" : std::string(py::str(item))) +
+                                PointsThere(pointCount));
+      }
+    }
     throw py::value_error(name + ": point numbers are integers, not dtype " + std::string(py::str(array.dtype())));
-  auto wide = NumPy().attr("ascontiguousarray")(array, py::arg("dtype") = "int64").cast<py::array_t<int64_t>>();
-  std::vector<int32_t> indices(static_cast<size_t>(wide.size()));
-  for (size_t i = 0; i < indices.size(); ++i) {
-    const int64_t v = wide.data()[i];
-    // Kept out of range, so that the check below names it.
-    indices[i] = v < 0 ? -1 : v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
   }
-  // A huge unsigned number wraps to a negative one in int64: told as it was given.
+  std::vector<int64_t> indices(static_cast<size_t>(array.size()));
+  if (kind == "u") {
+    auto wide = NumPy().attr("ascontiguousarray")(array, py::arg("dtype") = "uint64").cast<py::array_t<uint64_t>>();
+    for (size_t i = 0; i < indices.size(); ++i) {
+      const uint64_t v = wide.data()[i];
+      if (v > static_cast<uint64_t>(INT64_MAX))
+        throw py::value_error(name + ": refers to point " + std::to_string(v) + PointsThere(pointCount));
+      indices[i] = static_cast<int64_t>(v);
+    }
+  } else {
+    auto wide = NumPy().attr("ascontiguousarray")(array, py::arg("dtype") = "int64").cast<py::array_t<int64_t>>();
+    std::copy(wide.data(), wide.data() + wide.size(), indices.begin());
+  }
   return indices;
 }
 
-void CheckFace(const std::vector<int32_t>& face, size_t number, const std::string& name, size_t pointCount) {
+// The face checked, in the host's point numbers.
+std::vector<int32_t> CheckedFace(const std::vector<int64_t>& face, size_t number, const std::string& name,
+                                 size_t pointCount) {
   if (face.size() < 3)
     throw py::value_error(name + ": face " + std::to_string(number) + " has " + std::to_string(face.size()) +
                           " corners; a face needs at least 3");
-  for (int32_t corner : face)
-    if (corner < 0 || static_cast<size_t>(corner) >= pointCount)
+  // No cage that fits in memory has more points than int32 numbers.
+  const auto limit = static_cast<int64_t>(std::min<size_t>(pointCount, INT32_MAX));
+  std::vector<int32_t> corners(face.size());
+  for (size_t c = 0; c < face.size(); ++c) {
+    if (face[c] < 0 || face[c] >= limit)
       throw py::value_error(name + ": face " + std::to_string(number) + " refers to point " +
-                            (corner < 0 ? std::string("below 0") : std::to_string(corner)) + ", but there are " +
-                            std::to_string(pointCount) + " points");
+                            (face[c] < 0 ? std::string("below 0") : std::to_string(face[c])) + PointsThere(pointCount));
+    corners[c] = static_cast<int32_t>(face[c]);
+  }
+  return corners;
 }
 
 bool IsIntegerVector(py::handle value) {
@@ -145,11 +174,11 @@ std::vector<float> PerPointValues(py::handle value, const std::string& name, siz
 }
 
 std::vector<std::vector<int32_t>> Faces(py::handle value, const std::string& name, size_t pointCount) {
-  std::vector<std::vector<int32_t>> faces;
+  std::vector<std::vector<int64_t>> faces;
   if (py::isinstance<py::tuple>(value) && py::len(value) == 2 && IsIntegerVector(value[py::int_(0)]) &&
       IsIntegerVector(value[py::int_(1)])) {
     // (indices, counts)
-    const std::vector<int32_t> indices = Indices(value[py::int_(0)], name + " indices");
+    const std::vector<int64_t> indices = Indices(value[py::int_(0)], name + " indices", pointCount);
     py::array counts = NumPy().attr("ascontiguousarray")(value[py::int_(1)], py::arg("dtype") = "int64");
     const auto* count = static_cast<const int64_t*>(counts.data());
     size_t start = 0;
@@ -166,15 +195,17 @@ std::vector<std::vector<int32_t>> Faces(py::handle value, const std::string& nam
                             std::to_string(indices.size()) + " indices");
   } else if (py::isinstance<py::array>(value) && py::reinterpret_borrow<py::array>(value).ndim() == 2) {
     py::array rows = py::reinterpret_borrow<py::array>(value);
-    for (py::ssize_t f = 0; f < rows.shape(0); ++f) faces.push_back(Indices(rows[py::int_(f)], name));
+    for (py::ssize_t f = 0; f < rows.shape(0); ++f) faces.push_back(Indices(rows[py::int_(f)], name, pointCount));
   } else {
     if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) || !py::isinstance<py::iterable>(value))
       throw py::value_error(name + ": a sequence of faces is needed");
-    for (py::handle face : value) faces.push_back(Indices(face, name + " face " + std::to_string(faces.size())));
+    for (py::handle face : value)
+      faces.push_back(Indices(face, name + " face " + std::to_string(faces.size()), pointCount));
   }
   if (faces.empty()) throw py::value_error(name + ": no faces");
-  for (size_t f = 0; f < faces.size(); ++f) CheckFace(faces[f], f, name, pointCount);
-  return faces;
+  std::vector<std::vector<int32_t>> checked(faces.size());
+  for (size_t f = 0; f < faces.size(); ++f) checked[f] = CheckedFace(faces[f], f, name, pointCount);
+  return checked;
 }
 
 std::vector<Vec3> ToPoints(const PointArray& points) {

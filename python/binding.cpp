@@ -3,45 +3,82 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
+#include <mutex>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 
+#include <unistd.h>
+
+#include "checks/cage_check.h"
 #include "driver/sparse_weights.h"
 #include "driver/user_error.h"
 #include "driver/weights_check.h"
 #include "host/regular_file.h"
 #include "python/arrays.h"
+#include "python/interrupt.h"
 
 namespace python {
 namespace {
 
-// Raises the built-in OSError subclass `type` with errno, text and file name.
-[[noreturn]] void RaiseOSError(const char* type, int code, const std::string& text, const std::string& path) {
-  py::object error = py::module_::import("builtins").attr(type)(code, text, path);
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
-  throw py::error_already_set();
-}
+// What the messages of a bind name: the argument the points came in.
+constexpr const char* kBindSubject = "target_points";
 
 // A file to read: there, no folder, readable; else the OSError that says which.
-void CheckReadable(const std::string& path) {
+void CheckReadable(const FilePath& path) {
   std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) RaiseOSError("FileNotFoundError", ENOENT, "no such weights file", path);
-  if (std::filesystem::is_directory(status)) RaiseOSError("IsADirectoryError", EISDIR, "a folder, not a weights file", path);
+  const auto status = std::filesystem::status(path.bytes, error);
+  if (error || !std::filesystem::exists(status)) {
+    const int code = error ? error.value() : ENOENT;
+    RaiseOSError(code, code == ENOENT ? "no such weights file" : error.message(), path);
+  }
+  if (std::filesystem::is_directory(status)) RaiseOSError(EISDIR, "a folder, not a weights file", path);
   // A device or a FIFO would be read without end or block.
-  if (const std::string problem = host::NotARegularFile(path); !problem.empty())
-    RaiseOSError("OSError", EINVAL, problem, path);
-  if (FILE* file = std::fopen(path.c_str(), "rb"))
+  if (const std::string problem = host::NotARegularFile(path.bytes); !problem.empty())
+    RaiseOSError(EINVAL, problem, path);
+  if (FILE* file = std::fopen(path.bytes.c_str(), "rb")) {
     std::fclose(file);
-  else
-    RaiseOSError("PermissionError", errno, std::string("cannot be read: ") + std::strerror(errno), path);
+  } else {
+    const int code = errno;
+    RaiseOSError(code, std::string("cannot be read: ") + std::strerror(code), path);
+  }
+}
+
+// A weights file to write: a name in a folder this process may write into
+// (the module says nothing of why a save failed); else the OSError that says
+// which.
+void CheckWritable(const FilePath& path) {
+  if (path.bytes.empty()) RaiseOSError(ENOENT, "no file name", path);
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::absolute(path.bytes, error).parent_path();
+  const auto folder = std::filesystem::status(parent, error);
+  if (error || !std::filesystem::exists(folder)) {
+    const int code = error ? error.value() : ENOENT;
+    RaiseOSError(code, code == ENOENT ? "no such folder" : "its folder: " + error.message(), path);
+  }
+  if (!std::filesystem::is_directory(folder)) RaiseOSError(ENOTDIR, "its folder is a file", path);
+  if (std::filesystem::is_directory(path.bytes, error)) RaiseOSError(EISDIR, "a folder", path);
+  if (::access(parent.c_str(), W_OK | X_OK) != 0) {
+    const int code = errno;
+    RaiseOSError(code, std::string("cannot write into its folder: ") + std::strerror(code), path);
+  }
 }
 
 // The message of a failure of the module, without the driver's subject.
 std::string Problem(const driver::UserError& e, const std::string& subject) {
   const std::string text = e.what();
   return text.rfind(subject + ": ", 0) == 0 ? text.substr(subject.size() + 2) : text;
+}
+
+// The error number whose system text a failure to write names (the module's
+// "(No space left on device)", the driver's ": Read-only file system"), so
+// that the OSError is the subclass it stands for; EIO when it names none.
+int ErrorNumberIn(const std::string& problem) {
+  for (int code : {ENOSPC, EDQUOT, EFBIG, EROFS, EACCES, EPERM, ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG})
+    if (problem.find(std::strerror(code)) != std::string::npos) return code;
+  return EIO;
 }
 
 // Weights of the current item that no bind gives, "" when none; points are
@@ -81,7 +118,8 @@ Binding::Binding(std::shared_ptr<SharedSession> shared, uint32_t item, const Bin
       item_(item),
       cagePoints_(input.cage.points.size()),
       targetPoints_(input.target.points.size()),
-      threads_(input.threads) {}
+      threads_(input.threads),
+      setupWeights_(input.setupWeights) {}
 
 Binding::~Binding() {
   if (shared_->holder.load() == std::this_thread::get_id()) {
@@ -105,6 +143,22 @@ Binding::~Binding() {
   }
 }
 
+uint32_t Binding::MakeItem(SharedSession& shared, const BindInput& input,
+                           const std::function<void(SharedSession&, uint32_t setup)>& work) {
+  driver::Session& session = *shared.session;
+  const uint32_t item = session.addObjects(input.cage, "cage", input.target, "target");
+  try {
+    const uint32_t setup = input.setupWeights.empty() ? 0 : session.addWeightMap("setup", input.setupWeights);
+    shared.useThreads(input.threads);
+    work(shared, setup);
+  } catch (...) {
+    shared.progress = nullptr;
+    session.removeItem(item);
+    throw;
+  }
+  return item;
+}
+
 std::unique_ptr<Binding> Binding::Made(const BindInput& input,
                                        const std::function<void(SharedSession&, uint32_t setup)>& work) {
   std::shared_ptr<SharedSession> shared;
@@ -113,66 +167,208 @@ std::unique_ptr<Binding> Binding::Made(const BindInput& input,
     py::gil_scoped_release release;
     shared = AcquireSession();
     Hold hold(*shared);
-    driver::Session& session = *shared->session;
-    item = session.addObjects(input.cage, "cage", input.target, "target");
-    try {
-      const uint32_t setup = input.setupWeights.empty() ? 0 : session.addWeightMap("setup", input.setupWeights);
-      shared->useThreads(input.threads);
-      work(*shared, setup);
-    } catch (...) {
-      shared->progress = nullptr;
-      session.removeItem(item);
-      throw;
-    }
+    item = MakeItem(*shared, input, work);
   }
   return std::unique_ptr<Binding>(new Binding(shared, item, input));
 }
 
-std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weightFloor, py::object progress) {
+// A bind's calculation on a thread of its own. The caller waits for it with
+// the interpreter lock released, and may leave it (Ctrl-C, or an exception
+// from the progress callback): the ray tests are cancelled then, so the rest
+// costs little, and the thread drops the item it made once the module is
+// done. Everything the thread touches lives here, shared with the caller.
+struct BindJob {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  bool abandoned = false;
+  std::shared_ptr<SharedSession> shared;
+  uint32_t item = 0;
+  checks::Warnings warnings;
+  std::string likelyCause;
+  std::vector<uint32_t> kept;
+  double seconds = 0.0;
+  PyObject* progress = nullptr;  // a reference of its own, or null
+  std::exception_ptr error, progressError;
+};
+
+void Binding::RunBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings) {
+  bool abandoned = false;
+  try {
+    job->shared = AcquireSession();
+    Hold hold(*job->shared);
+    try {
+      job->item = MakeItem(*job->shared, input, [&](SharedSession& shared, uint32_t setup) {
+        shared.progress = [&](const host::Progress& report) {
+          {
+            std::lock_guard lock(job->mutex);
+            if (job->abandoned || job->progressError || job->progress == nullptr) return;
+          }
+          py::gil_scoped_acquire acquire;
+          try {
+            py::handle(job->progress)(report.percent / 100.0, report.text);
+          } catch (py::error_already_set&) {
+            host::CancelRayTests(true);  // the rest is of no use
+            std::lock_guard lock(job->mutex);
+            job->progressError = std::current_exception();
+            job->changed.notify_all();
+          }
+        };
+        const auto start = std::chrono::steady_clock::now();
+        try {
+          job->kept = checks::BindChecked(*shared.session, settings, setup, [&] { return job->likelyCause; },
+                                          job->warnings);
+        } catch (const driver::UserError& e) {
+          if (dynamic_cast<const checks::CheckError*>(&e) != nullptr) throw;
+          throw std::runtime_error(Problem(e, kBindSubject));
+        }
+        job->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        shared.progress = nullptr;
+      });
+    } catch (...) {
+      job->error = std::current_exception();
+    }
+    // Still holding the session: the ray tests answer again before the next
+    // call has it, and what nobody waits for any more goes.
+    host::CancelRayTests(false);
+    {
+      std::lock_guard lock(job->mutex);
+      abandoned = job->abandoned;
+    }
+    if (abandoned && job->item != 0 && !job->error) {
+      job->shared->session->removeItem(job->item);
+      job->item = 0;
+    }
+  } catch (...) {
+    if (!job->error) job->error = std::current_exception();
+  }
+  {
+    std::lock_guard lock(job->mutex);
+    job->done = true;
+    abandoned = job->abandoned;
+    job->changed.notify_all();
+  }
+  if (!abandoned) return;
+  // Left between the look above and now.
+  if (job->item != 0 && !job->error) {
+    try {
+      Hold hold(*job->shared);
+      job->shared->session->removeItem(job->item);
+    } catch (const std::exception&) {
+      // It goes with the session.
+    }
+  }
+  job->error = nullptr;
+  job->shared.reset();
+  ReleaseProgress(*job);
+}
+
+void Binding::ReleaseProgress(BindJob& job) {
+  PyObject* progress = nullptr;
+  {
+    std::lock_guard lock(job.mutex);
+    std::swap(progress, job.progress);
+  }
+  if (progress == nullptr || _Py_IsFinalizing()) return;  // at the interpreter's end it goes with it
+  py::gil_scoped_acquire acquire;
+  Py_DECREF(progress);
+}
+
+std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
+                                       py::object progress) {
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress: a callable taking a fraction and a text is needed");
-  std::exception_ptr progressError;
-  double seconds = 0.0;
-  std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
-    shared.progress = [&](const host::Progress& report) {
-      if (progressError || progress.is_none()) return;
-      py::gil_scoped_acquire acquire;
-      try {
-        progress(report.percent / 100.0, report.text);
-      } catch (py::error_already_set&) {
-        progressError = std::current_exception();
+  // The cage is checked first, as the command checks it: its findings are
+  // warned of, and name the likely cause when points get no weights.
+  checks::CageCheck cage;
+  {
+    py::gil_scoped_release release;
+    cage = checks::CheckCage(input.cage, &input.target.points, input.threads.value_or(0));
+  }
+  checks::Warnings warnings;
+  warnings.add(cage.findings);
+  // The calculation runs on a thread of its own, so that the caller can
+  // leave it on Ctrl-C at once (see BindJob).
+  auto job = std::make_shared<BindJob>();
+  job->warnings = std::move(warnings);
+  job->likelyCause = cage.likelyCause;
+  if (!progress.is_none()) job->progress = progress.release().ptr();  // released by ~BindJob's owner
+  const py::module_ threading = py::module_::import("threading");
+  const py::object mainIdent = threading.attr("main_thread")().attr("ident");
+  const bool mainThread = mainIdent.equal(threading.attr("get_ident")());
+  bool left = false;
+  {
+    py::gil_scoped_release release;
+    std::optional<CalculationInterrupt> interrupt;
+    if (mainThread) interrupt.emplace();  // SIGINT reaches Python on its main thread only
+    std::thread(RunBindJob, job, input, CheckSettings(kBindSubject, samples, weightFloor, options)).detach();
+    std::unique_lock lock(job->mutex);
+    while (!job->done) {
+      job->changed.wait_for(lock, std::chrono::milliseconds(20));
+      if (job->done) break;
+      if ((interrupt && interrupt->interrupted()) || job->progressError) {
+        // The calculation goes on without its caller, cheaply, and drops its item.
+        job->abandoned = true;
+        left = true;
+        break;
       }
-    };
-    const auto start = std::chrono::steady_clock::now();
+    }
+  }
+  if (job->progressError) {
+    std::exception_ptr error = job->progressError;
+    job->progressError = nullptr;
+    ReleaseProgress(*job);
+    std::rethrow_exception(error);
+  }
+  if (left) RaiseInterrupted();
+  ReleaseProgress(*job);
+  if (job->error) std::rethrow_exception(job->error);
+  std::unique_ptr<Binding> binding(new Binding(job->shared, job->item, input));
+  std::vector<uint32_t> kept = std::move(job->kept);
+  warnings = std::move(job->warnings);
+  binding->bindSeconds_ = job->seconds;
+  if (!kept.empty()) {
+    // Left out as the setup weights leave points out: a pickled binding
+    // reads its weights file back with the same map.
+    if (binding->setupWeights_.empty()) binding->setupWeights_.assign(binding->targetPoints_, 1.0f);
+    for (uint32_t point : kept) binding->setupWeights_[point] = 0.0f;
+    binding->keptAtRest_ = std::move(kept);
+  }
+  binding->measure();
+  checks::WarnRestErrors(binding->stats_, options.warnRestError, warnings);
+  Tell(warnings, options, "bound");
+  return binding;
+}
+
+std::unique_ptr<Binding> Binding::Load(const FilePath& path, BindInput input) {
+  CheckReadable(path);
+  std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
     try {
-      shared.session->calculate({samples, weightFloor, setup}, "bind");
+      shared.session->restoreWeights(path.bytes, setup, "setup_weights");
     } catch (const driver::UserError& e) {
-      throw std::runtime_error(Problem(e, "bind"));
+      throw py::value_error(path.shown + ": " + Shown(Problem(e, path.bytes)));
     }
     if (const std::string damage = DamagedWeights(*shared.session); !damage.empty())
-      throw py::value_error("bind: the cage is likely degenerate: " + damage);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    shared.progress = nullptr;
+      throw py::value_error(path.shown + ": " + damage + "; the file is damaged");
   });
-  if (progressError) std::rethrow_exception(progressError);
-  binding->bindSeconds_ = seconds;
   binding->measure();
   return binding;
 }
 
-std::unique_ptr<Binding> Binding::Load(const std::string& path, BindInput input) {
-  CheckReadable(path);
-  std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
-    try {
-      shared.session->restoreWeights(path, setup, "setup_weights");
-    } catch (const driver::UserError& e) {
-      throw py::value_error(path + ": " + Problem(e, path));
+void Binding::checkLoaded(const std::string& subject, const CheckOptions& options) {
+  checks::Warnings warnings;
+  if (!stats_.unbound.empty()) {
+    std::string cause;
+    {
+      Turn turn(*this);
+      cause = checks::CheckCage(turn.session.cageRest(), &turn.session.targetRest().points, threads_.value_or(0))
+                  .likelyCause;
     }
-    if (const std::string damage = DamagedWeights(*shared.session); !damage.empty())
-      throw py::value_error(path + ": " + damage + "; the file is damaged");
-  });
-  binding->measure();
-  return binding;
+    checks::CheckUnbound(stats_, cause, CheckSettings(subject, 0, 0.0, options), "they are kept where they are",
+                         warnings);
+  }
+  checks::WarnRestErrors(stats_, options.warnRestError, warnings);
+  Tell(warnings, options, "loaded");
 }
 
 void Binding::measure() {
@@ -209,6 +405,8 @@ py::array Binding::restError() const {
   double* out = errors.mutable_data();
   for (size_t i = 0; i < targetPoints_; ++i)
     out[i] = stats_.cageSize > 0.0 ? stats_.pointErrors[i] * stats_.cageSize : stats_.pointErrors[i];
+  // Left out by allow_unbound, yet without weights all the same.
+  for (uint32_t point : keptAtRest_) out[point] = std::nan("");
   return errors;
 }
 
@@ -256,21 +454,30 @@ py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest) {
   return out;
 }
 
-void Binding::save(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::absolute(path).parent_path();
-  std::error_code error;
-  if (!std::filesystem::is_directory(parent, error)) RaiseOSError("FileNotFoundError", ENOENT, "no such folder", path);
-  if (std::filesystem::is_directory(path, error)) RaiseOSError("IsADirectoryError", EISDIR, "a folder", path);
+void Binding::save(const FilePath& path) {
+  CheckWritable(path);
   std::string problem;
   {
     Turn turn(*this);
     try {
-      turn.session.saveWeights(path);
+      turn.session.saveWeights(path.bytes);
     } catch (const driver::UserError& e) {
-      problem = Problem(e, path);
+      problem = Problem(e, path.bytes);
     }
   }
-  if (!problem.empty()) RaiseOSError("OSError", EIO, problem, path);
+  if (!problem.empty()) RaiseOSError(ErrorNumberIn(problem), problem, path);
+}
+
+BindInput Binding::input() const {
+  BindInput input;
+  {
+    Turn turn(*this);
+    input.cage = turn.session.cageRest();
+    input.target = turn.session.targetRest();
+  }
+  input.setupWeights = setupWeights_;
+  input.threads = threads_;
+  return input;
 }
 
 }  // namespace python

@@ -13,6 +13,8 @@
 
 #include "driver/bind_statistics.h"
 #include "python/arrays.h"
+#include "python/checks.h"
+#include "python/file_path.h"
 #include "python/shared_session.h"
 
 namespace python {
@@ -26,14 +28,29 @@ struct BindInput {
   std::optional<int> threads;
 };
 
+struct BindJob;
+
 class Binding {
  public:
-  // Binds ("Calculate"); progress, when not None, is called with the fraction
-  // done and a text, in order; an exception it raises is raised here once the
-  // module has finished, and no binding is made.
-  static std::unique_ptr<Binding> Bind(BindInput input, int samples, double weightFloor, py::object progress);
+  // Binds ("Calculate") with the checks around it (python/checks.h): the
+  // cage check first, then the checks of the weights; their warnings are
+  // told, or under strict raised, before the binding is returned. progress,
+  // when not None, is called with the fraction done and a text, in order; an
+  // exception it raises is raised here once the module has finished, and no
+  // binding is made.
+  static std::unique_ptr<Binding> Bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
+                                       py::object progress);
   // Reads a weights file made for this cage and target.
-  static std::unique_ptr<Binding> Load(const std::string& path, BindInput input);
+  static std::unique_ptr<Binding> Load(const FilePath& path, BindInput input);
+  // The checks of weights read (for load): points without weights are an
+  // error naming subject, or kept where they are with a warning; rest-pose
+  // errors above the threshold are warned of, or under strict raised.
+  void checkLoaded(const std::string& subject, const CheckOptions& options);
+  // What pickle keeps (the weights file's bytes, the meshes, the setup
+  // weights and the thread count), and the binding loaded back from it, as
+  // load reads the weights file: single precision, as the command deforms.
+  py::dict pickleState();
+  static std::unique_ptr<Binding> Unpickle(const py::dict& state);
   ~Binding();
   Binding(const Binding&) = delete;
   Binding& operator=(const Binding&) = delete;
@@ -42,7 +59,7 @@ class Binding {
   py::array bound() const;
   py::array restError() const;
   py::array deform(py::handle posed, py::handle blend, bool keepRest);
-  void save(const std::string& path);
+  void save(const FilePath& path);
 
   size_t cagePointCount() const { return cagePoints_; }
   size_t targetPointCount() const { return targetPoints_; }
@@ -57,6 +74,13 @@ class Binding {
   // goes again.
   static std::unique_ptr<Binding> Made(const BindInput& input,
                                        const std::function<void(SharedSession&, uint32_t setup)>& work);
+  // The same without the interpreter lock, under a hold of the session: the item's id.
+  static uint32_t MakeItem(SharedSession& shared, const BindInput& input,
+                           const std::function<void(SharedSession&, uint32_t setup)>& work);
+  // A bind's calculation on a thread of its own (binding.cpp).
+  static void RunBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings);
+  static void ReleaseProgress(BindJob& job);
+  BindInput input() const;  // the meshes, setup weights and threads it was made with
   // Takes the session for one call, the interpreter lock released.
   class Turn;
   void measure();  // bound points and rest-pose errors, under a turn
@@ -66,8 +90,10 @@ class Binding {
   uint32_t item_ = 0;
   size_t cagePoints_ = 0, targetPoints_ = 0;
   std::optional<int> threads_;
+  std::vector<float> setupWeights_;  // empty: every point
   driver::BindStatistics stats_;
   std::vector<uint32_t> unbound_;  // points the module holds no weight for: kept where they are
+  std::vector<uint32_t> keptAtRest_;  // points bind left out for want of weights (allow_unbound)
   std::vector<bool> bound_;        // points with at least one weight
   uint32_t blendMap_ = 0;          // the blend weight map, made at the first blended deform
   std::vector<float> blendValues_;  // its values, as the host holds them (empty: unknown)

@@ -7,6 +7,7 @@
 #include "driver/user_error.h"
 #include "python/arrays.h"
 #include "python/binding.h"
+#include "python/checks.h"
 
 namespace python {
 namespace {
@@ -20,9 +21,7 @@ void ShareDialogSuppliers() {
     dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
 }
 
-std::string PathText(const py::object& path) {
-  return py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
-}
+FilePath PathText(const py::object& path) { return ToFilePath(path, "path"); }
 
 BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints,
                 const py::object& setupWeights, std::optional<int> threads) {
@@ -58,6 +57,7 @@ PYBIND11_MODULE(ostrand, m) {
       PyErr_SetString(PyExc_RuntimeError, e.what());
     }
   });
+  python::AddChecks(m);
 
   py::class_<Binding>(m, "Binding", "A target bound to a cage: its weights live in the plug-in.")
       .def_property_readonly("weights", &Binding::weights,
@@ -77,30 +77,42 @@ PYBIND11_MODULE(ostrand, m) {
            "The target deformed by one posed cage (n, 3) or many (frames, n, 3).")
       .def(
           "save", [](Binding& binding, const py::object& path) { binding.save(python::PathText(path)); },
-          py::arg("path"), "Writes the weights file (.cw).");
+          py::arg("path"), "Writes the weights file (.cw).")
+      .def(py::pickle([](Binding& binding) { return binding.pickleState(); },
+                      [](const py::dict& state) { return Binding::Unpickle(state); }));
 
   m.def(
       "bind",
       [](const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints, int samples,
-         double weightFloor, const py::object& setupWeights, std::optional<int> threads, const py::object& progress) {
+         double weightFloor, const py::object& setupWeights, std::optional<int> threads, const py::object& progress,
+         bool allowUnbound, double warnRestError, bool strict) {
         if (samples < 1 || samples > 1000) throw py::value_error("samples: " + std::to_string(samples) + " is not from 1 to 1000");
         if (!(weightFloor >= 0.0 && weightFloor <= 1.0))
           throw py::value_error("weight_floor: " + std::string(py::str(py::float_(weightFloor))) + " is not from 0 to 1");
+        const python::CheckOptions checked = python::MakeCheckOptions(allowUnbound, strict, warnRestError);
         return Binding::Bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,
-                             weightFloor, progress);
+                             weightFloor, checked, progress);
       },
       py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(), py::arg("samples") = 32,
       py::arg("weight_floor") = 0.0, py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(),
-      py::arg("progress") = py::none(), "Binds the target points to the cage (the plug-in's Calculate).");
+      py::arg("progress") = py::none(), py::arg("allow_unbound") = false, py::arg("warn_rest_error") = 0.01,
+      py::arg("strict") = false,
+      "Binds the target points to the cage (the plug-in's Calculate), with the checks around it.");
   m.def(
       "load",
       [](const py::object& path, const py::object& cagePoints, const py::object& cageFaces,
-         const py::object& targetPoints, const py::object& setupWeights, std::optional<int> threads) {
-        return Binding::Load(python::PathText(path),
-                             python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads));
+         const py::object& targetPoints, const py::object& setupWeights, std::optional<int> threads,
+         bool allowUnbound, double warnRestError, bool strict) {
+        const python::FilePath file = python::PathText(path);
+        const python::CheckOptions checked = python::MakeCheckOptions(allowUnbound, strict, warnRestError);
+        std::unique_ptr<Binding> binding =
+            Binding::Load(file, python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads));
+        binding->checkLoaded(file.shown, checked);
+        return binding;
       },
       py::arg("path"), py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(),
-      py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(),
-      "Reads a weights file (.cw) made for this cage and target.");
+      py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(), py::arg("allow_unbound") = false,
+      py::arg("warn_rest_error") = 0.01, py::arg("strict") = false,
+      "Reads a weights file (.cw) made for this cage and target, and checks how well it fits them.");
   m.def("module_path", &python::ModulePath, "The plug-in module file in use ($OSTRAND_MODULE, or the one built here).");
 }

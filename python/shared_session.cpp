@@ -1,9 +1,42 @@
 #include "python/shared_session.h"
 
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <new>
 #include <stdexcept>
 
 namespace python {
+namespace {
+
+// The session alive, and the lock held while one is started.
+std::mutex startMutex;
+std::weak_ptr<SharedSession> alive;
+// Sessions made and not yet closed: at most one.
+std::atomic<int> sessionsOpen{0};
+
+// In the child of a fork (os.fork, a multiprocessing worker) only the thread
+// that forked goes on; a lock another thread held stays held, by nobody. The
+// child is freed of those: the parent's bindings go on working in it, and a
+// bind or load under way in another thread is simply not there (what it had
+// made in the host stays unused). A fork from the thread that holds the
+// session (from a progress callback) leaves it held: that thread goes on with
+// its call. Runs in the child before anything else can.
+void AfterForkInChild() {
+  new (&startMutex) std::mutex;
+  const std::shared_ptr<SharedSession> shared = alive.lock();
+  if (!shared || shared->holder.load() == std::this_thread::get_id()) return;
+  new (&shared->mutex) std::mutex;
+  shared->holder.store(std::thread::id());
+  shared->progress = nullptr;  // the callback of a call that is not there
+}
+
+// Registered as the extension loads, before any thread can take either lock.
+[[maybe_unused]] const bool kForkHandled = pthread_atfork(nullptr, nullptr, &AfterForkInChild) == 0;
+
+}  // namespace
 
 void SharedSession::useThreads(std::optional<int> wanted) {
   if (!moduleThreads_) moduleThreads_ = threads_ = session->threads();
@@ -38,11 +71,16 @@ std::string ModulePath() {
 }
 
 std::shared_ptr<SharedSession> AcquireSession() {
-  static std::mutex startMutex;
-  static std::weak_ptr<SharedSession> alive;
   std::lock_guard lock(startMutex);
   if (std::shared_ptr<SharedSession> shared = alive.lock()) return shared;
-  auto shared = std::make_shared<SharedSession>();
+  // The last session may still be closing on another thread (a bind left on
+  // Ctrl-C ends on its own): one host lives in a process at a time.
+  while (sessionsOpen.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  sessionsOpen.fetch_add(1);
+  std::shared_ptr<SharedSession> shared(new SharedSession, [](SharedSession* closing) {
+    delete closing;
+    sessionsOpen.fetch_sub(1);
+  });
   SharedSession* raw = shared.get();
   // A private copy of the module: a binding's own thread count goes to the
   // copy's settings file, never to that of the module the user installed.

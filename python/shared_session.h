@@ -3,6 +3,8 @@
 // the first Binding alive starts it, the last one gone closes it. It loads a
 // private copy of the module (driver/private_module.h), so that no count of
 // threads ever reaches the settings file of the module the user installed.
+// The child of a fork goes on with the parent's session, freed of what
+// another thread of the parent held at the fork.
 #pragma once
 
 #include <atomic>

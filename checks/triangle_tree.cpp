@@ -1,12 +1,12 @@
-#include "cli/triangle_tree.h"
+#include "checks/triangle_tree.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 
-#include "cli/vector_math.h"
+#include "checks/vector_math.h"
 
-namespace cli {
+namespace checks {
 
 namespace {
 
@@ -217,4 +217,4 @@ void TrianglesNear(const TriangleTree& tree, const Vec3& lo, const Vec3& hi, std
   }
 }
 
-}  // namespace cli
+}  // namespace checks

@@ -8,7 +8,7 @@
 
 #include "ostrand/types.h"
 
-namespace cli {
+namespace checks {
 
 // A point this close to a triangle is on it (in the check's frame, where the
 // cage's largest half-extent is 0.5 to 1).
@@ -52,4 +52,4 @@ RayOutcome CountCrossings(const TriangleTree& tree, const Vec3& p, const Vec3& d
 // it is among them. found is cleared first.
 void TrianglesNear(const TriangleTree& tree, const Vec3& lo, const Vec3& hi, std::vector<int32_t>* found);
 
-}  // namespace cli
+}  // namespace checks

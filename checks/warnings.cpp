@@ -1,6 +1,6 @@
-#include "cli/warnings.h"
+#include "checks/warnings.h"
 
-namespace cli {
+namespace checks {
 
 std::string PointNumbers(const std::vector<uint32_t>& indices, size_t shown) {
   std::string text;
@@ -14,10 +14,4 @@ std::string Counted(size_t count, const std::string& one, const std::string& man
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-void Warnings::print() const {
-  std::fflush(stdout);
-  for (const std::string& line : lines_) std::fprintf(stderr, "ostrand: warning: %s\n", line.c_str());
-  std::fflush(stderr);
-}
-
-}  // namespace cli
+}  // namespace checks

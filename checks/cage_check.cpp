@@ -1,15 +1,16 @@
-#include "cli/cage_check.h"
+#include "checks/cage_check.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 
-#include "cli/cage_interior.h"
-#include "cli/self_intersection.h"
-#include "cli/vector_math.h"
+#include "checks/cage_interior.h"
+#include "checks/self_intersection.h"
+#include "checks/vector_math.h"
+#include "checks/warnings.h"
 
-namespace cli {
+namespace checks {
 
 namespace {
 
@@ -28,11 +29,6 @@ std::string Number(long double value, int digits) {
   return text;
 }
 
-// "3 boundary edges", "1 boundary edge".
-std::string Counted(size_t n, const std::string& one, const std::string& many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // The first examples, then "..." when there are more.
 std::string Examples(const std::vector<std::string>& items) {
   std::string text;
@@ -41,10 +37,19 @@ std::string Examples(const std::vector<std::string>& items) {
   return text;
 }
 
-// Keeps what Examples shows of a list: its first items and whether there are more.
-void Note(std::vector<std::string>* examples, const std::string& item) {
-  if (examples->size() <= kExamples) examples->push_back(item);
-}
+// What a finding names of a list: the texts its line shows (and one more,
+// which tells that there are more) and the first items as indices.
+struct Listed {
+  std::vector<std::string> texts;
+  std::vector<std::vector<uint32_t>> items;
+  void note(std::vector<uint32_t> item, std::string text) {
+    if (texts.size() <= kExamples) texts.push_back(std::move(text));
+    if (items.size() < kExamples) items.push_back(std::move(item));
+  }
+  bool empty() const { return texts.empty(); }
+};
+
+uint32_t Index(int32_t value) { return static_cast<uint32_t>(value); }
 
 // One use of an undirected edge by a face.
 struct EdgeUse {
@@ -56,9 +61,9 @@ struct EdgeUse {
     if (face != o.face) return face < o.face;
     return corner < o.corner;
   }
-  std::string text() const {
-    return std::to_string((forward ? lo : hi) + 1) + "-" + std::to_string((forward ? hi : lo) + 1);
-  }
+  uint32_t from() const { return Index(forward ? lo : hi); }
+  uint32_t to() const { return Index(forward ? hi : lo); }
+  std::string text() const { return std::to_string(from() + 1) + "-" + std::to_string(to() + 1); }
 };
 
 // Why the face is degenerate, "" when it is not.
@@ -124,7 +129,7 @@ bool Coplanar(const std::vector<Vec3>& points, double size) {
 // faces of the smaller side (which run shared edges the same way as their
 // neighbours) are misoriented; a part whose faces cannot agree is one-sided.
 void CheckOrientation(size_t faceCount, const std::vector<std::array<int32_t, 3>>& shared, CageCheck* check,
-                      std::vector<std::string>* misoriented, std::vector<std::string>* oneSided) {
+                      Listed* misoriented, Listed* oneSided) {
   std::vector<std::vector<std::pair<int32_t, int32_t>>> neighbours(faceCount);
   for (const auto& [a, b, flip] : shared) {
     neighbours[a].push_back({b, flip});
@@ -145,14 +150,14 @@ void CheckOrientation(size_t faceCount, const std::vector<std::array<int32_t, 3>
     std::sort(part.begin(), part.end());
     if (!agrees) {
       ++check->oneSidedParts;
-      Note(oneSided, std::to_string(part[0] + 1));
+      oneSided->note({Index(part[0])}, std::to_string(part[0] + 1));
       continue;
     }
     size_t ones = 0;
     for (int32_t f : part) ones += side[f];
     const int8_t minority = ones * 2 <= part.size() ? 1 : 0;
     for (int32_t f : part)
-      if (side[f] == minority) ++check->misorientedFaces, Note(misoriented, std::to_string(f + 1));
+      if (side[f] == minority) ++check->misorientedFaces, misoriented->note({Index(f)}, std::to_string(f + 1));
   }
 }
 
@@ -163,14 +168,14 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
   const std::vector<Vec3>& points = cage.points;
   const Frame frame = FrameOf(points);
   std::vector<Vec3> framed(points.size());
-  std::vector<std::string> nonFinite;
+  Listed nonFinite;
   long double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
   for (size_t i = 0; i < points.size(); ++i) {
     framed[i] = frame.apply(points[i]);
     const Vec3& p = points[i];
     if (!Finite(p)) {
       ++check.nonFinitePoints;
-      Note(&nonFinite, std::to_string(i + 1));
+      nonFinite.note({static_cast<uint32_t>(i)}, std::to_string(i + 1));
       continue;
     }
     const long double c[3] = {p.x, p.y, p.z};
@@ -190,7 +195,7 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
   check.farFromOrigin = size > 0 && std::isfinite(check.size) && check.centreDistance > kFarthestCageDistance * size;
 
   // Faces: faults, area, volume, and the edges they use.
-  std::vector<std::string> degenerate;
+  Listed degenerate;
   std::vector<EdgeUse> uses;
   std::vector<Vec3> used;
   double volume = 0.0;
@@ -198,7 +203,8 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
   for (size_t j = 0; j < cage.polygons.size(); ++j) {
     const std::vector<int32_t>& face = cage.polygons[j];
     const std::string fault = FaceFault(face, points, framed, frameSize);
-    if (!fault.empty()) ++check.degenerateFaces, Note(&degenerate, std::to_string(j + 1) + " (" + fault + ")");
+    if (!fault.empty())
+      ++check.degenerateFaces, degenerate.note({static_cast<uint32_t>(j)}, std::to_string(j + 1) + " (" + fault + ")");
     const bool indicesGood = face.size() >= 3 && std::all_of(face.begin(), face.end(), [&](int32_t k) {
       return k >= 0 && static_cast<size_t>(k) < points.size();
     });
@@ -235,15 +241,16 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
     std::sort(edges.begin(), edges.end(), [](const EdgeUse& a, const EdgeUse& b) {
       return a.face != b.face ? a.face < b.face : a.corner < b.corner;
     });
-    std::vector<std::string> texts;
-    for (size_t i = 0; i < edges.size() && i <= kExamples; ++i) texts.push_back(edges[i].text());
-    return texts;
+    Listed listed;
+    for (size_t i = 0; i < edges.size() && i <= kExamples; ++i)
+      listed.note({edges[i].from(), edges[i].to()}, edges[i].text());
+    return listed;
   };
-  const std::vector<std::string> boundaryTexts = inFaceOrder(boundary), nonManifoldTexts = inFaceOrder(nonManifold);
+  const Listed boundaryEdges = inFaceOrder(boundary), nonManifoldEdges = inFaceOrder(nonManifold);
   check.boundaryEdges = boundary.size();
   check.nonManifoldEdges = nonManifold.size();
   check.closed = usableFaces > 0 && boundary.empty() && nonManifold.empty();
-  std::vector<std::string> misoriented, oneSided;
+  Listed misoriented, oneSided;
   CheckOrientation(cage.polygons.size(), shared, &check, &misoriented, &oneSided);
 
   // Faces that pass through each other; a triangle without area is passed
@@ -253,9 +260,10 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
                                       threads)
                       : std::vector<FacePair>{};
   check.crossingFacePairs = crossing.size();
-  std::vector<std::string> crossingTexts;
+  Listed crossingPairs;
   for (size_t i = 0; i < crossing.size() && i <= kExamples; ++i)
-    crossingTexts.push_back(std::to_string(crossing[i].first + 1) + " and " + std::to_string(crossing[i].second + 1));
+    crossingPairs.note({Index(crossing[i].first), Index(crossing[i].second)},
+                       std::to_string(crossing[i].first + 1) + " and " + std::to_string(crossing[i].second + 1));
 
   // Volume and orientation.
   check.volume = static_cast<double>(std::ldexp(static_cast<long double>(volume), -3 * frame.exponent));
@@ -270,68 +278,84 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
                  volume < 0;
 
   // The findings, in a fixed order.
-  std::vector<std::string>& out = check.findings;
-  if (usableFaces == 0) out.push_back("cage: no faces with 3 or more corners");
+  auto add = [&check](const char* kind, size_t count, const Listed* listed, std::string line) {
+    check.found.push_back({kind, count, listed ? listed->items : std::vector<std::vector<uint32_t>>{}, line});
+    check.findings.push_back(std::move(line));
+  };
+  if (usableFaces == 0) add("no_faces", 1, nullptr, "cage: no faces with 3 or more corners");
   if (!boundary.empty())
-    out.push_back("cage: " + Counted(boundary.size(), "boundary edge", "boundary edges") +
-                  " (open: an edge used by one face only): " + Examples(boundaryTexts));
+    add("boundary_edges", boundary.size(), &boundaryEdges,
+        "cage: " + Counted(boundary.size(), "boundary edge", "boundary edges") +
+            " (open: an edge used by one face only): " + Examples(boundaryEdges.texts));
   if (!nonManifold.empty())
-    out.push_back("cage: " + Counted(nonManifold.size(), "non-manifold edge", "non-manifold edges") +
-                  " (used by more than two faces): " + Examples(nonManifoldTexts));
+    add("non_manifold_edges", nonManifold.size(), &nonManifoldEdges,
+        "cage: " + Counted(nonManifold.size(), "non-manifold edge", "non-manifold edges") +
+            " (used by more than two faces): " + Examples(nonManifoldEdges.texts));
   if (!misoriented.empty())
-    out.push_back("cage: " +
-                  (check.misorientedFaces == 1 ? std::string("1 face oriented against its neighbours (flip it): ")
-                                               : std::to_string(check.misorientedFaces) +
-                                                 " faces oriented against their neighbours (flip them): ") +
-                  Examples(misoriented));
+    add("misoriented_faces", check.misorientedFaces, &misoriented,
+        "cage: " +
+            (check.misorientedFaces == 1 ? std::string("1 face oriented against its neighbours (flip it): ")
+                                         : std::to_string(check.misorientedFaces) +
+                                               " faces oriented against their neighbours (flip them): ") +
+            Examples(misoriented.texts));
   if (!oneSided.empty())
-    out.push_back("cage: " + Counted(check.oneSidedParts, "part", "parts") +
-                  (check.oneSidedParts == 1 ? " cannot be oriented consistently (it is one-sided): the part of face "
-                                            : " cannot be oriented consistently (they are one-sided): the parts of faces ") +
-                  Examples(oneSided));
+    add("one_sided_parts", check.oneSidedParts, &oneSided,
+        "cage: " + Counted(check.oneSidedParts, "part", "parts") +
+            (check.oneSidedParts == 1 ? " cannot be oriented consistently (it is one-sided): the part of face "
+                                      : " cannot be oriented consistently (they are one-sided): the parts of faces ") +
+            Examples(oneSided.texts));
   if (!crossing.empty())
-    out.push_back("cage: " +
-                  (crossing.size() == 1 ? std::string("1 pair of faces intersects")
-                                        : std::to_string(crossing.size()) + " pairs of faces intersect") +
-                  " (the surface passes through itself): " + Examples(crossingTexts));
+    add("intersecting_faces", crossing.size(), &crossingPairs,
+        "cage: " +
+            (crossing.size() == 1 ? std::string("1 pair of faces intersects")
+                                  : std::to_string(crossing.size()) + " pairs of faces intersect") +
+            " (the surface passes through itself): " + Examples(crossingPairs.texts));
   if (check.flat)
-    out.push_back(size == 0 ? "cage: flat (no volume): all its points are at one place"
-                            : "cage: flat (no volume): its faces enclose no space, so no point lies inside it");
+    add("flat", 1, nullptr,
+        size == 0 ? "cage: flat (no volume): all its points are at one place"
+                  : "cage: flat (no volume): its faces enclose no space, so no point lies inside it");
   else if (check.inward)
-    out.push_back("cage: faces point inward (signed volume " +
-                  Number(std::ldexp(static_cast<long double>(volume), -3 * frame.exponent), 6) + "): flip every face");
+    add("inward", 1, nullptr,
+        "cage: faces point inward (signed volume " +
+            Number(std::ldexp(static_cast<long double>(volume), -3 * frame.exponent), 6) + "): flip every face");
   if (!degenerate.empty())
-    out.push_back("cage: " + Counted(check.degenerateFaces, "degenerate face", "degenerate faces") + ": " +
-                  Examples(degenerate));
+    add("degenerate_faces", check.degenerateFaces, &degenerate,
+        "cage: " + Counted(check.degenerateFaces, "degenerate face", "degenerate faces") + ": " +
+            Examples(degenerate.texts));
   if (!nonFinite.empty())
-    out.push_back("cage: " + Counted(check.nonFinitePoints, "point is", "points are") + " not finite: " + Examples(nonFinite));
+    add("non_finite_points", check.nonFinitePoints, &nonFinite,
+        "cage: " + Counted(check.nonFinitePoints, "point is", "points are") + " not finite: " +
+            Examples(nonFinite.texts));
   const bool tooLarge = size > kLargestCageSize, tooSmall = size > 0 && size < kSmallestCageSize;
   if (tooLarge || tooSmall)
-    out.push_back("cage: too " + std::string(tooLarge ? "large" : "small") + " to bind accurately (size " +
-                  Number(size, 3) + ", the bounding-box diagonal): the module's fixed tolerances suit sizes from " +
-                  Number(kSmallestCageSize, 3) + " to " + Number(kLargestCageSize, 3) + "; scale the cage and the target " +
-                  (tooLarge ? "down" : "up") + " together");
+    add("size", 1, nullptr,
+        "cage: too " + std::string(tooLarge ? "large" : "small") + " to bind accurately (size " + Number(size, 3) +
+            ", the bounding-box diagonal): the module's fixed tolerances suit sizes from " +
+            Number(kSmallestCageSize, 3) + " to " + Number(kLargestCageSize, 3) + "; scale the cage and the target " +
+            (tooLarge ? "down" : "up") + " together");
   const std::string farText = "(centre " + Number(check.centreDistance, 3) + " away, size " + Number(size, 3) + ")";
   if (check.farFromOrigin)
-    out.push_back("cage: far from the origin for its size " + farText + ": binding loses precision beyond " +
-                  Number(kFarthestCageDistance, 6) +
-                  " times the size; move the cage and the target towards the origin together");
+    add("far_from_origin", 1, nullptr,
+        "cage: far from the origin for its size " + farText + ": binding loses precision beyond " +
+            Number(kFarthestCageDistance, 6) +
+            " times the size; move the cage and the target towards the origin together");
 
   if (target) {
     check.hasTarget = true;
     check.targetPoints = target->size();
     const CageInterior interior(cage);
     check.outside = PointsOutside(interior, *target, threads);
-    std::vector<std::string> outside;
+    Listed outside;
     for (size_t i = 0; i < check.outside.size(); ++i)
       if (check.outside[i]) {
         ++check.outsidePoints;
-        Note(&outside, std::to_string(i + 1));
+        outside.note({static_cast<uint32_t>(i)}, std::to_string(i + 1));
       }
     if (check.outsidePoints > 0)
-      out.push_back("target: " + std::to_string(check.outsidePoints) + " of " + std::to_string(target->size()) +
-                    (check.outsidePoints == 1 ? " points lies" : " points lie") + " outside the cage: " +
-                    Examples(outside));
+      add("points_outside", check.outsidePoints, &outside,
+          "target: " + std::to_string(check.outsidePoints) + " of " + std::to_string(target->size()) +
+              (check.outsidePoints == 1 ? " points lies" : " points lie") + " outside the cage: " +
+              Examples(outside.texts));
   }
 
   // The likely cause, the gravest first.
@@ -360,4 +384,4 @@ std::string CleanCageLine(const CageCheck& check) {
   return line;
 }
 
-}  // namespace cli
+}  // namespace checks

@@ -7,10 +7,10 @@
 
 #include <vector>
 
-#include "cli/triangle_tree.h"
+#include "checks/triangle_tree.h"
 #include "ostrand/types.h"
 
-namespace cli {
+namespace checks {
 
 class SolidAngleTree {
  public:
@@ -38,4 +38,4 @@ class SolidAngleTree {
   std::vector<Moments> moments_;  // by node
 };
 
-}  // namespace cli
+}  // namespace checks

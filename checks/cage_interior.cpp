@@ -1,5 +1,5 @@
-#include "cli/parallel_tasks.h"
-#include "cli/cage_interior.h"
+#include "checks/parallel_tasks.h"
+#include "checks/cage_interior.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,9 +8,9 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/vector_math.h"
+#include "checks/vector_math.h"
 
-namespace cli {
+namespace checks {
 
 namespace {
 
@@ -243,4 +243,4 @@ std::vector<uint8_t> PointsOutside(const CageInterior& interior, const std::vect
   return outside;
 }
 
-}  // namespace cli
+}  // namespace checks

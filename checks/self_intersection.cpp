@@ -1,5 +1,5 @@
-#include "cli/parallel_tasks.h"
-#include "cli/self_intersection.h"
+#include "checks/parallel_tasks.h"
+#include "checks/self_intersection.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,10 +7,10 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/triangle_tree.h"
-#include "cli/vector_math.h"
+#include "checks/triangle_tree.h"
+#include "checks/vector_math.h"
 
-namespace cli {
+namespace checks {
 
 namespace {
 
@@ -150,4 +150,4 @@ std::vector<FacePair> CrossingFaces(const std::vector<std::vector<int32_t>>& fac
   return pairs;
 }
 
-}  // namespace cli
+}  // namespace checks

@@ -1,13 +1,14 @@
-// The warnings of a run: what the checks around a bind found that the user
-// should know, each one line, printed together after the summary.
+// The warnings of a bind or a read of weights: what the checks around it
+// found that the user should know, each one line. The front ends tell them
+// their own way: the command prints them after the summary, the Python
+// module raises a Python warning for each.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace checks {
 
 // Point numbers as the user counts them in the OBJ file (the n-th "v" line,
 // from 1), the first few of them: "3, 8, 11, 12, 40, ...".
@@ -22,11 +23,10 @@ class Warnings {
   void add(const std::vector<std::string>& lines) { lines_.insert(lines_.end(), lines.begin(), lines.end()); }
   bool empty() const { return lines_.empty(); }
   size_t size() const { return lines_.size(); }
-  // "ostrand: warning: LINE" for each, on stderr after stdout is flushed.
-  void print() const;
+  const std::vector<std::string>& lines() const { return lines_; }
 
  private:
   std::vector<std::string> lines_;
 };
 
-}  // namespace cli
+}  // namespace checks

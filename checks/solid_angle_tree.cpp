@@ -1,11 +1,11 @@
-#include "cli/solid_angle_tree.h"
+#include "checks/solid_angle_tree.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "cli/vector_math.h"
+#include "checks/vector_math.h"
 
-namespace cli {
+namespace checks {
 
 namespace {
 
@@ -99,4 +99,4 @@ double SolidAngleTree::exact(const Vec3& p) const {
   return sum / kFourPi;
 }
 
-}  // namespace cli
+}  // namespace checks

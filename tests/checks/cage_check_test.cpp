@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/cage_check.h"
-#include "cli/cage_interior.h"
-#include "cli/solid_angle_tree.h"
+#include "checks/cage_check.h"
+#include "checks/cage_interior.h"
+#include "checks/solid_angle_tree.h"
 #include "support/cages.h"
 
-namespace cli {
+namespace checks {
 namespace {
 
 using Findings = std::vector<std::string>;
@@ -528,4 +528,4 @@ TEST(CageInside, SameResultOnAnyThreadCount) {
 }
 
 }  // namespace
-}  // namespace cli
+}  // namespace checks

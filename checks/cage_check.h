@@ -1,6 +1,6 @@
 // The cage check: what in a cage keeps target points from being bound well,
 // told in a line per kind of fault. `ostrand check` prints it; `bind` and
-// `run` print it before binding.
+// `run` print it before binding, and the Python module's bind warns of it.
 //
 // Findings number points and faces as the user reads them in the OBJ file,
 // counting from 1: point n is the n-th `v` line, face n the n-th `f` line. An
@@ -8,7 +8,7 @@
 // face using it runs along it. Each finding gives at most 5 examples, then
 // "...". Edges are told apart by point number, so two points at the same
 // place do not join their faces (the inside test does join them). Faces that
-// pass through each other are found as cli/self_intersection.h tells.
+// pass through each other are found as checks/self_intersection.h tells.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@
 #include "host/host.h"
 #include "ostrand/types.h"
 
-namespace cli {
+namespace checks {
 
 // The module's fixed tolerances bind cages whose size (bounding-box diagonal)
 // lies within these. Measured on the bundled example scaled up and down, the
@@ -39,10 +39,26 @@ inline constexpr double kLargestCageSize = 1e7;
 // distance from there (0.075 of the size at 2.2 million sizes).
 inline constexpr double kFarthestCageDistance = 2000;
 
+// One finding, for a program to read: its kind ("boundary_edges",
+// "non_manifold_edges", "misoriented_faces", "one_sided_parts",
+// "intersecting_faces", "flat", "inward", "degenerate_faces",
+// "non_finite_points", "size", "far_from_origin", "no_faces",
+// "points_outside"), how many edges, faces, pairs of faces, parts or points
+// it counts (1 for one about the whole cage), the first of them (at most 5)
+// as indices from 0 (an edge as its two points in the direction its line
+// gives, a pair of faces as both, anything else alone), and its line.
+struct CageFinding {
+  std::string kind;
+  size_t count = 0;
+  std::vector<std::vector<uint32_t>> examples;
+  std::string line;
+};
+
 struct CageCheck {
   // One line each, in a fixed order; empty when the cage is clean (and every
   // target point inside).
   std::vector<std::string> findings;
+  std::vector<CageFinding> found;  // the same findings, in the same order
   size_t boundaryEdges = 0;     // undirected edges used by one face only
   size_t nonManifoldEdges = 0;  // undirected edges used by more than two faces
   size_t misorientedFaces = 0;  // the smaller side of each consistently orientable part
@@ -72,7 +88,7 @@ struct CageCheck {
 };
 
 // Checks the cage and, when target is given, which of its points lie outside
-// (generalised winding number, |w| >= 0.5 inside; cli/cage_interior.h), on
+// (generalised winding number, |w| >= 0.5 inside; checks/cage_interior.h), on
 // `threads` threads (0 or less: one per processor). The result does not depend
 // on the thread count. Any mesh is taken: faces with bad corners are findings.
 CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int threads);
@@ -82,4 +98,4 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
 // points inside" with a target.
 std::string CleanCageLine(const CageCheck& check);
 
-}  // namespace cli
+}  // namespace checks

@@ -1,11 +1,11 @@
-#include "cli/parallel_tasks.h"
+#include "checks/parallel_tasks.h"
 
 #include <algorithm>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-namespace cli {
+namespace checks {
 
 void RunWorkers(int threads, size_t tasks, const std::function<void()>& work) {
   size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::max(1u, std::thread::hardware_concurrency());
@@ -22,4 +22,4 @@ void RunWorkers(int threads, size_t tasks, const std::function<void()>& work) {
   for (std::thread& thread : pool) thread.join();
 }
 
-}  // namespace cli
+}  // namespace checks

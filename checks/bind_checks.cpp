@@ -1,11 +1,11 @@
-#include "cli/binding.h"
+#include "checks/bind_checks.h"
 
-#include <algorithm>
+#include <cstdio>
 
-#include "driver/user_error.h"
+#include "checks/rest_errors.h"
 #include "driver/weights_check.h"
 
-namespace cli {
+namespace checks {
 
 namespace {
 
@@ -30,16 +30,16 @@ uint32_t LeaveOut(driver::Session& session, uint32_t setupMap, const std::vector
 // Binds once more without the floor and compares: a warning when the floor
 // takes more points above the threshold. The weights held afterwards are the
 // floored ones again.
-void CompareWithoutFloor(driver::Session& session, const Job& job, uint32_t setupMap, const driver::BindStatistics& floored,
-                         Warnings& warnings) {
-  const ErrorsAbove with = PointsAbove(floored, job.warnRestError);
+void CompareWithoutFloor(driver::Session& session, const BindCheckSettings& settings, uint32_t setupMap,
+                         const driver::BindStatistics& floored, Warnings& warnings) {
+  const ErrorsAbove with = PointsAbove(floored, settings.warnRestError);
   if (with.points.empty()) return;
-  session.calculate({job.samples, 0.0, setupMap}, job.target);
-  const ErrorsAbove without = PointsAbove(Measure(session, 0.0), job.warnRestError);
-  session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
+  session.calculate({settings.samples, 0.0, setupMap}, settings.subject);
+  const ErrorsAbove without = PointsAbove(Measure(session, 0.0), settings.warnRestError);
+  session.calculate({settings.samples, settings.weightFloor, setupMap}, settings.subject);
   if (with.points.size() <= without.points.size()) return;
-  warnings.add("weight floor " + Fraction(job.weightFloor) + " takes the rest-pose error above " +
-               Fraction(job.warnRestError) + " of the cage's size at " +
+  warnings.add("weight floor " + Fraction(settings.weightFloor) + " takes the rest-pose error above " +
+               Fraction(settings.warnRestError) + " of the cage's size at " +
                Counted(with.points.size(), "point", "points") + " (" + std::to_string(without.points.size()) +
                " without the floor), largest " + Fraction(RoundedUp(with.largest)) + " at point " +
                std::to_string(with.largestAt + 1) + "; a lower floor keeps the weights those points need");
@@ -54,32 +54,42 @@ std::string UnboundText(const driver::BindStatistics& stats, const std::string& 
   return text;
 }
 
-size_t BindChecked(driver::Session& session, const Job& job, uint32_t setupMap, const std::function<std::string()>& likelyCause,
-                   Warnings& warnings) {
-  session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
+void CheckUnbound(const driver::BindStatistics& stats, const std::string& cause, const BindCheckSettings& settings,
+                  const std::string& kept, Warnings& warnings) {
+  if (stats.unbound.empty()) return;
+  const std::string text = UnboundText(stats, cause);
+  if (!settings.allowUnbound)
+    throw UnboundPointsError(settings.subject, text + "; " + settings.allowUnboundOption + " keeps them where they are",
+                             stats.unbound);
+  warnings.add(text + "; " + kept);
+}
+
+std::vector<uint32_t> BindChecked(driver::Session& session, const BindCheckSettings& settings, uint32_t setupMap,
+                                  const std::function<std::string()>& likelyCause, Warnings& warnings) {
+  session.calculate({settings.samples, settings.weightFloor, setupMap}, settings.subject);
   // Weights no bind should give (from a degenerate cage) would be saved as they are.
   const driver::WeightsDamage damage =
       driver::FindWeightsDamage(session.instance(), session.targetRest().points.size());
   if (!damage.empty()) {
     const std::string cause = likelyCause();
-    throw driver::UserError(job.target, driver::DescribeWeightsDamage(damage) +
-                                            (cause.empty() ? "" : " (likely cause: " + cause + ")"));
+    throw CheckError(settings.subject,
+                     driver::DescribeWeightsDamage(damage) + (cause.empty() ? "" : " (likely cause: " + cause + ")"));
   }
-  driver::BindStatistics stats = Measure(session, job.weightFloor);
-  size_t kept = 0;
+  driver::BindStatistics stats = Measure(session, settings.weightFloor);
+  std::vector<uint32_t> kept;
   if (!stats.unbound.empty()) {
-    const std::string text = UnboundText(stats, likelyCause());
-    if (!job.allowUnbound) throw driver::UserError(job.target, text + "; --allow-unbound keeps them where they are");
-    if (stats.pointsBound == 0) throw driver::UserError(job.target, text);
+    const std::string cause = likelyCause();
+    if (stats.pointsBound == 0 && settings.allowUnbound)
+      throw UnboundPointsError(settings.subject, UnboundText(stats, cause), stats.unbound);
+    CheckUnbound(stats, cause, settings, "they are kept where they are", warnings);
     // Each point's weights are its own: binding again without the unbound
     // points gives the others the same weights, and leaves these untouched.
     setupMap = LeaveOut(session, setupMap, stats.unbound);
-    session.calculate({job.samples, job.weightFloor, setupMap}, job.target);
-    kept = stats.unbound.size();
-    warnings.add(text + "; they are kept where they are");
-    stats = Measure(session, job.weightFloor);
+    session.calculate({settings.samples, settings.weightFloor, setupMap}, settings.subject);
+    kept = std::move(stats.unbound);
+    stats = Measure(session, settings.weightFloor);
   }
-  if (job.weightFloor > 0.0) CompareWithoutFloor(session, job, setupMap, stats, warnings);
+  if (settings.weightFloor > 0.0) CompareWithoutFloor(session, settings, setupMap, stats, warnings);
   return kept;
 }
 
@@ -91,4 +101,4 @@ void WarnRestErrors(const driver::BindStatistics& stats, double threshold, Warni
                " at point " + std::to_string(above.largestAt + 1) + ": " + PointNumbers(above.points));
 }
 
-}  // namespace cli
+}  // namespace checks

@@ -5,7 +5,7 @@
 
 #include "ostrand/types.h"
 
-namespace cli {
+namespace checks {
 
 inline Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 inline Vec3 Add(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
@@ -26,4 +26,4 @@ inline double SolidAngle(const Vec3& a, const Vec3& b, const Vec3& c) {
   return 2.0 * std::atan2(numerator, denominator);
 }
 
-}  // namespace cli
+}  // namespace checks

@@ -1,10 +1,10 @@
-// The command's checks spread their tasks over plain threads of their own.
+// The checks spread their tasks over plain threads of their own.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 
-namespace cli {
+namespace checks {
 
 // Runs work on up to `threads` threads (0 or less: one per processor), never
 // more than tasks, the calling thread among them, and returns when all are
@@ -12,4 +12,4 @@ namespace cli {
 // fewer threads (when the system gives none) do the same work.
 void RunWorkers(int threads, size_t tasks, const std::function<void()>& work);
 
-}  // namespace cli
+}  // namespace checks

@@ -13,7 +13,7 @@
 // and the caps' own winding number is added. For the inside test alone that
 // sum is skipped where the caps cannot reach 1/2 together (far from them, or
 // beside a single flat one, whose edges lie in a plane around its middle),
-// then estimated with a bound on its error (cli/solid_angle_tree.h), and
+// then estimated with a bound on its error (checks/solid_angle_tree.h), and
 // summed exactly, a solid angle per boundary edge, only where the estimate
 // cannot tell.
 //
@@ -30,12 +30,12 @@
 #include <memory>
 #include <vector>
 
-#include "cli/solid_angle_tree.h"
-#include "cli/triangle_tree.h"
+#include "checks/solid_angle_tree.h"
+#include "checks/triangle_tree.h"
 #include "host/host.h"
 #include "ostrand/types.h"
 
-namespace cli {
+namespace checks {
 
 // Coordinates moved to the middle of a bounding box and scaled by a power of
 // two so that the box's largest half-extent is from 0.5 to 1:
@@ -110,4 +110,4 @@ class CageInterior {
 // count.
 std::vector<uint8_t> PointsOutside(const CageInterior& interior, const std::vector<Vec3>& points, int threads);
 
-}  // namespace cli
+}  // namespace checks
