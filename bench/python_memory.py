@@ -49,7 +49,7 @@ def box_cage():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--cycles", type=int, default=5000, help="bind or load cycles per figure (default 5000)")
+    parser.add_argument("--cycles", type=int, default=10000, help="bind or load cycles per figure (default 10000)")
     parser.add_argument("--saves", type=int, default=300, help="save() calls (default 300; each syncs the file)")
     parser.add_argument("--points", type=int, default=50, help="target points (default 50)")
     arguments = parser.parse_args()

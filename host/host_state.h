@@ -23,41 +23,42 @@
 namespace host {
 
 // Ids come from one counter for objects, weight maps and effects and are never
-// reused, so a long-lived host hands them out without end; a scene file may
-// bring its own. Both stop at this bound, the most the module's weight-map
-// fields (int32) can name. The tables by id cost a directory entry per
-// kIdPageSize ids: 4 MB at the bound, which a scene file's ids may reach.
-constexpr uint32_t kMaxId = 1u << 31;
+// reused, so a long-lived host hands them out without end (a Python session
+// takes three or four a binding); a scene file may bring its own. Both stop
+// at this bound.
+constexpr uint32_t kMaxId = 1u << 26;
 constexpr uint32_t kIdPageSize = 4096;
 
-// Records by id, found without locks, searches or allocation: a directory of
-// pages of kIdPageSize slots. A page is made for the first record in it and
-// freed with its last one, so that records removed leave nothing behind but
-// their page's directory entry.
+// Records by id, found without locks, searches or allocation: a fixed
+// directory of pages of kIdPageSize slots, as few loads from the table to the
+// record as an array by id takes. A page is made for the first record in it
+// and freed with its last one, so that records removed leave nothing behind.
 template <class T>
 class IdTable {
  public:
   T* at(uint32_t id) const {
-    const size_t page = id / kIdPageSize;
-    if (page >= pages_.size() || !pages_[page]) return nullptr;
-    return pages_[page]->slots[id % kIdPageSize].get();
+    if (id >= kMaxId) return nullptr;
+    const Page* page = pages_[id / kIdPageSize].get();
+    return page ? page->slots[id % kIdPageSize].get() : nullptr;
   }
   void put(uint32_t id, std::unique_ptr<T> record) {
     erase(id);
-    if (!record) return;
-    const size_t page = id / kIdPageSize;
-    if (pages_.size() <= page) pages_.resize(page + 1);
-    if (!pages_[page]) pages_[page] = std::make_unique<Page>();
-    pages_[page]->slots[id % kIdPageSize] = std::move(record);
-    ++pages_[page]->live;
+    if (!record || id >= kMaxId) return;
+    std::unique_ptr<Page>& page = pages_[id / kIdPageSize];
+    if (!page) page = std::make_unique<Page>();
+    page->slots[id % kIdPageSize] = std::move(record);
+    ++page->live;
   }
   void erase(uint32_t id) {
-    const size_t page = id / kIdPageSize;
-    if (page >= pages_.size() || !pages_[page] || !pages_[page]->slots[id % kIdPageSize]) return;
-    pages_[page]->slots[id % kIdPageSize].reset();
-    if (--pages_[page]->live == 0) pages_[page].reset();
+    if (id >= kMaxId) return;
+    std::unique_ptr<Page>& page = pages_[id / kIdPageSize];
+    if (!page || !page->slots[id % kIdPageSize]) return;
+    page->slots[id % kIdPageSize].reset();
+    if (--page->live == 0) page.reset();
   }
-  void clear() { pages_.clear(); }
+  void clear() {
+    for (auto& page : pages_) page.reset();
+  }
   size_t pagesHeld() const {
     size_t held = 0;
     for (const auto& page : pages_) held += page != nullptr;
@@ -69,7 +70,7 @@ class IdTable {
     std::array<std::unique_ptr<T>, kIdPageSize> slots;
     uint32_t live = 0;
   };
-  std::vector<std::unique_ptr<Page>> pages_;
+  std::array<std::unique_ptr<Page>, kMaxId / kIdPageSize> pages_;  // 128 kB
 };
 
 struct ObjectRecord {
