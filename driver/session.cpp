@@ -338,10 +338,11 @@ double Session::deform(const Vec3* cagePoints, Vec3* out, const std::string& sub
   if (current.keepRest && current.restSums.empty()) {
     current.restSums.resize(targetRest().points.size());
     evaluate(current, current.cageRest.points.data(), current.restSums.data(), subject);
+    current.weightSums = WeightSums(instance(), targetRest().points.size());
   }
   const double seconds = evaluate(current, cagePoints, out, subject);
   if (current.keepRest)
-    KeepRest(targetRest().points.data(), current.restSums.data(),
+    KeepRest(targetRest().points.data(), current.restSums.data(), current.weightSums.data(),
              current.blendValues.empty() ? nullptr : current.blendValues.data(), current.restSums.size(), out);
   return seconds;
 }

@@ -140,6 +140,7 @@ class Session {
     bool keepRest = false;
     std::vector<float> blendValues;  // for the offset form: the blend map's, or none
     std::vector<Vec3> restSums;      // for the offset form: the deformation at rest; empty until needed
+    std::vector<double> weightSums;  // for the offset form: each point's weights added up, filled with restSums
   };
   const Item& item() const;  // the current one; std::logic_error when none
   Item& item();
