@@ -124,6 +124,7 @@ class Parser {
     span.begin += lineStart;
     span.end += lineStart;
     if (normal) {
+      file_.normals.push_back({value[0], value[1], value[2]});
       file_.normalValues.push_back(span);
     } else {
       file_.mesh.points.push_back({value[0], value[1], value[2]});

@@ -39,7 +39,8 @@ struct ObjFile {
   std::string text;  // the file's bytes
   Mesh mesh;
   std::vector<TextSpan> pointValues;   // per point: its x y z, from the first digit of x to the end of z
-  std::vector<TextSpan> normalValues;  // per "vn" line: its x y z
+  std::vector<Vec3> normals;           // per "vn" line: its x y z as read
+  std::vector<TextSpan> normalValues;  // and where they are in the text
   // Per polygon corner, polygons in order: the "vn" index the corner names,
   // -1 for none. Empty when no face names a normal.
   std::vector<int32_t> cornerNormals;
@@ -58,10 +59,14 @@ ObjFile ReadObjFile(const std::string& path);
 ObjFile ParseObj(std::string text, const std::string& path);
 
 // The file's text with the points replaced by points (one per point of the
-// mesh; a point equal to the one read keeps its text) and each normal that a face names recomputed from the faces that
-// name it at those points (area-weighted, unit length). A point that has not
-// moved keeps its text, and so does a normal none of whose faces moved or
-// whose faces have no area: the same points give back the same bytes.
+// mesh; a point that has not moved keeps its text), and each normal that a
+// face names turned with the surface around it: every face that names it
+// turns it by the rotation taking the face's normal as read to its normal at
+// the new points, and the turned normals are averaged, weighted by the angle
+// of each face's corner (as normals are usually made), keeping the normal's
+// length. So an authored normal keeps its shading: it turns by no more than
+// its faces do, and a normal whose faces did not turn (to 1e-9 radians), or
+// have no area, keeps its text. The same points give back the same bytes.
 std::string DeformedObjText(const ObjFile& file, const std::vector<Vec3>& points);
 
 // Shortest text that reads back as exactly value.

@@ -28,10 +28,17 @@ void AppendVector(std::string& out, const Vec3& v) {
 // Bit for bit, so that -0 and 0 count as different.
 bool Unmoved(const Vec3& a, const Vec3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool SameBits(const Vec3& a, const Vec3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+Vec3 Add(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 Scale(const Vec3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double Length(const Vec3& a) { return std::sqrt(Dot(a, a)); }
 
-// The polygon's normal scaled by twice its area (Newell's method), so that
-// summing it over the faces around a normal weights each face by its area.
+// The angle between two vectors, accurate for small angles too.
+double AngleBetween(const Vec3& a, const Vec3& b) { return std::atan2(Length(Cross(a, b)), Dot(a, b)); }
+
+// The polygon's normal scaled by twice its area (Newell's method).
 Vec3 AreaNormal(const std::vector<int32_t>& polygon, const std::vector<Vec3>& points) {
   Vec3 n{0.0, 0.0, 0.0};
   for (size_t k = 0; k < polygon.size(); ++k) {
@@ -44,35 +51,80 @@ Vec3 AreaNormal(const std::vector<int32_t>& polygon, const std::vector<Vec3>& po
   return n;
 }
 
+// The smallest rotation taking unit vector a to unit vector b, applied to v.
+// Opposite vectors turn half a turn about an axis across a.
+Vec3 RotateLike(const Vec3& a, const Vec3& b, const Vec3& v) {
+  const double c = Dot(a, b);
+  if (1.0 + c < 1e-12) {
+    const Vec3 other = std::fabs(a.x) < 0.5 ? Vec3{1.0, 0.0, 0.0} : Vec3{0.0, 1.0, 0.0};
+    const Vec3 axis = Cross(a, other);
+    const Vec3 k = Scale(axis, 1.0 / Length(axis));
+    return Sub(Scale(k, 2.0 * Dot(k, v)), v);
+  }
+  const Vec3 w = Cross(a, b);
+  return Add(Add(Scale(v, c), Cross(w, v)), Scale(w, Dot(w, v) / (1.0 + c)));
+}
+
+// The angle of a polygon's corner k at points.
+double CornerAngle(const std::vector<int32_t>& polygon, size_t k, const std::vector<Vec3>& points) {
+  const size_t n = polygon.size();
+  const Vec3& at = points[static_cast<size_t>(polygon[k])];
+  const Vec3 before = Sub(points[static_cast<size_t>(polygon[(k + n - 1) % n])], at);
+  const Vec3 after = Sub(points[static_cast<size_t>(polygon[(k + 1) % n])], at);
+  const double angle = AngleBetween(before, after);
+  return std::isfinite(angle) ? angle : 0.0;
+}
+
+// A normal smaller turns than this keep their text: far below what a
+// shading or a float can tell, and above the rounding of a moved face.
+constexpr double kUnturned = 1e-9;
+
+// Each "vn" a face names, turned by its faces: the angle-weighted sums of
+// the turned normal (and, for faces whose corners have no angle, the plain
+// sums), and whether any of its faces moved.
+struct TurnedNormal {
+  Vec3 weighted{0.0, 0.0, 0.0}, plain{0.0, 0.0, 0.0};
+  bool moved = false;
+};
+
 // The text of each normal a face names, at the deformed points; "" for a
-// normal that keeps its text (none of its faces moved, or they have no area).
+// normal that keeps its text.
 std::vector<std::string> DeformedNormals(const ObjFile& file, const std::vector<Vec3>& points) {
   std::vector<std::string> texts(file.normalValues.size());
   if (file.cornerNormals.empty()) return texts;
-  std::vector<Vec3> sums(file.normalValues.size(), Vec3{0.0, 0.0, 0.0});
-  std::vector<char> moved(file.normalValues.size(), 0);
+  std::vector<TurnedNormal> turned(file.normals.size());
+  const std::vector<Vec3>& rest = file.mesh.points;
   size_t corner = 0;
   for (const std::vector<int32_t>& polygon : file.mesh.polygons) {
-    const Vec3 n = AreaNormal(polygon, points);
-    bool polygonMoved = false;
-    for (int32_t point : polygon) {
-      const size_t i = static_cast<size_t>(point);
-      polygonMoved = polygonMoved || !Unmoved(points[i], file.mesh.points[i]);
-    }
+    bool moved = false;
+    for (int32_t point : polygon) moved = moved || !Unmoved(points[static_cast<size_t>(point)], rest[static_cast<size_t>(point)]);
+    const Vec3 before = AreaNormal(polygon, rest), after = AreaNormal(polygon, points);
+    const double lengthBefore = Length(before), lengthAfter = Length(after);
+    // A face without area, before or after, has no turn to give.
+    const bool turns = moved && lengthBefore > 0.0 && lengthAfter > 0.0 && std::isfinite(lengthBefore) &&
+                       std::isfinite(lengthAfter);
+    const Vec3 a = Scale(before, 1.0 / lengthBefore), b = Scale(after, 1.0 / lengthAfter);
     for (size_t k = 0; k < polygon.size(); ++k, ++corner) {
       const int32_t normal = file.cornerNormals[corner];
       if (normal < 0) continue;
-      Vec3& sum = sums[static_cast<size_t>(normal)];
-      sum = {sum.x + n.x, sum.y + n.y, sum.z + n.z};
-      moved[static_cast<size_t>(normal)] |= static_cast<char>(polygonMoved);
+      TurnedNormal& sum = turned[static_cast<size_t>(normal)];
+      sum.moved = sum.moved || moved;
+      if (!turns) continue;
+      const Vec3 v = RotateLike(a, b, file.normals[static_cast<size_t>(normal)]);
+      sum.weighted = Add(sum.weighted, Scale(v, CornerAngle(polygon, k, rest)));
+      sum.plain = Add(sum.plain, v);
     }
   }
-  for (size_t i = 0; i < sums.size(); ++i) {
-    if (!moved[i]) continue;
-    const Vec3& s = sums[i];
-    const double length = std::sqrt(s.x * s.x + s.y * s.y + s.z * s.z);
-    if (!(length > 0.0) || !std::isfinite(length)) continue;
-    AppendVector(texts[i], Vec3{s.x / length, s.y / length, s.z / length});
+  for (size_t i = 0; i < turned.size(); ++i) {
+    const TurnedNormal& sum = turned[i];
+    if (!sum.moved) continue;
+    const Vec3& source = file.normals[i];
+    const Vec3& s = Length(sum.weighted) > 0.0 ? sum.weighted : sum.plain;
+    const double length = Length(s), wanted = Length(source);
+    if (!(length > 0.0) || !std::isfinite(length) || !(wanted > 0.0)) continue;
+    const Vec3 normal = Scale(s, wanted / length);
+    if (!(AngleBetween(normal, source) >= kUnturned)) continue;
+    AppendVector(texts[i], normal);
   }
   return texts;
 }
@@ -102,10 +154,6 @@ std::string DeformedObjText(const ObjFile& file, const std::vector<Vec3>& points
     }
     if (!point && normals[n].empty()) {
       ++n;
-      continue;
-    }
-    if (point && SameBits(points[p], file.mesh.points[p])) {  // unmoved: its text stays as written
-      ++p;
       continue;
     }
     out.append(file.text, copied, span.begin - copied);

@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "host/obj_file.h"
 #include "host_test_support.h"
+#include "support/authored_normals.h"
 
 namespace {
 
@@ -264,6 +266,50 @@ TEST(DeformedObjText, MovedPointsChangeOnlyCoordinatesAndTurnTheNormals) {
     if (line.rfind("vn ", 0) == 0) {
       EXPECT_NE(CubeText().find(line), std::string::npos) << line;
     }
+}
+
+// Authored normals (angle-weighted, shared, and split along an edge) keep
+// their shading: each turns no more than the faces that name it, whether the
+// surface barely moves (a deformation at rest moves points by its error) or
+// bends; and a translation leaves their text alone.
+TEST(DeformedObjText, AuthoredNormalsTurnNoMoreThanTheirFaces) {
+  const host::ObjFile sphere = host::ParseObj(test_support::AuthoredSphereObj(8), "sphere.obj");
+  ASSERT_GT(sphere.normals.size(), sphere.mesh.points.size());  // split along the equator
+  uint32_t seed = 12345;
+  auto jitter = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return (static_cast<double>(seed >> 8) / (1 << 24) - 0.5) * 2e-4;
+  };
+  const std::pair<const char*, std::function<Vec3(const Vec3&)>> deformations[] = {
+      {"rest-pose error", [&](const Vec3& p) { return Vec3{p.x + jitter(), p.y + jitter(), p.z + jitter()}; }},
+      {"stretch and twist", [](const Vec3& p) {
+         const double a = 0.6 * p.z, c = std::cos(a), s = std::sin(a);
+         return Vec3{c * p.x - s * p.y, s * p.x + c * p.y, 1.5 * p.z};
+       }}};
+  for (const auto& [name, deform] : deformations) {
+    std::vector<Vec3> moved;
+    for (const Vec3& p : sphere.mesh.points) moved.push_back(deform(p));
+    const host::ObjFile out = host::ParseObj(host::DeformedObjText(sphere, moved), "out.obj");
+    double largest = 0.0;
+    for (const test_support::NormalTurn& turn : test_support::NormalTurns(sphere, out)) {
+      EXPECT_LE(turn.normal, turn.faces + 1e-12) << name;
+      largest = std::max(largest, turn.normal);
+    }
+    EXPECT_GT(largest, 0.0) << name;
+    for (size_t i = 0; i < out.normals.size(); ++i)
+      EXPECT_NEAR(host_test::Length(out.normals[i]), host_test::Length(sphere.normals[i]), 1e-12) << name;
+  }
+
+  std::vector<Vec3> shifted;
+  for (const Vec3& p : sphere.mesh.points) shifted.push_back({p.x + 0.3, p.y - 7.0, p.z + 1e4});
+  const std::string text = host::DeformedObjText(sphere, shifted);
+  size_t normalLines = 0;
+  for (const std::string& line : Lines(text))
+    if (line.rfind("vn ", 0) == 0) {
+      EXPECT_NE(sphere.text.find(line), std::string::npos) << line;
+      ++normalLines;
+    }
+  EXPECT_EQ(normalLines, sphere.normals.size());
 }
 
 TEST(DeformedObjText, NumbersReadBackExactly) {
