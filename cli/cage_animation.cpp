@@ -118,13 +118,25 @@ void CageAnimation::listCache(const std::string& path, const std::optional<Frame
 
 void CageAnimation::listNumbered(const std::string& text, const std::optional<FrameRange>& range, bool allowGaps) {
   const FramePattern pattern = *FindFramePattern(text);
-  std::vector<NumberedFile> found = FindNumberedFiles(pattern);
-  if (range)
-    found.erase(std::remove_if(found.begin(), found.end(), [&](const NumberedFile& f) { return !range->holds(f.number); }),
-                found.end());
-  if (found.empty())
-    throw driver::UserError(text, "matches no file" + std::string(range ? " of the frames --frames asks for" : "") +
-                              " (such as " + pattern.name(range ? range->first : 1) + ")");
+  auto inRange = [&](std::vector<NumberedFile> files) {
+    if (range)
+      files.erase(std::remove_if(files.begin(), files.end(), [&](const NumberedFile& f) { return !range->holds(f.number); }),
+                  files.end());
+    return files;
+  };
+  std::vector<NumberedFile> found = inRange(FindNumberedFiles(pattern));
+  if (found.empty()) {
+    const std::string problem = "matches no file" + std::string(range ? " of the frames --frames asks for" : "");
+    // Frames numbered without padding ("cage1.obj", as some programs write
+    // them) are no frames of "cage####.obj": the pattern that finds them is named.
+    const FramePattern unpadded{pattern.before, pattern.after, 1};
+    const std::vector<NumberedFile> plain = pattern.width > 1 ? inRange(FindNumberedFiles(unpadded)) : found;
+    if (!plain.empty())
+      throw driver::UserError(text, problem + "; the frames there are numbered without padding (" +
+                                        plain.front().path + (plain.size() > 1 ? " ..." : "") + "): give '" +
+                                        unpadded.printfText() + "'");
+    throw driver::UserError(text, problem + " (such as " + pattern.name(range ? range->first : 1) + ")");
+  }
   const long first = range ? range->first : found.front().number;
   const long last = range ? range->last : found.back().number;
   step_ = range ? range->step : 1;
@@ -158,9 +170,12 @@ std::string CageAnimation::label(size_t i) const {
   return cache_ ? "frame " + std::to_string(frame.number) + " of " + name : name;
 }
 
-void CageAnimation::check(const host::Mesh& cage) {
+void CageAnimation::check(const host::Mesh& cage, const std::function<void(size_t, const std::vector<Vec3>&)>& each) {
   std::vector<Vec3> points;
-  for (size_t i = 0; i < frames_.size(); ++i) read(i, cage, points);
+  for (size_t i = 0; i < frames_.size(); ++i) {
+    read(i, cage, points);
+    if (each) each(i, points);
+  }
 }
 
 void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& points) {
@@ -174,6 +189,7 @@ void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& po
     } catch (const host::PointCacheError& e) {
       throw driver::UserError(frame.path, e.problem);
     }
+    if (conversion_) checks::Convert(*conversion_, points);
     return;
   }
   host::ObjFile file = driver::ReadMeshFile(frame.path);
@@ -185,6 +201,7 @@ void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& po
                                     std::to_string(cage.polygons.size()));
   driver::CheckSameFaces(file, cage);
   points = std::move(file.mesh.points);
+  if (conversion_) checks::Convert(*conversion_, points);
 }
 
 }  // namespace cli

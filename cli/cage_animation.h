@@ -7,11 +7,13 @@
 // and then read one at a time, so that a long animation is never held whole.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "checks/pose_check.h"
 #include "cli/frame_files.h"
 #include "host/host.h"
 #include "host/point_cache.h"
@@ -58,10 +60,14 @@ class CageAnimation {
   // How progress and the preview name frame i: "cage_bend.obj", "frame 12 of cage.pc2".
   std::string label(size_t i) const;
 
+  // Every frame read from here on is converted so (--pose-axis); null: none.
+  void convert(const checks::AxisConversion* conversion) { conversion_ = conversion; }
+
   // Reads every frame once, keeping none, so that a frame that does not fit
   // the bound cage is refused before any work: its point count, its faces
-  // (OBJ files), finite coordinates. Throws UserError naming the file.
-  void check(const host::Mesh& cage);
+  // (OBJ files), finite coordinates. Throws UserError naming the file. each,
+  // when given, sees every frame's points as read.
+  void check(const host::Mesh& cage, const std::function<void(size_t, const std::vector<Vec3>&)>& each = {});
   // Frame i's cage points, into points; checked as check() checks them.
   void read(size_t i, const host::Mesh& cage, std::vector<Vec3>& points);
 
@@ -76,6 +82,7 @@ class CageAnimation {
   std::string given_;
   long step_ = 1;
   std::unique_ptr<host::PointCacheReader> cache_;
+  const checks::AxisConversion* conversion_ = nullptr;
 };
 
 }  // namespace cli

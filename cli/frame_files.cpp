@@ -56,6 +56,10 @@ std::optional<long> FramePattern::number(const std::string& path) const {
   return value;
 }
 
+std::string FramePattern::printfText() const {
+  return before + (width > 1 ? "%0" + std::to_string(width) + "d" : std::string("%d")) + after;
+}
+
 std::optional<FramePattern> FindFramePattern(const std::string& text) {
   std::optional<FramePattern> found;
   auto take = [&](size_t at, size_t length, int width) {

@@ -22,6 +22,8 @@ struct FramePattern {
   // The number of a name this pattern gives, exactly as name() writes it
   // ("cage.0012.obj" is 12 for "cage.####.obj"; "cage.12.obj" is not one).
   std::optional<long> number(const std::string& path) const;
+  // The pattern in printf's form: "cage.%04d.obj", "cage%d.obj".
+  std::string printfText() const;
 };
 
 // The frame number in text: a run of '#' (as many digits at least) or

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "checks/warnings.h"
@@ -56,18 +57,22 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
                   OutputTransaction& outputs, ProgressBar& bar, Summary& summary, ShownFrame& shown) {
   if (cages.size() == 0) return;
   const host::Mesh& cageRest = session.cageRest();
-  std::optional<host::PointCacheWriter> cache;
-  const std::string cachePath = plan.cache.string();
-  // The cache's writer says what is wrong with its temporary file: told of the cache.
-  auto cacheError = [&](const host::PointCacheError& e) { return driver::UserError(cachePath, e.problem); };
-  if (!plan.cache.empty()) {
+  // One writer for each of the plan's caches, in its order.
+  std::vector<std::unique_ptr<host::PointCacheWriter>> caches;
+  // A cache's writer says what is wrong with its temporary file: told of the cache.
+  auto cacheError = [&](size_t k, const host::PointCacheError& e) {
+    return driver::UserError(plan.caches[k].path.string(), e.problem);
+  };
+  const auto cachePoints = static_cast<uint32_t>(target.rest.points.size());
+  for (size_t k = 0; k < plan.caches.size(); ++k) {
+    const FrameCache& file = plan.caches[k];
     try {
-      outputs.startFile(plan.cache, [&](const std::string& temporary) {
-        cache.emplace(temporary, TargetCacheHeader(cages, plan.cacheFormat,
-                                                   static_cast<uint32_t>(target.rest.points.size()), plan.fps));
+      outputs.startFile(file.path, [&](const std::string& temporary) {
+        caches.push_back(std::make_unique<host::PointCacheWriter>(
+            temporary, TargetCacheHeader(cages, file.format, cachePoints, plan.fps, plan.startFrame)));
       });
     } catch (const host::PointCacheError& e) {
-      throw cacheError(e);
+      throw cacheError(k, e);
     }
   }
 
@@ -86,11 +91,11 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
     if (!plan.objFiles.empty())
       outputs.write(plan.objFiles[i],
                     [&](const std::string& temporary) { WriteObjFrame(temporary, target, frame.points); });
-    if (cache) {
+    for (size_t k = 0; k < caches.size(); ++k) {
       try {
-        cache->writeFrame(frame.points);
+        caches[k]->writeFrame(frame.points);
       } catch (const host::PointCacheError& e) {
-        throw cacheError(e);
+        throw cacheError(k, e);
       }
     }
     const Clock::time_point written = Clock::now();
@@ -101,13 +106,13 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
     if (i == shown.index) shown = {i, cagePoints, frame.points, cages.label(i)};
     progress.done(i + 1);
   }
-  if (cache) {
+  for (size_t k = 0; k < caches.size(); ++k) {
     try {
-      cache->close();
+      caches[k]->close();
     } catch (const host::PointCacheError& e) {
-      throw cacheError(e);
+      throw cacheError(k, e);
     }
-    outputs.finishFile(plan.cache);
+    outputs.finishFile(plan.caches[k].path);
   }
   bar.untimed();
   summary.loopSeconds = Seconds(loopStart, Clock::now());
@@ -120,8 +125,8 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
     summary.written.push_back(plan.objPattern + ": " + checks::Counted(plan.objFiles.size(), "frame", "frames") + ", " +
                               plan.objFiles.front().filename().string() + " to " +
                               plan.objFiles.back().filename().string());
-  if (!plan.cache.empty())
-    summary.written.push_back(cachePath + ": " + host::FormatName(plan.cacheFormat) + ", " +
+  for (const FrameCache& file : plan.caches)
+    summary.written.push_back(file.path.string() + ": " + host::FormatName(file.format) + ", " +
                               checks::Counted(cages.size(), "frame", "frames") + " of " +
                               checks::Counted(target.rest.points.size(), "point", "points"));
 }

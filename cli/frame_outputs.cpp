@@ -27,18 +27,29 @@ bool StaysInside(const std::string& name) {
 FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages) {
   FrameOutputs plan;
   plan.fps = job.fps;
-  if (!job.cache.empty()) {
-    plan.cache = job.cache;
-    plan.cacheFormat = CacheFormatOfName(job.cache).value_or(host::PointCacheFormat::kPc2);
+  plan.startFrame = job.startFrame;
+  for (const std::string& cache : job.caches)
+    plan.caches.push_back({cache, CacheFormatOfName(cache).value_or(host::PointCacheFormat::kPc2)});
+  const std::vector<CageAnimation::Frame>& frames = cages.frames();
+  if (job.startFrame) {
+    if (job.outPattern.empty() && job.caches.empty())
+      throw ArgumentError("--start-frame", "numbers the frames of --out-pattern and --cache; give one of them");
+    if (!frames.empty() && frames.back().number - frames.front().number > kLargestFrame - *job.startFrame)
+      throw ArgumentError("--start-frame", std::to_string(*job.startFrame) + " numbers the last frame " +
+                                               std::to_string(*job.startFrame + frames.back().number -
+                                                              frames.front().number) +
+                                               ", beyond " + std::to_string(kLargestFrame));
   }
   const fs::path folder = job.output;
   if (!job.outPattern.empty()) {
     const FramePattern pattern = *FindFramePattern(job.outPattern);
     plan.objPattern = (folder / job.outPattern).string();
-    for (const CageAnimation::Frame& frame : cages.frames()) plan.objFiles.push_back(folder / pattern.name(frame.number));
+    // From the start frame on, each frame as far from the first as it is in the input.
+    const long shift = job.startFrame && !frames.empty() ? *job.startFrame - frames.front().number : 0;
+    for (const CageAnimation::Frame& frame : frames) plan.objFiles.push_back(folder / pattern.name(frame.number + shift));
     return plan;
   }
-  if (!job.cache.empty()) return plan;
+  if (!job.caches.empty()) return plan;
   if (!cages.namedFrames() && cages.size() > 0)
     throw ArgumentError(cages.given(), "its frames have no file names to write deformed-<name>.obj under; give "
                                        "--out-pattern NAME.####.obj or --cache FILE.pc2");
@@ -55,7 +66,7 @@ FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages) {
 }
 
 host::PointCacheHeader TargetCacheHeader(const CageAnimation& cages, host::PointCacheFormat format, uint32_t points,
-                                         double fps) {
+                                         double fps, std::optional<long> startFrame) {
   using host::PointCacheFormat;
   host::PointCacheHeader header;
   header.format = format;
@@ -76,7 +87,7 @@ host::PointCacheHeader TargetCacheHeader(const CageAnimation& cages, host::Point
   };
   const double step = double(cages.step());
   if (format == PointCacheFormat::kPc2) {
-    header.startFrame = static_cast<float>(place(0));
+    header.startFrame = static_cast<float>(startFrame ? double(*startFrame) : place(0));
     if (fromPc2)
       header.sampleRate = static_cast<float>(double(in->sampleRate) * step);
     else if (fromMdd && frames.size() > 1)
@@ -85,9 +96,18 @@ host::PointCacheHeader TargetCacheHeader(const CageAnimation& cages, host::Point
       header.sampleRate = static_cast<float>(step);
     return header;
   }
-  for (size_t i = 0; i < frames.size(); ++i)
-    header.times.push_back(fromMdd ? in->times[static_cast<size_t>(frames[i].number - 1)]
-                                   : static_cast<float>(place(i) / fps));
+  // Moved to the start frame, each time is its distance from the first (zero
+  // for the first itself, so that it is the start frame exactly) added to it.
+  auto inputTime = [&](size_t i) { return in->times[static_cast<size_t>(frames[i].number - 1)]; };
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (!startFrame)
+      header.times.push_back(fromMdd ? inputTime(i) : static_cast<float>(place(i) / fps));
+    else if (fromMdd)
+      header.times.push_back(
+          static_cast<float>(double(inputTime(i)) - double(inputTime(0)) + double(*startFrame) / fps));
+    else
+      header.times.push_back(static_cast<float>((place(i) - place(0) + double(*startFrame)) / fps));
+  }
   return header;
 }
 

@@ -11,11 +11,13 @@
 
 #include "checks/bind_checks.h"
 #include "checks/cage_check.h"
+#include "checks/pose_check.h"
 #include "checks/warnings.h"
 #include "cli/argument_errors.h"
 #include "cli/cage_animation.h"
 #include "cli/frame_loop.h"
 #include "cli/frame_outputs.h"
+#include "cli/materials.h"
 #include "cli/output_files.h"
 #include "cli/progress_bar.h"
 #include "cli/run_folders.h"
@@ -68,6 +70,7 @@ Inputs ReadInputs(const Job& job, ProgressBar& bar) {
     }
   }
   in.cages = CageAnimation(job.poses, job.frames, job.framesText, job.allowGaps);
+  in.cages.convert(checks::FindAxisConversion(job.poseAxis));
   in.frameOutputs = PlanFrameOutputs(job, in.cages);
   if (!job.preview.empty() && !job.previewErrors &&
       (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > in.cages.size()))
@@ -229,9 +232,43 @@ void WarnSkippedFrames(const CageAnimation& cages, const FrameOutputs& plan, War
   if (cages.skippedCount() > cages.firstSkipped().size()) list += ", ...";
   warnings.add(cages.given() + ": " + Counted(cages.skippedCount(), "missing frame", "missing frames") +
                " skipped: " + list);
-  if (!plan.cache.empty() && plan.cacheFormat == host::PointCacheFormat::kPc2)
-    warnings.add(plan.cache.string() + ": a PC2 cache's samples are evenly spaced, so the frames after a missing one "
-                 "come a sample early each (an MDD cache keeps every frame's time)");
+  for (const FrameCache& cache : plan.caches)
+    if (cache.format == host::PointCacheFormat::kPc2)
+      warnings.add(cache.path.string() + ": a PC2 cache's samples are evenly spaced, so the frames after a missing "
+                   "one come a sample early each (an MDD cache keeps every frame's time)");
+}
+
+// Reads every frame once to check it, and checks that the posed cages are
+// the bound cage's, as read (--pose-axis applied): an animation's first
+// frame, or each posed cage given one by one. The lines of those far from
+// it; with --strict the first fails the run at once, before any work.
+std::vector<std::string> CheckFrames(const Job& job, CageAnimation& cages, const host::Mesh& cage) {
+  std::vector<std::string> lines;
+  cages.check(cage, [&](size_t i, const std::vector<Vec3>& points) {
+    if (i > 0 && !cages.given().empty()) return;
+    const CageAnimation::Frame& frame = cages.frames()[i];
+    const std::string subject =
+        cages.namedFrames() ? frame.path : cages.given() + ": frame " + std::to_string(frame.number);
+    std::string line = checks::CheckPose(cage.points, points, subject);
+    if (line.empty()) return;
+    if (job.strict) {
+      Warnings warning;
+      warning.add(std::move(line));
+      PrintWarnings(warning);
+      throw driver::UserError("--strict", "1 warning; nothing written");
+    }
+    lines.push_back(std::move(line));
+  });
+  return lines;
+}
+
+// The first few posed cages far from the bound cage, and how many more.
+void WarnFarPoses(const std::vector<std::string>& lines, Warnings& warnings) {
+  constexpr size_t kShown = 5;
+  for (size_t k = 0; k < lines.size() && k < kShown; ++k) warnings.add(lines[k]);
+  if (lines.size() > kShown)
+    warnings.add(Counted(lines.size() - kShown, "more posed cage", "more posed cages") +
+                 " far from the bound cage as well");
 }
 
 // The cage check of `ostrand check`: its findings (or that there are none)
@@ -320,6 +357,56 @@ std::string WeightsReadWithScene(const driver::Session& session, const std::stri
   return read;
 }
 
+// The folder the deformed OBJ files go into ("" for none): one for all of them.
+fs::path ObjFolder(const FrameOutputs& plan) {
+  return plan.objFiles.empty() ? fs::path() : plan.objFiles.front().parent_path();
+}
+
+// What --copy-materials copies, by the OBJ file whose materials they are: the
+// target's; for a scene, those of every OBJ file it names (which of them is
+// its target is known once it is loaded).
+std::map<std::string, MaterialCopies> PlanMaterials(const Job& job, const Inputs& in, std::vector<RunFile>& planned) {
+  std::map<std::string, MaterialCopies> plans;
+  const fs::path folder = ObjFolder(in.frameOutputs);
+  if (!job.copyMaterials || folder.empty()) return plans;
+  std::vector<host::ObjFile> files;
+  if (job.sceneFile.empty())
+    files.push_back(in.target);
+  else
+    files = ReadSources(SourcesNamedIn(job.sceneFile));
+  for (const host::ObjFile& file : files) {
+    MaterialCopies copies = PlanMaterialCopies(file.text, file.path, folder);
+    for (const MaterialCopy& copy : copies.files)
+      planned.push_back({"--copy-materials (" + copy.destination.string() + ")", copy.destination});
+    plans.emplace(file.path, std::move(copies));
+  }
+  return plans;
+}
+
+// The deformed OBJ files' material libraries: the copies beside them, or the
+// target's own, named from where the files are.
+void LinkMaterials(host::ObjFile& target, const FrameOutputs& plan, const MaterialCopies* copies) {
+  const fs::path folder = ObjFolder(plan);
+  if (folder.empty() || target.text.empty()) return;
+  std::string text =
+      copies ? copies->objText : RelinkMaterials(target.text, fs::path(target.path).parent_path(), folder);
+  if (text != target.text) target = host::ParseObj(std::move(text), target.path);
+}
+
+// Copies the material files through the run's outputs.
+void CopyMaterials(const MaterialCopies& copies, OutputTransaction& outputs, ProgressBar& bar, Summary& summary) {
+  for (const MaterialCopy& copy : copies.files) {
+    bar.show(100, "copying " + copy.source.string());
+    outputs.write(copy.destination, [&copy](const std::string& temporary) {
+      if (copy.rewritten) return driver::WriteTextFile(temporary, copy.text);
+      std::error_code error;
+      fs::copy_file(copy.source, temporary, fs::copy_options::overwrite_existing, error);
+      if (error) throw driver::UserError(copy.source.string(), "cannot be copied: " + error.message());
+    });
+    summary.written.push_back(copy.destination.string());
+  }
+}
+
 }  // namespace
 
 void RunJob(const Job& job) {
@@ -332,7 +419,8 @@ void RunJob(const Job& job) {
   if (job.checkOnly) return RunCheck(job, in);
   const fs::path folder = job.output;
   const FrameOutputs& frameOutputs = in.frameOutputs;
-  const std::vector<RunFile> planned = PlannedOutputs(job, frameOutputs);
+  std::vector<RunFile> planned = PlannedOutputs(job, frameOutputs);
+  const std::map<std::string, MaterialCopies> materials = PlanMaterials(job, in, planned);
   const std::vector<fs::path> outputFiles = Paths(planned);
   CheckOutputsAreNoInputs(planned, NamedInputs(job, in.cages));
   CheckOutputFiles(outputFiles);
@@ -365,10 +453,13 @@ void RunJob(const Job& job) {
                        fs::path(job.target).stem().string());
     session.setTargetSource(fs::absolute(job.target, error).string());
   }
+  const auto copies = materials.find(in.target.path);
+  const MaterialCopies* materialCopies = copies == materials.end() ? nullptr : &copies->second;
+  LinkMaterials(in.target, frameOutputs, materialCopies);
   const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
   const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
   if (in.cages.size() >= 100) bar.show(0, "checking " + Counted(in.cages.size(), "posed cage", "posed cages"));
-  in.cages.check(session.cageRest());
+  const std::vector<std::string> farPoses = CheckFrames(job, in.cages, session.cageRest());
   if (job.threads) session.setThreads(*job.threads, job.saveThreads);
 
   Summary summary;
@@ -384,6 +475,8 @@ void RunJob(const Job& job) {
   Warnings warnings;
   if (!sceneNote.empty()) warnings.add(sceneNote);
   WarnSkippedFrames(in.cages, frameOutputs, warnings);
+  WarnFarPoses(farPoses, warnings);
+  if (materialCopies) warnings.add(materialCopies->warnings);
   std::optional<CageCheck> check;
   if (job.bind) {
     bar.show(0, "checking the cage");
@@ -419,6 +512,7 @@ void RunJob(const Job& job) {
   shown.index = job.preview.empty() || job.previewErrors ? in.cages.size() : static_cast<size_t>(job.previewPose - 1);
   DeformFrames(session, in.cages, frameOutputs, {in.target, session.targetRest(), keepInPlace}, outputs, bar, summary,
                shown);
+  if (materialCopies) CopyMaterials(*materialCopies, outputs, bar, summary);
 
   if (!job.preview.empty()) {
     bar.show(100, "writing " + job.preview);

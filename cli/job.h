@@ -41,14 +41,20 @@ struct Job {
   std::optional<FrameRange> frames;  // the frames deformed; every one when none
   std::string framesText;            // the range as given
   bool allowGaps = false;            // missing numbered frames are skipped
+  std::string poseAxis;              // the axis conversion every posed cage is read with (checks/pose_check.h); "" none
   // The deformed frames: OBJ files named by outPattern (in the output
-  // folder), a cache (PC2 or MDD by its suffix), or with neither, an OBJ file
-  // per posed cage file named after it (DeformedName).
+  // folder), caches (PC2 or MDD each by its suffix), or with neither, an OBJ
+  // file per posed cage file named after it (DeformedName).
   std::string outPattern;
-  std::string cache;
+  std::vector<std::string> caches;
   double fps = 24.0;  // frames per second, for cache times no input cache gives
+  std::optional<long> startFrame;  // the number the outputs give the first frame; none: its own
   std::string blendWeights;  // weight map file blending the deformation
   bool keepRest = false;     // the offset form of the deformation (driver::KeepRest)
+  // The target's material libraries and their textures copied beside the
+  // deformed OBJ files, which keep naming them as the target does; without
+  // it, the OBJ files name the target's own from where they are.
+  bool copyMaterials = false;
   std::string preview;       // PNG file, "" for none
   bool previewErrors = false;  // the rest target coloured by its rest-pose error
   PreviewSize previewSize;

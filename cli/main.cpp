@@ -6,10 +6,12 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "checks/pose_check.h"
 #include "cli/argument_errors.h"
 #include "cli/frame_files.h"
 #include "cli/frame_outputs.h"
@@ -152,18 +154,31 @@ void AddAnimationOptions(CLI::App* command, Job& job) {
           "write each deformed frame as an OBJ file in the output folder, named by its frame number")
       ->type_name("NAME.####.obj");
   command
-      ->add_option_function<std::string>(
+      ->add_option_function<std::vector<std::string>>(
           "--cache",
-          [&job](const std::string& text) {
-            if (!cli::CacheFormatOfName(text))
-              throw CLI::ValidationError("--cache", driver::QuotedValue(text) + " is not named .pc2 or .mdd");
-            job.cache = text;
+          [&job](const std::vector<std::string>& texts) {
+            for (const std::string& text : texts) {
+              if (!cli::CacheFormatOfName(text))
+                throw CLI::ValidationError("--cache", driver::QuotedValue(text) + " is not named .pc2 or .mdd");
+              for (const std::string& earlier : job.caches)
+                if (std::filesystem::path(earlier).lexically_normal() == std::filesystem::path(text).lexically_normal())
+                  throw CLI::ValidationError("--cache", driver::QuotedValue(text) + " is given twice");
+              job.caches.push_back(text);
+            }
           },
-          "write the deformed frames as one point cache, PC2 or MDD by the name's suffix")
-      ->type_name("FILE.pc2|.mdd");
+          "write the deformed frames as a point cache, PC2 or MDD by the name's suffix (may be given again)")
+      ->type_name("FILE.pc2|.mdd")
+      ->expected(1)
+      ->allow_extra_args(false)  // one file each time: what follows is a posed cage
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   command->add_option("--fps", job.fps, "frames per second, for cache times that no input cache gives")
       ->transform(cli::NumberIn(0.001, 100000.0))
       ->capture_default_str();
+  command
+      ->add_option("--start-frame", job.startFrame,
+                   "the number the outputs give the first frame deformed, the later ones keeping their distance")
+      ->type_name("N")
+      ->transform(cli::WholeNumberIn(0, cli::kLargestFrame));
 }
 
 void AddDeformOptions(CLI::App* command, Job& job) {
@@ -175,11 +190,26 @@ void AddDeformOptions(CLI::App* command, Job& job) {
       ->type_name("FILE")
       ->required();
   AddAnimationOptions(command, job);
+  command
+      ->add_option_function<std::string>(
+          "--pose-axis",
+          [&job](const std::string& text) {
+            if (!checks::FindAxisConversion(text))
+              throw CLI::ValidationError("--pose-axis", driver::QuotedValue(text) + " is not one of " +
+                                                            checks::AxisConversionNames());
+            job.poseAxis = text;
+          },
+          "turn or mirror every posed cage as it is read: x90, x-90, x180 (y, z alike: turns by the right-hand\n"
+          "rule), mirror-x, mirror-y, mirror-z, y-up-to-z-up (= x90), z-up-to-y-up (= x-90)")
+      ->type_name("NAME");
   command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
       ->type_name("FILE");
   command->add_flag("--keep-rest", job.keepRest,
                     "each point keeps its offset from the weighted rest cage: the rest pose and\n"
                     "translations come out exactly (not the module's own deformation)");
+  command->add_flag("--copy-materials", job.copyMaterials,
+                    "copy the target's material libraries (mtllib) and their textures beside the deformed\n"
+                    "OBJ files (default: the OBJ files name the target's own from where they are)");
   command->add_option("--preview-pose", job.previewPose, "which frame the preview shows, from 1")
       ->transform(cli::WholeNumberIn(1, std::numeric_limits<int>::max()))
       ->capture_default_str();

@@ -20,7 +20,7 @@ std::vector<RunFile> PlannedOutputs(const Job& job, const FrameOutputs& frames) 
     outputs.push_back({frames.objPattern.empty() ? inFolder(path) : "--out-pattern " + job.outPattern + " (" +
                                                                          path.string() + ")",
                        path});
-  if (!frames.cache.empty()) outputs.push_back({"--cache " + frames.cache.string(), frames.cache});
+  for (const FrameCache& cache : frames.caches) outputs.push_back({"--cache " + cache.path.string(), cache.path});
   if (!job.preview.empty()) outputs.push_back({"--preview " + job.preview, job.preview});
   return outputs;
 }
@@ -93,6 +93,11 @@ RunFolders::RunFolders(const Job& job, const std::vector<RunFile>& outputs,
   }
   for (const Wanted& w : wanted)
     for (const std::string& line : RecoverLeftovers(w.folder)) told(line);
+}
+
+RunFolders::~RunFolders() {
+  locks_.clear();
+  while (!folders_.empty()) folders_.pop_back();
 }
 
 std::vector<fs::path> RunFolders::made() const {

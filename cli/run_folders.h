@@ -32,6 +32,10 @@ class RunFolders {
   // for each thing a killed run had left and this one put right, and the
   // line that says this run waits for another.
   RunFolders(const Job& job, const std::vector<RunFile>& outputs, const std::function<void(const std::string&)>& told);
+  // Unlocks, then removes the folders made (when empty), innermost first.
+  ~RunFolders();
+  RunFolders(const RunFolders&) = delete;
+  RunFolders& operator=(const RunFolders&) = delete;
 
   // The folders made for this run, outermost first.
   std::vector<std::filesystem::path> made() const;

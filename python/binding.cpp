@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "checks/cage_check.h"
+#include "checks/pose_check.h"
 #include "driver/sparse_weights.h"
 #include "driver/user_error.h"
 #include "driver/weights_check.h"
@@ -426,7 +427,15 @@ void Binding::pickBlend(const PointArray* values) {
   blendOn_ = true;
 }
 
-py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest) {
+py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest,
+                          const std::optional<std::string>& poseAxis) {
+  const checks::AxisConversion* conversion = nullptr;
+  if (poseAxis) {
+    conversion = checks::FindAxisConversion(*poseAxis);
+    if (!conversion)
+      throw py::value_error("pose_axis: " + std::string(py::repr(py::str(*poseAxis))) + " is not one of " +
+                            checks::AxisConversionNames());
+  }
   bool many = false;
   const PointArray poses = Poses(posed, "posed_cage_points", cagePoints_, many);
   std::optional<PointArray> blendValues;
@@ -434,6 +443,14 @@ py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest) {
   const size_t frames = many ? static_cast<size_t>(poses.shape(0)) : 1;
   PointArray out = many ? PointArray(std::vector<size_t>{frames, targetPoints_, 3}) : PointArray(std::vector<size_t>{targetPoints_, 3});
   const auto* in = reinterpret_cast<const Vec3*>(poses.data());
+  std::vector<Vec3> converted;
+  if (conversion) {
+    converted.assign(in, in + frames * cagePoints_);
+    checks::Convert(*conversion, converted);
+    in = converted.data();
+  }
+  if (frames > 0)
+    warnFarPose(std::vector<Vec3>(in, in + cagePoints_), many ? "posed_cage_points[0]" : "posed_cage_points");
   auto* result = reinterpret_cast<Vec3*>(out.mutable_data());
   Turn turn(*this);
   pickBlend(blendValues ? &*blendValues : nullptr);
@@ -452,6 +469,18 @@ py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest) {
     for (uint32_t point : unbound_) frame[point] = rest[point];
   }
   return out;
+}
+
+void Binding::warnFarPose(const std::vector<Vec3>& posed, const std::string& subject) const {
+  std::string line;
+  {
+    Turn turn(*this);
+    line = checks::CheckPose(turn.session.cageRest().points, posed, subject, {"pose_axis", "=", "'"});
+  }
+  if (line.empty()) return;
+  checks::Warnings warnings;
+  warnings.add(std::move(line));
+  Tell(warnings, CheckOptions{}, "");
 }
 
 void Binding::save(const FilePath& path) {

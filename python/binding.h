@@ -58,7 +58,10 @@ class Binding {
   py::object weights() const;  // scipy.sparse.csr_matrix, target points x cage points
   py::array bound() const;
   py::array restError() const;
-  py::array deform(py::handle posed, py::handle blend, bool keepRest);
+  // poseAxis names an axis conversion (checks/pose_check.h) given to every
+  // posed cage first; the first is then checked against the bound cage, and
+  // when it is far off warned of as ostrand.OstrandWarning.
+  py::array deform(py::handle posed, py::handle blend, bool keepRest, const std::optional<std::string>& poseAxis);
   void save(const FilePath& path);
 
   size_t cagePointCount() const { return cagePoints_; }
@@ -85,6 +88,8 @@ class Binding {
   class Turn;
   void measure();  // bound points and rest-pose errors, under a turn
   void pickBlend(const PointArray* values);  // under a turn
+  // Warns when posed is far from the bound cage (checks::CheckPose).
+  void warnFarPose(const std::vector<Vec3>& posed, const std::string& subject) const;
 
   std::shared_ptr<SharedSession> shared_;
   uint32_t item_ = 0;

@@ -73,7 +73,7 @@ PYBIND11_MODULE(ostrand, m) {
       .def_property_readonly("evaluation_seconds", &Binding::evaluationSeconds,
                              "The plug-in's evaluation during the last deform, in seconds.")
       .def("deform", &Binding::deform, py::arg("posed_cage_points"), py::kw_only(),
-           py::arg("blend_weights") = py::none(), py::arg("keep_rest") = false,
+           py::arg("blend_weights") = py::none(), py::arg("keep_rest") = false, py::arg("pose_axis") = py::none(),
            "The target deformed by one posed cage (n, 3) or many (frames, n, 3).")
       .def(
           "save", [](Binding& binding, const py::object& path) { binding.save(python::PathText(path)); },

@@ -18,7 +18,8 @@ they find that does not stop them is told as the command's warnings, one
 OstrandWarning each (warnings.warn), with the command's text: the cage check's
 findings (bind), points kept where they are (allow_unbound=True), points whose
 rest-pose error is above warn_rest_error, a weight floor that takes points above
-it (bind). Messages and warnings number points and faces as the command does,
+it (bind), and deform's first posed cage far from the bound cage (turned,
+mirrored or moved). Messages and warnings number points and faces as the command does,
 from 1 (the n-th row is point n + 1); attributes (UnboundPointsError.points,
 CageFinding.examples) count from 0.
 """
@@ -78,6 +79,7 @@ class Binding:
         *,
         blend_weights: Optional[PerPoint] = None,
         keep_rest: bool = False,
+        pose_axis: Optional[str] = None,
     ) -> npt.NDArray[np.float64]:
         """The target deformed by one posed cage (n, 3) or by many (frames, n, 3).
 
@@ -87,6 +89,20 @@ class Binding:
         keep_rest: each point keeps its offset from the weighted rest cage, so the
         rest pose and translations of the cage come out exactly (the plug-in's own
         deformation, the default, moves each point to the weighted cage).
+        pose_axis: an axis conversion given to every posed cage first, exactly
+        (coordinates are swapped and negated, never rounded), as `ostrand deform
+        --pose-axis` does: "x90", "x-90", "x180" and the same for y and z (turns
+        by the right-hand rule: "x90" takes (x, y, z) to (x, -z, y)), "mirror-x",
+        "mirror-y", "mirror-z" (that coordinate negated), "y-up-to-z-up" (= "x90")
+        or "z-up-to-y-up" (= "x-90"). ValueError naming the valid ones for any
+        other name.
+
+        The first posed cage given (after pose_axis) is checked against the bound
+        cage: when it is further than 0.25 of the cage's size from it (root mean
+        square), an OstrandWarning says what it is, as the command's warning does:
+        the bound cage turned or mirrored (an exporter's change of up axis or of
+        handedness) with the pose_axis value that turns it back, the bound cage
+        moved (a cache in world space), or neither (not this cage's animation).
         """
     def save(self, path: Path) -> None:
         """Writes the plug-in's weights file (.cw).

@@ -211,6 +211,8 @@ TEST_F(AnimationTest, BadAnimationsAreRefusedBeforeAnyWorkAndWriteNothing) {
   fs::create_directories(file("gaps"));
   writeCage("gaps/c.1.obj", frames[0]);
   writeCage("gaps/c.3.obj", frames[2]);
+  writeCage("plain/c1.obj", frames[0]);
+  writeCage("plain/c2.obj", frames[1]);
 
   struct Bad {
     std::vector<std::string> arguments;
@@ -227,6 +229,11 @@ TEST_F(AnimationTest, BadAnimationsAreRefusedBeforeAnyWorkAndWriteNothing) {
       {{"faces/c.#.obj"}, "faces/c.2.obj:26: face 2 differs from the bound cage's"},
       {{"gaps/c.#.obj"}, "gaps/c.#.obj: frame 2 is missing (gaps/c.2.obj); --allow-gaps skips missing frames"},
       {{"none/c.####.obj"}, "none/c.####.obj: matches no file (such as none/c.0001.obj)"},
+      {{"plain/c####.obj"}, "plain/c####.obj: matches no file; the frames there are numbered without padding "
+                            "(plain/c1.obj ...): give 'plain/c%d.obj'"},
+      {{"plain/c%03d.obj", "--frames", "2"}, "plain/c%03d.obj: matches no file of the frames --frames asks for; the "
+                                             "frames there are numbered without padding (plain/c2.obj): give "
+                                             "'plain/c%d.obj'"},
       {{"empty"}, "empty: a folder without .obj files"},
       {{"none/*/cage.obj"}, "none/*/cage.obj: matches no file"},
   };
@@ -262,8 +269,140 @@ TEST_F(AnimationTest, BadAnimationsAreRefusedBeforeAnyWorkAndWriteNothing) {
   }
 }
 
+// The header fields as the files hold them: a PC2's little-endian start frame
+// and sample rate, an MDD's big-endian times.
+float Pc2Field(const std::string& bytes, size_t offset) {
+  float value = 0;
+  std::memcpy(&value, bytes.data() + offset, 4);  // the tests run on little-endian machines
+  return value;
+}
+std::vector<float> MddTimes(const std::string& bytes) {
+  auto word = [&](size_t at) {
+    uint32_t w = 0;
+    for (size_t k = 0; k < 4; ++k) w = (w << 8) | static_cast<unsigned char>(bytes.at(at + k));
+    return w;
+  };
+  std::vector<float> times(word(0));
+  for (size_t k = 0; k < times.size(); ++k) {
+    const uint32_t w = word(8 + 4 * k);
+    std::memcpy(&times[k], &w, 4);
+  }
+  return times;
+}
+
+TEST_F(AnimationTest, AStartFrameNumbersEveryOutputFromItKeepingTheFramesApart) {
+  for (int k = 3; k <= 7; ++k) writeCage("seq/c." + std::to_string(k) + ".obj", swayed(0.03 * k));
+  auto run = [&](const std::string& folder, const std::vector<std::string>& more) {
+    std::vector<std::string> arguments =
+        deform({"seq/c.%d.obj", "--frames", "3-7:2", "--out-pattern", "d.####.obj", "--cache", folder + "/a.pc2",
+                "--cache", folder + "/a.mdd", "-o", folder, "-q"});
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return ostrand(arguments);
+  };
+  const Outcome own = run("own", {});
+  ASSERT_EQ(own.status, 0) << own.err;
+  const Outcome moved = run("moved", {"--start-frame", "1"});
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  for (int k = 0; k < 3; ++k) {
+    SCOPED_TRACE(k);
+    const std::string frame = read("own/d.000" + std::to_string(3 + 2 * k) + ".obj");
+    ASSERT_FALSE(frame.empty());
+    EXPECT_EQ(read("moved/d.000" + std::to_string(1 + 2 * k) + ".obj"), frame);
+  }
+  EXPECT_FALSE(fs::exists(file("moved/d.0007.obj")));
+
+  // Only the headers' times differ: the PC2 starts at 1 instead of 3, every
+  // second frame still; the MDD's times two frames earlier each.
+  const std::string ownPc2 = read("own/a.pc2"), movedPc2 = read("moved/a.pc2");
+  ASSERT_EQ(movedPc2.size(), ownPc2.size());
+  EXPECT_EQ(Pc2Field(ownPc2, 20), 3.0f);
+  EXPECT_EQ(Pc2Field(movedPc2, 20), 1.0f);
+  EXPECT_EQ(Pc2Field(movedPc2, 24), 2.0f);
+  EXPECT_EQ(movedPc2.substr(0, 20), ownPc2.substr(0, 20));
+  EXPECT_EQ(movedPc2.substr(24), ownPc2.substr(24));
+  const std::string ownMdd = read("own/a.mdd"), movedMdd = read("moved/a.mdd");
+  EXPECT_EQ(MddTimes(ownMdd), (std::vector<float>{float(3 / 24.0), float(5 / 24.0), float(7 / 24.0)}));
+  EXPECT_EQ(MddTimes(movedMdd), (std::vector<float>{float(1 / 24.0), float(3 / 24.0), float(5 / 24.0)}));
+  EXPECT_EQ(movedMdd.substr(20), ownMdd.substr(20));
+
+  // An MDD whose first time is 0 gives a PC2 starting at frame 0; with
+  // --start-frame 1 at frame 1, and an MDD whose times are one frame later.
+  host::PointCacheHeader header;
+  header.format = PointCacheFormat::kMdd;
+  header.points = static_cast<uint32_t>(rest_.size());
+  header.frames = 3;
+  header.times = {0.0f, float(1 / 24.0), float(2 / 24.0)};
+  {
+    host::PointCacheWriter writer(file("zero.mdd"), header);
+    for (int k = 1; k <= 3; ++k) writer.writeFrame(swayed(0.05 * k));
+    writer.close();
+  }
+  ASSERT_EQ(ostrand(deform({"zero.mdd", "--cache", "z0.pc2", "-q"})).status, 0);
+  EXPECT_EQ(Pc2Field(read("z0.pc2"), 20), 0.0f);
+  const Outcome one = ostrand(deform({"zero.mdd", "--cache", "z1.pc2", "--cache", "z1.mdd", "--start-frame", "1", "-q"}));
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(Pc2Field(read("z1.pc2"), 20), 1.0f);
+  EXPECT_NEAR(Pc2Field(read("z1.pc2"), 24), 1.0, 1e-6);
+  const std::vector<float> times = MddTimes(read("z1.mdd"));
+  ASSERT_EQ(times.size(), 3u);
+  EXPECT_EQ(times[0], float(1 / 24.0));
+  EXPECT_FLOAT_EQ(times[1], 2 / 24.0f);
+  EXPECT_FLOAT_EQ(times[2], 3 / 24.0f);
+
+  // Refused before any work, with status 2.
+  const std::set<std::string> before = files();
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"zero.mdd", "--cache", "r.pc2", "--start-frame", "-1"}, "--start-frame: \"-1\" is out of range"},
+      {{"zero.mdd", "--cache", "r.pc2", "--start-frame", "1.5"}, "--start-frame: \"1.5\" is not a whole number"},
+      {{"zero.mdd", "--cache", "r.pc2", "--start-frame", "999999998"},
+       "--start-frame: 999999998 numbers the last frame 1000000000, beyond 999999999"},
+      {{example("cage_bend.obj"), "--start-frame", "1"},
+       "--start-frame: numbers the frames of --out-pattern and --cache; give one of them"},
+  };
+  for (const auto& [arguments, line] : refused) {
+    const Outcome outcome = ostrand(deform(arguments));
+    EXPECT_EQ(outcome.status, 2) << line;
+    EXPECT_EQ(outcome.err.rfind("ostrand: " + line, 0), 0u) << outcome.err;
+    EXPECT_EQ(files(), before);
+  }
+}
+
+// Several caches come from one pass over the frames, each byte for byte what
+// a run of its own writes, each in its own folder if need be, each told of.
+TEST_F(AnimationTest, SeveralCachesInOneRunAreThoseOfSeparateRunsByteForByte) {
+  for (int k : {1, 2, 4, 5}) writeCage("seq/c." + std::to_string(k) + ".obj", swayed(0.04 * k));
+  const std::vector<std::string> caches = {"a.pc2", "b.mdd", "c.pc2"};
+  std::vector<std::string> arguments = deform({"seq/c.%d.obj", "--allow-gaps", "-o", "all"});
+  for (const std::string& cache : caches) arguments.insert(arguments.end(), {"--cache", "side/" + cache});
+  const Outcome all = ostrand(arguments);
+  ASSERT_EQ(all.status, 0) << all.err;
+  for (const std::string& cache : caches) {
+    SCOPED_TRACE(cache);
+    const Outcome alone =
+        ostrand(deform({"seq/c.%d.obj", "--allow-gaps", "-q", "-o", "one", "--cache", "one/" + cache}));
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    ASSERT_FALSE(read("one/" + cache).empty());
+    EXPECT_EQ(read("side/" + cache), read("one/" + cache));
+    const std::string format = cache.substr(2) == "pc2" ? "PC2" : "MDD";
+    EXPECT_NE(all.out.find("\n  side/" + cache + ": " + format + ", 4 frames of "), std::string::npos) << all.out;
+    // The gap's warning for each PC2 alone.
+    EXPECT_EQ(all.err.find("warning: side/" + cache + ": a PC2 cache's samples are evenly spaced") !=
+                  std::string::npos,
+              format == "PC2")
+        << all.err;
+  }
+
+  // The same file twice would be written twice: refused before any work.
+  const std::set<std::string> before = files();
+  const Outcome twice =
+      ostrand(deform({"seq/c.%d.obj", "--allow-gaps", "--cache", "x/a.pc2", "--cache", "x/../x/a.pc2", "-o", "x"}));
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_EQ(twice.err, "ostrand: --cache: \"x/../x/a.pc2\" is given twice\n");
+  EXPECT_EQ(files(), before);
+}
+
 // A run that fails while writing frames (a folder stands where a file goes)
-// takes out the frames it put in place and its unfinished cache, and puts
+// takes out the frames it put in place and its unfinished caches, and puts
 // back the earlier run's files.
 TEST_F(AnimationTest, AFailureInTheFrameLoopLeavesTheFoldersAsTheyWere) {
   std::vector<std::vector<Vec3>> frames;
@@ -272,7 +411,8 @@ TEST_F(AnimationTest, AFailureInTheFrameLoopLeavesTheFoldersAsTheyWere) {
   for (auto& frame : frames)
     for (Vec3& p : frame) p.x = float(p.x * 1.1);
   writeCache("second.mdd", PointCacheFormat::kMdd, frames);
-  const std::vector<std::string> outputs = {"--out-pattern", "d.#.obj", "--cache", "out/anim.mdd", "-o", "out"};
+  const std::vector<std::string> outputs = {"--out-pattern", "d.#.obj", "--cache", "out/anim.mdd",
+                                            "--cache",       "out/anim.pc2", "-o", "out"};
   std::vector<std::string> first = deform({"first.mdd"});
   first.insert(first.end(), outputs.begin(), outputs.end());
   ASSERT_EQ(ostrand(first).status, 0);
@@ -281,6 +421,7 @@ TEST_F(AnimationTest, AFailureInTheFrameLoopLeavesTheFoldersAsTheyWere) {
 
   const std::vector<std::pair<std::string, std::string>> blockers = {
       {"out/.anim.mdd.ostrand-partial", "out/anim.mdd"},  // before the first frame
+      {"out/.anim.pc2.ostrand-partial", "out/anim.pc2"},  // the first cache begun
       {"out/.d.4.obj.ostrand-partial", "out/d.4.obj"},    // at the last frame, three put in place
   };
   for (const auto& [blocker, subject] : blockers) {

@@ -20,6 +20,7 @@ TEST(FramePattern, NamesAndNumbersGoBothWaysExactly) {
     const auto pattern = FindFramePattern(text);
     ASSERT_TRUE(pattern);
     EXPECT_EQ(pattern->name(12), "shots/cage.0012.obj");
+    EXPECT_EQ(pattern->printfText(), "shots/cage.%04d.obj");
     EXPECT_EQ(pattern->name(12345), "shots/cage.12345.obj");  // wider than the padding
     EXPECT_EQ(pattern->number("shots/cage.0012.obj"), 12);
     EXPECT_EQ(pattern->number("shots/cage.12345.obj"), 12345);
@@ -31,6 +32,7 @@ TEST(FramePattern, NamesAndNumbersGoBothWaysExactly) {
   const auto plain = FindFramePattern("c%d.obj");
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->number("c0.obj"), 0);
+  EXPECT_EQ(plain->printfText(), "c%d.obj");
   EXPECT_EQ(plain->number("c10.obj"), 10);
   EXPECT_EQ(plain->number("c010.obj"), std::nullopt);
   EXPECT_EQ(plain->number("c1234567890.obj"), std::nullopt);  // beyond nine digits

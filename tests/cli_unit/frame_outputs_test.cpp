@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 
+#include "cli/argument_errors.h"
 #include "cli/cage_animation.h"
 #include "cli/frame_outputs.h"
 #include "cli/output_files.h"
@@ -89,6 +90,80 @@ TEST_F(FrameOutputs, CacheTimesComeFromTheInputCacheForTheFramesDeformed) {
   EXPECT_EQ(out.sampleRate, 10.0f);
   EXPECT_EQ(cli::TargetCacheHeader(numbered, PointCacheFormat::kMdd, 1, 25.0).times,
             (std::vector<float>{0.4f, 0.8f, 1.2f}));
+}
+
+// --start-frame moves every output to start there, each frame keeping its
+// distance from the first; without it, the frames' own places.
+TEST_F(FrameOutputs, AStartFrameMovesTheCachesAndTheNumberedNamesKeepingTheSpacing) {
+  host::PointCacheHeader pc2;
+  pc2.frames = 6;
+  pc2.startFrame = 10.0f;
+  pc2.sampleRate = 0.5f;
+  const cli::CageAnimation fromPc2({cache("in.pc2", pc2)}, cli::FrameRange{2, 6, 2}, "2-6:2", false);
+  host::PointCacheHeader out = cli::TargetCacheHeader(fromPc2, PointCacheFormat::kPc2, 1, 24.0, 1);
+  EXPECT_EQ(out.startFrame, 1.0f);
+  EXPECT_EQ(out.sampleRate, 1.0f);  // every second sample, as without a start frame
+  EXPECT_EQ(cli::TargetCacheHeader(fromPc2, PointCacheFormat::kMdd, 1, 24.0, 1).times,
+            (std::vector<float>{float(1 / 24.0), float(2 / 24.0), float(3 / 24.0)}));
+
+  // An MDD whose first time is 0 starts a PC2 at frame 0, or where asked.
+  host::PointCacheHeader mdd;
+  mdd.format = PointCacheFormat::kMdd;
+  mdd.frames = 4;
+  mdd.times = {0.0f, 0.25f, 0.5f, 1.125f};  // irregular, every one exact in float32
+  const cli::CageAnimation fromMdd({cache("in.mdd", mdd)}, std::nullopt, "", false);
+  EXPECT_EQ(cli::TargetCacheHeader(fromMdd, PointCacheFormat::kPc2, 1, 24.0).startFrame, 0.0f);
+  out = cli::TargetCacheHeader(fromMdd, PointCacheFormat::kPc2, 1, 24.0, 1);
+  EXPECT_EQ(out.startFrame, 1.0f);
+  EXPECT_EQ(out.sampleRate, 6.0f);  // 0.25 s at 24 frames/s, kept
+  // Its own times, all moved by one amount: the first to 24 frames over 24 frames/s.
+  EXPECT_EQ(cli::TargetCacheHeader(fromMdd, PointCacheFormat::kMdd, 1, 24.0, 24).times,
+            (std::vector<float>{1.0f, 1.25f, 1.5f, 2.125f}));
+  const cli::CageAnimation laterMdd({path("in.mdd")}, cli::FrameRange{2, 4, 1}, "2-4", false);
+  EXPECT_EQ(cli::TargetCacheHeader(laterMdd, PointCacheFormat::kMdd, 1, 8.0, 0).times,
+            (std::vector<float>{0.0f, 0.25f, 0.875f}));
+
+  // Numbered files: a start frame at their own first number changes nothing.
+  for (const char* name : {"seq/c.10.obj", "seq/c.20.obj", "seq/c.30.obj"}) write(name, "");
+  const cli::CageAnimation numbered({path("seq/c.%d.obj")}, cli::FrameRange{10, 30, 10}, "10-30:10", false);
+  for (PointCacheFormat format : {PointCacheFormat::kPc2, PointCacheFormat::kMdd}) {
+    const host::PointCacheHeader own = cli::TargetCacheHeader(numbered, format, 1, 25.0);
+    const host::PointCacheHeader same = cli::TargetCacheHeader(numbered, format, 1, 25.0, 10);
+    EXPECT_EQ(same.startFrame, own.startFrame);
+    EXPECT_EQ(same.sampleRate, own.sampleRate);
+    EXPECT_EQ(same.times, own.times);
+  }
+  out = cli::TargetCacheHeader(numbered, PointCacheFormat::kPc2, 1, 25.0, 1);
+  EXPECT_EQ(out.startFrame, 1.0f);
+  EXPECT_EQ(out.sampleRate, 10.0f);
+  EXPECT_EQ(cli::TargetCacheHeader(numbered, PointCacheFormat::kMdd, 1, 25.0, 1).times,
+            (std::vector<float>{0.04f, 0.44f, 0.84f}));
+
+  // The names keep the frames' distances, gaps too.
+  write("gaps/c.3.obj", "");
+  write("gaps/c.4.obj", "");
+  write("gaps/c.9.obj", "");
+  const cli::CageAnimation gaps({path("gaps/c.%d.obj")}, std::nullopt, "", true);
+  cli::Job job;
+  job.output = path("out");
+  job.outPattern = "d.####.obj";
+  job.startFrame = 1;
+  EXPECT_EQ(cli::PlanFrameOutputs(job, gaps).objFiles,
+            (std::vector<fs::path>{root_ / "out/d.0001.obj", root_ / "out/d.0002.obj", root_ / "out/d.0007.obj"}));
+  job.startFrame = cli::kLargestFrame - 6;  // the last frame at the largest number
+  EXPECT_EQ(cli::PlanFrameOutputs(job, gaps).objFiles.back(), root_ / "out/d.999999999.obj");
+  job.startFrame = cli::kLargestFrame - 5;
+  EXPECT_THROW(cli::PlanFrameOutputs(job, gaps), cli::ArgumentError);
+  job.startFrame = 1;
+  job.outPattern.clear();  // nothing numbered: the start frame would do nothing
+  EXPECT_THROW(cli::PlanFrameOutputs(job, gaps), cli::ArgumentError);
+  job.caches = {path("a.pc2"), path("b.MDD")};
+  const cli::FrameOutputs plan = cli::PlanFrameOutputs(job, gaps);
+  EXPECT_TRUE(plan.objFiles.empty());
+  ASSERT_EQ(plan.caches.size(), 2u);
+  EXPECT_EQ(plan.caches[0].format, PointCacheFormat::kPc2);
+  EXPECT_EQ(plan.caches[1].format, PointCacheFormat::kMdd);
+  EXPECT_EQ(plan.startFrame, 1);
 }
 
 // Deformed files named after their posed cages would overwrite each other
