@@ -88,24 +88,24 @@ Case RunAtRest(const std::string& name, const std::string& targetText, const std
 }
 
 const Case& ExampleCase() {
-  static const Case c = [] {
+  static const Case kCase = [] {
     const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
     const host::Mesh target = host::ReadObjFile(examples + "target.obj").mesh;
     return RunAtRest("example", test_support::ObjWithAuthoredNormals(target, [](size_t) { return 0; }),
                      examples + "cage.obj");
   }();
-  return c;
+  return kCase;
 }
 
 const Case& SphereCase() {
-  static const Case c = [] {
+  static const Case kCase = [] {
     const fs::path cage = fs::temp_directory_path() / "ostrand-normals-bench-cage.obj";
     host::WriteObj(cage.string(), test_support::SubdividedCube(3, 1.6));
     Case made = RunAtRest("sphere", test_support::AuthoredSphereObj(16), cage.string());
     fs::remove(cage);
     return made;
   }();
-  return c;
+  return kCase;
 }
 
 void Report(benchmark::State& state, const Case& c) {

@@ -40,7 +40,7 @@ class BlenderTest : public OstrandTest {
   }
 
   // Each coordinate equal to float precision (Blender keeps float32).
-  static void ExpectSamePoints(const json& seen, const std::vector<Vec3>& ours, const std::string& what) {
+  static void expectSamePoints(const json& seen, const std::vector<Vec3>& ours, const std::string& what) {
     ASSERT_EQ(seen.size(), ours.size()) << what;
     double largest = 0.0;
     for (size_t i = 0; i < ours.size(); ++i) {
@@ -79,8 +79,10 @@ std::string TexturedSphere() {
       text += line + "\n";
     }
   }
-  for (size_t i = 0; i < points; ++i)
-    text += "vt " + std::to_string(static_cast<double>(i % 17) / 16) + " " + std::to_string(static_cast<double>(i / 17) / 24) + "\n";
+  for (size_t i = 0; i < points; ++i) {
+    const size_t column = i % 17, row = i / 17;
+    text += "vt " + std::to_string(static_cast<double>(column) / 16) + " " + std::to_string(static_cast<double>(row) / 24) + "\n";
+  }
   return text + faces;
 }
 
@@ -100,7 +102,7 @@ TEST_F(BlenderTest, ImportsADeformedObjWithItsMaterialsAndOurNormals) {
 
   const host::ObjFile ours = host::ReadObjFile(file("out/deformed-pose.obj"));
   const json seen = blender({"obj", file("out/deformed-pose.obj")});
-  ExpectSamePoints(seen["points"], ours.mesh.points, "points");
+  expectSamePoints(seen["points"], ours.mesh.points, "points");
   ASSERT_EQ(seen["polygons"].size(), ours.mesh.polygons.size());
   for (size_t f = 0; f < ours.mesh.polygons.size(); ++f)
     EXPECT_EQ(seen["polygons"][f].get<std::vector<int32_t>>(), ours.mesh.polygons[f]) << "polygon " << f;
@@ -159,7 +161,7 @@ TEST_F(BlenderTest, MeshCachePlaysOurCachesFrameForFrameFromFrameStart) {
       for (int n : {first, first + 3}) {
         char name[32];
         std::snprintf(name, sizeof name, "/deformed.%04d.obj", n);
-        ExpectSamePoints(seen["frames"][std::to_string(n)], host::ReadObj(file("out" + start + name)).points,
+        expectSamePoints(seen["frames"][std::to_string(n)], host::ReadObj(file("out" + start + name)).points,
                          format + " frame " + std::to_string(n));
       }
     }
