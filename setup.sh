@@ -17,6 +17,9 @@ packages=(cmake ninja-build g++ nlohmann-json3-dev libcli11-dev libstb-dev libei
 everything=(git libgtest-dev libgmock-dev libbenchmark-dev libtinyobjloader-dev libembree-dev
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest python3-distributed
   clang libclang-rt-14-dev libomp-dev python3 clang-tidy)
+# The installation check (.ci/install-check): pip into a virtual environment,
+# the Debian package's dependency scan.
+everything+=(python3-venv python3-pip python3-setuptools python3-wheel dpkg-dev file)
 # --tests: the programs the tests drive besides, as independent readers of
 # what the command writes (Blender's OBJ importer and Mesh Cache modifier).
 if [ "${1:-}" = "--tests" ]; then

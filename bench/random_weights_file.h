@@ -19,7 +19,8 @@ inline void PutWord(std::FILE* file, uint32_t word) {
   for (int shift = 24; shift >= 0; shift -= 8) std::fputc((word >> shift) & 0xFF, file);
 }
 
-// jitter() gives each weight's offset from 1 / weightsPerPoint; add(point,
+// jitter() gives each weight's offset from 1 / weightsPerPoint, before the
+// point's weights are scaled to add up to 1; add(point,
 // cage point, weight) sees every weight written.
 template <typename Jitter, typename Add>
 void WriteRandomWeights(const std::string& path, uint32_t cagePoints, uint32_t cagePolys, uint32_t points,
@@ -30,6 +31,7 @@ void WriteRandomWeights(const std::string& path, uint32_t cagePoints, uint32_t c
   for (uint32_t word : {points, points, points * weightsPerPoint}) PutWord(file, word);
   std::uniform_int_distribution<uint32_t> pick(0, cagePoints - 1);
   std::vector<uint32_t> chosen;
+  std::vector<double> weights;
   for (uint32_t i = 0; i < points; ++i) {
     PutWord(file, i);
     PutWord(file, weightsPerPoint);
@@ -39,8 +41,17 @@ void WriteRandomWeights(const std::string& path, uint32_t cagePoints, uint32_t c
       if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
     }
     std::sort(chosen.begin(), chosen.end());
-    for (uint32_t k : chosen) {
-      const float w = 1.0f / static_cast<float>(weightsPerPoint) + jitter();
+    // Jittered shares scaled to add up to 1, as a bind's do (a file whose
+    // rows do not is refused as damaged).
+    weights.clear();
+    double sum = 0.0;
+    for (size_t j = 0; j < chosen.size(); ++j) {
+      weights.push_back(1.0 / static_cast<double>(weightsPerPoint) + static_cast<double>(jitter()));
+      sum += weights.back();
+    }
+    for (size_t j = 0; j < chosen.size(); ++j) {
+      const uint32_t k = chosen[j];
+      const float w = static_cast<float>(weights[j] / sum);
       uint32_t bits;
       std::memcpy(&bits, &w, 4);
       PutWord(file, k);

@@ -19,6 +19,10 @@ namespace checks {
 // of its points' distances from their rest positions, as a fraction of the
 // cage's size) is warned of.
 inline constexpr double kPoseFarDistance = 0.25;
+// A posed cage that far which is no turn, mirror or move of the bound cage,
+// nor a pose of one, is told only beyond this: big poses of the right cage
+// reach kPoseFarDistance (the bundled example twisted a quarter turn does).
+inline constexpr double kPoseUnexplainedDistance = 0.5;
 // A rigid motion that leaves no more than this (root mean square, as a
 // fraction of the cage's size) is what the posed cage is.
 inline constexpr double kRigidFitResidual = 0.05;
@@ -77,7 +81,7 @@ RigidFit FitRigid(const std::vector<Vec3>& rest, const std::vector<Vec3>& posed)
 // kConversionAngleDegrees) with its likely cause and the option value that
 // turns it back, a move, or a turn no conversion gives. Otherwise a pose of
 // the bound cage converted or moved when undoing that brings it within
-// kPoseFarDistance; else none of these.
+// kPoseFarDistance; else, beyond kPoseUnexplainedDistance, none of these.
 std::string CheckPose(const std::vector<Vec3>& rest, const std::vector<Vec3>& posed, const std::string& subject,
                       const PoseAxisOption& option = {});
 

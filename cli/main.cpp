@@ -15,6 +15,7 @@
 #include "cli/argument_errors.h"
 #include "cli/frame_files.h"
 #include "cli/frame_outputs.h"
+#include "cli/installed_files.h"
 #include "cli/job.h"
 #include "driver/interruption.h"
 #include "driver/user_error.h"
@@ -23,14 +24,20 @@ namespace {
 
 using cli::Job;
 
-constexpr const char* kFooter = R"(Weight map files (--setup-weights, --blend-weights): plain text, one value per
+// The help's footer: every command's ends with the exit statuses; those of the
+// commands that take weight map files tell their form first.
+constexpr const char* kExitStatusFooter = R"(Exit status: 0 done; 1 bad input or a failure, with one line on stderr naming
+the file ("ostrand: FILE:LINE: what is wrong"); 2 bad arguments, with one line
+naming the option ("ostrand: --option: what is wrong").)";
+
+constexpr const char* kWeightMapFooter = R"(Weight map files (--setup-weights, --blend-weights): plain text, one value per
 line, one line per target point in the order of the target's "v" lines; blank
 lines and lines starting with '#' are skipped. Setup weights: points with 0 are
 not bound. Blend weights: 0 keeps the rest position, 1 follows the cage.
 
-Exit status: 0 done; 1 bad input or a failure, with one line on stderr naming
-the file ("ostrand: FILE:LINE: what is wrong"); 2 bad arguments, with one line
-naming the option ("ostrand: --option: what is wrong").)";
+)";
+
+void AddWeightMapFooter(CLI::App* command) { command->footer(std::string(kWeightMapFooter) + kExitStatusFooter); }
 
 constexpr int kBadArguments = 2;
 
@@ -63,6 +70,7 @@ void AddBindOptions(CLI::App* command, Job& job) {
       ->capture_default_str();
   command->add_option("--setup-weights", job.setupWeights, "weight map file: points with 0 are not bound")
       ->type_name("FILE");
+  AddWeightMapFooter(command);
 }
 
 void AddThreadsOption(CLI::App* command, Job& job) {
@@ -89,7 +97,7 @@ void AddPreviewOptions(CLI::App* command, Job& job) {
                                                                " is not WIDTHxHEIGHT (64x32 to 8192x8192)");
             job.previewSize = {width, height};
           },
-          "picture size as WIDTHxHEIGHT (default 1200x600)")
+          "picture size as WIDTHxHEIGHT, 64x32 to 8192x8192 (default 1200x600)")
       ->type_name("WxH");
   command
       ->add_option_function<std::string>(
@@ -204,6 +212,7 @@ void AddDeformOptions(CLI::App* command, Job& job) {
       ->type_name("NAME");
   command->add_option("--blend-weights", job.blendWeights, "weight map file blending the deformation")
       ->type_name("FILE");
+  AddWeightMapFooter(command);
   command->add_flag("--keep-rest", job.keepRest,
                     "each point keeps its offset from the weighted rest cage: the rest pose and\n"
                     "translations come out exactly (not the module's own deformation)");
@@ -217,7 +226,7 @@ void AddDeformOptions(CLI::App* command, Job& job) {
 
 // The bundled example: the detailed target in its coarse cage, three poses.
 void SetExample(Job& job) {
-  const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
+  const std::string examples = cli::ExampleFolder(cli::ProgramFolder(), OSTRAND_SOURCE_DIR) + "/";
   job.cage = examples + "cage.obj";
   job.target = examples + "target.obj";
   job.bind = true;
@@ -256,11 +265,12 @@ int main(int argc, char** argv) {
   // an unfinished run's writing.
   driver::InstallSignalWatcher("ostrand", &EndProgressLine);
   Job job;
-  job.module = OSTRAND_MODULE_PATH;
+  job.module = cli::DefaultModule(cli::ProgramFolder(), OSTRAND_MODULE_PATH);
   CLI::App app{
       "ostrand: binds a target mesh to a cage mesh with the libOstrand64 module and deforms it with\n"
       "posed cages. With no arguments it runs on the bundled example and writes into ./ostrand-out/."};
-  app.footer(kFooter);
+  app.footer(kExitStatusFooter);
+  app.set_version_flag("--version", "ostrand " OSTRAND_VERSION, "print the version and exit");
   app.add_option("--module", job.module, "the module file to load")->type_name("FILE")->capture_default_str();
   app.add_flag("-q,--quiet", job.quiet, "print nothing but errors and warnings");
   app.require_subcommand(0, 1);
@@ -280,6 +290,10 @@ int main(int argc, char** argv) {
   AddOutputOptions(bind, job);
   AddWarningOptions(bind, job);
   AddPreviewOptions(bind, job);
+  // bind has no posed cage to show: its picture is the error view alone.
+  bind->get_option("--preview")->description("PNG picture of the rest target coloured by its rest-pose error");
+  bind->get_option("--preview-color")
+      ->description("error: the rest target coloured by its rest-pose error (needed with --preview)");
 
   CLI::App* deform = app.add_subcommand("deform",
                                         "deform the target with posed cages, from a saved scene or weights;\n"
@@ -317,6 +331,9 @@ int main(int argc, char** argv) {
   check->add_flag("--strict", job.strict, "exit 1 when anything is found");
   check->add_option("--threads", job.threads, "threads for the inside test, 1 to 128 (default: one per core)")
       ->transform(cli::WholeNumberIn(1, 128));
+  // The overview tells of the weight map files too. Each command took its
+  // footer when it was added: example's and check's stay the exit statuses.
+  AddWeightMapFooter(&app);
 
   try {
     app.parse(argc, argv);

@@ -325,6 +325,9 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
   ReleaseProgress(*job);
   if (job->error) std::rethrow_exception(job->error);
   std::unique_ptr<Binding> binding(new Binding(job->shared, job->item, input));
+  // The thread, done, touches it no more; the session goes with the last
+  // binding, not with the thread's end.
+  job->shared.reset();
   std::vector<uint32_t> kept = std::move(job->kept);
   warnings = std::move(job->warnings);
   binding->bindSeconds_ = job->seconds;

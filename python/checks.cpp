@@ -88,8 +88,10 @@ void Tell(const checks::Warnings& warnings, const CheckOptions& options, const s
              attributes);
     throw py::error_already_set();
   }
+  // Level 2: the frame above the package's function (python/ostrand/__init__.py)
+  // that called the extension, so that the warning names the caller's line.
   for (const std::string& line : warnings.lines())
-    if (PyErr_WarnEx(warningType, line.c_str(), 1) != 0) throw py::error_already_set();
+    if (PyErr_WarnEx(warningType, line.c_str(), 2) != 0) throw py::error_already_set();
 }
 
 void AddChecks(py::module_& m) {

@@ -1,9 +1,11 @@
-// The Python module "ostrand": bind a target to a cage through the plug-in
-// and deform it, NumPy arrays in and out.
+// The extension of the Python package "ostrand" (python/ostrand/__init__.py
+// gives its functions Python signatures): bind a target to a cage through the
+// plug-in and deform it, NumPy arrays in and out.
 #include <dlfcn.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "checks/warnings.h"
 #include "driver/user_error.h"
 #include "python/arrays.h"
 #include "python/binding.h"
@@ -22,6 +24,13 @@ void ShareDialogSuppliers() {
 }
 
 FilePath PathText(const py::object& path) { return ToFilePath(path, "path"); }
+
+std::string Repr(const Binding& binding) {
+  const std::optional<int> threads = binding.threads();
+  return "<ostrand.Binding: " + checks::Counted(binding.targetPointCount(), "target point", "target points") +
+         " bound to a cage of " + checks::Counted(binding.cagePointCount(), "point", "points") +
+         ", threads: " + (threads ? std::to_string(*threads) : "the plug-in's setting") + ">";
+}
 
 BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints,
                 const py::object& setupWeights, std::optional<int> threads) {
@@ -45,11 +54,13 @@ BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const
 }  // namespace
 }  // namespace python
 
-PYBIND11_MODULE(ostrand, m) {
+PYBIND11_MODULE(_ostrand, m) {
   namespace py = pybind11;
   using python::Binding;
   python::ShareDialogSuppliers();
-  m.doc() = "Bind a target mesh to a cage with the Ostrand plug-in, and deform it with the posed cage.";
+  python::FindPackagedModule();
+  m.doc() = "The extension of the ostrand package: import ostrand.";
+  m.attr("__version__") = OSTRAND_VERSION;
   py::register_exception_translator([](std::exception_ptr error) {
     try {
       if (error) std::rethrow_exception(error);
@@ -57,6 +68,10 @@ PYBIND11_MODULE(ostrand, m) {
       PyErr_SetString(PyExc_RuntimeError, e.what());
     }
   });
+  // The classes are named where users find them, in the package: pybind11
+  // names a class by its scope's __module__ when there is one, so pickles,
+  // reprs and signatures say ostrand.Binding, not ostrand._ostrand.Binding.
+  m.attr("__module__") = "ostrand";
   python::AddChecks(m);
 
   py::class_<Binding>(m, "Binding", "A target bound to a cage: its weights live in the plug-in.")
@@ -72,12 +87,13 @@ PYBIND11_MODULE(ostrand, m) {
       .def_property_readonly("bind_seconds", &Binding::bindSeconds, "The plug-in's Calculate, in seconds.")
       .def_property_readonly("evaluation_seconds", &Binding::evaluationSeconds,
                              "The plug-in's evaluation during the last deform, in seconds.")
-      .def("deform", &Binding::deform, py::arg("posed_cage_points"), py::kw_only(),
-           py::arg("blend_weights") = py::none(), py::arg("keep_rest") = false, py::arg("pose_axis") = py::none(),
-           "The target deformed by one posed cage (n, 3) or many (frames, n, 3).")
+      // deform and save, with their signatures, are the package's (python/ostrand/__init__.py).
+      .def("_deform", &Binding::deform, py::arg("posed_cage_points"), py::arg("blend_weights"),
+           py::arg("keep_rest"), py::arg("pose_axis"))
       .def(
-          "save", [](Binding& binding, const py::object& path) { binding.save(python::PathText(path)); },
-          py::arg("path"), "Writes the weights file (.cw).")
+          "_save", [](Binding& binding, const py::object& path) { binding.save(python::PathText(path)); },
+          py::arg("path"))
+      .def("__repr__", &python::Repr)
       .def(py::pickle([](Binding& binding) { return binding.pickleState(); },
                       [](const py::dict& state) { return Binding::Unpickle(state); }));
 
@@ -114,5 +130,7 @@ PYBIND11_MODULE(ostrand, m) {
       py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(), py::arg("allow_unbound") = false,
       py::arg("warn_rest_error") = 0.01, py::arg("strict") = false,
       "Reads a weights file (.cw) made for this cage and target, and checks how well it fits them.");
-  m.def("module_path", &python::ModulePath, "The plug-in module file in use ($OSTRAND_MODULE, or the one built here).");
+  m.def("module_path", &python::ModulePathInUse,
+        "The plug-in module file in use: $OSTRAND_MODULE, or libOstrand64.so beside this extension.");
+  py::delattr(m, "__module__");
 }

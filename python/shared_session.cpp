@@ -1,10 +1,12 @@
 #include "python/shared_session.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 
@@ -16,6 +18,12 @@ std::mutex startMutex;
 std::weak_ptr<SharedSession> alive;
 // Sessions made and not yet closed: at most one.
 std::atomic<int> sessionsOpen{0};
+// The module file of the session alive ("" when none), under its own lock:
+// reading it never waits for a session to start.
+std::mutex inUseMutex;
+std::string inUse;
+// The module file in the package's folder (FindPackagedModule).
+std::string packaged = OSTRAND_MODULE_FILE_NAME;
 
 // In the child of a fork (os.fork, a multiprocessing worker) only the thread
 // that forked goes on; a lock another thread held stays held, by nobody. The
@@ -26,6 +34,7 @@ std::atomic<int> sessionsOpen{0};
 // its call. Runs in the child before anything else can.
 void AfterForkInChild() {
   new (&startMutex) std::mutex;
+  new (&inUseMutex) std::mutex;
   const std::shared_ptr<SharedSession> shared = alive.lock();
   if (!shared || shared->holder.load() == std::this_thread::get_id()) return;
   new (&shared->mutex) std::mutex;
@@ -65,9 +74,25 @@ Hold::~Hold() {
   shared_.holder.store(std::thread::id());
 }
 
+void FindPackagedModule() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&FindPackagedModule), &info) == 0 || info.dli_fname == nullptr) return;
+  std::error_code error;
+  const std::filesystem::path extension = std::filesystem::absolute(info.dli_fname, error);
+  if (!error) packaged = (extension.parent_path() / OSTRAND_MODULE_FILE_NAME).string();
+}
+
 std::string ModulePath() {
   const char* named = std::getenv("OSTRAND_MODULE");
-  return named != nullptr && *named != '\0' ? named : OSTRAND_MODULE_PATH;
+  return named != nullptr && *named != '\0' ? named : packaged;
+}
+
+std::string ModulePathInUse() {
+  {
+    std::lock_guard lock(inUseMutex);
+    if (!inUse.empty()) return inUse;
+  }
+  return ModulePath();
 }
 
 std::shared_ptr<SharedSession> AcquireSession() {
@@ -79,17 +104,26 @@ std::shared_ptr<SharedSession> AcquireSession() {
   sessionsOpen.fetch_add(1);
   std::shared_ptr<SharedSession> shared(new SharedSession, [](SharedSession* closing) {
     delete closing;
+    {
+      std::lock_guard lock(inUseMutex);
+      inUse.clear();
+    }
     sessionsOpen.fetch_sub(1);
   });
   SharedSession* raw = shared.get();
   // A private copy of the module: a binding's own thread count goes to the
   // copy's settings file, never to that of the module the user installed.
+  const std::string module = ModulePath();
   shared->session = std::make_unique<driver::Session>(
-      ModulePath(),
+      module,
       [raw](const host::Progress& report) {
         if (raw->progress) raw->progress(report);
       },
       true);
+  {
+    std::lock_guard lock(inUseMutex);
+    inUse = module;
+  }
   alive = shared;
   return shared;
 }

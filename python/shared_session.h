@@ -58,8 +58,17 @@ class Hold {
   std::unique_lock<std::mutex> lock_;
 };
 
-// The module file: $OSTRAND_MODULE, or the module built beside this extension.
+// Notes the module file that ships in the package's folder, beside this
+// extension's file. Called as the extension is imported, before the process
+// can change its working folder.
+void FindPackagedModule();
+
+// The module file the next session loads: $OSTRAND_MODULE when set and not
+// empty, else the one in the package's folder.
 std::string ModulePath();
+
+// The module file of the session alive, else ModulePath().
+std::string ModulePathInUse();
 
 // The session, started when none is alive. Call without the interpreter lock.
 // Throws driver::UserError when the module cannot be loaded.

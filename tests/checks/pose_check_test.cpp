@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "checks/pose_check.h"
+#include "driver/bind_statistics.h"
 #include "support/cages.h"
 
 namespace checks {
@@ -201,6 +202,17 @@ TEST(PoseCheck, LetsTheRestAndRealDeformationsThrough) {
   std::vector<Vec3> tilted = rest;
   for (Vec3& p : tilted) p = Turned(p, 'z', 8.0);
   EXPECT_EQ(CheckPose(rest, tilted, "tilted"), "");
+  // A quarter-turn twist is far, but a pose of this cage, not another's.
+  std::vector<Vec3> twisted = rest;
+  for (Vec3& p : twisted) {
+    const double angle = 1.5707963267948966 * (p.z + 0.75) / 1.5, c = std::cos(angle), s = std::sin(angle);
+    p = {1.0 + c * (p.x - 1.0) - s * (p.y - 1.0), 1.0 + s * (p.x - 1.0) + c * (p.y - 1.0), p.z};
+  }
+  double squares = 0.0;
+  for (size_t i = 0; i < rest.size(); ++i)
+    squares += std::pow(twisted[i].x - rest[i].x, 2) + std::pow(twisted[i].y - rest[i].y, 2);
+  ASSERT_GT(std::sqrt(squares / double(rest.size())), checks::kPoseFarDistance * driver::BoundingDiagonal(rest));
+  EXPECT_EQ(CheckPose(rest, twisted, "twisted"), "");
   // Nothing to measure against: no warning, no failure.
   EXPECT_EQ(CheckPose({}, {}, "empty"), "");
   const std::vector<Vec3> point(4, Vec3{1, 2, 3});

@@ -2,7 +2,7 @@
 // OBJ file imported by its importer (faces, texture coordinates, materials
 // found through the relinked library, and the normals we turned), and our
 // PC2 and MDD caches played by its Mesh Cache modifier with the Frame Start
-// the README gives, frame for frame equal to our numbered OBJ files.
+// docs/animation.md gives, frame for frame equal to our numbered OBJ files.
 #include <gtest/gtest.h>
 
 #include <cmath>

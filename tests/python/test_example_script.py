@@ -1,4 +1,4 @@
-"""The README's Python example runs and writes a point cache of the twisted
+"""The Python example of docs/python.md runs and writes a point cache of the twisted
 target that starts at the rest pose (with --keep-rest, exactly)."""
 
 import os

@@ -11,7 +11,10 @@ no bind gives; OstrandError (a ValueError) when a check refuses the weights:
 weights from bind that are not finite numbers, under strict any warning, and as
 UnboundPointsError points that get no weights; OSError (FileNotFoundError,
 IsADirectoryError, PermissionError) for files; RuntimeError when the plug-in
-refuses.
+refuses; TypeError naming the argument for one of the wrong type (samples=32.0).
+
+The plug-in is the libOstrand64.so in this package's folder, or the file
+$OSTRAND_MODULE names (module_path() tells which).
 
 Checks: bind and load run the ostrand command's checks, from the same code. What
 they find that does not stop them is told as the command's warnings, one
@@ -24,12 +27,25 @@ from 1 (the n-th row is point n + 1); attributes (UnboundPointsError.points,
 CageFinding.examples) count from 0.
 """
 
+# The work is done by the extension _ostrand, beside this file. The functions
+# here give it Python signatures (for inspect and help) and check the type of
+# each scalar argument, so that a wrong one is refused naming it.
+
+import numbers
 import os
-from typing import Callable, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
-import scipy.sparse
+
+from . import _ostrand
+from ._ostrand import (Binding, CageCheck, CageFinding, OstrandError, OstrandWarning,  # noqa: F401 (exported)
+                       UnboundPointsError)
+
+__version__ = _ostrand.__version__
+
+__all__ = ["Binding", "CageCheck", "CageFinding", "Faces", "OstrandError", "OstrandWarning", "Path", "PerPoint",
+           "Points", "UnboundPointsError", "bind", "check_cage", "load", "module_path"]
 
 Points = npt.ArrayLike
 Faces = Union[Sequence[Sequence[int]], npt.NDArray[np.integer], Tuple[npt.NDArray[np.integer], npt.NDArray[np.integer]]]
@@ -37,92 +53,54 @@ PerPoint = npt.ArrayLike
 # As open() takes them: the bytes go to the file system as they are.
 Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 
-class Binding:
-    """A target bound to a cage; its weights live in the plug-in.
+# The arguments' ranges, as the extension checks them again. Counts are
+# checked here too: one beyond a C int would not reach it.
+_THREADS = (1, 128)
+_SAMPLES = (1, 1000)
 
-    It pickles: the state holds the weights file's bytes, the meshes, the setup
-    weights and the thread count, and is loaded back through a private
-    temporary file. An unpickled binding deforms as one loaded from its weights
-    file (single precision, as the command does), bit for bit in any process.
-    """
 
-    @property
-    def weights(self) -> scipy.sparse.csr_matrix:
-        """The plug-in's weights, target points x cage points, entries in stored order (a new matrix each time)."""
-    @property
-    def bound(self) -> npt.NDArray[np.bool_]:
-        """Per target point: whether it holds any weight."""
-    @property
-    def rest_error(self) -> npt.NDArray[np.float64]:
-        """Per target point: distance from its rest position to the weighted rest cage.
+def _count(name, value, limits, optional=False):
+    """value as an int from limits[0] to limits[1] (or None when optional); bool is no count."""
+    if optional and value is None:
+        return None
+    if not isinstance(value, numbers.Integral) or isinstance(value, bool):
+        needed = "an int or None" if optional else "an int"
+        raise TypeError(f"{name}: {needed} is needed, not {type(value).__name__}")
+    value = int(value)
+    if not limits[0] <= value <= limits[1]:
+        raise ValueError(f"{name}: {value} is not from {limits[0]} to {limits[1]}")
+    return value
 
-        0 for points the setup weights left out (they stay where they are), NaN for
-        points that hold no weight, or that bind left out for want of any with
-        allow_unbound=True (deform keeps them where they are).
-        """
-    @property
-    def cage_point_count(self) -> int: ...
-    @property
-    def target_point_count(self) -> int: ...
-    @property
-    def threads(self) -> Optional[int]:
-        """The worker threads this binding's calls use; None for the plug-in's setting."""
-    @property
-    def bind_seconds(self) -> float:
-        """The plug-in's Calculate, in seconds, with the binds again the checks make (0 for a loaded binding)."""
-    @property
-    def evaluation_seconds(self) -> float:
-        """The plug-in's evaluation during the last deform, in seconds."""
-    def deform(
-        self,
-        posed_cage_points: Points,
-        *,
-        blend_weights: Optional[PerPoint] = None,
-        keep_rest: bool = False,
-        pose_axis: Optional[str] = None,
-    ) -> npt.NDArray[np.float64]:
-        """The target deformed by one posed cage (n, 3) or by many (frames, n, 3).
 
-        Returns (target points, 3), or (frames, target points, 3), new arrays.
-        blend_weights: one value per target point; each point goes w of the way
-        from its rest position to its deformed one.
-        keep_rest: each point keeps its offset from the weighted rest cage, so the
-        rest pose and translations of the cage come out exactly (the plug-in's own
-        deformation, the default, moves each point to the weighted cage).
-        pose_axis: an axis conversion given to every posed cage first, exactly
-        (coordinates are swapped and negated, never rounded), as `ostrand deform
-        --pose-axis` does: "x90", "x-90", "x180" and the same for y and z (turns
-        by the right-hand rule: "x90" takes (x, y, z) to (x, -z, y)), "mirror-x",
-        "mirror-y", "mirror-z" (that coordinate negated), "y-up-to-z-up" (= "x90")
-        or "z-up-to-y-up" (= "x-90"). ValueError naming the valid ones for any
-        other name.
+def _real(name, value):
+    """value as a float (its range is the extension's to check)."""
+    if not isinstance(value, numbers.Real) or isinstance(value, bool):
+        raise TypeError(f"{name}: a float is needed, not {type(value).__name__}")
+    return float(value)
 
-        The first posed cage given (after pose_axis) is checked against the bound
-        cage: when it is further than 0.25 of the cage's size from it (root mean
-        square), an OstrandWarning says what it is, as the command's warning does:
-        the bound cage turned or mirrored (an exporter's change of up axis or of
-        handedness) with the pose_axis value that turns it back, the bound cage
-        moved (a cache in world space), or neither (not this cage's animation).
-        """
-    def save(self, path: Path) -> None:
-        """Writes the plug-in's weights file (.cw).
 
-        ValueError for a path holding a NUL byte; FileNotFoundError for "" or a
-        missing folder; PermissionError for a folder it may not write into;
-        IsADirectoryError, NotADirectoryError; another OSError (the errno the
-        failure names) when the write fails. The earlier file stays as it was.
-        """
-    def __getstate__(self) -> dict: ...
-    def __setstate__(self, state: dict) -> None: ...
+def _flag(name, value):
+    """value as a bool: True or False (NumPy's too), nothing else."""
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name}: True or False is needed, not {type(value).__name__}")
+    return bool(value)
+
+
+def _text(name, value):
+    """value, a str or None."""
+    if value is not None and not isinstance(value, str):
+        raise TypeError(f"{name}: a str or None is needed, not {type(value).__name__}")
+    return value
+
 
 def bind(
-    cage_points: Points,
-    cage_faces: Faces,
-    target_points: Points,
+    cage_points: "Points",
+    cage_faces: "Faces",
+    target_points: "Points",
     *,
     samples: int = 32,
     weight_floor: float = 0.0,
-    setup_weights: Optional[PerPoint] = None,
+    setup_weights: "Optional[PerPoint]" = None,
     threads: Optional[int] = None,
     progress: Optional[Callable[[float, str], object]] = None,
     allow_unbound: bool = False,
@@ -185,14 +163,21 @@ def bind(
     ValueError
         For arguments that do not fit (shapes, values, counts).
     """
+    return _ostrand.bind(
+        cage_points, cage_faces, target_points, samples=_count("samples", samples, _SAMPLES),
+        weight_floor=_real("weight_floor", weight_floor), setup_weights=setup_weights,
+        threads=_count("threads", threads, _THREADS, optional=True), progress=progress,
+        allow_unbound=_flag("allow_unbound", allow_unbound), warn_rest_error=_real("warn_rest_error", warn_rest_error),
+        strict=_flag("strict", strict))
+
 
 def load(
-    path: Path,
-    cage_points: Points,
-    cage_faces: Faces,
-    target_points: Points,
+    path: "Path",
+    cage_points: "Points",
+    cage_faces: "Faces",
+    target_points: "Points",
     *,
-    setup_weights: Optional[PerPoint] = None,
+    setup_weights: "Optional[PerPoint]" = None,
     threads: Optional[int] = None,
     allow_unbound: bool = False,
     warn_rest_error: float = 0.01,
@@ -239,61 +224,17 @@ def load(
         FileNotFoundError (also for ""), PermissionError, IsADirectoryError or
         another OSError for a file that cannot be read, naming it as given.
     """
+    return _ostrand.load(
+        path, cage_points, cage_faces, target_points, setup_weights=setup_weights,
+        threads=_count("threads", threads, _THREADS, optional=True),
+        allow_unbound=_flag("allow_unbound", allow_unbound), warn_rest_error=_real("warn_rest_error", warn_rest_error),
+        strict=_flag("strict", strict))
 
-class OstrandWarning(UserWarning):
-    """What the checks around bind and load found that the caller should know: the ostrand command's warnings."""
-
-class OstrandError(ValueError):
-    """A check refused the weights (under strict, any warning): nothing was bound or loaded."""
-
-    warnings: List[str]
-    """Under strict: the lines that would have been warned of (absent otherwise)."""
-
-class UnboundPointsError(OstrandError):
-    """Target points got no weights; allow_unbound=True keeps them where they are."""
-
-    points: npt.NDArray[np.int64]
-    """The points without weights, from 0."""
-
-class CageFinding:
-    """One finding of the cage check; str() is its line."""
-
-    @property
-    def kind(self) -> str:
-        """What is wrong: ``boundary_edges``, ``non_manifold_edges``, ``misoriented_faces``,
-        ``one_sided_parts``, ``intersecting_faces``, ``flat``, ``inward``, ``degenerate_faces``,
-        ``non_finite_points``, ``size``, ``far_from_origin``, ``no_faces`` or ``points_outside``."""
-    @property
-    def count(self) -> int:
-        """How many edges, faces, pairs of faces, parts or points it counts (1 for a finding about the whole cage)."""
-    @property
-    def examples(self) -> List[Union[int, Tuple[int, int]]]:
-        """The first few (at most 5), from 0: a point or a face; an edge as (point, point) in the direction
-        its line gives; a pair of faces; the first face of a one-sided part. Empty for the whole cage."""
-    @property
-    def line(self) -> str:
-        """The line ``ostrand check`` prints for it (numbers from 1)."""
-
-class CageCheck:
-    """What the cage check found; str() is what ``ostrand check`` prints: the findings' lines, or the clean line."""
-
-    @property
-    def findings(self) -> List[CageFinding]:
-        """The findings, in the order printed; empty when clean."""
-    @property
-    def clean(self) -> bool:
-        """Nothing found (and, with a target, every point inside)."""
-    @property
-    def likely_cause(self) -> str:
-        """Why points would bind badly or not at all, the gravest first (``the cage is flat``); "" for none."""
-    @property
-    def outside(self) -> Optional[npt.NDArray[np.bool_]]:
-        """Per target point: whether it lies outside the cage; None without a target."""
 
 def check_cage(
-    cage_points: Points,
-    cage_faces: Faces,
-    target_points: Optional[Points] = None,
+    cage_points: "Points",
+    cage_faces: "Faces",
+    target_points: "Optional[Points]" = None,
     *,
     threads: Optional[int] = None,
 ) -> CageCheck:
@@ -303,7 +244,7 @@ def check_cage(
     edges, faces oriented against their neighbours, one-sided parts, faces that
     intersect, flat, inward, degenerate faces, a size the plug-in's tolerances do not
     suit, far from the origin for its size, points outside (generalised winding
-    number, exact for closed cages). The README's "Checks and warnings" tells each.
+    number, exact for closed cages). docs/checks.md tells each.
 
     Parameters
     ----------
@@ -319,6 +260,68 @@ def check_cage(
     ValueError
         For points or faces that do not fit, as bind refuses them.
     """
+    return _ostrand.check_cage(cage_points, cage_faces, target_points,
+                               threads=_count("threads", threads, _THREADS, optional=True))
+
 
 def module_path() -> str:
-    """The plug-in module file in use: $OSTRAND_MODULE, or the one built here."""
+    """The plug-in module file in use: that of the bindings alive, else the one the next binding loads.
+
+    That is $OSTRAND_MODULE when set and not empty, else libOstrand64.so in this package's folder.
+    """
+    return _ostrand.module_path()
+
+
+class _BindingMethods:
+    """Binding's methods with Python signatures, put on the extension's class below."""
+
+    def deform(
+        self,
+        posed_cage_points: "Points",
+        *,
+        blend_weights: "Optional[PerPoint]" = None,
+        keep_rest: bool = False,
+        pose_axis: Optional[str] = None,
+    ) -> "npt.NDArray[np.float64]":
+        """The target deformed by one posed cage (n, 3) or by many (frames, n, 3).
+
+        Returns (target points, 3), or (frames, target points, 3), new arrays.
+        blend_weights: one value per target point; each point goes w of the way
+        from its rest position to its deformed one.
+        keep_rest: each point keeps its offset from the weighted rest cage, so the
+        rest pose and translations of the cage come out exactly (the plug-in's own
+        deformation, the default, moves each point to the weighted cage).
+        pose_axis: an axis conversion given to every posed cage first, exactly
+        (coordinates are swapped and negated, never rounded), as `ostrand deform
+        --pose-axis` does: "x90", "x-90", "x180" and the same for y and z (turns
+        by the right-hand rule: "x90" takes (x, y, z) to (x, -z, y)), "mirror-x",
+        "mirror-y", "mirror-z" (that coordinate negated), "y-up-to-z-up" (= "x90")
+        or "z-up-to-y-up" (= "x-90"). ValueError naming the valid ones for any
+        other name.
+
+        The first posed cage given (after pose_axis) is checked against the bound
+        cage: when it is further than 0.25 of the cage's size from it (root mean
+        square), an OstrandWarning says what it is, as the command's warning does:
+        the bound cage turned or mirrored (an exporter's change of up axis or of
+        handedness) with the pose_axis value that turns it back, the bound cage
+        moved (a cache in world space), or neither (not this cage's animation).
+        """
+        return self._deform(posed_cage_points, blend_weights, _flag("keep_rest", keep_rest),
+                            _text("pose_axis", pose_axis))
+
+    def save(self, path: "Path") -> None:
+        """Writes the plug-in's weights file (.cw).
+
+        ValueError for a path holding a NUL byte; FileNotFoundError for "" or a
+        missing folder; PermissionError for a folder it may not write into;
+        IsADirectoryError, NotADirectoryError; another OSError (the errno the
+        failure names) when the write fails. The earlier file stays as it was.
+        """
+        self._save(path)
+
+
+for _name in ("deform", "save"):
+    _method = _BindingMethods.__dict__[_name]
+    _method.__qualname__ = "Binding." + _name
+    setattr(Binding, _name, _method)
+del _BindingMethods, _name, _method
