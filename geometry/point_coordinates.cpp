@@ -90,9 +90,14 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     // The polygon's point count first (a host that does not answer leaves 0),
     // then its point numbers. Entries the host leaves unwritten read as -1,
     // outside the cage, so that such a hit is ignored whatever the scratch
-    // held before.
+    // held before. The snapshot holds the same answers, read once.
+    const CageSnapshot* snapshot = reads.snapshot;
+    const bool snapped = snapshot != nullptr && hit.polygon >= 0 && hit.polygon < snapshot->polygonCount;
     int32_t first = 0, n = 0, second = 0, recount = 0;
-    reads.meshPoly(cageObject, hit.polygon, &first, 1, &n, &second, 0);
+    if (snapped)
+      n = snapshot->counts[hit.polygon];
+    else
+      reads.meshPoly(cageObject, hit.polygon, &first, 1, &n, &second, 0);
     // A count beyond the cage's points is not believed: reading it would cost
     // memory and time in proportion to whatever the host claims.
     if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
@@ -100,10 +105,15 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
       *total = sum;
       return false;
     }
-    int32_t* points = scratch->points;
-    for (int32_t m = 0; m < n; ++m) points[m] = -1;
-    reads.meshPoly(cageObject, hit.polygon, points, n, &recount, &second, 0);
-    if (!AllCagePoints(points, n, cagePoints)) continue;
+    const int32_t* points = scratch->points;
+    if (snapped) {
+      if (snapshot->usable[hit.polygon] == 0) continue;
+      points = snapshot->points + snapshot->starts[hit.polygon];
+    } else {
+      for (int32_t m = 0; m < n; ++m) scratch->points[m] = -1;
+      reads.meshPoly(cageObject, hit.polygon, scratch->points, n, &recount, &second, 0);
+      if (!AllCagePoints(points, n, cagePoints)) continue;
+    }
 
     // The ray's share: solid angle per ray over the distance to the hit.
     const Vec3 h = HitPoint(hit, reads);
@@ -113,9 +123,13 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
 
     // Spread it over the polygon's points; a point listed twice gets both parts.
     Vec3* positions = scratch->positions;
-    for (int32_t m = 0; m < n; ++m) {
-      positions[m] = Vec3{0.0, 0.0, 0.0};
-      reads.meshPoint(cageObject, points[m], &positions[m], 1);
+    if (snapped) {
+      for (int32_t m = 0; m < n; ++m) positions[m] = snapshot->positions[points[m]];
+    } else {
+      for (int32_t m = 0; m < n; ++m) {
+        positions[m] = Vec3{0.0, 0.0, 0.0};
+        reads.meshPoint(cageObject, points[m], &positions[m], 1);
+      }
     }
     double* w = scratch->weights;
     PolygonWeights(n, positions, h, f, scratch->corners, w);

@@ -71,7 +71,11 @@ RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& d
 
 Vec3 HitPoint(const RayHit& hit, const CageReads& reads) {
   Vec3 q[3] = {};
-  for (int c = 0; c < 3; ++c) reads.meshPoint(reads.object, hit.corners[c], &q[c], 1);
+  // The corners are cage points (a triangle with one outside is never hit).
+  if (reads.snapshot != nullptr)
+    for (int c = 0; c < 3; ++c) q[c] = reads.snapshot->positions[hit.corners[c]];
+  else
+    for (int c = 0; c < 3; ++c) reads.meshPoint(reads.object, hit.corners[c], &q[c], 1);
   const double* b = hit.barycentric;
   return Vec3{b[0] * q[0].x + b[1] * q[1].x + b[2] * q[2].x,
               b[0] * q[0].y + b[1] * q[1].y + b[2] * q[2].y,

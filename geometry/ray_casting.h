@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "geometry/cage_bvh.h"
+#include "geometry/cage_snapshot.h"
 #include "geometry/direction_grids.h"
 #include "ostrand/host_api.h"
 #include "ostrand/types.h"
@@ -49,6 +50,9 @@ struct CageReads {
   uint32_t pointCount;        // CagePoints: entries of a row; point numbers must lie below it
   fxMeshPoint_fn meshPoint;   // meshPoint(object, k, &position, 1)
   fxMeshPoly_fn meshPoly;     // meshPoly(object, j, points, capacity, &count, &second, 0)
+  // The same reads taken once (TakeCageSnapshot), for the polygons it holds;
+  // null: every hit asks the host.
+  const CageSnapshot* snapshot = nullptr;
 };
 
 // A hit before any triangle was taken.

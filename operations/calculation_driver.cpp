@@ -28,6 +28,7 @@ void SendProgress(const char* name, int tenth) {
 }
 
 std::atomic<int64_t> keptWeightLimit{kMaxKeptWeights};
+std::atomic<bool> cageSnapshots{true};
 
 // Whether the target holds dense rows for its active points, as
 // PrepareDenseTargets leaves them. Anything else is computed as a target
@@ -152,6 +153,8 @@ void SetKeptWeightLimit(int64_t limit) {
   keptWeightLimit.store(limit > 0 ? limit : kMaxKeptWeights, std::memory_order_relaxed);
 }
 
+void SetCageSnapshots(bool once) { cageSnapshots.store(once, std::memory_order_relaxed); }
+
 bool CalculateRow(const RowJob& job, int64_t row, WorkerScratch* worker) {
   TargetEntry* target = job.target;
   Vec3 position{0.0, 0.0, 0.0};
@@ -230,6 +233,12 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
   job.cage.pointCount = instance->CagePositions != nullptr ? instance->CagePoints : 0;
   job.cage.rayTest = USEFUL(useful_RayIntersectTriangle);
   job.reads = CageReads{instance->Cage, instance->CagePoints, FX(fxMeshPoint), FX(fxMeshPoly)};
+  // The cage's polygons and points read once, here, for every hit of every
+  // thread; without the memory the hits ask the host, with the same result.
+  CageSnapshot snapshot{};
+  if (rows > 0 && mesh != nullptr && cageSnapshots.load(std::memory_order_relaxed) &&
+      TakeCageSnapshot(job.reads, mesh->polygonCount, &snapshot))
+    job.reads.snapshot = &snapshot;
   job.target = target;
   job.storage = storage;
 
@@ -266,6 +275,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
   }
 
   FreeWorkers(workers, threads);
+  FreeCageSnapshot(&snapshot);
   FreeDirectionGrids(&grids);
   FreeCageBvh(&bvh);
   if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);

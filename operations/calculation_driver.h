@@ -69,6 +69,11 @@ int64_t RunRowLoop(const RowJob& job, RowTask task, WorkerScratch* workers, int 
 inline constexpr int64_t kMaxKeptWeights = INT32_MAX;
 void SetKeptWeightLimit(int64_t limit);
 
+// Whether a calculation reads the cage's polygons and points once per target
+// (TakeCageSnapshot; the default) or asks the host at every hit: the same
+// rows either way, for tests that compare the two.
+void SetCageSnapshots(bool once);
+
 // Computes every row of one target (see ComputePointCoordinates), leaving
 // its weights as storage says. With kept weights, the rows of each loop are
 // added to the target's Weights and CageIndices (grown for them) in row

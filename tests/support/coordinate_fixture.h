@@ -9,6 +9,7 @@
 #include "geometry/ray_search.h"
 #include "host_interface/module_state.h"
 #include "instance/instance.h"
+#include "operations/calculation_driver.h"
 #include "support/cages.h"
 #include "support/module_fixture.h"
 
@@ -62,6 +63,14 @@ struct ScopedRaySearch {
   ~ScopedRaySearch() { ostrand::SetRaySearch(ostrand::RaySearch::kAccelerated); }
   ScopedRaySearch(const ScopedRaySearch&) = delete;
   ScopedRaySearch& operator=(const ScopedRaySearch&) = delete;
+};
+
+// Hits read the host instead of the cage snapshot while one lives.
+struct ScopedHostCageReads {
+  ScopedHostCageReads() { ostrand::SetCageSnapshots(false); }
+  ~ScopedHostCageReads() { ostrand::SetCageSnapshots(true); }
+  ScopedHostCageReads(const ScopedHostCageReads&) = delete;
+  ScopedHostCageReads& operator=(const ScopedHostCageReads&) = delete;
 };
 
 // Whether the target holds dense rows (PrepareDenseTargets) rather than kept

@@ -3,6 +3,7 @@
 // with far fewer ray tests; and the switch between the two.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,7 +95,8 @@ TEST_F(CalculationWithEitherSearch, TheAcceleratedSearchTakesTheWayThatIsFasterF
 }
 
 // Rows on the example and fixture cages, from inside, on and outside the
-// cage, for both searches and 1 or 3 threads: all the same bits.
+// cage, for both searches and 1 or 3 threads, with the cage read once or at
+// every hit: all the same bits.
 TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThreadCount) {
   std::vector<std::pair<host::Mesh, std::vector<Vec3>>> cases;
   const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
@@ -110,22 +112,28 @@ TEST_F(CalculationWithEitherSearch, RowsAreTheSameBitsForEitherSearchAndAnyThrea
   for (const auto& [cage, points] : cases) {
     EffectInstance* instance = prepare(cage, {points}, 24, 0.001);
     std::vector<double> reference;
-    for (auto [search, threads] : {std::pair{RaySearch::kExhaustive, 1},
-                                   {RaySearch::kAccelerated, 1},
-                                   {RaySearch::kAccelerated, 3},
-                                   {RaySearch::kNearestFirst, 2},
-                                   {RaySearch::kWholeLine, 2},
-                                   {RaySearch::kDirectionGrids, 1},
-                                   {RaySearch::kDirectionGrids, 3},
-                                   {RaySearch::kExhaustive, 3}}) {
+    for (auto [search, threads, hostReads] : {std::tuple{RaySearch::kExhaustive, 1, true},
+                                              {RaySearch::kExhaustive, 1, false},
+                                              {RaySearch::kAccelerated, 1, false},
+                                              {RaySearch::kAccelerated, 3, true},
+                                              {RaySearch::kAccelerated, 3, false},
+                                              {RaySearch::kNearestFirst, 2, false},
+                                              {RaySearch::kWholeLine, 2, true},
+                                              {RaySearch::kDirectionGrids, 1, false},
+                                              {RaySearch::kDirectionGrids, 3, true},
+                                              {RaySearch::kDirectionGrids, 3, false},
+                                              {RaySearch::kExhaustive, 3, false}}) {
       test_support::ScopedRaySearch chosen(search);
+      std::optional<test_support::ScopedHostCageReads> perHit;
+      if (hostReads) perHit.emplace();
       SetThreadCount(threads);
       reprepare(instance);
       ASSERT_TRUE(CalculateCoordinates(instance));
       if (reference.empty())
         reference = Rows(instance, target(instance));
       else
-        EXPECT_TRUE(SameBits(Rows(instance, target(instance)), reference)) << threads << " threads";
+        EXPECT_TRUE(SameBits(Rows(instance, target(instance)), reference))
+            << threads << " threads" << (hostReads ? ", the host read at every hit" : "");
     }
     EXPECT_FALSE(AllZero(reference));
   }
@@ -158,10 +166,42 @@ TEST_F(CalculationWithEitherSearch, TheEnvironmentChoosesTheSearchOverTheModuleS
 // scratch and the kept weights of a row cost that row, the workers' rows and
 // the target's arrays the target (and each says so).
 TEST_F(CalculationWithEitherSearch, HierarchyGridsOrCandidatesWithoutMemoryStillGiveTheSameRows) {
-  for (RaySearch search : {RaySearch::kAccelerated, RaySearch::kDirectionGrids}) {
-    test_support::ScopedRaySearch chosen(search);
-    expectSameRowsWhenEachAllocationFails(search == RaySearch::kDirectionGrids ? 8 : 4);
-  }
+  for (RaySearch search : {RaySearch::kAccelerated, RaySearch::kDirectionGrids})
+    for (bool hostReads : {false, true}) {
+      test_support::ScopedRaySearch chosen(search);
+      std::optional<test_support::ScopedHostCageReads> perHit;
+      if (hostReads) perHit.emplace();
+      // The snapshot's five allocations fall back to the host's reads.
+      expectSameRowsWhenEachAllocationFails((search == RaySearch::kDirectionGrids ? 8 : 4) + (hostReads ? 0 : 5));
+    }
+}
+
+// The cage is read once per target, on the calling thread, whatever the
+// number of hits: every polygon's count and points, every point's position.
+TEST_F(CalculationWithEitherSearch, TheCageIsReadOncePerTargetNotAtEveryHit) {
+  const host::Mesh cage = test_support::SubdividedCube(3);
+  EffectInstance* instance = prepare(cage, {PointsInCube(4), PointsInCube(3)}, 16);
+  SetThreadCount(2);
+  auto readsOfCalculate = [&] {
+    reprepare(instance);
+    host().resetCalls();
+    EXPECT_TRUE(CalculateCoordinates(instance));
+    return std::pair{host().calls("fxMeshPoly"), host().calls("fxMeshPoint")};
+  };
+  // Besides the cage, each target point's position is read once.
+  const long targets = 2, targetPoints = 4 + 3, polygons = static_cast<long>(cage.polygons.size()),
+             points = static_cast<long>(cage.points.size());
+  const auto once = readsOfCalculate();
+  EXPECT_EQ(once.first, targets * 2 * polygons);
+  EXPECT_EQ(once.second, targetPoints + targets * points);
+  // Every ray from inside hits a quad: its count, its points, and the hit
+  // triangle's corners and the quad's points.
+  test_support::ScopedHostCageReads perHit;
+  const auto everyHit = readsOfCalculate();
+  const long hits = targetPoints * 16;
+  EXPECT_EQ(everyHit.first, 2 * hits);
+  EXPECT_EQ(everyHit.second, targetPoints + (3 + 4) * hits);
+  SetThreadCount(1);
 }
 
 void CalculationWithEitherSearch::expectSameRowsWhenEachAllocationFails(int leastSameRows) {
