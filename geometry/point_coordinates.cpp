@@ -37,7 +37,7 @@ bool ReserveScratch(PointScratch* scratch, int32_t n) {
   PointScratch bigger{};
   bigger.capacity = static_cast<int32_t>(grown);
   if (!AllocateArray(bigger.points, size) || !AllocateArray(bigger.positions, size) ||
-      !AllocateArray(bigger.weights, size) || !AllocateArray(bigger.corners, size)) {
+      !AllocateArray(bigger.weights, size) || !AllocateArray(bigger.corners, size + 2)) {
     FreeScratch(&bigger);
     return false;
   }

@@ -19,7 +19,7 @@ struct PointScratch {
   int32_t* points;   // the hit polygon's point numbers
   Vec3* positions;   // their positions
   double* weights;   // their shares of the ray
-  PolygonCorner* corners;
+  PolygonCorner* corners;  // capacity + 2 entries, as PolygonWeights wants
   CandidateScratch candidates;
 };
 

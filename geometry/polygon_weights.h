@@ -24,14 +24,14 @@ struct PolygonCorner {
 //   triangle area is below 1e-6): s split between its two ends in inverse
 //   proportion to their distances;
 // - otherwise mean value weights scaled to sum to s.
-// corners must hold n entries; their content on entry does not matter. Every
+// corners must hold n + 2 entries; their content on entry does not matter. Every
 // weight is written. When the mean value terms all vanish (x in line with
 // every edge, only possible for a degenerate polygon), all weights are 0.
 void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights);
 
-// The same, one corner at a time through `corners`. PolygonWeights takes
-// quads two corners at a time, to the same bits; this is the way it takes
-// other polygons, and what tests hold it to.
+// The same, one corner at a time through `corners` (n entries).
+// PolygonWeights takes two corners at a time, to the same bits: this is what
+// tests hold it to.
 void PolygonWeightsOneByOne(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners,
                             double* weights);
 
