@@ -48,7 +48,8 @@ bool TakeCageSnapshot(const CageReads& reads, int32_t polygonCount, CageSnapshot
     int32_t recount = 0, second = 0;
     reads.meshPoly(reads.object, j, points, n, &recount, &second, 0);
     bool usable = true;
-    for (int32_t m = 0; m < n; ++m) usable = usable && points[m] >= 0 && static_cast<uint32_t>(points[m]) < reads.pointCount;
+    for (int32_t m = 0; m < n; ++m)
+      usable = usable && points[m] >= 0 && static_cast<uint32_t>(points[m]) < reads.pointCount;
     snapshot->usable[j] = usable ? 1 : 0;
   }
   for (uint32_t k = 0; k < reads.pointCount; ++k)

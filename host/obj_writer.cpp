@@ -32,7 +32,9 @@ Vec3 Add(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z
 Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 Vec3 Scale(const Vec3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec3 Cross(const Vec3& a, const Vec3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 double Length(const Vec3& a) { return std::sqrt(Dot(a, a)); }
 
 // The angle between two vectors, accurate for small angles too.
@@ -97,7 +99,10 @@ std::vector<std::string> DeformedNormals(const ObjFile& file, const std::vector<
   size_t corner = 0;
   for (const std::vector<int32_t>& polygon : file.mesh.polygons) {
     bool moved = false;
-    for (int32_t point : polygon) moved = moved || !Unmoved(points[static_cast<size_t>(point)], rest[static_cast<size_t>(point)]);
+    for (int32_t point : polygon) {
+      const auto k = static_cast<size_t>(point);
+      moved = moved || !Unmoved(points[k], rest[k]);
+    }
     const Vec3 before = AreaNormal(polygon, rest), after = AreaNormal(polygon, points);
     const double lengthBefore = Length(before), lengthAfter = Length(after);
     // A face without area, before or after, has no turn to give.

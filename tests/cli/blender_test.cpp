@@ -81,7 +81,8 @@ std::string TexturedSphere() {
   }
   for (size_t i = 0; i < points; ++i) {
     const size_t column = i % 17, row = i / 17;
-    text += "vt " + std::to_string(static_cast<double>(column) / 16) + " " + std::to_string(static_cast<double>(row) / 24) + "\n";
+    text += "vt " + std::to_string(static_cast<double>(column) / 16) + " " +
+            std::to_string(static_cast<double>(row) / 24) + "\n";
   }
   return text + faces;
 }
