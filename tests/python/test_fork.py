@@ -15,6 +15,11 @@ import ostrand
 
 TIMEOUT = 60  # seconds for a child's work, which takes well under one
 
+# AddressSanitizer's allocator (GCC 12's runtime) takes no lock around fork:
+# a child forked while another thread is inside malloc can wait forever for
+# that thread's lock, whatever the program does.
+UNDER_ADDRESS_SANITIZER = "libasan" in os.environ.get("LD_PRELOAD", "")
+
 # What a pool's workers find in the memory they were forked with.
 _parent_binding = None
 _example = None
@@ -85,6 +90,7 @@ def test_pool_workers_bind_and_deform_as_the_parent_does(example, reference):
     assert np.array_equal(reference[0].deform(example.poses["cage_twist"]), reference[2])
 
 
+@pytest.mark.skipif(UNDER_ADDRESS_SANITIZER, reason="the sanitizer's allocator is not fork-safe with threads")
 def test_a_fork_while_another_thread_is_inside_bind(example, reference):
     # A target large enough that the calculation is well under way at the fork.
     rng = np.random.default_rng(5)
