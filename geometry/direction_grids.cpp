@@ -126,10 +126,15 @@ bool ListTriangle(const DirectionGrid& grid, const double* const p[3], int32_t t
   return true;
 }
 
+// The least float not below x (NaN stays NaN; beyond the floats, infinity).
+float DepthAbove(double x) {
+  const float f = static_cast<float>(x);
+  return static_cast<double>(f) < x ? std::nextafter(f, INFINITY) : f;
+}
+
 void FreeGrid(DirectionGrid* grid) {
   FreeArray(grid->starts);
-  FreeArray(grid->triangles);
-  FreeArray(grid->depths);
+  FreeArray(grid->entries);
 }
 
 // What building one grid works with.
@@ -139,6 +144,7 @@ struct GridWork {
   uint32_t pointCount;
   double widen;      // the allowance plus rounding
   double* shadows;   // 2 per cage point
+  float* depths;     // per triangle, reused from grid to grid
   Listing listing;   // reused from grid to grid
 };
 
@@ -194,21 +200,24 @@ bool BuildGrid(GridWork& work, DirectionGrid* grid) {
     if (listing.count != listing.limit) return false;  // out of memory
   }
   if (!AllocateArray(grid->starts, static_cast<size_t>(cellCount) + 1) ||
-      !AllocateArray(grid->triangles, static_cast<size_t>(std::max<int64_t>(listing.count, 1))) ||
-      !AllocateArray(grid->depths, static_cast<size_t>(n))) {
+      !AllocateArray(grid->entries, static_cast<size_t>(std::max<int64_t>(listing.count, 1)))) {
     FreeGrid(grid);
     return false;
   }
   for (int32_t t = 0; t < n; ++t) {
     const int32_t* k = bvh.triangles[t].corners;
-    grid->depths[t] = std::max({Dot(grid->along, work.positions[k[0]]), Dot(grid->along, work.positions[k[1]]),
-                                Dot(grid->along, work.positions[k[2]])});
+    work.depths[t] = DepthAbove(std::max({Dot(grid->along, work.positions[k[0]]),
+                                          Dot(grid->along, work.positions[k[1]]),
+                                          Dot(grid->along, work.positions[k[2]])}));
   }
   int32_t* starts = grid->starts;
   std::fill(starts, starts + cellCount + 1, 0);
   for (int64_t k = 0; k < listing.count; ++k) ++starts[listing.cells[k] + 1];
   for (int64_t c = 0; c < cellCount; ++c) starts[c + 1] += starts[c];
-  for (int64_t k = 0; k < listing.count; ++k) grid->triangles[starts[listing.cells[k]]++] = listing.triangles[k];
+  for (int64_t k = 0; k < listing.count; ++k) {
+    const int32_t t = listing.triangles[k];
+    grid->entries[starts[listing.cells[k]]++] = GridEntry{t, work.depths[t]};
+  }
   // Listing moved each start to the next cell's: move them back.
   for (int64_t c = cellCount; c > 0; --c) starts[c] = starts[c - 1];
   starts[0] = 0;
@@ -217,8 +226,8 @@ bool BuildGrid(GridWork& work, DirectionGrid* grid) {
 
 }  // namespace
 
-bool BuildDirectionGrids(const CageBvh& bvh, const Vec3* positions, uint32_t pointCount, const Vec3* directions,
-                         int32_t count, DirectionGrids* grids) {
+bool StartDirectionGrids(const CageBvh& bvh, const Vec3* positions, const Vec3* directions, int32_t count,
+                         DirectionGrids* grids) {
   *grids = DirectionGrids{};
   if (bvh.triangleCount <= 0 || bvh.unboundedCount > 0 || count <= 0 || directions == nullptr ||
       positions == nullptr || !std::isfinite(bvh.magnitude))
@@ -226,29 +235,37 @@ bool BuildDirectionGrids(const CageBvh& bvh, const Vec3* positions, uint32_t poi
   // Twice the largest margin of an origin within reach, and the rounding.
   const double reach = kReachOverMagnitude * bvh.magnitude;
   const double scale = bvh.magnitude + reach;
-  const double noise = kNoise * scale;
-  GridWork work{&bvh, positions, pointCount, 2 * (kBvhRelativeMargin * scale + kBvhAbsoluteMargin) + 2 * noise,
-                nullptr, Listing{}};
-  if (!std::isfinite(work.widen) || !std::isfinite(scale + work.widen)) return false;
-  if (!AllocateArray(work.shadows, 2 * static_cast<size_t>(pointCount)) ||
-      !AllocateArray(grids->grids, static_cast<size_t>(count))) {
-    FreeArray(work.shadows);
-    return false;
-  }
+  const double widen = 2 * (kBvhRelativeMargin * scale + kBvhAbsoluteMargin) + 2 * kNoise * scale;
+  if (!std::isfinite(widen) || !std::isfinite(scale + widen)) return false;
+  if (!AllocateArray(grids->grids, static_cast<size_t>(count))) return false;
+  grids->count = count;
   grids->reach = reach;
-  grids->allowance = work.widen;
-  bool built = true;
-  for (int32_t s = 0; s < count && built; ++s) {
+  grids->allowance = widen;
+  return true;
+}
+
+bool BuildDirectionGridRange(const CageBvh& bvh, const Vec3* positions, uint32_t pointCount, const Vec3* directions,
+                             int32_t first, int32_t end, DirectionGrids* grids) {
+  GridWork work{&bvh, positions, pointCount, grids->allowance, nullptr, nullptr, Listing{}};
+  bool built = AllocateArray(work.shadows, 2 * static_cast<size_t>(pointCount)) &&
+               AllocateArray(work.depths, static_cast<size_t>(bvh.triangleCount));
+  for (int32_t s = first; s < end && built; ++s) {
     DirectionGrid& grid = grids->grids[s];
-    grid = DirectionGrid{};
-    grids->count = s + 1;
     built = AxesAcross(directions[s], grid.across, grid.along) && BuildGrid(work, &grid);
   }
   FreeArray(work.shadows);
+  FreeArray(work.depths);
   FreeArray(work.listing.cells);
   FreeArray(work.listing.triangles);
-  if (!built) FreeDirectionGrids(grids);
   return built;
+}
+
+bool BuildDirectionGrids(const CageBvh& bvh, const Vec3* positions, uint32_t pointCount, const Vec3* directions,
+                         int32_t count, DirectionGrids* grids) {
+  if (!StartDirectionGrids(bvh, positions, directions, count, grids)) return false;
+  if (BuildDirectionGridRange(bvh, positions, pointCount, directions, 0, count, grids)) return true;
+  FreeDirectionGrids(grids);
+  return false;
 }
 
 void FreeDirectionGrids(DirectionGrids* grids) {
@@ -257,26 +274,39 @@ void FreeDirectionGrids(DirectionGrids* grids) {
   *grids = DirectionGrids{};
 }
 
-bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found) {
+bool FindGridCell(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found) {
   if (direction < 0 || direction >= grids.count) return false;
   const DirectionGrid& grid = grids.grids[direction];
   if (grid.starts == nullptr) return false;
   if (!(std::fabs(origin.x) <= grids.reach && std::fabs(origin.y) <= grids.reach &&
         std::fabs(origin.z) <= grids.reach))
     return false;
-  found->triangles = grid.triangles;
+  found->entries = grid.entries;
   found->count = 0;
-  found->depths = grid.depths;
   found->behind = Dot(grid.along, origin) - grids.allowance;
+  found->cell = nullptr;
   int32_t cell[2];
   for (int a = 0; a < 2; ++a) {
     const double x = Dot(grid.across[a], origin);
     if (!(x >= grid.low[a] && x <= grid.high[a])) return true;  // beyond every shadow
     cell[a] = CellOf(grid, a, x);
   }
-  const int64_t c = int64_t{cell[1]} * grid.cells[0] + cell[0];
-  found->triangles = grid.triangles + grid.starts[c];
-  found->count = grid.starts[c + 1] - grid.starts[c];
+  found->cell = grid.starts + (int64_t{cell[1]} * grid.cells[0] + cell[0]);
+  __builtin_prefetch(found->cell);
+  return true;
+}
+
+void ReadGridCell(GridLookup* found) {
+  if (found->cell == nullptr) return;
+  found->entries += found->cell[0];
+  found->count = found->cell[1] - found->cell[0];
+  found->cell = nullptr;
+  __builtin_prefetch(found->entries);
+}
+
+bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found) {
+  if (!FindGridCell(grids, direction, origin, found)) return false;
+  ReadGridCell(found);
   return true;
 }
 

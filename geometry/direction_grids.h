@@ -29,6 +29,15 @@
 
 namespace ostrand {
 
+// A triangle listed in a cell, with its greatest corner coordinate along the
+// direction (its depth) rounded up to a float: beside the number, so that
+// one memory read brings both. Rounded up, a depth never makes a triangle
+// look wholly behind an origin it is not behind.
+struct GridEntry {
+  int32_t triangle;  // CageBvh::triangles number
+  float depth;
+};
+
 // The grid across one direction. Without `starts` (too many cells would
 // be listed) the direction has no grid.
 struct DirectionGrid {
@@ -38,9 +47,8 @@ struct DirectionGrid {
   double perUnit[2];    // cells per unit of length along each axis
   int32_t cells[2];     // cells along each axis
   double along[3];      // the direction, of unit length
-  int32_t* starts;      // cells[0] * cells[1] + 1 offsets into `triangles`, cell by cell (axis 0 fastest)
-  int32_t* triangles;   // triangle numbers (CageBvh::triangles), each cell's ascending and once each
-  double* depths;       // each triangle's greatest corner coordinate along the direction
+  int32_t* starts;      // cells[0] * cells[1] + 1 offsets into `entries`, cell by cell (axis 0 fastest)
+  GridEntry* entries;   // each cell's triangles, ascending and once each
 };
 
 // One grid per direction, in the directions' order; shared read-only by all
@@ -65,6 +73,17 @@ inline constexpr int64_t kDirectionGridBudget = int64_t{1} << 21;
 bool BuildDirectionGrids(const CageBvh& bvh, const Vec3* positions, uint32_t pointCount, const Vec3* directions,
                          int32_t count, DirectionGrids* grids);
 
+// BuildDirectionGrids in steps, so that directions can be built on several
+// threads at once: StartDirectionGrids checks what BuildDirectionGrids
+// checks and makes `count` empty grids (false, with grids empty, when it
+// cannot); then BuildDirectionGridRange builds directions [first, end),
+// ranges that do not overlap on any threads at once. A range that returns
+// false leaves the grids to be freed.
+bool StartDirectionGrids(const CageBvh& bvh, const Vec3* positions, const Vec3* directions, int32_t count,
+                         DirectionGrids* grids);
+bool BuildDirectionGridRange(const CageBvh& bvh, const Vec3* positions, uint32_t pointCount, const Vec3* directions,
+                             int32_t first, int32_t end, DirectionGrids* grids);
+
 // Frees and empties; harmless on empty or zero-initialised grids.
 void FreeDirectionGrids(DirectionGrids* grids);
 
@@ -75,18 +94,28 @@ void FreeDirectionGrids(DirectionGrids* grids);
 // lies the allowance behind the origin's own depth, far beyond the rounding
 // of either.
 struct GridLookup {
-  const int32_t* triangles;
+  const GridEntry* entries;
   int32_t count;
-  const double* depths;  // DirectionGrid::depths
   double behind;
+  const int32_t* cell;  // between FindGridCell and ReadGridCell: the cell's offsets, or null
 };
 
-inline bool WhollyBehind(const GridLookup& found, int32_t triangle) { return found.depths[triangle] < found.behind; }
+inline bool WhollyBehind(const GridLookup& found, const GridEntry& entry) {
+  return static_cast<double>(entry.depth) < found.behind;
+}
 
 // Looks up the ray from origin along sample direction `direction`. Returns
 // false when the grid cannot answer for the ray (no grid for the direction,
 // an origin beyond reach or not finite); the caller then collects through
 // the hierarchy.
 bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found);
+
+// GridCandidates in two halves, for looking up many rays at once so that
+// their memory reads overlap: FindGridCell works out the cell and asks for
+// its offsets to be fetched, without reading them; ReadGridCell, called
+// later with what FindGridCell filled, reads them and asks for the cell's
+// list. Together they answer as GridCandidates does.
+bool FindGridCell(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found);
+void ReadGridCell(GridLookup* found);
 
 }  // namespace ostrand

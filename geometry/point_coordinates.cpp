@@ -67,22 +67,20 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
   const uint32_t cagePoints = reads.pointCount;
   const uint32_t cageObject = reads.object;
   double sum = *total;  // in a register, not through the pointer row might alias
-  // With grids, a batch of rays is looked up before any is cast: the
-  // lookups' memory reads then overlap instead of each ray waiting for its
-  // own.
+  // With grids, a batch of rays is looked up before any is cast, the cells
+  // of all first and then their lists: the lookups' memory reads then
+  // overlap instead of each ray waiting for its own.
   constexpr int32_t kBatch = 32;
   GridLookup listed[kBatch];
   bool onGrid[kBatch] = {};
   for (int32_t s = 0; s < settings.samples; ++s) {
     const int32_t b = s % kBatch;
-    if (b == 0 && cage.grids != nullptr)
-      for (int32_t k = 0; k < kBatch && s + k < settings.samples; ++k) {
-        onGrid[k] = GridCandidates(*cage.grids, s + k, origin, &listed[k]);
-        for (int32_t i = 0; onGrid[k] && i < listed[k].count && i < 2; ++i) {
-          __builtin_prefetch(listed[k].depths + listed[k].triangles[i]);
-          __builtin_prefetch(cage.bvh->triangles + listed[k].triangles[i]);
-        }
-      }
+    if (b == 0 && cage.grids != nullptr) {
+      const int32_t batch = settings.samples - s < kBatch ? settings.samples - s : kBatch;
+      for (int32_t k = 0; k < batch; ++k) onGrid[k] = FindGridCell(*cage.grids, s + k, origin, &listed[k]);
+      for (int32_t k = 0; k < batch; ++k)
+        if (onGrid[k]) ReadGridCell(&listed[k]);
+    }
     const RayHit hit = onGrid[b] ? FindNearestHitOnGrid(cage, origin, directions[s], listed[b])
                                  : FindNearestHit(cage, origin, directions[s], &scratch->candidates, s);
     if (!hit.found) continue;

@@ -185,6 +185,15 @@ RayHit OfferInOrder(const RayCastCage& cage, const Vec3& origin, const Vec3& dir
   return hit;
 }
 
+RayHit OfferInOrder(const RayCastCage& cage, const Vec3& origin, const Vec3& direction, const GridLookup& listed) {
+  RayHit hit = NoHit();
+  for (int32_t i = 0; i < listed.count; ++i) {
+    const CageTriangle& triangle = cage.bvh->triangles[listed.entries[i].triangle];
+    ConsiderTriangle(cage, origin, direction, triangle.polygon, triangle.corners, &hit);
+  }
+  return hit;
+}
+
 }  // namespace
 
 // The candidates of a grid lookup, those wholly behind the origin last: the
@@ -201,26 +210,26 @@ RayHit FindNearestHitOnGrid(const RayCastCage& cage, const Vec3& origin, const V
   int32_t first = -1;  // the first triangle taken
   bool behind = false;
   for (int32_t i = 0; i < listed.count; ++i) {
-    const int32_t id = listed.triangles[i];
-    if (WhollyBehind(listed, id)) {
+    const GridEntry& entry = listed.entries[i];
+    if (WhollyBehind(listed, entry)) {
       behind = true;
       continue;
     }
-    const CageTriangle& triangle = cage.bvh->triangles[id];
+    const CageTriangle& triangle = cage.bvh->triangles[entry.triangle];
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
     if (!RayTest(cage, origin, direction, triangle, &d, b)) continue;
-    if (!(d > 0)) return OfferInOrder(cage, origin, direction, listed.triangles, listed.count);
+    if (!(d > 0)) return OfferInOrder(cage, origin, direction, listed);
     if (first >= 0 && !(hit.distance > d)) continue;
-    if (first < 0) first = id;
+    if (first < 0) first = entry.triangle;
     Take(triangle, d, b, &hit);
   }
-  for (int32_t i = 0; behind && i < listed.count && (first < 0 || listed.triangles[i] < first); ++i) {
-    if (!WhollyBehind(listed, listed.triangles[i])) continue;
+  for (int32_t i = 0; behind && i < listed.count && (first < 0 || listed.entries[i].triangle < first); ++i) {
+    if (!WhollyBehind(listed, listed.entries[i])) continue;
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
-    if (RayTest(cage, origin, direction, cage.bvh->triangles[listed.triangles[i]], &d, b))
-      return OfferInOrder(cage, origin, direction, listed.triangles, listed.count);
+    if (RayTest(cage, origin, direction, cage.bvh->triangles[listed.entries[i].triangle], &d, b))
+      return OfferInOrder(cage, origin, direction, listed);
   }
   return hit;
 }

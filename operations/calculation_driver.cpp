@@ -133,6 +133,26 @@ bool UsableTriangulation(const TriangulatedCage* mesh) {
   return true;
 }
 
+// The grids across the directions, the directions shared among the worker
+// threads. False, with the grids emptied, when their memory cannot be had.
+bool BuildGridsOnThreads(const CageBvh& bvh, const RayCastCage& cage, const Vec3* directions, int32_t samples,
+                         DirectionGrids* grids) {
+  if (!StartDirectionGrids(bvh, cage.positions, directions, samples, grids)) return false;
+  std::atomic<bool> built{true};
+  auto build = [&](int t, int T) {
+    int64_t first = 0, end = 0;
+    StaticBlock(0, samples, t, T, &first, &end);
+    if (!BuildDirectionGridRange(bvh, cage.positions, cage.pointCount, directions, static_cast<int32_t>(first),
+                                 static_cast<int32_t>(end), grids))
+      built.store(false);
+  };
+  const int threads = ThreadsFor(int64_t{samples} * bvh.triangleCount, SmallWorkThresholds().calculation);
+  RunOnThreads(threads < samples ? threads : samples, build);
+  if (built.load()) return true;
+  FreeDirectionGrids(grids);
+  return false;
+}
+
 }  // namespace
 
 bool RefuseCalculation(const EffectInstance* instance) {
@@ -255,7 +275,7 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
   DirectionGrids grids{};
   if (job.cage.bvh != nullptr &&
       DirectionGridsFor(search, rows, samples, bvh.triangleCount, job.cage.pointCount) &&
-      BuildDirectionGrids(bvh, job.cage.positions, job.cage.pointCount, directions, samples, &grids))
+      BuildGridsOnThreads(bvh, job.cage, directions, samples, &grids))
     job.cage.grids = &grids;
 
   // Each message names the tenth about to start; the rows left over by the

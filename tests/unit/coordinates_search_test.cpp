@@ -163,7 +163,8 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
             ++tally->reportedHits;
             ASSERT_TRUE(std::binary_search(candidates.ids, candidates.ids + candidates.count, id))
                 << name << ": triangle " << id << " was hit but left out";
-            ASSERT_TRUE(!onGrid || std::binary_search(listed.triangles, listed.triangles + listed.count, id))
+            ASSERT_TRUE(!onGrid || std::any_of(listed.entries, listed.entries + listed.count,
+                                               [id](const GridEntry& e) { return e.triangle == id; }))
                 << name << ": triangle " << id << " was hit but its grid cell left it out";
           }
           ++id;
