@@ -54,6 +54,16 @@ bool TakeCageSnapshot(const CageReads& reads, int32_t polygonCount, CageSnapshot
   }
   for (uint32_t k = 0; k < reads.pointCount; ++k)
     reads.meshPoint(reads.object, static_cast<int32_t>(k), &snapshot->positions[k], 1);
+  if (!AllocateArray(snapshot->corners, static_cast<size_t>(total))) {
+    FreeCageSnapshot(snapshot);
+    return false;
+  }
+  for (int32_t j = 0; j < polygonCount; ++j) {
+    if (snapshot->usable[j] == 0) continue;
+    const int64_t start = snapshot->starts[j];
+    for (int32_t m = 0; m < snapshot->counts[j]; ++m)
+      snapshot->corners[start + m] = snapshot->positions[snapshot->points[start + m]];
+  }
   snapshot->polygonCount = polygonCount;
   return true;
 }
@@ -64,6 +74,7 @@ void FreeCageSnapshot(CageSnapshot* snapshot) {
   FreeArray(snapshot->starts);
   FreeArray(snapshot->points);
   FreeArray(snapshot->positions);
+  FreeArray(snapshot->corners);
   snapshot->polygonCount = 0;
 }
 

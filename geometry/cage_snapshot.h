@@ -22,6 +22,7 @@ struct CageSnapshot {
   int64_t* starts;   // per polygon, where its point numbers begin in points
   int32_t* points;   // the point numbers of the polygons whose counts are in range
   Vec3* positions;   // CagePoints positions, (0, 0, 0) where the host gave none
+  Vec3* corners;     // beside points, the position of each point of a usable polygon
 };
 
 // Reads polygons 0 to polygonCount - 1 and every point of reads.pointCount

@@ -73,16 +73,21 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
   constexpr int32_t kBatch = 32;
   GridLookup listed[kBatch];
   bool onGrid[kBatch] = {};
+  RayHit hits[kBatch];
   for (int32_t s = 0; s < settings.samples; ++s) {
     const int32_t b = s % kBatch;
-    if (b == 0 && cage.grids != nullptr) {
+    if (b == 0) {
       const int32_t batch = settings.samples - s < kBatch ? settings.samples - s : kBatch;
-      for (int32_t k = 0; k < batch; ++k) onGrid[k] = FindGridCell(*cage.grids, s + k, origin, &listed[k]);
+      if (cage.grids != nullptr) {
+        for (int32_t k = 0; k < batch; ++k) onGrid[k] = FindGridCell(*cage.grids, s + k, origin, &listed[k]);
+        for (int32_t k = 0; k < batch; ++k)
+          if (onGrid[k]) ReadGridCell(&listed[k]);
+      }
       for (int32_t k = 0; k < batch; ++k)
-        if (onGrid[k]) ReadGridCell(&listed[k]);
+        hits[k] = onGrid[k] ? FindNearestHitOnGrid(cage, origin, directions[s + k], listed[k])
+                            : FindNearestHit(cage, origin, directions[s + k], &scratch->candidates, s + k);
     }
-    const RayHit hit = onGrid[b] ? FindNearestHitOnGrid(cage, origin, directions[s], listed[b])
-                                 : FindNearestHit(cage, origin, directions[s], &scratch->candidates, s);
+    const RayHit& hit = hits[b];
     if (!hit.found) continue;
 
     // The polygon's point count first (a host that does not answer leaves 0),
@@ -120,13 +125,13 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     const double f = (r < kNearHitDistance ? kNearHitInverse : 1.0 / r) * settings.sampleWeight;
 
     // Spread it over the polygon's points; a point listed twice gets both parts.
-    Vec3* positions = scratch->positions;
+    const Vec3* positions = scratch->positions;
     if (snapped) {
-      for (int32_t m = 0; m < n; ++m) positions[m] = snapshot->positions[points[m]];
+      positions = snapshot->corners + snapshot->starts[hit.polygon];
     } else {
       for (int32_t m = 0; m < n; ++m) {
-        positions[m] = Vec3{0.0, 0.0, 0.0};
-        reads.meshPoint(cageObject, points[m], &positions[m], 1);
+        scratch->positions[m] = Vec3{0.0, 0.0, 0.0};
+        reads.meshPoint(cageObject, points[m], &scratch->positions[m], 1);
       }
     }
     double* w = scratch->weights;

@@ -1,5 +1,6 @@
 #include "geometry/polygon_weights.h"
 
+#include <bit>
 #include <cmath>
 #include <initializer_list>
 
@@ -114,12 +115,14 @@ void QuadWeights(const Vec3* p, const Vec3& x, double s, double* weights) {
   __m128d r[2];
   for (int h = 0; h < 2; ++h)
     r[h] = _mm_sqrt_pd(Add(Add(Mul(d[h][0], d[h][0]), Mul(d[h][1], d[h][1])), Mul(d[h][2], d[h][2])));
-  const double rs[4] = {Pair{r[0]}.lane(0), Pair{r[0]}.lane(1), Pair{r[1]}.lane(0), Pair{r[1]}.lane(1)};
-  for (int i = 0; i < 4; ++i)
-    if (rs[i] < kCornerRadius) {
-      weights[i] = s;
-      return;
-    }
+  // The first corner (and below, edge) that meets the test, found from the
+  // lanes' masks, bit i for corner i.
+  const __m128d radius = _mm_set1_pd(kCornerRadius);
+  const int atCorner = _mm_movemask_pd(_mm_cmplt_pd(r[0], radius)) | _mm_movemask_pd(_mm_cmplt_pd(r[1], radius)) << 2;
+  if (atCorner != 0) {
+    weights[std::countr_zero(static_cast<unsigned>(atCorner))] = s;
+    return;
+  }
 
   // Edges (0, 1) and (2, 3) go to the corners after them: (1, 2) and (3, 0).
   __m128d area[2], dot[2];
@@ -132,21 +135,23 @@ void QuadWeights(const Vec3* p, const Vec3& x, double s, double* weights) {
     area[h] = Mul(_mm_set1_pd(0.5), _mm_sqrt_pd(Add(Add(Mul(cx, cx), Mul(cy, cy)), Mul(cz, cz))));
     dot[h] = Add(Add(Mul(a[0], b[0]), Mul(a[1], b[1])), Mul(a[2], b[2]));
   }
-  for (int j = 0; j < 4; ++j) {
-    const double dj = Pair{dot[j / 2]}.lane(j % 2), aj = Pair{area[j / 2]}.lane(j % 2);
-    if (dj < 0 && aj < kEdgeArea) {
-      const int k = (j + 1) % 4;
-      const double rj = rs[j], rk = rs[k];
-      weights[j] = s * rk / (rj + rk);
-      weights[k] = s * rj / (rj + rk);
-      return;
-    }
+  const __m128d zero = _mm_setzero_pd(), edgeArea = _mm_set1_pd(kEdgeArea);
+  int onEdge = 0;
+  for (int h = 0; h < 2; ++h)
+    onEdge |= _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(dot[h], zero), _mm_cmplt_pd(area[h], edgeArea))) << 2 * h;
+  if (onEdge != 0) {
+    const int j = std::countr_zero(static_cast<unsigned>(onEdge));
+    const int k = (j + 1) % 4;
+    const double rj = Pair{r[j / 2]}.lane(j % 2), rk = Pair{r[k / 2]}.lane(k % 2);
+    weights[j] = s * rk / (rj + rk);
+    weights[k] = s * rj / (rj + rk);
+    return;
   }
 
   // Mean value weights: corners (2h, 2h + 1) with the edges before them,
   // (2h - 1, 2h), and their own. A term whose triangle has no area is left
   // out; its division is made by 1 instead and its result dropped.
-  const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+  const __m128d one = _mm_set1_pd(1.0);
   __m128d t[2];
   for (int h = 0; h < 2; ++h) {
     const __m128d areaBefore = Turn(area[1 - h], area[h]), dotBefore = Turn(dot[1 - h], dot[h]);
@@ -159,7 +164,10 @@ void QuadWeights(const Vec3* p, const Vec3& x, double s, double* weights) {
     t[h] = Select(withHere, Add(term, here), term);
   }
   double sum = 0.0;
-  for (int i = 0; i < 4; ++i) sum += Pair{t[i / 2]}.lane(i % 2);
+  for (int h = 0; h < 2; ++h) {
+    sum += _mm_cvtsd_f64(t[h]);
+    sum += _mm_cvtsd_f64(_mm_unpackhi_pd(t[h], t[h]));
+  }
   if (sum == 0) return;  // every weight is still 0
   for (int h = 0; h < 2; ++h)
     _mm_storeu_pd(weights + 2 * h, Mul(_mm_div_pd(t[h], _mm_set1_pd(sum)), _mm_set1_pd(s)));

@@ -69,17 +69,25 @@ RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& d
   return FindNearestHitAccelerated(cage, origin, direction, scratch);
 }
 
+namespace {
+
+Vec3 Blend(const double b[3], const Vec3& q0, const Vec3& q1, const Vec3& q2) {
+  return Vec3{b[0] * q0.x + b[1] * q1.x + b[2] * q2.x,
+              b[0] * q0.y + b[1] * q1.y + b[2] * q2.y,
+              b[0] * q0.z + b[1] * q1.z + b[2] * q2.z};
+}
+
+}  // namespace
+
 Vec3 HitPoint(const RayHit& hit, const CageReads& reads) {
-  Vec3 q[3] = {};
   // The corners are cage points (a triangle with one outside is never hit).
-  if (reads.snapshot != nullptr)
-    for (int c = 0; c < 3; ++c) q[c] = reads.snapshot->positions[hit.corners[c]];
-  else
-    for (int c = 0; c < 3; ++c) reads.meshPoint(reads.object, hit.corners[c], &q[c], 1);
-  const double* b = hit.barycentric;
-  return Vec3{b[0] * q[0].x + b[1] * q[1].x + b[2] * q[2].x,
-              b[0] * q[0].y + b[1] * q[1].y + b[2] * q[2].y,
-              b[0] * q[0].z + b[1] * q[1].z + b[2] * q[2].z};
+  if (reads.snapshot != nullptr) {
+    const Vec3* q = reads.snapshot->positions;
+    return Blend(hit.barycentric, q[hit.corners[0]], q[hit.corners[1]], q[hit.corners[2]]);
+  }
+  Vec3 q[3] = {};
+  for (int c = 0; c < 3; ++c) reads.meshPoint(reads.object, hit.corners[c], &q[c], 1);
+  return Blend(hit.barycentric, q[0], q[1], q[2]);
 }
 
 }  // namespace ostrand
