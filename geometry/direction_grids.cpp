@@ -50,8 +50,9 @@ bool AxesAcross(const Vec3& direction, double across[2][3], double along[3]) {
 // rounding for the lists and for every lookup (which looks up only x within
 // [low, high]).
 int32_t CellOf(const DirectionGrid& grid, int a, double x) {
-  const double at = std::floor((x - grid.low[a]) * grid.perUnit[a]);
+  const double at = (x - grid.low[a]) * grid.perUnit[a];
   if (!(at >= 0)) return 0;
+  // Below the cell count, truncation is the floor (at is not negative).
   return at < grid.cells[a] ? static_cast<int32_t>(at) : grid.cells[a] - 1;
 }
 

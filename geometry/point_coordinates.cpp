@@ -177,28 +177,39 @@ void SortTouched(SparseRow* row) {
 // nobody touched is 0, which the scaling keeps at 0 (or -0.0, dropped all
 // the same) and which the floor subtracts without changing g, so only a
 // rescale that is not finite (0 times infinity is NaN) needs the whole row.
-// Returns false, with the row untouched, in that case.
-bool NormaliseTouched(SparseRow* row, double total, double tolerance) {
+// Returns false, with the row untouched, in that case. Otherwise appends the
+// entries that are not 0.0 to kept (which has room for them), in the order
+// of row->entries, and leaves the row cleared.
+bool KeepTouched(SparseRow* row, double total, double tolerance, KeptWeights* kept) {
   double* values = row->values;
   const double scale = 1.0 / total;
   double g = 1.0;
-  bool kept = false;
+  bool floored = false;
   for (int32_t e = 0; e < row->count; ++e) {
     const double v = values[row->entries[e]] * scale;
     if (tolerance > v)
       g -= v;
     else if (v != 0.0)
-      kept = true;
+      floored = true;
   }
   const double rescale = 1.0 / g;
-  if (kept && !std::isfinite(rescale)) return false;
+  if (floored && !std::isfinite(rescale)) return false;
+  int64_t next = kept->count;
   for (int32_t e = 0; e < row->count; ++e) {
-    double& value = values[row->entries[e]];
-    value = value * scale;
-    if (!kept) continue;
-    if (tolerance > value) value = 0.0;
-    value = value * rescale;
+    const int32_t k = row->entries[e];
+    double value = values[k] * scale;
+    if (floored) {
+      if (tolerance > value) value = 0.0;
+      value = value * rescale;
+    }
+    values[k] = 0.0;
+    row->touched[k] = 0;
+    if (value == 0.0) continue;
+    kept->weights[next] = value;
+    kept->indices[next++] = k;
   }
+  kept->count = next;
+  row->count = 0;
   return true;
 }
 
@@ -275,43 +286,44 @@ bool ComputeKeptCoordinates(const CageReads& reads, const RowSettings& settings,
   if (settings.samples <= 0 || directions == nullptr || row->size == 0) return true;
 
   double total = 0.0;
-  bool wholeRow = false;
   if (!AccumulateRays(reads, settings, origin, directions, cage, scratch, row->values, row, &total) ||
       !ReserveKept(kept, row->count)) {
     ClearTouched(row, false);
     return false;
   }
   SortTouched(row);
-  if (total > kLeastTotal && !NormaliseTouched(row, total, settings.tolerance)) {
-    NormaliseRow(row->values, row->size, total, settings.tolerance);
-    wholeRow = true;
-  }
-
-  // The non-zero entries, ascending. After a whole-row pass every entry may
-  // be NaN, so the row is read whole.
-  if (wholeRow && !ReserveKept(kept, row->size)) {
-    ClearTouched(row, true);
-    return false;
-  }
-  int64_t next = kept->count;
-  const double* values = row->values;
-  if (wholeRow) {
-    for (uint32_t k = 0; k < row->size; ++k)
-      if (!(values[k] == 0.0)) {
-        kept->weights[next] = values[k];
-        kept->indices[next++] = static_cast<int32_t>(k);
+  const int64_t before = kept->count;
+  if (total > kLeastTotal) {
+    if (!KeepTouched(row, total, settings.tolerance, kept)) {
+      // The rescale is not finite: the whole row is worked, and may then be
+      // NaN anywhere, so it is read whole.
+      NormaliseRow(row->values, row->size, total, settings.tolerance);
+      if (!ReserveKept(kept, row->size)) {
+        ClearTouched(row, true);
+        return false;
       }
+      int64_t next = kept->count;
+      for (uint32_t k = 0; k < row->size; ++k)
+        if (!(row->values[k] == 0.0)) {
+          kept->weights[next] = row->values[k];
+          kept->indices[next++] = static_cast<int32_t>(k);
+        }
+      kept->count = next;
+      ClearTouched(row, true);
+    }
   } else {
+    // Too little to normalise: the sums are kept as they are.
+    int64_t next = kept->count;
     for (int32_t e = 0; e < row->count; ++e) {
       const int32_t k = row->entries[e];
-      if (values[k] == 0.0) continue;
-      kept->weights[next] = values[k];
+      if (row->values[k] == 0.0) continue;
+      kept->weights[next] = row->values[k];
       kept->indices[next++] = k;
     }
+    kept->count = next;
+    ClearTouched(row, false);
   }
-  *keptCount = static_cast<int32_t>(next - kept->count);
-  kept->count = next;
-  ClearTouched(row, wholeRow);
+  *keptCount = static_cast<int32_t>(kept->count - before);
   return true;
 }
 
