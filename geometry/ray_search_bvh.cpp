@@ -205,11 +205,14 @@ RayHit OfferInOrder(const RayCastCage& cage, const Vec3& origin, const Vec3& dir
 // ray to the reference's order over the whole list.
 RayHit FindNearestHitOnGrid(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                             const GridLookup& listed) {
-  if (cage.rayTest == nullptr) return NoHit();
+  // Every path returns `hit`, so that it is built where the caller wants it
+  // rather than copied there.
   RayHit hit = NoHit();
+  if (cage.rayTest == nullptr) return hit;
   int32_t first = -1;  // the first triangle taken
   bool behind = false;
-  for (int32_t i = 0; i < listed.count; ++i) {
+  bool inOrder = false;  // the reference's order over the whole list decides
+  for (int32_t i = 0; i < listed.count && !inOrder; ++i) {
     const GridEntry& entry = listed.entries[i];
     if (WhollyBehind(listed, entry)) {
       behind = true;
@@ -219,18 +222,19 @@ RayHit FindNearestHitOnGrid(const RayCastCage& cage, const Vec3& origin, const V
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
     if (!RayTest(cage, origin, direction, triangle, &d, b)) continue;
-    if (!(d > 0)) return OfferInOrder(cage, origin, direction, listed);
-    if (first >= 0 && !(hit.distance > d)) continue;
+    inOrder = !(d > 0);
+    if (inOrder || (first >= 0 && !(hit.distance > d))) continue;
     if (first < 0) first = entry.triangle;
     Take(triangle, d, b, &hit);
   }
-  for (int32_t i = 0; behind && i < listed.count && (first < 0 || listed.entries[i].triangle < first); ++i) {
+  for (int32_t i = 0; behind && !inOrder && i < listed.count && (first < 0 || listed.entries[i].triangle < first);
+       ++i) {
     if (!WhollyBehind(listed, listed.entries[i])) continue;
     double d = 0.0;
     double b[3] = {0.0, 0.0, 0.0};
-    if (RayTest(cage, origin, direction, cage.bvh->triangles[listed.entries[i].triangle], &d, b))
-      return OfferInOrder(cage, origin, direction, listed);
+    inOrder = RayTest(cage, origin, direction, cage.bvh->triangles[listed.entries[i].triangle], &d, b);
   }
+  if (inOrder) hit = OfferInOrder(cage, origin, direction, listed);
   return hit;
 }
 
