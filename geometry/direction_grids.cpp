@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "host_interface/memory.h"
 
 namespace ostrand {
@@ -21,6 +25,30 @@ constexpr double kReachOverMagnitude = 4.0;
 constexpr double kNoise = 1e-12;
 
 double Dot(const double a[3], const Vec3& p) { return a[0] * p.x + a[1] * p.y + a[2] * p.z; }
+
+// The fields of DirectionGrids::fields: the axes across and along, where
+// the cells start and end, cells per unit and the last cell, per axis. A
+// direction without a grid has no cells: its low above its high.
+enum GridField {
+  kAcross0X, kAcross0Y, kAcross0Z, kAcross1X, kAcross1Y, kAcross1Z, kAlongX, kAlongY, kAlongZ,
+  kLow0, kLow1, kHigh0, kHigh1, kPerUnit0, kPerUnit1, kLastCell0, kLastCell1, kGridFields
+};
+
+void SetFields(const DirectionGrid& grid, int32_t s, int32_t count, double* fields) {
+  auto set = [&](GridField f, double value) { fields[int64_t{f} * count + s] = value; };
+  for (int c = 0; c < 3; ++c) {
+    set(static_cast<GridField>(kAcross0X + c), grid.across[0][c]);
+    set(static_cast<GridField>(kAcross1X + c), grid.across[1][c]);
+    set(static_cast<GridField>(kAlongX + c), grid.along[c]);
+  }
+  const bool listed = grid.starts != nullptr;
+  for (int a = 0; a < 2; ++a) {
+    set(static_cast<GridField>(kLow0 + a), listed ? grid.low[a] : INFINITY);
+    set(static_cast<GridField>(kHigh0 + a), listed ? grid.high[a] : -INFINITY);
+    set(static_cast<GridField>(kPerUnit0 + a), listed ? grid.perUnit[a] : 0.0);
+    set(static_cast<GridField>(kLastCell0 + a), listed ? grid.cells[a] - 1 : 0.0);
+  }
+}
 
 // The direction w = d / |d|, and two unit axes at right angles to it and to
 // each other: the first across w and the axis w is least along, the second
@@ -238,7 +266,11 @@ bool StartDirectionGrids(const CageBvh& bvh, const Vec3* positions, const Vec3* 
   const double scale = bvh.magnitude + reach;
   const double widen = 2 * (kBvhRelativeMargin * scale + kBvhAbsoluteMargin) + 2 * kNoise * scale;
   if (!std::isfinite(widen) || !std::isfinite(scale + widen)) return false;
-  if (!AllocateArray(grids->grids, static_cast<size_t>(count))) return false;
+  if (!AllocateArray(grids->grids, static_cast<size_t>(count)) ||
+      !AllocateArray(grids->fields, static_cast<size_t>(kGridFields) * static_cast<size_t>(count))) {
+    FreeArray(grids->grids);
+    return false;
+  }
   grids->count = count;
   grids->reach = reach;
   grids->allowance = widen;
@@ -253,6 +285,7 @@ bool BuildDirectionGridRange(const CageBvh& bvh, const Vec3* positions, uint32_t
   for (int32_t s = first; s < end && built; ++s) {
     DirectionGrid& grid = grids->grids[s];
     built = AxesAcross(directions[s], grid.across, grid.along) && BuildGrid(work, &grid);
+    if (built) SetFields(grid, s, grids->count, grids->fields);
   }
   FreeArray(work.shadows);
   FreeArray(work.depths);
@@ -272,6 +305,7 @@ bool BuildDirectionGrids(const CageBvh& bvh, const Vec3* positions, uint32_t poi
 void FreeDirectionGrids(DirectionGrids* grids) {
   for (int32_t s = 0; s < grids->count; ++s) FreeGrid(&grids->grids[s]);
   FreeArray(grids->grids);
+  FreeArray(grids->fields);
   *grids = DirectionGrids{};
 }
 
@@ -303,6 +337,84 @@ void ReadGridCell(GridLookup* found) {
   found->count = found->cell[1] - found->cell[0];
   found->cell = nullptr;
   __builtin_prefetch(found->entries);
+}
+
+void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, const Vec3& origin, GridLookup* found,
+                   bool* onGrid) {
+  const bool inReach = std::fabs(origin.x) <= grids.reach && std::fabs(origin.y) <= grids.reach &&
+                       std::fabs(origin.z) <= grids.reach;
+  if (!inReach || first < 0 || count <= 0 || first + count > grids.count) {
+    for (int32_t k = 0; k < count; ++k) onGrid[k] = FindGridCell(grids, first + k, origin, &found[k]);
+    return;
+  }
+  const int32_t n = grids.count;
+  auto field = [&](GridField f) { return grids.fields + int64_t{f} * n + first; };
+  // Per direction: the depth behind, and the cell on each axis (-1 beyond
+  // every shadow), each the same bits as FindGridCell works out.
+  constexpr int32_t kMost = 64;
+  double behind[kMost];
+  int32_t cell[2][kMost];
+  for (int32_t done = 0; done < count; done += kMost) {
+    const int32_t part = count - done < kMost ? count - done : kMost;
+    int32_t k = 0;
+#if defined(__SSE2__)
+    const __m128d ox = _mm_set1_pd(origin.x), oy = _mm_set1_pd(origin.y), oz = _mm_set1_pd(origin.z);
+    const __m128d zero = _mm_setzero_pd(), allowance = _mm_set1_pd(grids.allowance);
+    auto load = [&](GridField f) { return _mm_loadu_pd(field(f) + done + k); };
+    auto dot = [&](GridField x) {
+      const auto f = static_cast<int>(x);
+      return _mm_add_pd(_mm_add_pd(_mm_mul_pd(load(static_cast<GridField>(f)), ox),
+                                   _mm_mul_pd(load(static_cast<GridField>(f + 1)), oy)),
+                        _mm_mul_pd(load(static_cast<GridField>(f + 2)), oz));
+    };
+    for (; k + 1 < part; k += 2) {
+      _mm_storeu_pd(behind + k, _mm_sub_pd(dot(kAlongX), allowance));
+      for (int a = 0; a < 2; ++a) {
+        const __m128d x = dot(a == 0 ? kAcross0X : kAcross1X);
+        const __m128d low = load(static_cast<GridField>(kLow0 + a));
+        const __m128d inside = _mm_and_pd(_mm_cmpge_pd(x, low), _mm_cmple_pd(x, load(static_cast<GridField>(kHigh0 + a))));
+        // The cell as CellOf numbers it: below 0 (or NaN) the first, from
+        // the last on the last, truncated between.
+        const __m128d at = _mm_mul_pd(_mm_sub_pd(x, low), load(static_cast<GridField>(kPerUnit0 + a)));
+        const __m128d clamped = _mm_min_pd(_mm_max_pd(at, zero), load(static_cast<GridField>(kLastCell0 + a)));
+        const __m128i cells = _mm_cvttpd_epi32(clamped);
+        const int mask = _mm_movemask_pd(inside);
+        cell[a][k] = (mask & 1) != 0 ? _mm_cvtsi128_si32(cells) : -1;
+        cell[a][k + 1] = (mask & 2) != 0 ? _mm_cvtsi128_si32(_mm_shuffle_epi32(cells, 1)) : -1;
+      }
+    }
+#endif
+    for (; k < part; ++k) {
+      const double* o[3] = {&origin.x, &origin.y, &origin.z};
+      auto dotOne = [&](GridField x) {
+        const auto f = static_cast<int>(x);
+        return field(static_cast<GridField>(f))[done + k] * *o[0] + field(static_cast<GridField>(f + 1))[done + k] * *o[1] +
+               field(static_cast<GridField>(f + 2))[done + k] * *o[2];
+      };
+      behind[k] = dotOne(kAlongX) - grids.allowance;
+      for (int a = 0; a < 2; ++a) {
+        const double x = dotOne(a == 0 ? kAcross0X : kAcross1X);
+        const double low = field(static_cast<GridField>(kLow0 + a))[done + k];
+        const double high = field(static_cast<GridField>(kHigh0 + a))[done + k];
+        const double at = (x - low) * field(static_cast<GridField>(kPerUnit0 + a))[done + k];
+        const double last = field(static_cast<GridField>(kLastCell0 + a))[done + k];
+        cell[a][k] = !(x >= low && x <= high) ? -1 : !(at >= 0) ? 0 : at < last ? static_cast<int32_t>(at)
+                                                                                 : static_cast<int32_t>(last);
+      }
+    }
+    for (k = 0; k < part; ++k) {
+      const DirectionGrid& grid = grids.grids[first + done + k];
+      GridLookup& lookup = found[done + k];
+      onGrid[done + k] = grid.starts != nullptr;
+      lookup.entries = grid.entries;
+      lookup.count = 0;
+      lookup.behind = behind[k];
+      lookup.cell = nullptr;
+      if (grid.starts == nullptr || cell[0][k] < 0 || cell[1][k] < 0) continue;
+      lookup.cell = grid.starts + (int64_t{cell[1][k]} * grid.cells[0] + cell[0][k]);
+      __builtin_prefetch(lookup.cell);
+    }
+  }
 }
 
 bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found) {

@@ -55,6 +55,9 @@ struct DirectionGrid {
 // threads of a calculation.
 struct DirectionGrids {
   DirectionGrid* grids;
+  // What a lookup reads of each grid, field by field across the directions
+  // (kGridFields arrays of `count` doubles), for looking up many at once.
+  double* fields;
   int32_t count;
   double reach;      // origins with a coordinate beyond this in magnitude are not looked up
   double allowance;  // the widening of every shadow, far above rounding
@@ -117,5 +120,10 @@ bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& 
 // list. Together they answer as GridCandidates does.
 bool FindGridCell(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found);
 void ReadGridCell(GridLookup* found);
+
+// FindGridCell for directions first to first + count - 1 at once, into
+// found[k] and onGrid[k] (its answer) for direction first + k.
+void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, const Vec3& origin, GridLookup* found,
+                   bool* onGrid);
 
 }  // namespace ostrand

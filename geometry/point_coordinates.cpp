@@ -79,7 +79,7 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     if (b == 0) {
       const int32_t batch = settings.samples - s < kBatch ? settings.samples - s : kBatch;
       if (cage.grids != nullptr) {
-        for (int32_t k = 0; k < batch; ++k) onGrid[k] = FindGridCell(*cage.grids, s + k, origin, &listed[k]);
+        FindGridCells(*cage.grids, s, batch, origin, listed, onGrid);
         for (int32_t k = 0; k < batch; ++k)
           if (onGrid[k]) ReadGridCell(&listed[k]);
       }

@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "geometry/cage_bvh.h"
+#include "geometry/direction_grids.h"
 #include "geometry/ray_casting.h"
 #include "geometry/sample_directions.h"
 #include "host_interface/memory.h"
@@ -121,6 +123,31 @@ struct Tally {
   long rays = 0, found = 0, reportedHits = 0, onGrids = 0;
 };
 
+// Looking up all directions at once finds what looking them up one by one
+// finds, bit for bit: from the origin, from its mirror far off, and from
+// origins that cannot be looked up.
+void ExpectSameCells(const DirectionGrids& grids, const Vec3& origin, const std::string& name) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const Vec3& from : {origin, Vec3{-3 * origin.x, 2 * origin.y, 40 * origin.z}, Vec3{origin.x, nan, 0.0},
+                           Vec3{1e300, 0.0, 0.0}}) {
+    std::vector<GridLookup> together(grids.count + 1), alone(grids.count + 1);
+    for (int32_t first : {0, 1}) {
+      const int32_t count = grids.count - first;
+      bool answers[200];
+      ASSERT_LE(count, 200);
+      FindGridCells(grids, first, count, from, together.data(), answers);
+      for (int32_t k = 0; k < count; ++k) {
+        const bool one = FindGridCell(grids, first + k, from, &alone[k]);
+        ASSERT_EQ(answers[k], one) << name << ", direction " << first + k;
+        if (!one) continue;
+        ASSERT_EQ(together[k].cell, alone[k].cell) << name << ", direction " << first + k;
+        ASSERT_EQ(together[k].entries, alone[k].entries);
+        ASSERT_EQ(std::memcmp(&together[k].behind, &alone[k].behind, sizeof(double)), 0);
+      }
+    }
+  }
+}
+
 // Casts every ray with the searches through the hierarchy and on grids
 // across each origin's directions, and requires the reference's bits; also
 // that every triangle the ray test hits was among the candidates, and among
@@ -138,6 +165,7 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
     // Grids for every other origin or fewer (every kind of origin comes in
     // pairs or more): building them for each origin's own directions is slow.
     const bool grids = o % gridEvery == 0 && accelerated.bvh().unboundedCount == 0 && accelerated.buildGrids(directions);
+    if (grids) ExpectSameCells(accelerated.grids(), origin, name);
     for (int32_t s = 0; s < static_cast<int32_t>(directions.size()); ++s) {
       const Vec3& direction = directions[s];
       const RayHit reference = FindNearestHitExhaustive(cage, origin, direction);
