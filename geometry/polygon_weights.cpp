@@ -8,6 +8,11 @@
 #include <emmintrin.h>
 #endif
 
+#include "geometry/polygon_weights_avx2.h"
+
+#define OSTRAND_LANES_TARGET
+#include "geometry/polygon_weights_lanes.h"
+
 namespace ostrand {
 namespace {
 
@@ -173,136 +178,67 @@ void QuadWeights(const Vec3* p, const Vec3& x, double s, double* weights) {
     _mm_storeu_pd(weights + 2 * h, Mul(_mm_div_pd(t[h], _mm_set1_pd(sum)), _mm_set1_pd(s)));
 }
 
-// PolygonWeightsOneByOne for any polygon, two corners (and two edges) at a
-// time, each lane doing exactly one corner's operations in the same order,
-// so that every weight comes out the same bits; what needs the corners in
-// order (the first corner or edge of the special cases, the sum) is done one
-// by one. The per-corner quantities are laid out by kind in `corners`' memory
-// (n + 2 entries), each kind an array of n + 2 doubles: entry i + 1 for
-// corner (or edge) i, with entry 0 repeating the last and entry n + 1 the
-// first, so that a corner's neighbours are the entries beside it.
-class PairedCorners {
- public:
-  PairedCorners(int32_t n, PolygonCorner* corners)
-      : n_(n), base_(reinterpret_cast<double*>(corners)), stride_(static_cast<size_t>(n) + 2) {}
-  double* dx() const { return base_; }
-  double* dy() const { return base_ + stride_; }
-  double* dz() const { return base_ + 2 * stride_; }
-  double* r() const { return base_ + 3 * stride_; }
-  double* area() const { return base_ + 4 * stride_; }
-  double* dot() const { return base_ + 5 * stride_; }
-  // Entries 0 and n + 1 from the entries they repeat.
-  void wrap(double* values) const {
-    values[0] = values[n_];
-    values[n_ + 1] = values[1];
-  }
-
- private:
-  int32_t n_;
-  double* base_;
-  size_t stride_;
+struct Sse2Lanes {
+  using V = __m128d;
+  static constexpr int32_t kWidth = 2;
+  static V Set(double v) { return _mm_set1_pd(v); }
+  static V Load(const double* p) { return _mm_loadu_pd(p); }
+  static void Store(double* p, V v) { _mm_storeu_pd(p, v); }
+  static V Add(V a, V b) { return _mm_add_pd(a, b); }
+  static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
+  static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
+  static V Div(V a, V b) { return _mm_div_pd(a, b); }
+  static V Sqrt(V a) { return _mm_sqrt_pd(a); }
+  static V NotEqual(V a, V b) { return _mm_cmpneq_pd(a, b); }  // true for NaN, as != is
+  static V Select(V mask, V yes, V no) { return ostrand::Select(mask, yes, no); }
 };
-
-void PairedWeights(int32_t n, const Vec3* p, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
-  for (int32_t i = 0; i < n; ++i) weights[i] = 0.0;
-  const PairedCorners c(n, corners);
-  double *dx = c.dx(), *dy = c.dy(), *dz = c.dz(), *r = c.r(), *area = c.area(), *dot = c.dot();
-  int32_t i = 0;
-  for (; i + 1 < n; i += 2) {
-    const __m128d ax = Sub(_mm_set_pd(p[i + 1].x, p[i].x), _mm_set1_pd(x.x));
-    const __m128d ay = Sub(_mm_set_pd(p[i + 1].y, p[i].y), _mm_set1_pd(x.y));
-    const __m128d az = Sub(_mm_set_pd(p[i + 1].z, p[i].z), _mm_set1_pd(x.z));
-    _mm_storeu_pd(dx + i + 1, ax);
-    _mm_storeu_pd(dy + i + 1, ay);
-    _mm_storeu_pd(dz + i + 1, az);
-    _mm_storeu_pd(r + i + 1, _mm_sqrt_pd(Add(Add(Mul(ax, ax), Mul(ay, ay)), Mul(az, az))));
-  }
-  for (; i < n; ++i) {
-    dx[i + 1] = p[i].x - x.x;
-    dy[i + 1] = p[i].y - x.y;
-    dz[i + 1] = p[i].z - x.z;
-    r[i + 1] = std::sqrt(dx[i + 1] * dx[i + 1] + dy[i + 1] * dy[i + 1] + dz[i + 1] * dz[i + 1]);
-  }
-  for (i = 0; i < n; ++i)
-    if (r[i + 1] < kCornerRadius) {
-      weights[i] = s;
-      return;
-    }
-  for (double* values : {dx, dy, dz, r}) c.wrap(values);
-
-  // Edge j runs from corner j (entry j + 1) to corner j + 1 (entry j + 2).
-  for (i = 0; i + 1 < n; i += 2) {
-    const __m128d a[3] = {_mm_loadu_pd(dx + i + 1), _mm_loadu_pd(dy + i + 1), _mm_loadu_pd(dz + i + 1)};
-    const __m128d b[3] = {_mm_loadu_pd(dx + i + 2), _mm_loadu_pd(dy + i + 2), _mm_loadu_pd(dz + i + 2)};
-    const __m128d cx = Sub(Mul(a[1], b[2]), Mul(a[2], b[1]));
-    const __m128d cy = Sub(Mul(a[2], b[0]), Mul(a[0], b[2]));
-    const __m128d cz = Sub(Mul(a[0], b[1]), Mul(a[1], b[0]));
-    _mm_storeu_pd(area + i + 1, Mul(_mm_set1_pd(0.5), _mm_sqrt_pd(Add(Add(Mul(cx, cx), Mul(cy, cy)), Mul(cz, cz)))));
-    _mm_storeu_pd(dot + i + 1, Add(Add(Mul(a[0], b[0]), Mul(a[1], b[1])), Mul(a[2], b[2])));
-  }
-  for (; i < n; ++i) {
-    const Vec3 a{dx[i + 1], dy[i + 1], dz[i + 1]}, b{dx[i + 2], dy[i + 2], dz[i + 2]};
-    area[i + 1] = 0.5 * Length(Cross(a, b));
-    dot[i + 1] = Dot(a, b);
-  }
-  for (int32_t j = 0; j < n; ++j)
-    if (dot[j + 1] < 0 && area[j + 1] < kEdgeArea) {
-      const int32_t k = j + 1 == n ? 0 : j + 1;
-      const double rj = r[j + 1], rk = r[k + 1];
-      weights[j] = s * rk / (rj + rk);
-      weights[k] = s * rj / (rj + rk);
-      return;
-    }
-  c.wrap(area);
-  c.wrap(dot);
-
-  // Mean value terms, into weights: corner i with the edge before it (entry
-  // i) and its own (entry i + 1); a term whose triangle has no area is left
-  // out, its division made by 1 instead and its result dropped.
-  const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
-  for (i = 0; i + 1 < n; i += 2) {
-    const __m128d areaBefore = _mm_loadu_pd(area + i), dotBefore = _mm_loadu_pd(dot + i);
-    const __m128d areaHere = _mm_loadu_pd(area + i + 1), dotHere = _mm_loadu_pd(dot + i + 1);
-    const __m128d rBefore = _mm_loadu_pd(r + i), rHere = _mm_loadu_pd(r + i + 1), rAfter = _mm_loadu_pd(r + i + 2);
-    const __m128d withBefore = _mm_cmpneq_pd(areaBefore, zero), withHere = _mm_cmpneq_pd(areaHere, zero);
-    const __m128d before =
-        _mm_div_pd(Sub(rBefore, _mm_div_pd(dotBefore, rHere)), Select(withBefore, areaBefore, one));
-    const __m128d here = _mm_div_pd(Sub(rAfter, _mm_div_pd(dotHere, rHere)), Select(withHere, areaHere, one));
-    const __m128d term = Select(withBefore, before, zero);
-    _mm_storeu_pd(weights + i, Select(withHere, Add(term, here), term));
-  }
-  for (; i < n; ++i) {
-    double t = 0.0;
-    if (area[i] != 0) t = (r[i] - dot[i] / r[i + 1]) / area[i];
-    if (area[i + 1] != 0) t += (r[i + 2] - dot[i + 1] / r[i + 1]) / area[i + 1];
-    weights[i] = t;
-  }
-  double sum = 0.0;
-  for (i = 0; i < n; ++i) sum += weights[i];
-  if (sum == 0) {
-    for (i = 0; i < n; ++i) weights[i] = 0.0;
-    return;
-  }
-  const __m128d total = _mm_set1_pd(sum), share = _mm_set1_pd(s);
-  for (i = 0; i + 1 < n; i += 2) _mm_storeu_pd(weights + i, Mul(_mm_div_pd(_mm_loadu_pd(weights + i), total), share));
-  for (; i < n; ++i) weights[i] = (weights[i] / sum) * s;
-}
 
 }  // namespace
 #endif
 
-void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
+CornerLanes WidestCornerLanes() {
+#if OSTRAND_AVX2_WEIGHTS
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return CornerLanes::kFour;
+#endif
 #if defined(__SSE2__)
-  if (n == 4) {
+  return CornerLanes::kTwo;
+#else
+  return CornerLanes::kOne;
+#endif
+}
+
+void PolygonWeightsIn(CornerLanes lanes, int32_t n, const Vec3* points, const Vec3& x, double s,
+                      PolygonCorner* corners, double* weights) {
+  if (lanes > WidestCornerLanes()) lanes = WidestCornerLanes();
+#if OSTRAND_AVX2_WEIGHTS
+  if (lanes == CornerLanes::kFour && n >= 3) {
+    PolygonWeightsAvx2(n, points, x, s, corners, weights);
+    return;
+  }
+#endif
+#if defined(__SSE2__)
+  if (lanes != CornerLanes::kOne && n == 4) {
     QuadWeights(points, x, s, weights);
     return;
   }
-  if (n >= 3) {
-    PairedWeights(n, points, x, s, corners, weights);
+  if (lanes != CornerLanes::kOne && n >= 3) {
+    LaneWeights<Sse2Lanes>(n, points, x, s, corners, weights);
     return;
   }
 #endif
   PolygonWeightsOneByOne(n, points, x, s, corners, weights);
+}
+
+void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
+  static const CornerLanes widest = WidestCornerLanes();
+#if OSTRAND_AVX2_WEIGHTS
+  if (widest == CornerLanes::kFour && n >= 3) {
+    PolygonWeightsAvx2(n, points, x, s, corners, weights);
+    return;
+  }
+#endif
+  PolygonWeightsIn(widest, n, points, x, s, corners, weights);
 }
 
 }  // namespace ostrand

@@ -29,9 +29,17 @@ struct PolygonCorner {
 // every edge, only possible for a degenerate polygon), all weights are 0.
 void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights);
 
-// The same, one corner at a time through `corners` (n entries).
-// PolygonWeights takes two corners at a time, to the same bits: this is what
-// tests hold it to.
+// How many corners PolygonWeights works at a time: one, two (SSE2) or four
+// (AVX2), always to the same bits. PolygonWeights takes the widest the
+// processor offers (WidestCornerLanes); PolygonWeightsIn takes the lanes
+// given, or the widest offered when they are not.
+enum class CornerLanes { kOne, kTwo, kFour };
+CornerLanes WidestCornerLanes();
+void PolygonWeightsIn(CornerLanes lanes, int32_t n, const Vec3* points, const Vec3& x, double s,
+                      PolygonCorner* corners, double* weights);
+
+// The same, one corner at a time through `corners` (n entries): what tests
+// hold the others to.
 void PolygonWeightsOneByOne(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners,
                             double* weights);
 
