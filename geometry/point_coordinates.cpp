@@ -104,7 +104,7 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     // A count beyond the cage's points is not believed: reading it would cost
     // memory and time in proportion to whatever the host claims.
     if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
-    if (!ReserveScratch(scratch, n)) {
+    if (n > scratch->capacity && !ReserveScratch(scratch, n)) {
       *total = sum;
       return false;
     }
@@ -136,16 +136,25 @@ bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const V
     }
     double* w = scratch->weights;
     PolygonWeights(n, positions, h, f, scratch->corners, w);
-    for (int32_t m = 0; m < n; ++m) {
-      row[points[m]] += w[m];
-      sum += w[m];
+    if (sparse == nullptr) {
+      for (int32_t m = 0; m < n; ++m) {
+        row[points[m]] += w[m];
+        sum += w[m];
+      }
+      continue;
     }
-    if (sparse != nullptr)
-      for (int32_t m = 0; m < n; ++m)
-        if (sparse->touched[points[m]] == 0) {
-          sparse->touched[points[m]] = 1;
-          sparse->entries[sparse->count++] = points[m];
-        }
+    uint8_t* touched = sparse->touched;
+    int32_t* entries = sparse->entries;
+    int32_t count = sparse->count;
+    for (int32_t m = 0; m < n; ++m) {
+      const int32_t k = points[m];
+      row[k] += w[m];
+      sum += w[m];
+      if (touched[k] != 0) continue;
+      touched[k] = 1;
+      entries[count++] = k;
+    }
+    sparse->count = count;
   }
   *total = sum;
   return true;
