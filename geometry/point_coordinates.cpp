@@ -190,12 +190,16 @@ void SortTouched(SparseRow* row) {
 // entries that are not 0.0 to kept (which has room for them), in the order
 // of row->entries, and leaves the row cleared.
 bool KeepTouched(SparseRow* row, double total, double tolerance, KeptWeights* kept) {
+  // In locals: the stores below could otherwise be the records' own fields.
   double* values = row->values;
+  uint8_t* touched = row->touched;
+  const int32_t* entries = row->entries;
+  const int32_t count = row->count;
   const double scale = 1.0 / total;
   double g = 1.0;
   bool floored = false;
-  for (int32_t e = 0; e < row->count; ++e) {
-    const double v = values[row->entries[e]] * scale;
+  for (int32_t e = 0; e < count; ++e) {
+    const double v = values[entries[e]] * scale;
     if (tolerance > v)
       g -= v;
     else if (v != 0.0)
@@ -203,19 +207,21 @@ bool KeepTouched(SparseRow* row, double total, double tolerance, KeptWeights* ke
   }
   const double rescale = 1.0 / g;
   if (floored && !std::isfinite(rescale)) return false;
+  double* weights = kept->weights;
+  int32_t* indices = kept->indices;
   int64_t next = kept->count;
-  for (int32_t e = 0; e < row->count; ++e) {
-    const int32_t k = row->entries[e];
+  for (int32_t e = 0; e < count; ++e) {
+    const int32_t k = entries[e];
     double value = values[k] * scale;
     if (floored) {
       if (tolerance > value) value = 0.0;
       value = value * rescale;
     }
     values[k] = 0.0;
-    row->touched[k] = 0;
+    touched[k] = 0;
     if (value == 0.0) continue;
-    kept->weights[next] = value;
-    kept->indices[next++] = k;
+    weights[next] = value;
+    indices[next++] = k;
   }
   kept->count = next;
   row->count = 0;
