@@ -164,6 +164,7 @@ float DepthAbove(double x) {
 void FreeGrid(DirectionGrid* grid) {
   FreeArray(grid->starts);
   FreeArray(grid->entries);
+  FreeArray(grid->shadows);
 }
 
 // What building one grid works with.
@@ -229,10 +230,12 @@ bool BuildGrid(GridWork& work, DirectionGrid* grid) {
     if (listing.count != listing.limit) return false;  // out of memory
   }
   if (!AllocateArray(grid->starts, static_cast<size_t>(cellCount) + 1) ||
-      !AllocateArray(grid->entries, static_cast<size_t>(std::max<int64_t>(listing.count, 1)))) {
+      !AllocateArray(grid->entries, static_cast<size_t>(std::max<int64_t>(listing.count, 1))) ||
+      !AllocateArray(grid->shadows, 2 * static_cast<size_t>(work.pointCount))) {
     FreeGrid(grid);
     return false;
   }
+  std::copy(work.shadows, work.shadows + 2 * static_cast<size_t>(work.pointCount), grid->shadows);
   for (int32_t t = 0; t < n; ++t) {
     const int32_t* k = bvh.triangles[t].corners;
     work.depths[t] = DepthAbove(std::max({Dot(grid->along, work.positions[k[0]]),
@@ -320,9 +323,12 @@ bool FindGridCell(const DirectionGrids& grids, int32_t direction, const Vec3& or
   found->count = 0;
   found->behind = Dot(grid.along, origin) - grids.allowance;
   found->cell = nullptr;
+  found->shadows = grid.shadows;
+  found->allowance = grids.allowance;
   int32_t cell[2];
   for (int a = 0; a < 2; ++a) {
     const double x = Dot(grid.across[a], origin);
+    found->at[a] = x;
     if (!(x >= grid.low[a] && x <= grid.high[a])) return true;  // beyond every shadow
     cell[a] = CellOf(grid, a, x);
   }
@@ -352,7 +358,7 @@ void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, co
   // Per direction: the depth behind, and the cell on each axis (-1 beyond
   // every shadow), each the same bits as FindGridCell works out.
   constexpr int32_t kMost = 64;
-  double behind[kMost];
+  double behind[kMost], at[2][kMost];
   int32_t cell[2][kMost];
   for (int32_t done = 0; done < count; done += kMost) {
     const int32_t part = count - done < kMost ? count - done : kMost;
@@ -371,12 +377,13 @@ void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, co
       _mm_storeu_pd(behind + k, _mm_sub_pd(dot(kAlongX), allowance));
       for (int a = 0; a < 2; ++a) {
         const __m128d x = dot(a == 0 ? kAcross0X : kAcross1X);
+        _mm_storeu_pd(at[a] + k, x);
         const __m128d low = load(static_cast<GridField>(kLow0 + a));
         const __m128d inside = _mm_and_pd(_mm_cmpge_pd(x, low), _mm_cmple_pd(x, load(static_cast<GridField>(kHigh0 + a))));
         // The cell as CellOf numbers it: below 0 (or NaN) the first, from
         // the last on the last, truncated between.
-        const __m128d at = _mm_mul_pd(_mm_sub_pd(x, low), load(static_cast<GridField>(kPerUnit0 + a)));
-        const __m128d clamped = _mm_min_pd(_mm_max_pd(at, zero), load(static_cast<GridField>(kLastCell0 + a)));
+        const __m128d along = _mm_mul_pd(_mm_sub_pd(x, low), load(static_cast<GridField>(kPerUnit0 + a)));
+        const __m128d clamped = _mm_min_pd(_mm_max_pd(along, zero), load(static_cast<GridField>(kLastCell0 + a)));
         const __m128i cells = _mm_cvttpd_epi32(clamped);
         const int mask = _mm_movemask_pd(inside);
         cell[a][k] = (mask & 1) != 0 ? _mm_cvtsi128_si32(cells) : -1;
@@ -394,12 +401,15 @@ void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, co
       behind[k] = dotOne(kAlongX) - grids.allowance;
       for (int a = 0; a < 2; ++a) {
         const double x = dotOne(a == 0 ? kAcross0X : kAcross1X);
+        at[a][k] = x;
         const double low = field(static_cast<GridField>(kLow0 + a))[done + k];
         const double high = field(static_cast<GridField>(kHigh0 + a))[done + k];
-        const double at = (x - low) * field(static_cast<GridField>(kPerUnit0 + a))[done + k];
+        const double along = (x - low) * field(static_cast<GridField>(kPerUnit0 + a))[done + k];
         const double last = field(static_cast<GridField>(kLastCell0 + a))[done + k];
-        cell[a][k] = !(x >= low && x <= high) ? -1 : !(at >= 0) ? 0 : at < last ? static_cast<int32_t>(at)
-                                                                                 : static_cast<int32_t>(last);
+        cell[a][k] = !(x >= low && x <= high) ? -1
+                     : !(along >= 0)          ? 0
+                     : along < last           ? static_cast<int32_t>(along)
+                                              : static_cast<int32_t>(last);
       }
     }
     for (k = 0; k < part; ++k) {
@@ -410,11 +420,36 @@ void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, co
       lookup.count = 0;
       lookup.behind = behind[k];
       lookup.cell = nullptr;
+      lookup.shadows = grid.shadows;
+      lookup.allowance = grids.allowance;
+      lookup.at[0] = at[0][k];
+      lookup.at[1] = at[1][k];
       if (grid.starts == nullptr || cell[0][k] < 0 || cell[1][k] < 0) continue;
       lookup.cell = grid.starts + (int64_t{cell[1][k]} * grid.cells[0] + cell[0][k]);
       __builtin_prefetch(lookup.cell);
     }
   }
+}
+
+bool PassesWide(const GridLookup& found, const int32_t corners[3]) {
+  const double allowance = found.allowance;
+  const double* p[3];
+  for (int c = 0; c < 3; ++c) p[c] = found.shadows + 2 * static_cast<size_t>(corners[c]);
+  const double ox = found.at[0], oy = found.at[1];
+  // Twice the shadow's signed area: along each edge's normal (scaled by the
+  // edge's length), the shadow spans from 0 (the edge) to this (the corner
+  // opposite).
+  const double twice = (p[1][0] - p[0][0]) * (p[2][1] - p[0][1]) - (p[1][1] - p[0][1]) * (p[2][0] - p[0][0]);
+  const double low = std::min(0.0, twice), high = std::max(0.0, twice);
+  for (int e = 0; e < 3; ++e) {
+    const double* a = p[e];
+    const double* b = p[e == 2 ? 0 : e + 1];
+    const double ex = b[0] - a[0], ey = b[1] - a[1];
+    const double side = ex * (oy - a[1]) - ey * (ox - a[0]);
+    const double gap = side < low ? low - side : side > high ? side - high : 0.0;
+    if (gap * gap > allowance * allowance * (ex * ex + ey * ey)) return true;
+  }
+  return false;
 }
 
 bool GridCandidates(const DirectionGrids& grids, int32_t direction, const Vec3& origin, GridLookup* found) {

@@ -49,6 +49,7 @@ struct DirectionGrid {
   double along[3];      // the direction, of unit length
   int32_t* starts;      // cells[0] * cells[1] + 1 offsets into `entries`, cell by cell (axis 0 fastest)
   GridEntry* entries;   // each cell's triangles, ascending and once each
+  double* shadows;      // each cage point on the two axes across, as the triangles were listed from
 };
 
 // One grid per direction, in the directions' order; shared read-only by all
@@ -101,7 +102,18 @@ struct GridLookup {
   int32_t count;
   double behind;
   const int32_t* cell;  // between FindGridCell and ReadGridCell: the cell's offsets, or null
+  const double* shadows;  // DirectionGrid::shadows
+  double at[2];           // the origin on the two axes across
+  double allowance;       // DirectionGrids::allowance
 };
+
+// Whether the line of a looked-up ray passes farther than the allowance
+// from the triangle with these cage points as
+// corners: an edge of the triangle's shadow has the origin's shadow beyond
+// it by more than that, on the side away from the shadow. The ray test then
+// reports no hit on it, for the reason the cells list the triangles they
+// list: a cell that held only such triangles would not list it at all.
+bool PassesWide(const GridLookup& found, const int32_t corners[3]);
 
 inline bool WhollyBehind(const GridLookup& found, const GridEntry& entry) {
   return static_cast<double>(entry.depth) < found.behind;

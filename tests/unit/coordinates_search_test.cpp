@@ -151,7 +151,8 @@ void ExpectSameCells(const DirectionGrids& grids, const Vec3& origin, const std:
 // Casts every ray with the searches through the hierarchy and on grids
 // across each origin's directions, and requires the reference's bits; also
 // that every triangle the ray test hits was among the candidates, and among
-// those its grid cell lists whenever the grid answers.
+// those its grid cell lists whenever the grid answers, and that its shadow
+// was not found too far from the origin's to be hit.
 void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayIntersectTriangle_fn rayTest, Tally* tally,
                       const std::string& name, size_t gridEvery = 2) {
   OwnedTriangulation triangulation(mesh);
@@ -194,6 +195,8 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
             ASSERT_TRUE(!onGrid || std::any_of(listed.entries, listed.entries + listed.count,
                                                [id](const GridEntry& e) { return e.triangle == id; }))
                 << name << ": triangle " << id << " was hit but its grid cell left it out";
+            ASSERT_TRUE(!onGrid || !PassesWide(listed, t.data()))
+                << name << ": triangle " << id << " was hit but its shadow was found too far";
           }
           ++id;
         }
