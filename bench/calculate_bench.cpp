@@ -289,7 +289,8 @@ void BM_Calculate(benchmark::State& state) {
   const double exhaustivePerRay = world.calculate(*b.subset, kSamples, threads, "exhaustive") / exhaustiveRays;
   long hits = 0;
   double embree = 1e9;  // the best of three, as the machine's load comes and goes
-  for (int round = 0; round < 3; ++round) embree = std::min(embree, b.embree->castAll(b.points, directions, threads, &hits));
+  for (int round = 0; round < 3; ++round)
+    embree = std::min(embree, b.embree->castAll(b.points, directions, threads, &hits));
   state.counters["triangles"] = static_cast<double>(b.embree->triangles());
   state.counters["ns_per_ray"] = 1e9 * perRay;
   state.counters["exhaustive_ns_per_ray"] = 1e9 * exhaustivePerRay;

@@ -379,7 +379,8 @@ void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, co
         const __m128d x = dot(a == 0 ? kAcross0X : kAcross1X);
         _mm_storeu_pd(at[a] + k, x);
         const __m128d low = load(static_cast<GridField>(kLow0 + a));
-        const __m128d inside = _mm_and_pd(_mm_cmpge_pd(x, low), _mm_cmple_pd(x, load(static_cast<GridField>(kHigh0 + a))));
+        const __m128d high = load(static_cast<GridField>(kHigh0 + a));
+        const __m128d inside = _mm_and_pd(_mm_cmpge_pd(x, low), _mm_cmple_pd(x, high));
         // The cell as CellOf numbers it: below 0 (or NaN) the first, from
         // the last on the last, truncated between.
         const __m128d along = _mm_mul_pd(_mm_sub_pd(x, low), load(static_cast<GridField>(kPerUnit0 + a)));
@@ -395,8 +396,10 @@ void FindGridCells(const DirectionGrids& grids, int32_t first, int32_t count, co
       const double* o[3] = {&origin.x, &origin.y, &origin.z};
       auto dotOne = [&](GridField x) {
         const auto f = static_cast<int>(x);
-        return field(static_cast<GridField>(f))[done + k] * *o[0] + field(static_cast<GridField>(f + 1))[done + k] * *o[1] +
-               field(static_cast<GridField>(f + 2))[done + k] * *o[2];
+        const double a0 = field(static_cast<GridField>(f))[done + k];
+        const double a1 = field(static_cast<GridField>(f + 1))[done + k];
+        const double a2 = field(static_cast<GridField>(f + 2))[done + k];
+        return a0 * *o[0] + a1 * *o[1] + a2 * *o[2];
       };
       behind[k] = dotOne(kAlongX) - grids.allowance;
       for (int a = 0; a < 2; ++a) {

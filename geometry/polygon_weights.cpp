@@ -16,9 +16,6 @@
 namespace ostrand {
 namespace {
 
-constexpr double kCornerRadius = 1e-6;  // below this distance x is at the corner
-constexpr double kEdgeArea = 1e-6;      // below this area x is on the edge (if between its ends)
-
 inline double Length(const Vec3& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 inline double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 inline Vec3 Cross(const Vec3& a, const Vec3& b) {
@@ -181,16 +178,16 @@ void QuadWeights(const Vec3* p, const Vec3& x, double s, double* weights) {
 struct Sse2Lanes {
   using V = __m128d;
   static constexpr int32_t kWidth = 2;
-  static V Set(double v) { return _mm_set1_pd(v); }
-  static V Load(const double* p) { return _mm_loadu_pd(p); }
-  static void Store(double* p, V v) { _mm_storeu_pd(p, v); }
-  static V Add(V a, V b) { return _mm_add_pd(a, b); }
-  static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
-  static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
-  static V Div(V a, V b) { return _mm_div_pd(a, b); }
-  static V Sqrt(V a) { return _mm_sqrt_pd(a); }
-  static V NotEqual(V a, V b) { return _mm_cmpneq_pd(a, b); }  // true for NaN, as != is
-  static V Select(V mask, V yes, V no) { return ostrand::Select(mask, yes, no); }
+  static V set(double v) { return _mm_set1_pd(v); }
+  static V load(const double* p) { return _mm_loadu_pd(p); }
+  static void store(double* p, V v) { _mm_storeu_pd(p, v); }
+  static V add(V a, V b) { return _mm_add_pd(a, b); }
+  static V sub(V a, V b) { return _mm_sub_pd(a, b); }
+  static V mul(V a, V b) { return _mm_mul_pd(a, b); }
+  static V div(V a, V b) { return _mm_div_pd(a, b); }
+  static V sqrt(V a) { return _mm_sqrt_pd(a); }
+  static V notEqual(V a, V b) { return _mm_cmpneq_pd(a, b); }  // true for NaN, as != is
+  static V select(V mask, V yes, V no) { return ostrand::Select(mask, yes, no); }
 };
 
 }  // namespace
@@ -198,8 +195,8 @@ struct Sse2Lanes {
 
 CornerLanes WidestCornerLanes() {
 #if OSTRAND_AVX2_WEIGHTS
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return CornerLanes::kFour;
+  static const bool kAvx2 = __builtin_cpu_supports("avx2");
+  if (kAvx2) return CornerLanes::kFour;
 #endif
 #if defined(__SSE2__)
   return CornerLanes::kTwo;
@@ -231,14 +228,14 @@ void PolygonWeightsIn(CornerLanes lanes, int32_t n, const Vec3* points, const Ve
 }
 
 void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
-  static const CornerLanes widest = WidestCornerLanes();
+  static const CornerLanes kWidest = WidestCornerLanes();
 #if OSTRAND_AVX2_WEIGHTS
-  if (widest == CornerLanes::kFour && n >= 3) {
+  if (kWidest == CornerLanes::kFour && n >= 3) {
     PolygonWeightsAvx2(n, points, x, s, corners, weights);
     return;
   }
 #endif
-  PolygonWeightsIn(widest, n, points, x, s, corners, weights);
+  PolygonWeightsIn(kWidest, n, points, x, s, corners, weights);
 }
 
 }  // namespace ostrand

@@ -18,8 +18,8 @@
 namespace ostrand {
 namespace {
 
-inline constexpr double kLanesCornerRadius = 1e-6;  // below this distance x is at the corner
-inline constexpr double kLanesEdgeArea = 1e-6;      // below this area x is on the edge (if between its ends)
+inline constexpr double kCornerRadius = 1e-6;  // below this distance x is at the corner
+inline constexpr double kEdgeArea = 1e-6;      // below this area x is on the edge (if between its ends)
 
 // The per-corner quantities laid out by kind in `corners`' memory (n + 2
 // entries), each kind an array of n + 2 doubles: entry i + 1 for corner (or
@@ -51,9 +51,10 @@ class CornerArrays {
 // includer defines OSTRAND_LANES_TARGET: the attribute that lets the function
 // use those lanes (empty for the processor's baseline).
 template <class L>
-OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
+OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, double s, PolygonCorner* corners,
+                                      double* weights) {
   using V = typename L::V;
-  constexpr int32_t W = L::kWidth;
+  constexpr int32_t kLanes = L::kWidth;
   for (int32_t i = 0; i < n; ++i) weights[i] = 0.0;
   const CornerArrays c(n, corners);
   double *dx = c.dx(), *dy = c.dy(), *dz = c.dz(), *r = c.r(), *area = c.area(), *dot = c.dot();
@@ -62,15 +63,15 @@ OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, d
     dy[i + 1] = p[i].y;
     dz[i + 1] = p[i].z;
   }
-  const V xx = L::Set(x.x), xy = L::Set(x.y), xz = L::Set(x.z);
+  const V xx = L::set(x.x), xy = L::set(x.y), xz = L::set(x.z);
   int32_t i = 0;
-  for (; i + W <= n; i += W) {
-    const V ax = L::Sub(L::Load(dx + i + 1), xx), ay = L::Sub(L::Load(dy + i + 1), xy);
-    const V az = L::Sub(L::Load(dz + i + 1), xz);
-    L::Store(dx + i + 1, ax);
-    L::Store(dy + i + 1, ay);
-    L::Store(dz + i + 1, az);
-    L::Store(r + i + 1, L::Sqrt(L::Add(L::Add(L::Mul(ax, ax), L::Mul(ay, ay)), L::Mul(az, az))));
+  for (; i + kLanes <= n; i += kLanes) {
+    const V ax = L::sub(L::load(dx + i + 1), xx), ay = L::sub(L::load(dy + i + 1), xy);
+    const V az = L::sub(L::load(dz + i + 1), xz);
+    L::store(dx + i + 1, ax);
+    L::store(dy + i + 1, ay);
+    L::store(dz + i + 1, az);
+    L::store(r + i + 1, L::sqrt(L::add(L::add(L::mul(ax, ax), L::mul(ay, ay)), L::mul(az, az))));
   }
   for (; i < n; ++i) {
     dx[i + 1] -= x.x;
@@ -79,22 +80,22 @@ OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, d
     r[i + 1] = std::sqrt(dx[i + 1] * dx[i + 1] + dy[i + 1] * dy[i + 1] + dz[i + 1] * dz[i + 1]);
   }
   for (i = 0; i < n; ++i)
-    if (r[i + 1] < kLanesCornerRadius) {
+    if (r[i + 1] < kCornerRadius) {
       weights[i] = s;
       return;
     }
   for (double* values : {dx, dy, dz, r}) c.wrap(values);
 
   // Edge j runs from corner j (entry j + 1) to corner j + 1 (entry j + 2).
-  const V half = L::Set(0.5);
-  for (i = 0; i + W <= n; i += W) {
-    const V a[3] = {L::Load(dx + i + 1), L::Load(dy + i + 1), L::Load(dz + i + 1)};
-    const V b[3] = {L::Load(dx + i + 2), L::Load(dy + i + 2), L::Load(dz + i + 2)};
-    const V cx = L::Sub(L::Mul(a[1], b[2]), L::Mul(a[2], b[1]));
-    const V cy = L::Sub(L::Mul(a[2], b[0]), L::Mul(a[0], b[2]));
-    const V cz = L::Sub(L::Mul(a[0], b[1]), L::Mul(a[1], b[0]));
-    L::Store(area + i + 1, L::Mul(half, L::Sqrt(L::Add(L::Add(L::Mul(cx, cx), L::Mul(cy, cy)), L::Mul(cz, cz)))));
-    L::Store(dot + i + 1, L::Add(L::Add(L::Mul(a[0], b[0]), L::Mul(a[1], b[1])), L::Mul(a[2], b[2])));
+  const V half = L::set(0.5);
+  for (i = 0; i + kLanes <= n; i += kLanes) {
+    const V a[3] = {L::load(dx + i + 1), L::load(dy + i + 1), L::load(dz + i + 1)};
+    const V b[3] = {L::load(dx + i + 2), L::load(dy + i + 2), L::load(dz + i + 2)};
+    const V cx = L::sub(L::mul(a[1], b[2]), L::mul(a[2], b[1]));
+    const V cy = L::sub(L::mul(a[2], b[0]), L::mul(a[0], b[2]));
+    const V cz = L::sub(L::mul(a[0], b[1]), L::mul(a[1], b[0]));
+    L::store(area + i + 1, L::mul(half, L::sqrt(L::add(L::add(L::mul(cx, cx), L::mul(cy, cy)), L::mul(cz, cz)))));
+    L::store(dot + i + 1, L::add(L::add(L::mul(a[0], b[0]), L::mul(a[1], b[1])), L::mul(a[2], b[2])));
   }
   for (; i < n; ++i) {
     const double ax = dx[i + 1], ay = dy[i + 1], az = dz[i + 1];
@@ -104,7 +105,7 @@ OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, d
     dot[i + 1] = ax * bx + ay * by + az * bz;
   }
   for (int32_t j = 0; j < n; ++j)
-    if (dot[j + 1] < 0 && area[j + 1] < kLanesEdgeArea) {
+    if (dot[j + 1] < 0 && area[j + 1] < kEdgeArea) {
       const int32_t k = j + 1 == n ? 0 : j + 1;
       const double rj = r[j + 1], rk = r[k + 1];
       weights[j] = s * rk / (rj + rk);
@@ -119,18 +120,18 @@ OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, d
   // out, its division made by 1 instead and its result dropped. The sum is
   // taken as the terms come, in corner order, so that its additions wait on
   // each other while the divisions of the next corners go on.
-  const V zero = L::Set(0.0), one = L::Set(1.0);
+  const V zero = L::set(0.0), one = L::set(1.0);
   double sum = 0.0;
-  for (i = 0; i + W <= n; i += W) {
-    const V areaBefore = L::Load(area + i), dotBefore = L::Load(dot + i);
-    const V areaHere = L::Load(area + i + 1), dotHere = L::Load(dot + i + 1);
-    const V rBefore = L::Load(r + i), rHere = L::Load(r + i + 1), rAfter = L::Load(r + i + 2);
-    const V withBefore = L::NotEqual(areaBefore, zero), withHere = L::NotEqual(areaHere, zero);
-    const V before = L::Div(L::Sub(rBefore, L::Div(dotBefore, rHere)), L::Select(withBefore, areaBefore, one));
-    const V here = L::Div(L::Sub(rAfter, L::Div(dotHere, rHere)), L::Select(withHere, areaHere, one));
-    const V term = L::Select(withBefore, before, zero);
-    L::Store(weights + i, L::Select(withHere, L::Add(term, here), term));
-    for (int32_t l = 0; l < W; ++l) sum += weights[i + l];
+  for (i = 0; i + kLanes <= n; i += kLanes) {
+    const V areaBefore = L::load(area + i), dotBefore = L::load(dot + i);
+    const V areaHere = L::load(area + i + 1), dotHere = L::load(dot + i + 1);
+    const V rBefore = L::load(r + i), rHere = L::load(r + i + 1), rAfter = L::load(r + i + 2);
+    const V withBefore = L::notEqual(areaBefore, zero), withHere = L::notEqual(areaHere, zero);
+    const V before = L::div(L::sub(rBefore, L::div(dotBefore, rHere)), L::select(withBefore, areaBefore, one));
+    const V here = L::div(L::sub(rAfter, L::div(dotHere, rHere)), L::select(withHere, areaHere, one));
+    const V term = L::select(withBefore, before, zero);
+    L::store(weights + i, L::select(withHere, L::add(term, here), term));
+    for (int32_t l = 0; l < kLanes; ++l) sum += weights[i + l];
   }
   for (; i < n; ++i) {
     double t = 0.0;
@@ -143,8 +144,8 @@ OSTRAND_LANES_TARGET void LaneWeights(int32_t n, const Vec3* p, const Vec3& x, d
     for (i = 0; i < n; ++i) weights[i] = 0.0;
     return;
   }
-  const V total = L::Set(sum), share = L::Set(s);
-  for (i = 0; i + W <= n; i += W) L::Store(weights + i, L::Mul(L::Div(L::Load(weights + i), total), share));
+  const V total = L::set(sum), share = L::set(s);
+  for (i = 0; i + kLanes <= n; i += kLanes) L::store(weights + i, L::mul(L::div(L::load(weights + i), total), share));
   for (; i < n; ++i) weights[i] = (weights[i] / sum) * s;
 }
 

@@ -171,8 +171,8 @@ TEST_F(CalculationWithEitherSearch, HierarchyGridsOrCandidatesWithoutMemoryStill
       test_support::ScopedRaySearch chosen(search);
       std::optional<test_support::ScopedHostCageReads> perHit;
       if (hostReads) perHit.emplace();
-      // The snapshot's five allocations fall back to the host's reads.
-      expectSameRowsWhenEachAllocationFails((search == RaySearch::kDirectionGrids ? 8 : 4) + (hostReads ? 0 : 5));
+      // The snapshot's six allocations fall back to the host's reads.
+      expectSameRowsWhenEachAllocationFails((search == RaySearch::kDirectionGrids ? 8 : 4) + (hostReads ? 0 : 6));
     }
 }
 

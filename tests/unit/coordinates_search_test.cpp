@@ -165,7 +165,8 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
     const std::vector<Vec3> directions = DirectionsFrom(origin, rays.aims);
     // Grids for every other origin or fewer (every kind of origin comes in
     // pairs or more): building them for each origin's own directions is slow.
-    const bool grids = o % gridEvery == 0 && accelerated.bvh().unboundedCount == 0 && accelerated.buildGrids(directions);
+    const bool grids =
+        o % gridEvery == 0 && accelerated.bvh().unboundedCount == 0 && accelerated.buildGrids(directions);
     if (grids) ExpectSameCells(accelerated.grids(), origin, name);
     for (int32_t s = 0; s < static_cast<int32_t>(directions.size()); ++s) {
       const Vec3& direction = directions[s];

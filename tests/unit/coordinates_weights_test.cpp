@@ -126,7 +126,8 @@ TEST(PolygonWeights, EveryWidthGivesTheSameBitsAsOneByOne) {
       for (CornerLanes lanes : widths) {
         std::vector<double> wide(n, nan);
         PolygonWeightsIn(lanes, n, polygon.data(), x, s, corners.data(), wide.data());
-        ASSERT_TRUE(SameBits(wide, oneByOne)) << n << " corners, round " << round << ", " << (1 << static_cast<int>(lanes)) << " at a time";
+        ASSERT_TRUE(SameBits(wide, oneByOne))
+            << n << " corners, round " << round << ", " << (1 << static_cast<int>(lanes)) << " at a time";
         ++compared;
       }
       std::vector<double> chosen(n, nan);
