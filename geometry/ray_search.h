@@ -37,14 +37,15 @@ inline bool WholeLineFor(RaySearch search, int32_t triangles, int32_t entries) {
 
 // Whether a calculation of `rows` points with `samples` directions builds
 // grids across its directions (direction_grids.h) over a hierarchy of
-// `triangles` triangles on a cage of `cagePoints` points. Building takes the
-// calling thread about 0.4 us for each triangle and direction, and the grids
+// `triangles` triangles on a cage of `cagePoints` points. Building takes
+// about 0.4 us of a worker thread for each triangle and direction, and the grids
 // save every ray along their direction about half its search (the walk
 // through the hierarchy, most ray tests behind the origin), 0.1 to 0.2 us
 // on the workers (bench/calculate_bench, BM_Search). So the accelerated
 // search builds them for targets of at least four points for each triangle
 // of the cage, within the memory budget. They hold about 160 bytes for each
-// triangle and direction, and the target keeps at least that for each point:
+// triangle and direction (and 16 for each cage point and direction), and the
+// target keeps at least that for each point:
 // beyond kDirectionGridsAnyway triangles x directions, only a target of as
 // many points builds them, so that they never outweigh its weights.
 // kDirectionGrids builds them whenever the budget allows.
