@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,7 +73,8 @@ class KeptWeightsTest : public test_support::CoordinateTest {
 
 // The example and fixture cages, points inside, on and outside them, floors
 // from none to above every weight (the whole row kept unfloored), with more
-// than ten points so that the rows come in tenths and a rest.
+// than ten points so that the rows come in tenths and a rest; the cage read
+// once or at every hit.
 TEST_F(KeptWeightsTest, SameArraysAsTheDenseRowsOnEveryCaseAndThreadCount) {
   std::vector<std::pair<host::Mesh, std::vector<Vec3>>> cases;
   const std::string examples = std::string(OSTRAND_SOURCE_DIR) + "/examples/";
@@ -92,14 +94,18 @@ TEST_F(KeptWeightsTest, SameArraysAsTheDenseRowsOnEveryCaseAndThreadCount) {
       EffectInstance* instance = prepare(cage, {points, PointsInCube(3)}, 24, floor);
       const std::vector<KeptTarget> dense = calculate(instance, true);
       ASSERT_GT(dense[0].weightCount, 0);
-      for (int threads : {1, 2, 3}) {
-        SetThreadCount(threads);
-        EXPECT_TRUE(calculate(instance, false) == dense) << "floor " << floor << ", " << threads << " threads";
-        ++compared;
-      }
+      for (int threads : {1, 2, 3})
+        for (bool hostReads : {false, true}) {
+          std::optional<test_support::ScopedHostCageReads> perHit;
+          if (hostReads) perHit.emplace();
+          SetThreadCount(threads);
+          EXPECT_TRUE(calculate(instance, false) == dense)
+              << "floor " << floor << ", " << threads << " threads" << (hostReads ? ", the host read at every hit" : "");
+          ++compared;
+        }
       SetThreadCount(1);
     }
-  EXPECT_EQ(compared, 7 * 3 * 3);
+  EXPECT_EQ(compared, 7 * 3 * 3 * 2);
 }
 
 // 2^15 points against 2^16 cage points: 2^31 entries of dense rows, which
