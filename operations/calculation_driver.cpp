@@ -212,97 +212,128 @@ int64_t RunRowLoop(const RowJob& job, RowTask task, WorkerScratch* workers, int 
   return failed.load();
 }
 
-bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage storage) {
-  if (RefuseCalculation(instance)) return false;
-  char name[256];
-  ObjectName(target->ObjectId, name);
+namespace {
 
+// What a target's calculation holds: freed on every path, in the order
+// taken, last first, when it goes out of scope.
+struct TargetResources {
+  TargetResources() = default;
+  TargetResources(const TargetResources&) = delete;
+  TargetResources& operator=(const TargetResources&) = delete;
+  ~TargetResources() {
+    FreeWorkers(workers, threads);
+    FreeCageSnapshot(&snapshot);
+    FreeDirectionGrids(&grids);
+    FreeCageBvh(&bvh);
+    if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
+    FreeArray(directions);
+  }
+
+  Vec3* directions = nullptr;
+  TriangulatedCage* mesh = nullptr;
+  WorkerScratch* workers = nullptr;
+  int threads = 0;
+  CageSnapshot snapshot{};
+  CageBvh bvh{};
+  DirectionGrids grids{};
+};
+
+// The directions, the triangulated cage and the workers, each of which the
+// calculation cannot go without; false, with the message shown, when one
+// cannot be had. *rows: the rows to compute (none when the target is not
+// ready for this storage).
+bool TakeRequiredResources(const EffectInstance* instance, const TargetEntry* target, RowStorage storage,
+                           const char* name, int64_t* rows, TargetResources* held) {
   const int32_t samples = instance->Samples;
-  Vec3* directions = BuildSampleDirections(samples);
-  if (samples > 0 && directions == nullptr) {
+  held->directions = BuildSampleDirections(samples);
+  if (samples > 0 && held->directions == nullptr) {
     ShowErrorFormat(instance->EffectId, "Not enough memory for %d sample directions: target \"%s\" was not calculated.",
                     samples, name);
     return false;
   }
-  const double sampleWeight = kFullSphere / (samples > 0 ? samples : 1);
-
-  auto* mesh = static_cast<TriangulatedCage*>(USEFUL(useful_TriangulateTarget)(instance->Cage, 0));
+  held->mesh = static_cast<TriangulatedCage*>(USEFUL(useful_TriangulateTarget)(instance->Cage, 0));
   const bool ready =
       storage == RowStorage::kKept ? AwaitsKeptWeights(instance, target) : HasDenseRows(instance, target);
-  const int64_t rows = ready ? target->ActiveCount : 0;
-  if (rows > 0 && !UsableTriangulation(mesh)) {
+  *rows = ready ? target->ActiveCount : 0;
+  if (*rows > 0 && !UsableTriangulation(held->mesh)) {
     ShowErrorFormat(instance->EffectId,
                     "Target \"%s\" was not calculated: the host's triangulation of the cage is unusable.", name);
-    if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
-    FreeArray(directions);
     return false;
   }
-  const int threads = WorkerThreads();
-  WorkerScratch* workers = MakeWorkers(threads, storage, rows > 0 ? instance->CagePoints : 0);
-  if (workers == nullptr) {
+  held->threads = WorkerThreads();
+  held->workers = MakeWorkers(held->threads, storage, *rows > 0 ? instance->CagePoints : 0);
+  if (held->workers == nullptr) {
     ShowErrorFormat(instance->EffectId, "Not enough memory to calculate target \"%s\".", name);
-    if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
-    FreeArray(directions);
     return false;
   }
+  return true;
+}
+
+// The job of the target's loops, with what speeds it up where its memory
+// can be had (each without changing a bit of the result): the cage read
+// once, the hierarchy, the grids.
+RowJob MakeJob(const EffectInstance* instance, TargetEntry* target, RowStorage storage, int64_t rows,
+               TargetResources* held) {
+  const int32_t samples = instance->Samples;
   RowJob job{};
-  job.directions = directions;
-  job.settings = RowSettings{samples, sampleWeight, instance->Tolerance};
-  job.cage.cage = mesh;
+  job.directions = held->directions;
+  job.settings = RowSettings{samples, kFullSphere / (samples > 0 ? samples : 1), instance->Tolerance};
+  job.cage.cage = held->mesh;
   job.cage.positions = instance->CagePositions;
   job.cage.pointCount = instance->CagePositions != nullptr ? instance->CagePoints : 0;
   job.cage.rayTest = USEFUL(useful_RayIntersectTriangle);
   job.reads = CageReads{instance->Cage, instance->CagePoints, FX(fxMeshPoint), FX(fxMeshPoly)};
-  // The cage's polygons and points read once, here, for every hit of every
-  // thread; without the memory the hits ask the host, with the same result.
-  CageSnapshot snapshot{};
-  if (rows > 0 && mesh != nullptr && cageSnapshots.load(std::memory_order_relaxed) &&
-      TakeCageSnapshot(job.reads, mesh->polygonCount, &snapshot))
-    job.reads.snapshot = &snapshot;
   job.target = target;
   job.storage = storage;
-
-  // The hierarchy lives as long as the triangulation it indexes. Without the
-  // memory for it the target is still calculated, exhaustively and with the
-  // same result.
-  CageBvh bvh{};
+  if (rows == 0 || held->mesh == nullptr) return job;
+  // The cage's polygons and points, read here for every hit of every thread.
+  if (cageSnapshots.load(std::memory_order_relaxed) &&
+      TakeCageSnapshot(job.reads, held->mesh->polygonCount, &held->snapshot))
+    job.reads.snapshot = &held->snapshot;
+  // The hierarchy lives as long as the triangulation it indexes.
   const RaySearch search = ChosenRaySearch();
-  if (rows > 0 && mesh != nullptr && search != RaySearch::kExhaustive &&
-      BuildCageBvh(mesh, job.cage.positions, job.cage.pointCount, &bvh))
-    job.cage.bvh = &bvh;
-  job.cage.wholeLine = WholeLineFor(search, bvh.triangleCount, bvh.entryCount);
-  // The grids too go without when their memory cannot be had.
-  DirectionGrids grids{};
+  if (search != RaySearch::kExhaustive &&
+      BuildCageBvh(held->mesh, job.cage.positions, job.cage.pointCount, &held->bvh))
+    job.cage.bvh = &held->bvh;
+  job.cage.wholeLine = WholeLineFor(search, held->bvh.triangleCount, held->bvh.entryCount);
   if (job.cage.bvh != nullptr &&
-      DirectionGridsFor(search, rows, samples, bvh.triangleCount, job.cage.pointCount) &&
-      BuildGridsOnThreads(bvh, job.cage, directions, samples, &grids))
-    job.cage.grids = &grids;
+      DirectionGridsFor(search, rows, samples, held->bvh.triangleCount, job.cage.pointCount) &&
+      BuildGridsOnThreads(held->bvh, job.cage, held->directions, samples, &held->grids))
+    job.cage.grids = &held->grids;
+  return job;
+}
 
-  // Each message names the tenth about to start; the rows left over by the
-  // integer division run after "10 / 10". Targets of kLoopsWithoutProgress
-  // rows or fewer run in one loop without progress.
-  const bool inTenths = rows > kLoopsWithoutProgress;
-  const int64_t chunk = inTenths ? rows / kTenths : 0;
+// What the loops came to: rows that could not be computed, and how the
+// kept weights were joined to the target.
+struct LoopsDone {
   int64_t failed = 0;
   Joined joined = Joined::kDone;
-  for (int loop = inTenths ? 0 : kTenths; loop <= kTenths && joined == Joined::kDone; ++loop) {
+};
+
+// The rows in tenths, each message naming the tenth about to start; the
+// rows left over by the integer division run after "10 / 10". Targets of
+// kLoopsWithoutProgress rows or fewer run in one loop without progress.
+LoopsDone RunInTenths(RowJob& job, int64_t rows, const char* name, TargetResources* held) {
+  const bool inTenths = rows > kLoopsWithoutProgress;
+  const int64_t chunk = inTenths ? rows / kTenths : 0;
+  LoopsDone done;
+  for (int loop = inTenths ? 0 : kTenths; loop <= kTenths && done.joined == Joined::kDone; ++loop) {
     if (inTenths) SendProgress(name, loop);
     job.firstRow = loop * chunk;
     job.endRow = loop < kTenths ? job.firstRow + chunk : rows;
-    failed += RunRowLoop(job, CalculateRow, workers, threads);
-    if (storage == RowStorage::kKept && rows > 0)
-      joined = JoinKeptWeights(target, workers, threads);
+    done.failed += RunRowLoop(job, CalculateRow, held->workers, held->threads);
+    if (job.storage == RowStorage::kKept && rows > 0)
+      done.joined = JoinKeptWeights(job.target, held->workers, held->threads);
   }
+  return done;
+}
 
-  FreeWorkers(workers, threads);
-  FreeCageSnapshot(&snapshot);
-  FreeDirectionGrids(&grids);
-  FreeCageBvh(&bvh);
-  if (mesh != nullptr) USEFUL(useful_FreeMesh)(mesh);
-  FreeArray(directions);
-  if (joined != Joined::kDone) {
+// Tells what went wrong, if anything; true when every row was computed.
+bool ReportLoops(const EffectInstance* instance, TargetEntry* target, const char* name, int64_t rows,
+                 const LoopsDone& done) {
+  if (done.joined != Joined::kDone) {
     ReleaseTarget(target);
-    if (joined == Joined::kOutOfMemory)
+    if (done.joined == Joined::kOutOfMemory)
       ShowErrorFormat(instance->EffectId, "Not enough memory to keep the weights of target \"%s\".", name);
     else
       ShowErrorFormat(instance->EffectId,
@@ -311,11 +342,29 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
                       name, static_cast<long long>(keptWeightLimit.load(std::memory_order_relaxed)));
     return false;
   }
-  if (failed != 0)
+  if (done.failed != 0)
     ShowErrorFormat(instance->EffectId,
                     "Not enough memory: %lld of the %lld points of target \"%s\" were not calculated.",
-                    static_cast<long long>(failed), static_cast<long long>(rows), name);
-  return failed == 0;
+                    static_cast<long long>(done.failed), static_cast<long long>(rows), name);
+  return done.failed == 0;
+}
+
+}  // namespace
+
+bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage storage) {
+  if (RefuseCalculation(instance)) return false;
+  char name[256];
+  ObjectName(target->ObjectId, name);
+  int64_t rows = 0;
+  LoopsDone done;
+  {
+    // Everything the loops used is freed before the outcome is told.
+    TargetResources held;
+    if (!TakeRequiredResources(instance, target, storage, name, &rows, &held)) return false;
+    RowJob job = MakeJob(instance, target, storage, rows, &held);
+    done = RunInTenths(job, rows, name, &held);
+  }
+  return ReportLoops(instance, target, name, rows, done);
 }
 
 bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete, RowStorage storage) {
