@@ -33,17 +33,7 @@ void ConsiderTriangle(const RayCastCage& cage, const Vec3& origin, const Vec3& d
   const double best = hit->distance;
   // The first triangle hit is taken whatever its distance; after that only a
   // strictly nearer one, so equal distances keep the earlier triangle.
-  if ((best > d && d > 0) || best == kNothingTaken) {
-    hit->found = true;
-    hit->distance = d;
-    hit->polygon = polygon;
-    hit->corners[0] = k0;
-    hit->corners[1] = k1;
-    hit->corners[2] = k2;
-    hit->barycentric[0] = b[0];
-    hit->barycentric[1] = b[1];
-    hit->barycentric[2] = b[2];
-  }
+  if ((best > d && d > 0) || best == kNothingTaken) RecordHit(polygon, corners, d, b, hit);
 }
 
 RayHit FindNearestHitExhaustive(const RayCastCage& cage, const Vec3& origin, const Vec3& direction) {

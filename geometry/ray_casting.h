@@ -58,6 +58,19 @@ struct CageReads {
 // A hit before any triangle was taken.
 RayHit NoHit();
 
+// Makes *hit the ray test's report on a triangle of `polygon` with these
+// corners: distance d and the corners' weights b. Every search records its
+// hits here.
+inline void RecordHit(int32_t polygon, const int32_t corners[3], double d, const double b[3], RayHit* hit) {
+  hit->found = true;
+  hit->distance = d;
+  hit->polygon = polygon;
+  for (int c = 0; c < 3; ++c) {
+    hit->corners[c] = corners[c];
+    hit->barycentric[c] = b[c];
+  }
+}
+
 // Tests one triangle with the ray and takes it into hit by the search's rule:
 // taken when it is hit and either nothing was taken yet or it is strictly
 // nearer (and its distance positive). Triangles must be offered in polygon

@@ -90,13 +90,7 @@ inline bool RayTest(const RayCastCage& cage, const Vec3& origin, const Vec3& dir
 
 // Makes the triangle's hit the one taken.
 inline void Take(const CageTriangle& triangle, double d, const double b[3], RayHit* hit) {
-  hit->found = true;
-  hit->distance = d;
-  hit->polygon = triangle.polygon;
-  for (int c = 0; c < 3; ++c) {
-    hit->corners[c] = triangle.corners[c];
-    hit->barycentric[c] = b[c];
-  }
+  RecordHit(triangle.polygon, triangle.corners, d, b, hit);
 }
 
 // What testing one triangle ahead came to.
