@@ -253,25 +253,65 @@ RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, cons
   return OfferInOrder(cage, origin, direction, scratch->ids, scratch->count);
 }
 
-RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                                 CandidateScratch* scratch) {
-  if (cage.rayTest == nullptr) return NoHit();
-  const CageBvh& bvh = *cage.bvh;
-  BvhLine line{};
-  if (!MakeBvhLine(bvh, origin, direction, &line)) return FindNearestHitExhaustive(cage, origin, direction);
+namespace {
 
-  Nearest nearest;
-  nearest.hit = NoHit();
-  for (int32_t i = 0; i < bvh.unboundedCount; ++i)
-    if (TestAhead(cage, line, origin, direction, bvh.unbounded[i], &nearest) == Outcome::kUnexpected)
-      return FindNearestHitAlongLine(cage, origin, direction, scratch);
-  Tested tested;
-  const bool repeats = bvh.entryCount > bvh.triangleCount - bvh.unboundedCount;
+// The nearest-first walk of one ray through the wide nodes: ahead of the
+// origin, nearest box first; boxes wholly behind it are set aside, with the
+// lowest triangle number under them, for the check after the walk. Every
+// step says whether the walk can go on; when it cannot (something
+// unexpected, or more to hold than it has room for), the ray goes to the
+// search along the whole line.
+class NearestFirstWalk {
+ public:
+  NearestFirstWalk(const RayCastCage& cage, const BvhLine& line, const Vec3& origin, const Vec3& direction)
+      : cage_(cage), bvh_(*cage.bvh), line_(line), origin_(origin), direction_(direction),
+        repeats_(bvh_.entryCount > bvh_.triangleCount - bvh_.unboundedCount) {
+    nearest_.hit = NoHit();
+  }
 
-  // Ahead of the origin, nearest box first, through the wide nodes; boxes
-  // wholly behind it are set aside, with the lowest triangle number under
-  // them. A child (as BvhWideNode::child) is taken with where the ray enters
-  // its box, worked out when its parent was.
+  // The triangles without a box, which every ray is offered.
+  bool testUnbounded() {
+    for (int32_t i = 0; i < bvh_.unboundedCount; ++i)
+      if (TestAhead(cage_, line_, origin_, direction_, bvh_.unbounded[i], &nearest_) == Outcome::kUnexpected)
+        return false;
+    return true;
+  }
+
+  // Ahead of the origin, until no box left can hold a nearer hit. A child
+  // (as BvhWideNode::child) is taken with where the ray enters its box,
+  // worked out when its parent was.
+  bool walkAhead() {
+    Entry at{0, 0, -INFINITY};
+    bool holding = bvh_.wideCount > 0;
+    for (;;) {
+      while (!holding && top_ > 0) {
+        at = stack_[--top_];
+        holding = !(at.enter > nearest_.cut);
+      }
+      if (!holding) return true;
+      if (at.child < 0) {
+        if (!testLeaf(at)) return false;
+        holding = false;
+      } else if (!descend(at, &holding)) {
+        return false;
+      }
+    }
+  }
+
+  // The boxes set aside behind the origin, for a hit the walk ahead could
+  // not weigh (see HitBehind).
+  bool checkBehind() const {
+    if (behindOverflow_) return false;
+    for (int i = 0; i < behindCount_; ++i)
+      if ((nearest_.id < 0 || behind_[i].lowest < nearest_.id) &&
+          HitBehind(cage_, line_, origin_, direction_, behind_[i].child, behind_[i].size, nearest_.id, tested_))
+        return false;
+    return true;
+  }
+
+  const RayHit& hit() const { return nearest_.hit; }
+
+ private:
   struct Entry {
     int32_t child;
     int32_t size;
@@ -282,59 +322,47 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
     int32_t size;
     int32_t lowest;
   };
-  Entry stack[kBvhStackSize * 4];
-  int top = 0;
-  Behind behind[kBvhStackSize * 4];
-  int behindCount = 0;
-  bool behindOverflow = false;
-  Entry at{0, 0, -INFINITY};
-  bool holding = bvh.wideCount > 0;
-  for (;;) {
-    while (!holding && top > 0) {
-      at = stack[--top];
-      holding = !(at.enter > nearest.cut);
-    }
-    if (!holding) break;
-    holding = false;
-    if (at.child < 0) {
-      // A leaf: its entries two at a time (the last one twice when odd).
-      const int32_t end = -1 - at.child + at.size;
-      for (int32_t i = -1 - at.child; i < end; i += 2) {
-        const int32_t j = i + 1 < end ? i + 1 : i;
-        double enter[2], leave[2];
-        int bits = SpanPair(bvh.entries[i].box, bvh.entries[j].box, line, enter, leave) & (j > i ? 3 : 1);
-        for (; bits != 0; bits &= bits - 1) {
-          const int k = std::countr_zero(static_cast<unsigned>(bits));
-          const int32_t triangle = bvh.entries[i + k].triangle;
-          if (enter[k] > nearest.cut) continue;
-          if (repeats) {
-            if (tested.holds(triangle)) continue;
-            tested.add(triangle);
-          }
-          if (TestAhead(cage, line, origin, direction, triangle, &nearest) == Outcome::kUnexpected)
-            return FindNearestHitAlongLine(cage, origin, direction, scratch);
+
+  // A leaf: its entries two at a time (the last one twice when odd).
+  bool testLeaf(const Entry& at) {
+    const int32_t end = -1 - at.child + at.size;
+    for (int32_t i = -1 - at.child; i < end; i += 2) {
+      const int32_t j = i + 1 < end ? i + 1 : i;
+      double enter[2], leave[2];
+      int bits = SpanPair(bvh_.entries[i].box, bvh_.entries[j].box, line_, enter, leave) & (j > i ? 3 : 1);
+      for (; bits != 0; bits &= bits - 1) {
+        const int k = std::countr_zero(static_cast<unsigned>(bits));
+        const int32_t triangle = bvh_.entries[i + k].triangle;
+        if (enter[k] > nearest_.cut) continue;
+        if (repeats_) {
+          if (tested_.holds(triangle)) continue;
+          tested_.add(triangle);
         }
+        if (TestAhead(cage_, line_, origin_, direction_, triangle, &nearest_) == Outcome::kUnexpected) return false;
       }
-      continue;
     }
-    // Into the child the ray enters first; the others wait on the stack, the
-    // nearer on top.
-    const BvhWideNode& wide = bvh.wide[at.child];
+    return true;
+  }
+
+  // Into the child the ray enters first (*at, *holding); the others wait on
+  // the stack, the nearer on top, and those wholly behind are set aside.
+  bool descend(Entry& at, bool* holding) {
+    const BvhWideNode& wide = bvh_.wide[at.child];
     double enter[4], leave[4];
-    const int touched = SpanWide(wide, line, enter, leave);
+    const int touched = SpanWide(wide, line_, enter, leave);
     // The children worth a look, as bits, so that only those are looped over.
     int within = 0, reaching = 0;
     for (int k = 0; k < 4; ++k) {
-      within |= enter[k] > nearest.cut ? 0 : 1 << k;
+      within |= enter[k] > nearest_.cut ? 0 : 1 << k;
       reaching |= leave[k] >= 0 ? 1 << k : 0;
     }
     const int live = touched & within & ((1 << wide.count) - 1);
     for (int bits = live & ~reaching; bits != 0; bits &= bits - 1) {
       const int k = std::countr_zero(static_cast<unsigned>(bits));
-      if (behindCount < static_cast<int>(sizeof behind / sizeof behind[0]))
-        behind[behindCount++] = Behind{wide.child[k], wide.size[k], wide.lowest[k]};
+      if (behindCount_ < kRoom)
+        behind_[behindCount_++] = Behind{wide.child[k], wide.size[k], wide.lowest[k]};
       else
-        behindOverflow = true;
+        behindOverflow_ = true;
     }
     Entry taken[4];
     int kept = 0;
@@ -344,20 +372,41 @@ RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, co
       for (; j > 0 && taken[j - 1].enter < enter[k]; --j) taken[j] = taken[j - 1];
       taken[j] = Entry{wide.child[k], wide.size[k], enter[k]};
     }
-    if (kept == 0) continue;
-    if (top + kept > static_cast<int>(sizeof stack / sizeof stack[0]))
-      return FindNearestHitAlongLine(cage, origin, direction, scratch);
-    for (int k = 0; k + 1 < kept; ++k) stack[top++] = taken[k];
+    *holding = kept > 0;
+    if (kept == 0) return true;
+    if (top_ + kept > kRoom) return false;
+    for (int k = 0; k + 1 < kept; ++k) stack_[top_++] = taken[k];
     at = taken[kept - 1];
-    holding = true;
+    return true;
   }
 
-  if (behindOverflow) return FindNearestHitAlongLine(cage, origin, direction, scratch);
-  for (int i = 0; i < behindCount; ++i)
-    if ((nearest.id < 0 || behind[i].lowest < nearest.id) &&
-        HitBehind(cage, line, origin, direction, behind[i].child, behind[i].size, nearest.id, tested))
-      return FindNearestHitAlongLine(cage, origin, direction, scratch);
-  return nearest.hit;
+  static constexpr int kRoom = kBvhStackSize * 4;
+  const RayCastCage& cage_;
+  const CageBvh& bvh_;
+  const BvhLine& line_;
+  const Vec3& origin_;
+  const Vec3& direction_;
+  const bool repeats_;  // a triangle may sit in several leaves
+  Nearest nearest_;
+  Tested tested_;
+  Entry stack_[kRoom];
+  int top_ = 0;
+  Behind behind_[kRoom];
+  int behindCount_ = 0;
+  bool behindOverflow_ = false;
+};
+
+}  // namespace
+
+RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                                 CandidateScratch* scratch) {
+  if (cage.rayTest == nullptr) return NoHit();
+  BvhLine line{};
+  if (!MakeBvhLine(*cage.bvh, origin, direction, &line)) return FindNearestHitExhaustive(cage, origin, direction);
+  NearestFirstWalk walk(cage, line, origin, direction);
+  if (!walk.testUnbounded() || !walk.walkAhead() || !walk.checkBehind())
+    return FindNearestHitAlongLine(cage, origin, direction, scratch);
+  return walk.hit();
 }
 
 }  // namespace ostrand
