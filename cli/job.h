@@ -8,6 +8,7 @@
 
 #include "cli/frame_files.h"
 #include "cli/preview.h"
+#include "ostrand/settings.h"
 
 namespace cli {
 
@@ -26,7 +27,7 @@ struct Job {
   // (weightsFile); or else a scene file.
   std::string cage, target;
   bool bind = false;
-  int samples = 32;
+  int samples = ostrand::kDefaultSamples;
   double weightFloor = 0.0;
   std::optional<int> threads;
   bool saveThreads = false;  // the module keeps `threads` as its setting for later runs

@@ -19,6 +19,7 @@
 #include "cli/job.h"
 #include "driver/interruption.h"
 #include "driver/user_error.h"
+#include "ostrand/settings.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ lines and lines starting with '#' are skipped. Setup weights: points with 0 are
 not bound. Blend weights: 0 keeps the rest position, 1 follows the cage.
 
 )";
+
+// "1 to 128": a setting's bounds as the options' help tells them.
+std::string Bounds(int least, int most) { return std::to_string(least) + " to " + std::to_string(most); }
 
 void AddWeightMapFooter(CLI::App* command) { command->footer(std::string(kWeightMapFooter) + kExitStatusFooter); }
 
@@ -56,8 +60,8 @@ void AddOutputOptions(CLI::App* command, Job& job) {
 }
 
 void AddSamplesOption(CLI::App* command, Job& job) {
-  command->add_option("--samples", job.samples, "sample directions per point, 1 to 1000")
-      ->transform(cli::WholeNumberIn(1, 1000))
+  command->add_option("--samples", job.samples, "sample directions per point, " + Bounds(ostrand::kLeastSamples, ostrand::kMostSamples))
+      ->transform(cli::WholeNumberIn(ostrand::kLeastSamples, ostrand::kMostSamples))
       ->capture_default_str();
 }
 
@@ -74,8 +78,8 @@ void AddBindOptions(CLI::App* command, Job& job) {
 }
 
 void AddThreadsOption(CLI::App* command, Job& job) {
-  auto* threads = command->add_option("--threads", job.threads, "worker threads for this run, 1 to 128")
-                      ->transform(cli::WholeNumberIn(1, 128));
+  auto* threads = command->add_option("--threads", job.threads, "worker threads for this run, " + Bounds(ostrand::kLeastThreads, ostrand::kMostThreads))
+                      ->transform(cli::WholeNumberIn(ostrand::kLeastThreads, ostrand::kMostThreads));
   command
       ->add_flag("--save-threads", job.saveThreads,
                  "keep --threads as the module's setting (its settings file), for later runs and the host")
@@ -329,8 +333,8 @@ int main(int argc, char** argv) {
   check->add_option("--cage", job.cage, "the cage mesh (OBJ)")->type_name("FILE")->required();
   check->add_option("--target", job.target, "the target mesh (OBJ)")->type_name("FILE");
   check->add_flag("--strict", job.strict, "exit 1 when anything is found");
-  check->add_option("--threads", job.threads, "threads for the inside test, 1 to 128 (default: one per core)")
-      ->transform(cli::WholeNumberIn(1, 128));
+  check->add_option("--threads", job.threads, "threads for the inside test, " + Bounds(ostrand::kLeastThreads, ostrand::kMostThreads) + " (default: one per core)")
+      ->transform(cli::WholeNumberIn(ostrand::kLeastThreads, ostrand::kMostThreads));
   // The overview tells of the weight map files too. Each command took its
   // footer when it was added: example's and check's stay the exit statuses.
   AddWeightMapFooter(&app);

@@ -1,4 +1,5 @@
 #include "driver/kept_rest.h"
+#include "ostrand/settings.h"
 
 #include <cmath>
 
@@ -21,7 +22,7 @@ void KeepRest(const Vec3* rest, const Vec3* restSums, const double* sums, const 
 
 std::vector<double> WeightSums(const EffectInstance& instance, size_t targetPoints) {
   std::vector<double> sums(targetPoints, 1.0);
-  if (instance.Mode != 0 || instance.Targets == nullptr || instance.Targets->count < 1) return sums;
+  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1) return sums;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr ||
       target.Weights == nullptr)

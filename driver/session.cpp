@@ -18,6 +18,7 @@
 #include "driver/user_error.h"
 #include "driver/weights_check.h"
 #include "ostrand/protocol.h"
+#include "ostrand/settings.h"
 
 namespace driver {
 namespace {
@@ -72,7 +73,7 @@ uint64_t WeightsFileSize(const EffectInstance& in) {
   for (int32_t t = 0; t < in.Targets->count; ++t) {
     const TargetEntry& target = in.Targets->records[t];
     size += 12;
-    if (in.Mode == 0) size += 8ull * target.ActiveCount + 8ull * static_cast<uint32_t>(target.WeightCount);
+    if (in.Mode == ostrand::kModeWeights) size += 8ull * target.ActiveCount + 8ull * static_cast<uint32_t>(target.WeightCount);
   }
   return size;
 }
@@ -171,7 +172,7 @@ void Session::loadScene(const std::string& path) {
   loaded.target = effect.targets[0];
   loaded.cage = instance().Cage;
   if (loaded.cage == 0 || host_->object(loaded.cage) == nullptr) throw UserError(path, "the effect item has no cage");
-  if (instance().Mode != 0) throw UserError(path, "the effect item was never bound to its cage");
+  if (instance().Mode != ostrand::kModeWeights) throw UserError(path, "the effect item was never bound to its cage");
   loaded.cageRest = host_->object(loaded.cage)->mesh;
   items_[effect_] = std::move(loaded);
   // An item the scene brought back with its id kept its panel: one more each
@@ -280,7 +281,7 @@ void Session::restoreWeights(const std::string& path, uint32_t setupMap, const s
 
 bool Session::holdsWeights() const {
   const EffectInstance& in = instance();
-  if (in.Mode != 0 || in.Targets == nullptr || in.Targets->count != 1 || in.Cage != item().cage) return false;
+  if (in.Mode != ostrand::kModeWeights || in.Targets == nullptr || in.Targets->count != 1 || in.Cage != item().cage) return false;
   if (in.CagePoints != cageRest().points.size() || in.CagePolys != static_cast<int32_t>(cageRest().polygons.size()))
     return false;
   const TargetEntry& target = in.Targets->records[0];

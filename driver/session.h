@@ -20,6 +20,7 @@
 
 #include "driver/private_module.h"
 #include "host/host.h"
+#include "ostrand/settings.h"
 
 namespace driver {
 
@@ -65,7 +66,7 @@ class Session {
   // Binding. calculate picks the cage, sets the values and presses
   // "Calculate"; throws UserError (naming subject) when the module objects.
   struct BindSettings {
-    int samples = 32;
+    int samples = ostrand::kDefaultSamples;
     double weightFloor = 0.0;
     uint32_t setupMap = 0;  // 0: every point
   };

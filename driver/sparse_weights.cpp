@@ -1,4 +1,5 @@
 #include "driver/sparse_weights.h"
+#include "ostrand/settings.h"
 
 #include <stdexcept>
 #include <string>
@@ -10,7 +11,7 @@ SparseWeights ReadSparseWeights(const EffectInstance& instance, size_t targetPoi
   table.rows = targetPoints;
   table.columns = cagePoints;
   table.rowStarts.assign(targetPoints + 1, 0);
-  if (instance.Mode != 0 || instance.Targets == nullptr || instance.Targets->count < 1) return table;
+  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1) return table;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr)
     return table;

@@ -1,4 +1,5 @@
 #include "driver/weights_check.h"
+#include "ostrand/settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -62,7 +63,7 @@ std::vector<uint32_t> LeadingWords(const std::string& path, size_t count) {
 
 WeightsDamage FindWeightsDamage(const EffectInstance& instance, size_t targetPoints) {
   WeightsDamage damage;
-  if (instance.Mode != 0 || instance.Targets == nullptr || instance.Targets->count < 1) return damage;
+  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1) return damage;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr ||
       target.Weights == nullptr)

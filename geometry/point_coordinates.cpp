@@ -189,7 +189,7 @@ void SortTouched(SparseRow* row) {
 // Returns false, with the row untouched, in that case. Otherwise appends the
 // entries that are not 0.0 to kept (which has room for them), in the order
 // of row->entries, and leaves the row cleared.
-bool KeepTouched(SparseRow* row, double total, double tolerance, KeptWeights* kept) {
+bool KeepTouched(SparseRow* row, double total, double weightFloor, KeptWeights* kept) {
   // In locals: the stores below could otherwise be the records' own fields.
   double* values = row->values;
   uint8_t* touched = row->touched;
@@ -200,7 +200,7 @@ bool KeepTouched(SparseRow* row, double total, double tolerance, KeptWeights* ke
   bool floored = false;
   for (int32_t e = 0; e < count; ++e) {
     const double v = values[entries[e]] * scale;
-    if (tolerance > v)
+    if (weightFloor > v)
       g -= v;
     else if (v != 0.0)
       floored = true;
@@ -214,7 +214,7 @@ bool KeepTouched(SparseRow* row, double total, double tolerance, KeptWeights* ke
     const int32_t k = entries[e];
     double value = values[k] * scale;
     if (floored) {
-      if (tolerance > value) value = 0.0;
+      if (weightFloor > value) value = 0.0;
       value = value * rescale;
     }
     values[k] = 0.0;
@@ -290,7 +290,7 @@ bool ComputePointCoordinates(const CageReads& reads, const RowSettings& settings
     if (cagePoints != 0) ClearRow(row, cagePoints);
     return false;
   }
-  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, settings.tolerance);
+  if (total > kLeastTotal && cagePoints != 0) NormaliseRow(row, cagePoints, total, settings.weightFloor);
   return true;
 }
 
@@ -309,10 +309,10 @@ bool ComputeKeptCoordinates(const CageReads& reads, const RowSettings& settings,
   SortTouched(row);
   const int64_t before = kept->count;
   if (total > kLeastTotal) {
-    if (!KeepTouched(row, total, settings.tolerance, kept)) {
+    if (!KeepTouched(row, total, settings.weightFloor, kept)) {
       // The rescale is not finite: the whole row is worked, and may then be
       // NaN anywhere, so it is read whole.
-      NormaliseRow(row->values, row->size, total, settings.tolerance);
+      NormaliseRow(row->values, row->size, total, settings.weightFloor);
       if (!ReserveKept(kept, row->size)) {
         ClearTouched(row, true);
         return false;
@@ -342,7 +342,7 @@ bool ComputeKeptCoordinates(const CageReads& reads, const RowSettings& settings,
   return true;
 }
 
-void NormaliseRow(double* row, uint32_t count, double total, double tolerance) {
+void NormaliseRow(double* row, uint32_t count, double total, double weightFloor) {
   const double scale = 1.0 / total;
   for (uint32_t k = 0; k < count; ++k) row[k] = row[k] * scale;
 
@@ -351,14 +351,14 @@ void NormaliseRow(double* row, uint32_t count, double total, double tolerance) {
   double g = 1.0;
   bool kept = false;
   for (uint32_t k = 0; k < count; ++k) {
-    if (tolerance > row[k])
+    if (weightFloor > row[k])
       g -= row[k];
     else if (row[k] != 0.0)
       kept = true;
   }
   if (!kept) return;
   for (uint32_t k = 0; k < count; ++k)
-    if (tolerance > row[k]) row[k] = 0.0;
+    if (weightFloor > row[k]) row[k] = 0.0;
   const double rescale = 1.0 / g;
   for (uint32_t k = 0; k < count; ++k) row[k] = row[k] * rescale;
 }

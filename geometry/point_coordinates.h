@@ -37,7 +37,7 @@ inline constexpr double kNearHitInverse = 99999.99999999999;
 struct RowSettings {
   int32_t samples;      // rays per point; directions holds that many
   double sampleWeight;  // solid angle per ray: 4 pi / samples
-  double tolerance;     // the weight floor
+  double weightFloor;   // weights below it are dropped (the record's Tolerance)
 };
 
 // Fills row (reads.pointCount entries, one per cage point): clears it, casts
@@ -99,10 +99,10 @@ bool ComputeKeptCoordinates(const CageReads& reads, const RowSettings& settings,
                             KeptWeights* kept, int32_t* keptCount);
 
 // Scales the count entries of a row by 1 / total, then applies the weight
-// floor: entries below tolerance become 0 and the rest are scaled by 1 / g,
+// floor: entries below weightFloor become 0 and the rest are scaled by 1 / g,
 // g being 1 minus the removed entries. When the floor would remove every
 // non-zero entry (g is then about 0, of either sign), the row is left as
 // scaled by 1 / total.
-void NormaliseRow(double* row, uint32_t count, double total, double tolerance);
+void NormaliseRow(double* row, uint32_t count, double total, double weightFloor);
 
 }  // namespace ostrand

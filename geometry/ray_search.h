@@ -24,11 +24,8 @@ enum class RaySearch { kExhaustive, kAccelerated, kWholeLine, kNearestFirst, kDi
 // long and thin, the whole line is faster than the nearest-first walk, whose
 // bookkeeping costs more than the few ray tests it saves, up to cages of a
 // few thousand triangles; long thin triangles put many of them on a line, and
-// the nearest-first walk tests far fewer. Measured with bench/calculate_bench
-// and bench/bind_scale_bench, time per ray of the whole line against the
-// walk: 108 triangles -25 %, 192 and 1,200 and 4,800 -13 % (a torus), 972
-// about the same (random points), 10,092 +7 to +13 %, the 250-gon prism's
-// fans +10 %.
+// the nearest-first walk tests far fewer (bench/calculate_bench and
+// bench/bind_scale_bench measure both; docs/benchmarks.md has the figures).
 inline bool WholeLineFor(RaySearch search, int32_t triangles, int32_t entries) {
   constexpr int32_t kWholeLineUpTo = 6000;
   if (search != RaySearch::kAccelerated) return search == RaySearch::kWholeLine || search == RaySearch::kDirectionGrids;
@@ -37,13 +34,13 @@ inline bool WholeLineFor(RaySearch search, int32_t triangles, int32_t entries) {
 
 // Whether a calculation of `rows` points with `samples` directions builds
 // grids across its directions (direction_grids.h) over a hierarchy of
-// `triangles` triangles on a cage of `cagePoints` points. Building takes
-// about 0.4 us of a worker thread for each triangle and direction, and the grids
-// save every ray along their direction about half its search (the walk
-// through the hierarchy, most ray tests behind the origin), 0.1 to 0.2 us
-// on the workers (bench/calculate_bench, BM_Search). So the accelerated
-// search builds them for targets of at least four points for each triangle
-// of the cage, within the memory budget. They hold about 160 bytes for each
+// `triangles` triangles on a cage of `cagePoints` points. Building costs
+// time for each triangle and direction, and the grids save every ray along
+// their direction about half its search (the walk through the hierarchy,
+// most ray tests behind the origin; bench/calculate_bench, BM_Search, and
+// docs/benchmarks.md). So the accelerated search builds them for targets of
+// at least four points for each triangle of the cage, within the memory
+// budget. They hold about 160 bytes for each
 // triangle and direction (and 16 for each cage point and direction), and the
 // target keeps at least that for each point:
 // beyond kDirectionGridsAnyway triangles x directions, only a target of as

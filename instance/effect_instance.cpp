@@ -6,6 +6,7 @@
 #include "host_interface/memory.h"
 #include "host_interface/messages.h"
 #include "host_interface/module_state.h"
+#include "ostrand/settings.h"
 
 namespace ostrand {
 
@@ -36,9 +37,9 @@ EffectInstance* CreateInstance(uint32_t effectId, DisplaceFn displacePlain) {
   // them); it just has no targets to deform.
   if (table == nullptr) ShowError(effectId, "The host gave the effect no target list: it cannot deform its targets.");
   instance->EffectId = effectId;
-  instance->Mode = -1;
+  instance->Mode = kModeNoWeights;
   instance->Targets = static_cast<TargetTable*>(table);
-  instance->Samples = 32;
+  instance->Samples = kDefaultSamples;
   instance->Tolerance = 0.0;
   instance->DisplacePlain = displacePlain;
   FX(fxDataSet)(effectId, kInstanceDataKey, 0, instance);

@@ -6,6 +6,7 @@
 #include "instance/instance.h"
 #include "host_interface/host_function_table.h"
 #include "ostrand/protocol.h"
+#include "ostrand/settings.h"
 
 namespace ostrand {
 namespace {
@@ -128,7 +129,7 @@ int32_t EvaluateInstance(uint32_t effectId, uint64_t argument) {
   if (argument != kEvaluateDisplace) return 0;
   EffectInstance* instance = FindInstance(effectId);
   if (instance == nullptr) return 1;
-  if (instance->Mode != 0) return 0;
+  if (instance->Mode != kModeWeights) return 0;
 
   // Before the host has sent the prepare-for-evaluation message the slots may
   // still be empty; the serial routines then give the same first frame.

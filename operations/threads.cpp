@@ -22,8 +22,8 @@ int WithinLimits(int32_t count) { return count < 1 ? 1 : (count > kMaxWorkerThre
 // checks instead of yielding it: on a core shared with another program, a
 // yield hands the core over for a whole time slice, and a thread that keeps
 // asking for its core is the one the scheduler then preempts in the middle of
-// its chunk. Measured with bench/threads_bench.cpp (5 us against 2, 10 and 20,
-// and against yielding).
+// its chunk. bench/threads_bench.cpp compares spin times and yielding
+// (docs/benchmarks.md, "Worker threads").
 constexpr std::chrono::microseconds kSpinTime{5};
 
 inline void PauseWhileSpinning() {

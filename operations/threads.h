@@ -31,11 +31,8 @@ int WorkerThreads();
 
 // Work below which threads do not pay: waking them costs more than they
 // gain. Evaluation: stored weights (at least one per active point);
-// calculation: rows x sample directions. Measured with bench/threads_bench.cpp
-// on 2 cores. Evaluation, idle: a second thread evaluates 5,700 weights no
-// faster and 19,000 1.5 times as fast; with another program busy on one core,
-// 19,000 take 1.5 times as long on two threads as on one and 57,000 1.2 times.
-// Calculation: 8,000 rows x samples 1.4 times as fast and 2,400 no faster.
+// calculation: rows x sample directions. bench/threads_bench.cpp measures
+// where they begin to pay (docs/benchmarks.md, "Worker threads").
 struct SmallWork {
   int64_t evaluation = 30000;
   int64_t calculation = 4000;

@@ -20,6 +20,7 @@
 #include "host_interface/host_function_table.h"
 #include "host_interface/memory.h"
 #include "host_interface/messages.h"
+#include "ostrand/settings.h"
 
 namespace ostrand {
 namespace {
@@ -163,7 +164,7 @@ void ReadOpenFile(FILE* file, EffectInstance* instance) {
   const int64_t size = FileSize(file);
   if (size < 0 || targets == 0) return;
   // CageRefs will point into CagePositions: it must be there for CagePoints.
-  if (instance->Mode == 0 && instance->CagePoints > 0 && instance->CagePositions == nullptr) return;
+  if (instance->Mode == kModeWeights && instance->CagePoints > 0 && instance->CagePositions == nullptr) return;
 
   TargetCounts* counts = nullptr;
   StagedTarget* staged = nullptr;
@@ -199,7 +200,7 @@ void CountActivePoints(const EffectInstance* instance, TargetCounts* counts) {
 }
 
 void WriteWeightsFile(const EffectInstance* instance) {
-  if (instance->Mode == -1) return;
+  if (instance->Mode == kModeNoWeights) return;
   const char* name = FileName(instance);
   if (name == nullptr) return;
   char temporary[sizeof instance->WeightsPath];
@@ -233,7 +234,7 @@ void WriteWeightsFile(const EffectInstance* instance) {
 }
 
 void ReadWeightsFile(EffectInstance* instance) {
-  if (instance->Mode == -1) return;
+  if (instance->Mode == kModeNoWeights) return;
   const char* name = FileName(instance);
   if (name == nullptr) return;
   FILE* file = std::fopen(name, "rb");

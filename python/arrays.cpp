@@ -1,4 +1,5 @@
 #include "python/arrays.h"
+#include "ostrand/settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -212,6 +213,16 @@ std::vector<Vec3> ToPoints(const PointArray& points) {
   std::vector<Vec3> out(static_cast<size_t>(points.shape(0)));
   std::memcpy(out.data(), points.data(), out.size() * sizeof(Vec3));
   return out;
+}
+
+void CheckWithin(const std::string& name, int value, int least, int most) {
+  if (value < least || value > most)
+    throw py::value_error(name + ": " + std::to_string(value) + " is not from " + std::to_string(least) + " to " +
+                          std::to_string(most));
+}
+
+void CheckThreads(std::optional<int> threads) {
+  if (threads) CheckWithin("threads", *threads, ostrand::kLeastThreads, ostrand::kMostThreads);
 }
 
 }  // namespace python

@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ namespace py = pybind11;
 using PointArray = py::array_t<double, py::array::c_style>;
 
 static_assert(sizeof(Vec3) == 3 * sizeof(double), "a point is three doubles, as a row of an (n, 3) array");
+
+// A whole-number setting within its bounds (ostrand/settings.h); a ValueError
+// naming the argument when it is not: "threads: 0 is not from 1 to 128".
+void CheckWithin(const std::string& name, int value, int least, int most);
+// The worker threads an argument asks for, when it asks.
+void CheckThreads(std::optional<int> threads);
 
 // An (n, 3) array of finite numbers with n >= 1 (exactly count rows when
 // count is not 0).

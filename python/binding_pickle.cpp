@@ -98,8 +98,7 @@ std::unique_ptr<Binding> Binding::Unpickle(const py::dict& state) {
     input.setupWeights = PerPointValues(state["setup_weights"], "setup_weights", input.target.points.size());
   if (!state["threads"].is_none()) {
     input.threads = state["threads"].cast<int>();
-    if (*input.threads < 1 || *input.threads > 128)
-      throw py::value_error("threads: " + std::to_string(*input.threads) + " is not from 1 to 128");
+    CheckThreads(input.threads);
   }
   const std::string bytes = state["weights_file"].cast<std::string>();
   // Points allow_unbound left out: the setup weights leave them out of the

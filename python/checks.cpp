@@ -50,8 +50,7 @@ std::string Repr(const checks::CageCheck& check) {
 
 checks::CageCheck CheckCage(const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints,
                             std::optional<int> threads) {
-  if (threads && (*threads < 1 || *threads > 128))
-    throw py::value_error("threads: " + std::to_string(*threads) + " is not from 1 to 128");
+  CheckThreads(threads);
   host::Mesh cage;
   cage.points = ToPoints(Points(cagePoints, "cage_points"));
   cage.polygons = Faces(cageFaces, "cage_faces", cage.points.size());

@@ -10,6 +10,7 @@
 #include "python/arrays.h"
 #include "python/binding.h"
 #include "python/checks.h"
+#include "ostrand/settings.h"
 
 namespace python {
 namespace {
@@ -34,8 +35,7 @@ std::string Repr(const Binding& binding) {
 
 BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints,
                 const py::object& setupWeights, std::optional<int> threads) {
-  if (threads && (*threads < 1 || *threads > 128))
-    throw py::value_error("threads: " + std::to_string(*threads) + " is not from 1 to 128");
+  CheckThreads(threads);
   BindInput input;
   const PointArray cage = Points(cagePoints, "cage_points");
   input.cage.points = ToPoints(cage);
@@ -102,14 +102,14 @@ PYBIND11_MODULE(_ostrand, m) {
       [](const py::object& cagePoints, const py::object& cageFaces, const py::object& targetPoints, int samples,
          double weightFloor, const py::object& setupWeights, std::optional<int> threads, const py::object& progress,
          bool allowUnbound, double warnRestError, bool strict) {
-        if (samples < 1 || samples > 1000) throw py::value_error("samples: " + std::to_string(samples) + " is not from 1 to 1000");
+        python::CheckWithin("samples", samples, ostrand::kLeastSamples, ostrand::kMostSamples);
         if (!(weightFloor >= 0.0 && weightFloor <= 1.0))
           throw py::value_error("weight_floor: " + std::string(py::str(py::float_(weightFloor))) + " is not from 0 to 1");
         const python::CheckOptions checked = python::MakeCheckOptions(allowUnbound, strict, warnRestError);
         return Binding::Bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,
                              weightFloor, checked, progress);
       },
-      py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(), py::arg("samples") = 32,
+      py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(), py::arg("samples") = ostrand::kDefaultSamples,
       py::arg("weight_floor") = 0.0, py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(),
       py::arg("progress") = py::none(), py::arg("allow_unbound") = false, py::arg("warn_rest_error") = 0.01,
       py::arg("strict") = false,

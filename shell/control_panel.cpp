@@ -13,6 +13,7 @@
 #include "host_interface/module_state.h"
 #include "ostrand/protocol.h"
 #include "shell/settings.h"
+#include "ostrand/settings.h"
 
 namespace ostrand {
 namespace {
@@ -98,7 +99,7 @@ int32_t CalculateButton(uint32_t, uint32_t effectId, void*, uint64_t event) {
   // A target that could not be calculated whole keeps no weights.
   CalculateCoordinates(instance, IncompleteTarget::kRelease);
   CompactWeights(instance, &SpreadOverWorkers);
-  instance->Mode = 0;
+  instance->Mode = kModeWeights;
   FX(fxConDisable)(0);
   FX(fxConDisable)(0);
   if (instance->WeightsPath[0] != '\0') WriteWeightsFile(instance);
@@ -137,12 +138,12 @@ int32_t BuildControlPanel(void*, uint32_t, uint64_t argument) {
   uint32_t setup = FX(fxCC_Block)("Setup", 0, 0, 32);
   Place(FX(fxCC_ObjectPopup)("Cage", CageControl, 1, 170, 0, 0, 0, 0xA100), 82, 5);
   Place(FX(fxCC_WeightPopup)("Setup weight", SetupWeightControl, 1, 170), 82, 30);
-  SizeAndPlace(FX(fxCC_DragInt)("Samples", SamplesControl, 1, 1, 1000, 1, 0), 80, 17, 82, 80);
+  SizeAndPlace(FX(fxCC_DragInt)("Samples", SamplesControl, 1, kLeastSamples, kMostSamples, 1, 0), 80, 17, 82, 80);
   SizeAndPlace(FX(fxCC_DragFloat)("Weight floor", WeightFloorControl, 1, 0.0, 1.0, 0.01, 0), 80, 17, 82, 105);
   Place(FX(fxCC_Button)("Calculate", CalculateButton, 0, 170), 82, 130);
   Place(FX(fxCC_Button)("Load", LoadButton, 0, 80), 82, 150);
   Place(FX(fxCC_Button)("Save", SaveButton, 0, 80), 167, 150);
-  SizeAndPlace(FX(fxCC_DragInt)("Threads", ThreadsControl, 1, 1, 128, 1, 0), 80, 17, 82, 180);
+  SizeAndPlace(FX(fxCC_DragInt)("Threads", ThreadsControl, 1, kLeastThreads, kMostThreads, 1, 0), 80, 17, 82, 180);
   FX(fxInterfaceBlockSet)("Setup", "Setup", 0, setup, 0);
 
   uint32_t animatable = FX(fxCC_Block)("Animatable", 0, 0, 32);
