@@ -56,7 +56,7 @@ RayHit FindNearestHit(const RayCastCage& cage, const Vec3& origin, const Vec3& d
   if (cage.bvh == nullptr || scratch == nullptr) return FindNearestHitExhaustive(cage, origin, direction);
   if (cage.wholeLine || (cage.grids != nullptr && sample >= 0))
     return FindNearestHitAlongLine(cage, origin, direction, scratch, sample);
-  return FindNearestHitAccelerated(cage, origin, direction, scratch);
+  return FindNearestHitNearestFirst(cage, origin, direction, scratch);
 }
 
 namespace {

@@ -104,10 +104,10 @@ RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, cons
 // ray and are positive exactly ahead of its origin; a ray that meets
 // anything else (a distance that is not positive, or a hit on a triangle
 // wholly behind the origin) is searched again along the whole line
-// (FindNearestHitAlongLine), as is a ray the hierarchy cannot take. cage.bvh must not be null; scratch belongs to
-// the calling thread.
-RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                                 CandidateScratch* scratch);
+// (FindNearestHitAlongLine), as is a ray the hierarchy cannot take.
+// cage.bvh must not be null; scratch belongs to the calling thread.
+RayHit FindNearestHitNearestFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                                  CandidateScratch* scratch);
 
 // The search along the whole line over the candidates a grid lookup found
 // (GridCandidates with cage.grids): those ahead of the origin first, then

@@ -398,8 +398,8 @@ class NearestFirstWalk {
 
 }  // namespace
 
-RayHit FindNearestHitAccelerated(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
-                                 CandidateScratch* scratch) {
+RayHit FindNearestHitNearestFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
+                                  CandidateScratch* scratch) {
   if (cage.rayTest == nullptr) return NoHit();
   BvhLine line{};
   if (!MakeBvhLine(*cage.bvh, origin, direction, &line)) return FindNearestHitExhaustive(cage, origin, direction);

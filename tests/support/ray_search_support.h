@@ -35,7 +35,7 @@ class AcceleratedCage {
   const ostrand::CandidateScratch& candidates() const { return scratch_; }
 
   ostrand::RayHit find(const Vec3& origin, const Vec3& direction) {
-    return ostrand::FindNearestHitAccelerated(cage_, origin, direction, &scratch_);
+    return ostrand::FindNearestHitNearestFirst(cage_, origin, direction, &scratch_);
   }
   ostrand::RayHit findAlongLine(const Vec3& origin, const Vec3& direction) {
     return ostrand::FindNearestHitAlongLine(cage_, origin, direction, &scratch_);
