@@ -78,7 +78,7 @@ bool FolderLock::take(int descriptor) {
     // The lock holds without the note of who holds it.
   }
   descriptor_ = descriptor;
-  Register();
+  enroll();
   return true;
 }
 

@@ -407,6 +407,92 @@ void CopyMaterials(const MaterialCopies& copies, OutputTransaction& outputs, Pro
   }
 }
 
+// What a run will write, planned and checked before any work starts.
+struct PlannedRun {
+  std::vector<RunFile> files;
+  std::map<std::string, MaterialCopies> materials;  // by the OBJ file whose libraries they copy
+  std::vector<fs::path> paths;
+};
+
+PlannedRun PlanRun(const Job& job, const Inputs& in) {
+  PlannedRun plan;
+  plan.files = PlannedOutputs(job, in.frameOutputs);
+  plan.materials = PlanMaterials(job, in, plan.files);
+  plan.paths = Paths(plan.files);
+  CheckOutputsAreNoInputs(plan.files, NamedInputs(job, in.cages));
+  CheckOutputFiles(plan.paths);
+  const FrameOutputs& frames = in.frameOutputs;
+  if (!frames.objPattern.empty() && !frames.objFiles.empty() &&
+      !LiesWithin(frames.objFiles.front().parent_path(), job.output))
+    throw ArgumentError("--out-pattern", driver::QuotedValue(job.outPattern) +
+                                             " leads out of the output folder through a link; give a name inside -o");
+  return plan;
+}
+
+// The meshes into the session: the scene's (and the weights file its load
+// read, *sceneWeights, with a warning about it, *sceneNote), or the cage and
+// target the user named.
+void LoadMeshes(driver::Session& session, const Job& job, const PlannedRun& plan, Inputs& in,
+                std::string* sceneWeights, std::string* sceneNote) {
+  std::error_code error;
+  session.setBaseDirectory(fs::absolute(job.output, error).string());
+  if (!job.sceneFile.empty()) {
+    // The scene's meshes come from the scene; the target's OBJ file, which each
+    // deformed target copies, is read beside it on a thread of its own.
+    auto sources = std::async(std::launch::async, [&job] { return ReadSources(SourcesNamedIn(job.sceneFile)); });
+    LoadScene(session, job.sceneFile);
+    *sceneWeights = WeightsReadWithScene(session, job.sceneFile, plan.files, *sceneNote);
+    in.target = TargetFileOfScene(session, sources.get());
+    return;
+  }
+  session.addObjects(in.cage.mesh, fs::path(job.cage).stem().string(), in.target.mesh,
+                     fs::path(job.target).stem().string());
+  session.setTargetSource(fs::absolute(job.target, error).string());
+}
+
+Summary StartSummary(const Job& job, driver::Session& session) {
+  Summary summary;
+  summary.target = Describe(job.target, session.targetName(), job);
+  summary.cage = Describe(job.cage, session.cageName(), job);
+  summary.targetPolygons = session.targetRest().polygons.size();
+  summary.cagePoints = session.cageRest().points.size();
+  summary.cagePolygons = session.cageRest().polygons.size();
+  summary.threads = session.threads();
+  return summary;
+}
+
+// The cage check, once: a bind runs it first; otherwise it runs only when
+// something asks for it (the likely cause of unbound points, the error
+// picture).
+class LazyCageCheck {
+ public:
+  LazyCageCheck(const Job& job, driver::Session& session) : job_(job), session_(session) {}
+  const CageCheck& get() {
+    if (!check_) check_ = CheckCage(session_.cageRest(), &session_.targetRest().points, CheckThreads(job_));
+    return *check_;
+  }
+
+ private:
+  const Job& job_;
+  driver::Session& session_;
+  std::optional<CageCheck> check_;
+};
+
+// The picture of the run, through the run's outputs.
+void WriteRunPreview(const Job& job, driver::Session& session, const Summary& summary, const ShownFrame& shown,
+                     LazyCageCheck& check, OutputTransaction& outputs, ProgressBar& bar) {
+  bar.show(100, "writing " + job.preview);
+  outputs.write(job.preview, [&](const std::string& temporary) {
+    if (job.previewErrors) {
+      WriteErrorPreview(temporary, job.previewSize, session.targetRest(), session.cageRest(),
+                        {summary.binding.pointErrors, check.get().outside, job.warnRestError});
+      return;
+    }
+    WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shown.target, shown.cage,
+                 "posed: " + shown.label);
+  });
+}
+
 }  // namespace
 
 void RunJob(const Job& job) {
@@ -419,16 +505,8 @@ void RunJob(const Job& job) {
   if (job.checkOnly) return RunCheck(job, in);
   const fs::path folder = job.output;
   const FrameOutputs& frameOutputs = in.frameOutputs;
-  std::vector<RunFile> planned = PlannedOutputs(job, frameOutputs);
-  const std::map<std::string, MaterialCopies> materials = PlanMaterials(job, in, planned);
-  const std::vector<fs::path> outputFiles = Paths(planned);
-  CheckOutputsAreNoInputs(planned, NamedInputs(job, in.cages));
-  CheckOutputFiles(outputFiles);
-  if (!frameOutputs.objPattern.empty() && !frameOutputs.objFiles.empty() &&
-      !LiesWithin(frameOutputs.objFiles.front().parent_path(), folder))
-    throw ArgumentError("--out-pattern", driver::QuotedValue(job.outPattern) +
-                                             " leads out of the output folder through a link; give a name inside -o");
-  const RunFolders folders(job, planned, [](const std::string& line) {
+  const PlannedRun plan = PlanRun(job, in);
+  const RunFolders folders(job, plan.files, [](const std::string& line) {
     std::fflush(stdout);
     std::fprintf(stderr, "ostrand: %s\n", line.c_str());
   });
@@ -438,37 +516,17 @@ void RunJob(const Job& job) {
   driver::Session session(
       job.module, [&bar](const host::Progress& report) { bar.show(report.percent, report.text); },
       job.threads.has_value() && !job.saveThreads);
-  std::error_code error;
-  session.setBaseDirectory(fs::absolute(folder, error).string());
   std::string sceneWeights, sceneNote;  // the weights file the scene's load read; a warning about it
-  if (!job.sceneFile.empty()) {
-    // The scene's meshes come from the scene; the target's OBJ file, which each
-    // deformed target copies, is read beside it on a thread of its own.
-    auto sources = std::async(std::launch::async, [&job] { return ReadSources(SourcesNamedIn(job.sceneFile)); });
-    LoadScene(session, job.sceneFile);
-    sceneWeights = WeightsReadWithScene(session, job.sceneFile, planned, sceneNote);
-    in.target = TargetFileOfScene(session, sources.get());
-  } else {
-    session.addObjects(in.cage.mesh, fs::path(job.cage).stem().string(), in.target.mesh,
-                       fs::path(job.target).stem().string());
-    session.setTargetSource(fs::absolute(job.target, error).string());
-  }
-  const auto copies = materials.find(in.target.path);
-  const MaterialCopies* materialCopies = copies == materials.end() ? nullptr : &copies->second;
+  LoadMeshes(session, job, plan, in, &sceneWeights, &sceneNote);
+  const auto copies = plan.materials.find(in.target.path);
+  const MaterialCopies* materialCopies = copies == plan.materials.end() ? nullptr : &copies->second;
   LinkMaterials(in.target, frameOutputs, materialCopies);
   const uint32_t setupMap = AddWeightMap(session, job.setupWeights, "setup", true);
   const uint32_t blendMap = AddWeightMap(session, job.blendWeights, "blend", false);
   if (in.cages.size() >= 100) bar.show(0, "checking " + Counted(in.cages.size(), "posed cage", "posed cages"));
   const std::vector<std::string> farPoses = CheckFrames(job, in.cages, session.cageRest());
   if (job.threads) session.setThreads(*job.threads, job.saveThreads);
-
-  Summary summary;
-  summary.target = Describe(job.target, session.targetName(), job);
-  summary.cage = Describe(job.cage, session.cageName(), job);
-  summary.targetPolygons = session.targetRest().polygons.size();
-  summary.cagePoints = session.cageRest().points.size();
-  summary.cagePolygons = session.cageRest().polygons.size();
-  summary.threads = session.threads();
+  Summary summary = StartSummary(job, session);
 
   // A bind checks the cage first: what it finds is warned of, and names the
   // likely cause when points get no weights.
@@ -477,27 +535,23 @@ void RunJob(const Job& job) {
   WarnSkippedFrames(in.cages, frameOutputs, warnings);
   WarnFarPoses(farPoses, warnings);
   if (materialCopies) warnings.add(materialCopies->warnings);
-  std::optional<CageCheck> check;
+  LazyCageCheck check(job, session);
   if (job.bind) {
     bar.show(0, "checking the cage");
-    check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
-    summary.cageCheck = check->findings.empty()
+    const CageCheck& found = check.get();
+    summary.cageCheck = found.findings.empty()
                             ? "clean"
-                            : Counted(check->findings.size(), "finding", "findings") + ", see the warnings";
-    warnings.add(check->findings);
+                            : Counted(found.findings.size(), "finding", "findings") + ", see the warnings";
+    warnings.add(found.findings);
   }
-  const auto likelyCause = [&] {
-    if (!check) check = CheckCage(session.cageRest(), &session.targetRest().points, CheckThreads(job));
-    return check->likelyCause;
-  };
   bar.timed();
-  BringWeights(session, job, setupMap, likelyCause, bar, summary, warnings);
+  BringWeights(session, job, setupMap, [&check] { return check.get().likelyCause; }, bar, summary, warnings);
   bar.untimed();
   if (!sceneWeights.empty()) summary.weightsFrom = Shown(sceneWeights);
 
   // From here on files are written; until commit, a failure takes every one
   // of them out again and puts back what they replaced.
-  OutputTransaction outputs(folder, outputFiles, folders.made());
+  OutputTransaction outputs(folder, plan.paths, folders.made());
   if (job.bind) summary.written.push_back(SaveWeights(session, folder, outputs, bar));
   summary.binding =
       driver::MeasureBinding(session.instance(), session.cageRest(), session.targetRest(), job.bind ? job.weightFloor : 0.0);
@@ -513,19 +567,8 @@ void RunJob(const Job& job) {
   DeformFrames(session, in.cages, frameOutputs, {in.target, session.targetRest(), keepInPlace}, outputs, bar, summary,
                shown);
   if (materialCopies) CopyMaterials(*materialCopies, outputs, bar, summary);
-
   if (!job.preview.empty()) {
-    bar.show(100, "writing " + job.preview);
-    outputs.write(job.preview, [&](const std::string& temporary) {
-      if (job.previewErrors) {
-        if (!check) likelyCause();
-        WriteErrorPreview(temporary, job.previewSize, session.targetRest(), session.cageRest(),
-                          {summary.binding.pointErrors, check->outside, job.warnRestError});
-        return;
-      }
-      WritePreview(temporary, job.previewSize, session.targetRest(), session.cageRest(), shown.target, shown.cage,
-                   "posed: " + shown.label);
-    });
+    WriteRunPreview(job, session, summary, shown, check, outputs, bar);
     summary.written.push_back(job.preview);
   }
   if (job.bind) {

@@ -45,7 +45,7 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
   if (!fs::is_directory(existing, error))
     throw driver::UserError(subject, refused + (missing.empty() ? std::string("it is not a folder")
                                                                 : existing.string() + " is not a folder"));
-  Register();
+  enroll();
   for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
     auto step = driver::Step();
     const bool made = fs::create_directory(*part, error);
@@ -238,7 +238,7 @@ OutputTransaction::OutputTransaction(const fs::path& journalFolder, const std::v
     : journal_(Absolute(journalFolder.empty() ? fs::path(".") : journalFolder) / kJournalName),
       madeFolders_(std::move(madeFolders)) {
   for (const fs::path& path : planned) entries_.push_back({Absolute(path), false});
-  Register();
+  enroll();
 }
 
 OutputTransaction::~OutputTransaction() {
@@ -314,7 +314,7 @@ void OutputTransaction::commit() {
     committed_ = true;
   }
   deleteBackups();
-  Unregister();
+  withdraw();
 }
 
 void OutputTransaction::deleteBackups() noexcept {

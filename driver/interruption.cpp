@@ -45,16 +45,16 @@ sigset_t WatchedSignals() {
 
 }  // namespace
 
-Undo::~Undo() { Unregister(); }
+Undo::~Undo() { withdraw(); }
 
-void Undo::Register() {
+void Undo::enroll() {
   auto step = Step();
   if (registered_) return;
   Registered().push_back(this);
   registered_ = true;
 }
 
-void Undo::Unregister() {
+void Undo::withdraw() {
   auto step = Step();
   if (!registered_) return;
   auto& list = Registered();

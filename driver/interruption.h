@@ -18,7 +18,7 @@ namespace driver {
 class Undo {
  public:
   // Registers this object; the derived class must be fully built before a
-  // signal can reach it, so derived constructors call Register() last.
+  // signal can reach it, so derived constructors call enroll() last.
   Undo() = default;
   virtual ~Undo();
   Undo(const Undo&) = delete;
@@ -31,8 +31,8 @@ class Undo {
   virtual std::string undoneText() const { return ""; }
 
  protected:
-  void Register();
-  void Unregister();
+  void enroll();
+  void withdraw();
 
  private:
   bool registered_ = false;

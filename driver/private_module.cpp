@@ -49,7 +49,7 @@ PrivateModuleCopy::PrivateModuleCopy(const std::string& modulePath) {
                                       std::error_code(errno, std::generic_category()).message());
     folder_ = folder;
     maker_ = ::getpid();
-    Register();
+    enroll();
   }
   const fs::path module(modulePath);
   const fs::path copy = fs::path(folder_) / module.filename();

@@ -144,7 +144,7 @@ Binding::~Binding() {
   }
 }
 
-uint32_t Binding::MakeItem(SharedSession& shared, const BindInput& input,
+uint32_t Binding::makeItem(SharedSession& shared, const BindInput& input,
                            const std::function<void(SharedSession&, uint32_t setup)>& work) {
   driver::Session& session = *shared.session;
   const uint32_t item = session.addObjects(input.cage, "cage", input.target, "target");
@@ -160,7 +160,7 @@ uint32_t Binding::MakeItem(SharedSession& shared, const BindInput& input,
   return item;
 }
 
-std::unique_ptr<Binding> Binding::Made(const BindInput& input,
+std::unique_ptr<Binding> Binding::made(const BindInput& input,
                                        const std::function<void(SharedSession&, uint32_t setup)>& work) {
   std::shared_ptr<SharedSession> shared;
   uint32_t item = 0;
@@ -168,7 +168,7 @@ std::unique_ptr<Binding> Binding::Made(const BindInput& input,
     py::gil_scoped_release release;
     shared = AcquireSession();
     Hold hold(*shared);
-    item = MakeItem(*shared, input, work);
+    item = makeItem(*shared, input, work);
   }
   return std::unique_ptr<Binding>(new Binding(shared, item, input));
 }
@@ -193,13 +193,13 @@ struct BindJob {
   std::exception_ptr error, progressError;
 };
 
-void Binding::RunBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings) {
+void Binding::runBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings) {
   bool abandoned = false;
   try {
     job->shared = AcquireSession();
     Hold hold(*job->shared);
     try {
-      job->item = MakeItem(*job->shared, input, [&](SharedSession& shared, uint32_t setup) {
+      job->item = makeItem(*job->shared, input, [&](SharedSession& shared, uint32_t setup) {
         shared.progress = [&](const host::Progress& report) {
           {
             std::lock_guard lock(job->mutex);
@@ -261,10 +261,10 @@ void Binding::RunBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::
   }
   job->error = nullptr;
   job->shared.reset();
-  ReleaseProgress(*job);
+  releaseProgress(*job);
 }
 
-void Binding::ReleaseProgress(BindJob& job) {
+void Binding::releaseProgress(BindJob& job) {
   PyObject* progress = nullptr;
   {
     std::lock_guard lock(job.mutex);
@@ -275,7 +275,7 @@ void Binding::ReleaseProgress(BindJob& job) {
   Py_DECREF(progress);
 }
 
-std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
+std::unique_ptr<Binding> Binding::bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
                                        py::object progress) {
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress: a callable taking a fraction and a text is needed");
@@ -302,7 +302,7 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
     py::gil_scoped_release release;
     std::optional<CalculationInterrupt> interrupt;
     if (mainThread) interrupt.emplace();  // SIGINT reaches Python on its main thread only
-    std::thread(RunBindJob, job, input, CheckSettings(kBindSubject, samples, weightFloor, options)).detach();
+    std::thread(runBindJob, job, input, CheckSettings(kBindSubject, samples, weightFloor, options)).detach();
     std::unique_lock lock(job->mutex);
     while (!job->done) {
       job->changed.wait_for(lock, std::chrono::milliseconds(20));
@@ -318,11 +318,11 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
   if (job->progressError) {
     std::exception_ptr error = job->progressError;
     job->progressError = nullptr;
-    ReleaseProgress(*job);
+    releaseProgress(*job);
     std::rethrow_exception(error);
   }
   if (left) RaiseInterrupted();
-  ReleaseProgress(*job);
+  releaseProgress(*job);
   if (job->error) std::rethrow_exception(job->error);
   std::unique_ptr<Binding> binding(new Binding(job->shared, job->item, input));
   // The thread, done, touches it no more; the session goes with the last
@@ -344,9 +344,9 @@ std::unique_ptr<Binding> Binding::Bind(BindInput input, int samples, double weig
   return binding;
 }
 
-std::unique_ptr<Binding> Binding::Load(const FilePath& path, BindInput input) {
+std::unique_ptr<Binding> Binding::load(const FilePath& path, BindInput input) {
   CheckReadable(path);
-  std::unique_ptr<Binding> binding = Made(input, [&](SharedSession& shared, uint32_t setup) {
+  std::unique_ptr<Binding> binding = made(input, [&](SharedSession& shared, uint32_t setup) {
     try {
       shared.session->restoreWeights(path.bytes, setup, "setup_weights");
     } catch (const driver::UserError& e) {

@@ -38,10 +38,10 @@ class Binding {
   // when not None, is called with the fraction done and a text, in order; an
   // exception it raises is raised here once the module has finished, and no
   // binding is made.
-  static std::unique_ptr<Binding> Bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
+  static std::unique_ptr<Binding> bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
                                        py::object progress);
   // Reads a weights file made for this cage and target.
-  static std::unique_ptr<Binding> Load(const FilePath& path, BindInput input);
+  static std::unique_ptr<Binding> load(const FilePath& path, BindInput input);
   // The checks of weights read (for load): points without weights are an
   // error naming subject, or kept where they are with a warning; rest-pose
   // errors above the threshold are warned of, or under strict raised.
@@ -50,7 +50,7 @@ class Binding {
   // weights and the thread count), and the binding loaded back from it, as
   // load reads the weights file: single precision, as the command deforms.
   py::dict pickleState();
-  static std::unique_ptr<Binding> Unpickle(const py::dict& state);
+  static std::unique_ptr<Binding> unpickle(const py::dict& state);
   ~Binding();
   Binding(const Binding&) = delete;
   Binding& operator=(const Binding&) = delete;
@@ -75,14 +75,14 @@ class Binding {
   // A new item for input in the shared session, with its setup weight map
   // and thread count, and work done on it; on any failure of work the item
   // goes again.
-  static std::unique_ptr<Binding> Made(const BindInput& input,
+  static std::unique_ptr<Binding> made(const BindInput& input,
                                        const std::function<void(SharedSession&, uint32_t setup)>& work);
   // The same without the interpreter lock, under a hold of the session: the item's id.
-  static uint32_t MakeItem(SharedSession& shared, const BindInput& input,
+  static uint32_t makeItem(SharedSession& shared, const BindInput& input,
                            const std::function<void(SharedSession&, uint32_t setup)>& work);
   // A bind's calculation on a thread of its own (binding.cpp).
-  static void RunBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings);
-  static void ReleaseProgress(BindJob& job);
+  static void runBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings);
+  static void releaseProgress(BindJob& job);
   BindInput input() const;  // the meshes, setup weights and threads it was made with
   // Takes the session for one call, the interpreter lock released.
   class Turn;

@@ -86,7 +86,7 @@ py::dict Binding::pickleState() {
   return state;
 }
 
-std::unique_ptr<Binding> Binding::Unpickle(const py::dict& state) {
+std::unique_ptr<Binding> Binding::unpickle(const py::dict& state) {
   const py::object version = state.contains("version") ? py::object(state["version"]) : py::object(py::none());
   if (!version.equal(py::int_(kStateVersion)))
     throw py::value_error("a pickled Binding of another version of ostrand");
@@ -120,7 +120,7 @@ std::unique_ptr<Binding> Binding::Unpickle(const py::dict& state) {
     out.close();
     if (!out) RaiseOSError(EIO, "the weights file could not be written for loading", file);
   }
-  std::unique_ptr<Binding> binding = Load(file, std::move(input));
+  std::unique_ptr<Binding> binding = load(file, std::move(input));
   binding->keptAtRest_ = std::move(kept);
   return binding;
 }

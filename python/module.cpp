@@ -95,7 +95,7 @@ PYBIND11_MODULE(_ostrand, m) {
           py::arg("path"))
       .def("__repr__", &python::Repr)
       .def(py::pickle([](Binding& binding) { return binding.pickleState(); },
-                      [](const py::dict& state) { return Binding::Unpickle(state); }));
+                      [](const py::dict& state) { return Binding::unpickle(state); }));
 
   m.def(
       "bind",
@@ -106,7 +106,7 @@ PYBIND11_MODULE(_ostrand, m) {
         if (!(weightFloor >= 0.0 && weightFloor <= 1.0))
           throw py::value_error("weight_floor: " + std::string(py::str(py::float_(weightFloor))) + " is not from 0 to 1");
         const python::CheckOptions checked = python::MakeCheckOptions(allowUnbound, strict, warnRestError);
-        return Binding::Bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,
+        return Binding::bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,
                              weightFloor, checked, progress);
       },
       py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(), py::arg("samples") = ostrand::kDefaultSamples,
@@ -122,7 +122,7 @@ PYBIND11_MODULE(_ostrand, m) {
         const python::FilePath file = python::PathText(path);
         const python::CheckOptions checked = python::MakeCheckOptions(allowUnbound, strict, warnRestError);
         std::unique_ptr<Binding> binding =
-            Binding::Load(file, python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads));
+            Binding::load(file, python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads));
         binding->checkLoaded(file.shown, checked);
         return binding;
       },
