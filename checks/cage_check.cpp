@@ -161,77 +161,94 @@ void CheckOrientation(size_t faceCount, const std::vector<std::array<int32_t, 3>
   }
 }
 
-}  // namespace
+// What the steps of a cage check find, before the findings are written.
+struct Survey {
+  Frame frame;
+  std::vector<Vec3> framed;  // the points in the frame
+  long double size = 0;      // the bounding-box diagonal of the finite points
+  double frameSize = 0;      // the same in frame units
+  Listed nonFinite, degenerate, boundaryEdges, nonManifoldEdges, misoriented, oneSided, crossingPairs;
+  std::vector<EdgeUse> uses;  // every edge of every usable face
+  std::vector<Vec3> used;     // the finite points the usable faces use
+  double volume = 0.0;        // in frame units
+  size_t usableFaces = 0;
+  std::vector<EdgeUse> boundary, nonManifold;
+  std::vector<FacePair> crossing;
+  bool tooLarge = false, tooSmall = false;
+};
 
-CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int threads) {
-  CageCheck check;
-  const std::vector<Vec3>& points = cage.points;
-  const Frame frame = FrameOf(points);
-  std::vector<Vec3> framed(points.size());
-  Listed nonFinite;
+// The points: which are not finite, the size and where the cage lies.
+void SurveyPoints(const std::vector<Vec3>& points, CageCheck* check, Survey* s) {
+  s->frame = FrameOf(points);
+  s->framed.resize(points.size());
   long double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
   for (size_t i = 0; i < points.size(); ++i) {
-    framed[i] = frame.apply(points[i]);
+    s->framed[i] = s->frame.apply(points[i]);
     const Vec3& p = points[i];
     if (!Finite(p)) {
-      ++check.nonFinitePoints;
-      nonFinite.note({static_cast<uint32_t>(i)}, std::to_string(i + 1));
+      ++check->nonFinitePoints;
+      s->nonFinite.note({static_cast<uint32_t>(i)}, std::to_string(i + 1));
       continue;
     }
     const long double c[3] = {p.x, p.y, p.z};
     for (int a = 0; a < 3; ++a) lo[a] = std::fmin(lo[a], c[a]), hi[a] = std::fmax(hi[a], c[a]);
   }
-  const long double size = check.nonFinitePoints == points.size()
-                               ? 0.0L
-                               : std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
-                                           (hi[2] - lo[2]) * (hi[2] - lo[2]));
-  check.size = static_cast<double>(size);
-  const double frameSize = static_cast<double>(std::ldexp(size, frame.exponent));
-  if (check.nonFinitePoints < points.size()) {
+  const bool none = check->nonFinitePoints == points.size();
+  s->size = none ? 0.0L
+                 : std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                             (hi[2] - lo[2]) * (hi[2] - lo[2]));
+  check->size = static_cast<double>(s->size);
+  s->frameSize = static_cast<double>(std::ldexp(s->size, s->frame.exponent));
+  if (!none) {
     const long double centre[3] = {(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
-    check.centreDistance =
+    check->centreDistance =
         static_cast<double>(std::sqrt(centre[0] * centre[0] + centre[1] * centre[1] + centre[2] * centre[2]));
   }
-  check.farFromOrigin = size > 0 && std::isfinite(check.size) && check.centreDistance > kFarthestCageDistance * size;
+  check->farFromOrigin =
+      s->size > 0 && std::isfinite(check->size) && check->centreDistance > kFarthestCageDistance * s->size;
+  s->tooLarge = s->size > kLargestCageSize;
+  s->tooSmall = s->size > 0 && s->size < kSmallestCageSize;
+}
 
-  // Faces: faults, area, volume, and the edges they use.
-  Listed degenerate;
-  std::vector<EdgeUse> uses;
-  std::vector<Vec3> used;
-  double volume = 0.0;
-  size_t usableFaces = 0;
+// Faces: faults, area, volume, and the edges they use.
+void SurveyFaces(const host::Mesh& cage, CageCheck* check, Survey* s) {
+  const std::vector<Vec3>& points = cage.points;
   for (size_t j = 0; j < cage.polygons.size(); ++j) {
     const std::vector<int32_t>& face = cage.polygons[j];
-    const std::string fault = FaceFault(face, points, framed, frameSize);
+    const std::string fault = FaceFault(face, points, s->framed, s->frameSize);
     if (!fault.empty())
-      ++check.degenerateFaces, degenerate.note({static_cast<uint32_t>(j)}, std::to_string(j + 1) + " (" + fault + ")");
+      ++check->degenerateFaces,
+          s->degenerate.note({static_cast<uint32_t>(j)}, std::to_string(j + 1) + " (" + fault + ")");
     const bool indicesGood = face.size() >= 3 && std::all_of(face.begin(), face.end(), [&](int32_t k) {
       return k >= 0 && static_cast<size_t>(k) < points.size();
     });
     if (!indicesGood) continue;
-    ++usableFaces;
+    ++s->usableFaces;
     bool finite = true;
     for (size_t i = 0; i < face.size(); ++i) {
       const int32_t a = face[i], b = face[(i + 1) % face.size()];
-      finite = finite && Finite(framed[a]);
-      if (Finite(framed[a])) used.push_back(framed[a]);
+      finite = finite && Finite(s->framed[a]);
+      if (Finite(s->framed[a])) s->used.push_back(s->framed[a]);
       if (a != b)
-        uses.push_back({std::min(a, b), std::max(a, b), static_cast<int32_t>(j), static_cast<int32_t>(i), a < b});
+        s->uses.push_back({std::min(a, b), std::max(a, b), static_cast<int32_t>(j), static_cast<int32_t>(i), a < b});
     }
     if (finite)
       for (size_t i = 1; i + 1 < face.size(); ++i)
-        volume += Dot(framed[face[0]], Cross(framed[face[i]], framed[face[i + 1]])) / 6.0;
+        s->volume += Dot(s->framed[face[0]], Cross(s->framed[face[i]], s->framed[face[i + 1]])) / 6.0;
   }
+}
 
-  // Edges: by point numbers, each with the faces that use it.
+// Edges by point numbers, each with the faces that use it: open and
+// non-manifold edges, and the faces' orientation across the shared ones.
+void SurveyEdges(size_t faceCount, CageCheck* check, Survey* s) {
+  std::vector<EdgeUse>& uses = s->uses;
   std::sort(uses.begin(), uses.end());
-  std::vector<EdgeUse> boundary, nonManifold;
   std::vector<std::array<int32_t, 3>> shared;  // face, face, 1 when they run the edge the same way
   for (size_t i = 0; i < uses.size();) {
     size_t j = i;
     while (j < uses.size() && uses[j].lo == uses[i].lo && uses[j].hi == uses[i].hi) ++j;
-    if (j - i == 1) boundary.push_back(uses[i]);
-    else if (j - i > 2) nonManifold.push_back(uses[i]);
+    if (j - i == 1) s->boundary.push_back(uses[i]);
+    else if (j - i > 2) s->nonManifold.push_back(uses[i]);
     else if (uses[i].face != uses[i + 1].face)
       shared.push_back({uses[i].face, uses[i + 1].face, uses[i].forward == uses[i + 1].forward ? 1 : 0});
     i = j;
@@ -246,135 +263,161 @@ CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int
       listed.note({edges[i].from(), edges[i].to()}, edges[i].text());
     return listed;
   };
-  const Listed boundaryEdges = inFaceOrder(boundary), nonManifoldEdges = inFaceOrder(nonManifold);
-  check.boundaryEdges = boundary.size();
-  check.nonManifoldEdges = nonManifold.size();
-  check.closed = usableFaces > 0 && boundary.empty() && nonManifold.empty();
-  Listed misoriented, oneSided;
-  CheckOrientation(cage.polygons.size(), shared, &check, &misoriented, &oneSided);
+  s->boundaryEdges = inFaceOrder(s->boundary);
+  s->nonManifoldEdges = inFaceOrder(s->nonManifold);
+  check->boundaryEdges = s->boundary.size();
+  check->nonManifoldEdges = s->nonManifold.size();
+  check->closed = s->usableFaces > 0 && s->boundary.empty() && s->nonManifold.empty();
+  CheckOrientation(faceCount, shared, check, &s->misoriented, &s->oneSided);
+}
 
-  // Faces that pass through each other; a triangle without area is passed
-  // over, as a face without area is a finding of its own.
-  const std::vector<FacePair> crossing =
-      usableFaces > 0 ? CrossingFaces(cage.polygons, framed, (kNoArea + 3 * kNoAreaPerCorner) * frameSize * frameSize,
-                                      threads)
-                      : std::vector<FacePair>{};
-  check.crossingFacePairs = crossing.size();
-  Listed crossingPairs;
-  for (size_t i = 0; i < crossing.size() && i <= kExamples; ++i)
-    crossingPairs.note({Index(crossing[i].first), Index(crossing[i].second)},
-                       std::to_string(crossing[i].first + 1) + " and " + std::to_string(crossing[i].second + 1));
-
-  // Volume and orientation.
-  check.volume = static_cast<double>(std::ldexp(static_cast<long double>(volume), -3 * frame.exponent));
+// Faces that pass through each other (a triangle without area is passed
+// over, as a face without area is a finding of its own); then the volume,
+// and whether the cage is flat or turned inside out.
+void SurveyShape(const host::Mesh& cage, int threads, CageCheck* check, Survey* s) {
+  const double frameSize = s->frameSize;
+  if (s->usableFaces > 0)
+    s->crossing = CrossingFaces(cage.polygons, s->framed, (kNoArea + 3 * kNoAreaPerCorner) * frameSize * frameSize,
+                                threads);
+  check->crossingFacePairs = s->crossing.size();
+  for (size_t i = 0; i < s->crossing.size() && i <= kExamples; ++i)
+    s->crossingPairs.note({Index(s->crossing[i].first), Index(s->crossing[i].second)},
+                          std::to_string(s->crossing[i].first + 1) + " and " +
+                              std::to_string(s->crossing[i].second + 1));
+  check->volume = static_cast<double>(std::ldexp(static_cast<long double>(s->volume), -3 * s->frame.exponent));
   const double cube = frameSize * frameSize * frameSize;
   // Parts of a surface that passes through itself may cancel in the volume.
-  check.flat = usableFaces > 0 && (Coplanar(used, frameSize) ||
-                                   (check.closed && crossing.empty() && std::fabs(volume) <= kFlatVolume * cube));
+  check->flat = s->usableFaces > 0 && (Coplanar(s->used, frameSize) || (check->closed && s->crossing.empty() &&
+                                                                        std::fabs(s->volume) <= kFlatVolume * cube));
   // Only a closed surface, oriented consistently and not passing through
   // itself, has faces that all point into or all out of what it encloses:
   // for any other the volume's sign is no advice to flip every face.
-  check.inward = check.closed && misoriented.empty() && oneSided.empty() && crossing.empty() && !check.flat &&
-                 volume < 0;
+  check->inward = check->closed && s->misoriented.empty() && s->oneSided.empty() && s->crossing.empty() &&
+                  !check->flat && s->volume < 0;
+}
 
-  // The findings, in a fixed order.
-  auto add = [&check](const char* kind, size_t count, const Listed* listed, std::string line) {
-    check.found.push_back({kind, count, listed ? listed->items : std::vector<std::vector<uint32_t>>{}, line});
-    check.findings.push_back(std::move(line));
-  };
-  if (usableFaces == 0) add("no_faces", 1, nullptr, "cage: no faces with 3 or more corners");
-  if (!boundary.empty())
-    add("boundary_edges", boundary.size(), &boundaryEdges,
-        "cage: " + Counted(boundary.size(), "boundary edge", "boundary edges") +
-            " (open: an edge used by one face only): " + Examples(boundaryEdges.texts));
-  if (!nonManifold.empty())
-    add("non_manifold_edges", nonManifold.size(), &nonManifoldEdges,
-        "cage: " + Counted(nonManifold.size(), "non-manifold edge", "non-manifold edges") +
-            " (used by more than two faces): " + Examples(nonManifoldEdges.texts));
-  if (!misoriented.empty())
-    add("misoriented_faces", check.misorientedFaces, &misoriented,
-        "cage: " +
-            (check.misorientedFaces == 1 ? std::string("1 face oriented against its neighbours (flip it): ")
-                                         : std::to_string(check.misorientedFaces) +
-                                               " faces oriented against their neighbours (flip them): ") +
-            Examples(misoriented.texts));
-  if (!oneSided.empty())
-    add("one_sided_parts", check.oneSidedParts, &oneSided,
-        "cage: " + Counted(check.oneSidedParts, "part", "parts") +
-            (check.oneSidedParts == 1 ? " cannot be oriented consistently (it is one-sided): the part of face "
-                                      : " cannot be oriented consistently (they are one-sided): the parts of faces ") +
-            Examples(oneSided.texts));
-  if (!crossing.empty())
-    add("intersecting_faces", crossing.size(), &crossingPairs,
-        "cage: " +
-            (crossing.size() == 1 ? std::string("1 pair of faces intersects")
-                                  : std::to_string(crossing.size()) + " pairs of faces intersect") +
-            " (the surface passes through itself): " + Examples(crossingPairs.texts));
-  if (check.flat)
-    add("flat", 1, nullptr,
-        size == 0 ? "cage: flat (no volume): all its points are at one place"
-                  : "cage: flat (no volume): its faces enclose no space, so no point lies inside it");
-  else if (check.inward)
-    add("inward", 1, nullptr,
-        "cage: faces point inward (signed volume " +
-            Number(std::ldexp(static_cast<long double>(volume), -3 * frame.exponent), 6) + "): flip every face");
-  if (!degenerate.empty())
-    add("degenerate_faces", check.degenerateFaces, &degenerate,
-        "cage: " + Counted(check.degenerateFaces, "degenerate face", "degenerate faces") + ": " +
-            Examples(degenerate.texts));
-  if (!nonFinite.empty())
-    add("non_finite_points", check.nonFinitePoints, &nonFinite,
-        "cage: " + Counted(check.nonFinitePoints, "point is", "points are") + " not finite: " +
-            Examples(nonFinite.texts));
-  const bool tooLarge = size > kLargestCageSize, tooSmall = size > 0 && size < kSmallestCageSize;
-  if (tooLarge || tooSmall)
-    add("size", 1, nullptr,
-        "cage: too " + std::string(tooLarge ? "large" : "small") + " to bind accurately (size " + Number(size, 3) +
-            ", the bounding-box diagonal): the module's fixed tolerances suit sizes from " +
-            Number(kSmallestCageSize, 3) + " to " + Number(kLargestCageSize, 3) + "; scale the cage and the target " +
-            (tooLarge ? "down" : "up") + " together");
-  const std::string farText = "(centre " + Number(check.centreDistance, 3) + " away, size " + Number(size, 3) + ")";
-  if (check.farFromOrigin)
-    add("far_from_origin", 1, nullptr,
-        "cage: far from the origin for its size " + farText + ": binding loses precision beyond " +
-            Number(kFarthestCageDistance, 6) +
-            " times the size; move the cage and the target towards the origin together");
+void AddFinding(CageCheck* check, const char* kind, size_t count, const Listed* listed, std::string line) {
+  check->found.push_back({kind, count, listed ? listed->items : std::vector<std::vector<uint32_t>>{}, line});
+  check->findings.push_back(std::move(line));
+}
 
-  if (target) {
-    check.hasTarget = true;
-    check.targetPoints = target->size();
-    const CageInterior interior(cage);
-    check.outside = PointsOutside(interior, *target, threads);
-    Listed outside;
-    for (size_t i = 0; i < check.outside.size(); ++i)
-      if (check.outside[i]) {
-        ++check.outsidePoints;
-        outside.note({static_cast<uint32_t>(i)}, std::to_string(i + 1));
-      }
-    if (check.outsidePoints > 0)
-      add("points_outside", check.outsidePoints, &outside,
-          "target: " + std::to_string(check.outsidePoints) + " of " + std::to_string(target->size()) +
-              (check.outsidePoints == 1 ? " points lies" : " points lie") + " outside the cage: " +
-              Examples(outside.texts));
-  }
+// "(centre 12 away, size 3)"
+std::string FarText(const CageCheck& check, const Survey& s) {
+  return "(centre " + Number(check.centreDistance, 3) + " away, size " + Number(s.size, 3) + ")";
+}
 
-  // The likely cause, the gravest first.
+// The cage's findings, in a fixed order.
+void AddCageFindings(CageCheck* check, const Survey& s) {
+  if (s.usableFaces == 0) AddFinding(check, "no_faces", 1, nullptr, "cage: no faces with 3 or more corners");
+  if (!s.boundary.empty())
+    AddFinding(check, "boundary_edges", s.boundary.size(), &s.boundaryEdges,
+               "cage: " + Counted(s.boundary.size(), "boundary edge", "boundary edges") +
+                   " (open: an edge used by one face only): " + Examples(s.boundaryEdges.texts));
+  if (!s.nonManifold.empty())
+    AddFinding(check, "non_manifold_edges", s.nonManifold.size(), &s.nonManifoldEdges,
+               "cage: " + Counted(s.nonManifold.size(), "non-manifold edge", "non-manifold edges") +
+                   " (used by more than two faces): " + Examples(s.nonManifoldEdges.texts));
+  if (!s.misoriented.empty())
+    AddFinding(check, "misoriented_faces", check->misorientedFaces, &s.misoriented,
+               "cage: " +
+                   (check->misorientedFaces == 1 ? std::string("1 face oriented against its neighbours (flip it): ")
+                                                 : std::to_string(check->misorientedFaces) +
+                                                       " faces oriented against their neighbours (flip them): ") +
+                   Examples(s.misoriented.texts));
+  if (!s.oneSided.empty())
+    AddFinding(check, "one_sided_parts", check->oneSidedParts, &s.oneSided,
+               "cage: " + Counted(check->oneSidedParts, "part", "parts") +
+                   (check->oneSidedParts == 1
+                        ? " cannot be oriented consistently (it is one-sided): the part of face "
+                        : " cannot be oriented consistently (they are one-sided): the parts of faces ") +
+                   Examples(s.oneSided.texts));
+  if (!s.crossing.empty())
+    AddFinding(check, "intersecting_faces", s.crossing.size(), &s.crossingPairs,
+               "cage: " +
+                   (s.crossing.size() == 1 ? std::string("1 pair of faces intersects")
+                                           : std::to_string(s.crossing.size()) + " pairs of faces intersect") +
+                   " (the surface passes through itself): " + Examples(s.crossingPairs.texts));
+  if (check->flat)
+    AddFinding(check, "flat", 1, nullptr,
+               s.size == 0 ? "cage: flat (no volume): all its points are at one place"
+                           : "cage: flat (no volume): its faces enclose no space, so no point lies inside it");
+  else if (check->inward)
+    AddFinding(check, "inward", 1, nullptr,
+               "cage: faces point inward (signed volume " +
+                   Number(std::ldexp(static_cast<long double>(s.volume), -3 * s.frame.exponent), 6) +
+                   "): flip every face");
+  if (!s.degenerate.empty())
+    AddFinding(check, "degenerate_faces", check->degenerateFaces, &s.degenerate,
+               "cage: " + Counted(check->degenerateFaces, "degenerate face", "degenerate faces") + ": " +
+                   Examples(s.degenerate.texts));
+  if (!s.nonFinite.empty())
+    AddFinding(check, "non_finite_points", check->nonFinitePoints, &s.nonFinite,
+               "cage: " + Counted(check->nonFinitePoints, "point is", "points are") + " not finite: " +
+                   Examples(s.nonFinite.texts));
+  if (s.tooLarge || s.tooSmall)
+    AddFinding(check, "size", 1, nullptr,
+               "cage: too " + std::string(s.tooLarge ? "large" : "small") + " to bind accurately (size " +
+                   Number(s.size, 3) + ", the bounding-box diagonal): the module's fixed tolerances suit sizes from " +
+                   Number(kSmallestCageSize, 3) + " to " + Number(kLargestCageSize, 3) +
+                   "; scale the cage and the target " + (s.tooLarge ? "down" : "up") + " together");
+  if (check->farFromOrigin)
+    AddFinding(check, "far_from_origin", 1, nullptr,
+               "cage: far from the origin for its size " + FarText(*check, s) + ": binding loses precision beyond " +
+                   Number(kFarthestCageDistance, 6) +
+                   " times the size; move the cage and the target towards the origin together");
+}
+
+// The target points outside the cage.
+void CheckTargetPoints(const host::Mesh& cage, const std::vector<Vec3>& target, int threads, CageCheck* check) {
+  check->hasTarget = true;
+  check->targetPoints = target.size();
+  const CageInterior interior(cage);
+  check->outside = PointsOutside(interior, target, threads);
+  Listed outside;
+  for (size_t i = 0; i < check->outside.size(); ++i)
+    if (check->outside[i]) {
+      ++check->outsidePoints;
+      outside.note({static_cast<uint32_t>(i)}, std::to_string(i + 1));
+    }
+  if (check->outsidePoints > 0)
+    AddFinding(check, "points_outside", check->outsidePoints, &outside,
+               "target: " + std::to_string(check->outsidePoints) + " of " + std::to_string(target.size()) +
+                   (check->outsidePoints == 1 ? " points lies" : " points lie") + " outside the cage: " +
+                   Examples(outside.texts));
+}
+
+// The likely cause of points left without weights, the gravest first.
+std::string LikelyCause(const CageCheck& check, const Survey& s) {
   const std::string outsideText = Counted(check.outsidePoints, "point lies", "points lie");
-  if (!nonFinite.empty()) check.likelyCause = "the cage has points that are not finite";
-  else if (usableFaces == 0) check.likelyCause = "the cage has no faces";
-  else if (tooLarge || tooSmall)
-    check.likelyCause = std::string("the cage is too ") + (tooLarge ? "large" : "small") + " to bind accurately (size " +
-                        Number(size, 3) + ")";
-  else if (check.farFromOrigin) check.likelyCause = "the cage is far from the origin for its size " + farText;
-  else if (check.flat) check.likelyCause = "the cage is flat";
-  else if (!boundary.empty())
-    check.likelyCause = "the cage is open (" + Counted(boundary.size(), "boundary edge", "boundary edges") + ")" +
-                        (check.outsidePoints > 0 ? " and " + outsideText + " outside it" : "");
-  else if (!crossing.empty())
-    check.likelyCause = "the cage passes through itself (" +
-                        Counted(crossing.size(), "pair of faces intersects", "pairs of faces intersect") + ")" +
-                        (check.outsidePoints > 0 ? " and " + outsideText + " outside it" : "");
-  else if (check.outsidePoints > 0) check.likelyCause = outsideText + " outside the cage";
+  const std::string andOutside = check.outsidePoints > 0 ? " and " + outsideText + " outside it" : "";
+  if (!s.nonFinite.empty()) return "the cage has points that are not finite";
+  if (s.usableFaces == 0) return "the cage has no faces";
+  if (s.tooLarge || s.tooSmall)
+    return std::string("the cage is too ") + (s.tooLarge ? "large" : "small") + " to bind accurately (size " +
+           Number(s.size, 3) + ")";
+  if (check.farFromOrigin) return "the cage is far from the origin for its size " + FarText(check, s);
+  if (check.flat) return "the cage is flat";
+  if (!s.boundary.empty())
+    return "the cage is open (" + Counted(s.boundary.size(), "boundary edge", "boundary edges") + ")" + andOutside;
+  if (!s.crossing.empty())
+    return "the cage passes through itself (" +
+           Counted(s.crossing.size(), "pair of faces intersects", "pairs of faces intersect") + ")" + andOutside;
+  if (check.outsidePoints > 0) return outsideText + " outside the cage";
+  return "";
+}
+
+}  // namespace
+
+CageCheck CheckCage(const host::Mesh& cage, const std::vector<Vec3>* target, int threads) {
+  CageCheck check;
+  Survey survey;
+  SurveyPoints(cage.points, &check, &survey);
+  SurveyFaces(cage, &check, &survey);
+  SurveyEdges(cage.polygons.size(), &check, &survey);
+  SurveyShape(cage, threads, &check, &survey);
+  AddCageFindings(&check, survey);
+  if (target) CheckTargetPoints(cage, *target, threads, &check);
+  check.likelyCause = LikelyCause(check, survey);
   return check;
 }
 

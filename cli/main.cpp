@@ -264,28 +264,18 @@ void EndProgressLine() {
   std::fflush(stdout);
 }
 
-int main(int argc, char** argv) {
-  // Before any thread is made: the signals wait for the thread that undoes
-  // an unfinished run's writing.
-  driver::InstallSignalWatcher("ostrand", &EndProgressLine);
-  Job job;
-  job.module = cli::DefaultModule(cli::ProgramFolder(), OSTRAND_MODULE_PATH);
-  CLI::App app{
-      "ostrand: binds a target mesh to a cage mesh with the libOstrand64 module and deforms it with\n"
-      "posed cages. With no arguments it runs on the bundled example and writes into ./ostrand-out/."};
-  app.footer(kExitStatusFooter);
-  app.set_version_flag("--version", "ostrand " OSTRAND_VERSION, "print the version and exit");
-  app.add_option("--module", job.module, "the module file to load")->type_name("FILE")->capture_default_str();
-  app.add_flag("-q,--quiet", job.quiet, "print nothing but errors and warnings");
-  app.require_subcommand(0, 1);
-  app.fallthrough();  // --module and --quiet work after the subcommand too
+namespace {
 
-  CLI::App* example = app.add_subcommand("example", "bind and deform the bundled example (the default)");
-  AddOutputOptions(example, job);
-  AddThreadsOption(example, job);
-  AddSamplesOption(example, job);
-  AddWarningOptions(example, job);
+// The subcommands and what tells them apart once parsed.
+struct Commands {
+  CLI::App* example;
+  CLI::App* bind;
+  CLI::App* deform;
+  CLI::App* run;
+  CLI::App* check;
+};
 
+CLI::App* AddBindCommand(CLI::App& app, Job& job) {
   CLI::App* bind =
       app.add_subcommand("bind", "bind a target to a cage; write the weights (" + std::string(cli::kWeightsName) +
                                      ") and the scene (" + cli::kSceneName + ")");
@@ -298,7 +288,10 @@ int main(int argc, char** argv) {
   bind->get_option("--preview")->description("PNG picture of the rest target coloured by its rest-pose error");
   bind->get_option("--preview-color")
       ->description("error: the rest target coloured by its rest-pose error (needed with --preview)");
+  return bind;
+}
 
+CLI::App* AddDeformCommand(CLI::App& app, Job& job) {
   CLI::App* deform = app.add_subcommand("deform",
                                         "deform the target with posed cages, from a saved scene or weights;\n"
                                         "write deformed-<pose name>.obj for each, or numbered OBJ files, or a cache");
@@ -318,27 +311,78 @@ int main(int argc, char** argv) {
   AddThreadsOption(deform, job);
   AddOutputOptions(deform, job);
   AddWarningOptions(deform, job);
+  return deform;
+}
 
-  CLI::App* run = app.add_subcommand("run", "bind, then deform: both in one go");
-  AddBindOptions(run, job);
-  AddDeformOptions(run, job);
-  AddPreviewOptions(run, job);
-  AddThreadsOption(run, job);
-  AddOutputOptions(run, job);
-  AddWarningOptions(run, job);
-
+CLI::App* AddCheckCommand(CLI::App& app, Job& job) {
   CLI::App* check = app.add_subcommand(
       "check", "check a cage: open or non-manifold edges, orientation, degenerate faces, and with a target,\n"
                "the points outside it (bind and run check the same before binding)");
   check->add_option("--cage", job.cage, "the cage mesh (OBJ)")->type_name("FILE")->required();
   check->add_option("--target", job.target, "the target mesh (OBJ)")->type_name("FILE");
   check->add_flag("--strict", job.strict, "exit 1 when anything is found");
-  check->add_option("--threads", job.threads, "threads for the inside test, " + Bounds(ostrand::kLeastThreads, ostrand::kMostThreads) + " (default: one per core)")
+  check
+      ->add_option("--threads", job.threads,
+                   "threads for the inside test, " + Bounds(ostrand::kLeastThreads, ostrand::kMostThreads) +
+                       " (default: one per core)")
       ->transform(cli::WholeNumberIn(ostrand::kLeastThreads, ostrand::kMostThreads));
+  return check;
+}
+
+Commands AddCommands(CLI::App& app, Job& job) {
+  Commands commands{};
+  commands.example = app.add_subcommand("example", "bind and deform the bundled example (the default)");
+  AddOutputOptions(commands.example, job);
+  AddThreadsOption(commands.example, job);
+  AddSamplesOption(commands.example, job);
+  AddWarningOptions(commands.example, job);
+  commands.bind = AddBindCommand(app, job);
+  commands.deform = AddDeformCommand(app, job);
+  commands.run = app.add_subcommand("run", "bind, then deform: both in one go");
+  AddBindOptions(commands.run, job);
+  AddDeformOptions(commands.run, job);
+  AddPreviewOptions(commands.run, job);
+  AddThreadsOption(commands.run, job);
+  AddOutputOptions(commands.run, job);
+  AddWarningOptions(commands.run, job);
+  commands.check = AddCheckCommand(app, job);
   // The overview tells of the weight map files too. Each command took its
   // footer when it was added: example's and check's stay the exit statuses.
   AddWeightMapFooter(&app);
+  return commands;
+}
 
+// What the parsed subcommand asks of the job; a line for the user (and exit
+// status 2) when the options do not go together, else "".
+std::string Settle(const Commands& commands, const CLI::App& app, Job& job) {
+  if (commands.deform->parsed() && job.sceneFile.empty() && job.weightsFile.empty())
+    return "--scene: missing; deform needs --scene FILE, or --weights FILE with --cage and --target";
+  if (commands.bind->parsed() || commands.run->parsed()) job.bind = true;
+  job.checkOnly = commands.check->parsed();
+  if (commands.bind->parsed() && !job.preview.empty() && !job.previewErrors)
+    return "--preview: bind has no posed cage to show; add --preview-color error";
+  if (app.get_subcommands().empty() || commands.example->parsed()) SetExample(job);
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before any thread is made: the signals wait for the thread that undoes
+  // an unfinished run's writing.
+  driver::InstallSignalWatcher("ostrand", &EndProgressLine);
+  Job job;
+  job.module = cli::DefaultModule(cli::ProgramFolder(), OSTRAND_MODULE_PATH);
+  CLI::App app{
+      "ostrand: binds a target mesh to a cage mesh with the libOstrand64 module and deforms it with\n"
+      "posed cages. With no arguments it runs on the bundled example and writes into ./ostrand-out/."};
+  app.footer(kExitStatusFooter);
+  app.set_version_flag("--version", "ostrand " OSTRAND_VERSION, "print the version and exit");
+  app.add_option("--module", job.module, "the module file to load")->type_name("FILE")->capture_default_str();
+  app.add_flag("-q,--quiet", job.quiet, "print nothing but errors and warnings");
+  app.require_subcommand(0, 1);
+  app.fallthrough();  // --module and --quiet work after the subcommand too
+  const Commands commands = AddCommands(app, job);
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {  // --help
@@ -346,12 +390,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return BadArguments(cli::ArgumentProblem(e, app, std::vector<std::string>(argv + 1, argv + argc)));
   }
-  if (deform->parsed() && job.sceneFile.empty() && job.weightsFile.empty())
-    return BadArguments("--scene: missing; deform needs --scene FILE, or --weights FILE with --cage and --target");
-  if (bind->parsed() || run->parsed()) job.bind = true;
-  job.checkOnly = check->parsed();
-  if (bind->parsed() && !job.preview.empty() && !job.previewErrors)
-    return BadArguments("--preview: bind has no posed cage to show; add --preview-color error");
-  if (app.get_subcommands().empty() || example->parsed()) SetExample(job);
+  const std::string problem = Settle(commands, app, job);
+  if (!problem.empty()) return BadArguments(problem);
   return Run(job);
 }
