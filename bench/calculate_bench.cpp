@@ -150,11 +150,12 @@ struct Binding {
 // The program's one host, with the module loaded, and every scene it uses.
 class World {
  public:
-  // The module built here, or the module file named by OSTRAND_BENCH_MODULE
+  // The comparisons build of the module built here (whose search the
+  // environment chooses), or the module file named by OSTRAND_BENCH_MODULE
   // (an earlier build, to compare with).
   World() {
     const char* other = std::getenv("OSTRAND_BENCH_MODULE");
-    host_.loadModule(other != nullptr ? other : OSTRAND_MODULE_PATH);
+    host_.loadModule(other != nullptr ? other : OSTRAND_COMPARISONS_MODULE_PATH);
     host_.enter();
     host_.announceServices();
     device_ = rtcNewDevice(nullptr);

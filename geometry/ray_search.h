@@ -1,6 +1,6 @@
 // Which nearest-hit search "Calculate" uses: the exhaustive reference or the
 // hierarchy in front of it. Both give the same weights bit for bit; the
-// switch exists so that tests and benchmarks can compare them.
+// choice exists so that tests and benchmarks can compare them.
 #pragma once
 
 #include <cstdint>
@@ -57,15 +57,17 @@ inline bool DirectionGridsFor(RaySearch search, int64_t rows, int32_t samples, i
          (size <= kDirectionGridsAnyway || size <= rows);
 }
 
-// Module-wide choice for later calculations; kAccelerated until set.
-void SetRaySearch(RaySearch search);
-
-// The search a calculation starting now uses. The environment variable
-// OSTRAND_RAY_SEARCH, read at every call, overrides SetRaySearch when it is
+// The search a calculation starting now uses: kAccelerated in the module
+// users get. In the comparisons build (OSTRAND_SEARCH_CHOICE: the tests,
+// benchmarks and fuzzers, and the module file of that build that they load),
+// SetRaySearch chooses for later calculations, and the environment variable
+// OSTRAND_RAY_SEARCH, read at every call, overrides it when it is
 // "exhaustive", "accelerated", "whole-line", "nearest-first" or
-// "direction-grids" (anything else
-// is ignored): it is the switch for tests and benchmarks that drive the
-// loaded module through the host and cannot call into it.
+// "direction-grids" (anything else is ignored): the switch for tests and
+// benchmarks that drive the loaded module through the host.
 RaySearch ChosenRaySearch();
+#if defined(OSTRAND_SEARCH_CHOICE)
+void SetRaySearch(RaySearch search);
+#endif
 
 }  // namespace ostrand

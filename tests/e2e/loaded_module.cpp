@@ -36,12 +36,12 @@ void LoadedModuleTest::TearDown() {
   std::filesystem::remove_all(root_, ignored);
 }
 
-std::string LoadedModuleTest::copyModule() {
+std::string LoadedModuleTest::copyModule(const std::string& file) {
   static int copies = 0;
   moduleDir_ = root_ / ("module" + std::to_string(++copies));
   std::filesystem::create_directories(moduleDir_);
-  std::filesystem::path copy = moduleDir_ / std::filesystem::path(OSTRAND_MODULE_PATH).filename();
-  std::filesystem::copy_file(OSTRAND_MODULE_PATH, copy);
+  std::filesystem::path copy = moduleDir_ / std::filesystem::path(file).filename();
+  std::filesystem::copy_file(file, copy);
   return copy.string();
 }
 
@@ -52,8 +52,8 @@ host::Host& LoadedModuleTest::loadHost(const std::string& modulePath) {
   return *host_;
 }
 
-host::Host& LoadedModuleTest::startModule() {
-  host::Host& host = loadHost(copyModule());
+host::Host& LoadedModuleTest::startModule(const std::string& file) {
+  host::Host& host = loadHost(copyModule(file));
   EXPECT_EQ(host.enter(), ostrand::kEntryReady);
   host.announceServices();
   return host;

@@ -24,12 +24,13 @@ class LoadedModuleTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // A new folder holding a fresh copy of the module file; returns the copy's path.
-  std::string copyModule();
+  // A new folder holding a fresh copy of a module file (the module users
+  // get, unless another is named); returns the copy's path.
+  std::string copyModule(const std::string& file = OSTRAND_MODULE_PATH);
   // Replaces the host by a new one that has loaded the module at path.
   host::Host& loadHost(const std::string& modulePath);
   // Loads a fresh copy, enters it and announces the geometry services.
-  host::Host& startModule();
+  host::Host& startModule(const std::string& file = OSTRAND_MODULE_PATH);
 
   std::string read(const std::filesystem::path& file) const;  // "" when missing
   void write(const std::filesystem::path& file, const std::string& text) const;
