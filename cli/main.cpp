@@ -60,7 +60,9 @@ void AddOutputOptions(CLI::App* command, Job& job) {
 }
 
 void AddSamplesOption(CLI::App* command, Job& job) {
-  command->add_option("--samples", job.samples, "sample directions per point, " + Bounds(ostrand::kLeastSamples, ostrand::kMostSamples))
+  command
+      ->add_option("--samples", job.samples,
+                   "sample directions per point, " + Bounds(ostrand::kLeastSamples, ostrand::kMostSamples))
       ->transform(cli::WholeNumberIn(ostrand::kLeastSamples, ostrand::kMostSamples))
       ->capture_default_str();
 }

@@ -22,7 +22,8 @@ BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& 
   stats.targetPoints = targetRest.points.size();
   stats.cageSize = BoundingDiagonal(cageRest.points);
   stats.pointErrors.assign(stats.targetPoints, 0.0);
-  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1) return stats;
+  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1)
+    return stats;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr) return stats;
 

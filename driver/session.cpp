@@ -73,7 +73,8 @@ uint64_t WeightsFileSize(const EffectInstance& in) {
   for (int32_t t = 0; t < in.Targets->count; ++t) {
     const TargetEntry& target = in.Targets->records[t];
     size += 12;
-    if (in.Mode == ostrand::kModeWeights) size += 8ull * target.ActiveCount + 8ull * static_cast<uint32_t>(target.WeightCount);
+    if (in.Mode == ostrand::kModeWeights)
+      size += 8ull * target.ActiveCount + 8ull * static_cast<uint32_t>(target.WeightCount);
   }
   return size;
 }

@@ -11,7 +11,8 @@ SparseWeights ReadSparseWeights(const EffectInstance& instance, size_t targetPoi
   table.rows = targetPoints;
   table.columns = cagePoints;
   table.rowStarts.assign(targetPoints + 1, 0);
-  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1) return table;
+  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1)
+    return table;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr)
     return table;

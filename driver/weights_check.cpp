@@ -63,7 +63,8 @@ std::vector<uint32_t> LeadingWords(const std::string& path, size_t count) {
 
 WeightsDamage FindWeightsDamage(const EffectInstance& instance, size_t targetPoints) {
   WeightsDamage damage;
-  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1) return damage;
+  if (instance.Mode != ostrand::kModeWeights || instance.Targets == nullptr || instance.Targets->count < 1)
+    return damage;
   const TargetEntry& target = instance.Targets->records[0];
   if (target.WeightCounts == nullptr || target.WeightOffsets == nullptr || target.PointIndices == nullptr ||
       target.Weights == nullptr)

@@ -109,10 +109,10 @@ PYBIND11_MODULE(_ostrand, m) {
         return Binding::bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,
                              weightFloor, checked, progress);
       },
-      py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(), py::arg("samples") = ostrand::kDefaultSamples,
-      py::arg("weight_floor") = 0.0, py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(),
-      py::arg("progress") = py::none(), py::arg("allow_unbound") = false, py::arg("warn_rest_error") = 0.01,
-      py::arg("strict") = false,
+      py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points"), py::kw_only(),
+      py::arg("samples") = ostrand::kDefaultSamples, py::arg("weight_floor") = 0.0,
+      py::arg("setup_weights") = py::none(), py::arg("threads") = py::none(), py::arg("progress") = py::none(),
+      py::arg("allow_unbound") = false, py::arg("warn_rest_error") = 0.01, py::arg("strict") = false,
       "Binds the target points to the cage (the plug-in's Calculate), with the checks around it.");
   m.def(
       "load",

@@ -99,8 +99,8 @@ TEST_F(KeptWeightsTest, SameArraysAsTheDenseRowsOnEveryCaseAndThreadCount) {
           std::optional<test_support::ScopedHostCageReads> perHit;
           if (hostReads) perHit.emplace();
           SetThreadCount(threads);
-          EXPECT_TRUE(calculate(instance, false) == dense)
-              << "floor " << floor << ", " << threads << " threads" << (hostReads ? ", the host read at every hit" : "");
+          EXPECT_TRUE(calculate(instance, false) == dense) << "floor " << floor << ", " << threads << " threads"
+                                                           << (hostReads ? ", the host read at every hit" : "");
           ++compared;
         }
       SetThreadCount(1);
