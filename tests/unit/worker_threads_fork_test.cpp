@@ -31,6 +31,19 @@ using ostrand::RunOnThreads;
 constexpr int kTimedOut = -1;
 constexpr int kThreads = 3;
 
+// Built with AddressSanitizer (GCC says so with a macro, clang with a feature).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 // The exit code of body run in a forked child; kTimedOut when the child had
 // to be killed, 128 + the signal when one ended it.
 int ExitOfChild(const std::function<int()>& body, std::chrono::seconds limit = 30s) {
@@ -139,8 +152,12 @@ TEST_F(WorkerThreadsFork, AChildForkedInTheMiddleOfAnotherThreadsLoopHasWorkersO
 }
 
 // Forks at any moment of another thread's tiny loops, back to back: the
-// pool's lock and counters are caught in every state.
+// pool's lock and counters are caught in every state. Not under
+// AddressSanitizer: its runtime (GCC 12's) takes none of its own locks around
+// fork, so a child forked while another thread holds one waits forever for
+// it, whatever the pool does.
 TEST_F(WorkerThreadsFork, ChildrenForkedAtAnyMomentOfLoopsBackToBackAllHaveWorkingLoops) {
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer's runtime is not fork-safe with threads";
   std::atomic<bool> stop{false};
   std::thread other([&] {
     while (!stop) {
