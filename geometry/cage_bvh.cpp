@@ -103,11 +103,14 @@ bool BuildCageBvh(const TriangulatedCage* cage, const Vec3* positions, uint32_t 
   if (thin) count = CutThinTriangles(bvh->triangles, positions, bvh->magnitude, pieces, count, capacity);
 
   int32_t* order = nullptr;
+  char* scratch = nullptr;
   const size_t nodes = count > 0 ? 2 * static_cast<size_t>(count) - 1 : 0;
-  if (!AllocateArray(order, static_cast<size_t>(count)) || !AllocateArray(bvh->nodes, nodes) ||
+  if (!AllocateArray(order, static_cast<size_t>(count)) || !AllocateArray(scratch, BvhNodesScratchBytes(count)) ||
+      !AllocateArray(bvh->nodes, nodes) ||
       !AllocateArray(bvh->entries, static_cast<size_t>(count)) ||
       !AllocateArray(bvh->unbounded, static_cast<size_t>(unbounded))) {
     FreeArray(order);
+    FreeArray(scratch);
     FreeArray(pieces);
     FreeCageBvh(bvh);
     return false;
@@ -116,8 +119,10 @@ bool BuildCageBvh(const TriangulatedCage* cage, const Vec3* positions, uint32_t 
     if (!FiniteBox(TriangleBox(bvh->triangles[t], positions))) bvh->unbounded[bvh->unboundedCount++] = t;
 
   if (count > 0) {
-    bvh->nodeCount = BuildBvhNodes(pieces, count, order, bvh->nodes, bvh->entries, &bvh->entryCount);
-    if (!AllocateArray(bvh->wide, static_cast<size_t>(bvh->nodeCount))) {
+    bvh->nodeCount = BuildBvhNodes(pieces, count, scratch, order, bvh->nodes, bvh->entries, &bvh->entryCount);
+    FreeArray(scratch);
+    if (!AllocateArray(bvh->wide, static_cast<size_t>(bvh->nodeCount)) ||
+        !AllocateArray(bvh->groups, static_cast<size_t>(LeafGroupsNeeded(*bvh)))) {
       FreeArray(order);
       FreeArray(pieces);
       FreeCageBvh(bvh);
@@ -135,6 +140,7 @@ void FreeCageBvh(CageBvh* bvh) {
   FreeArray(bvh->entries);
   FreeArray(bvh->nodes);
   FreeArray(bvh->wide);
+  FreeArray(bvh->groups);
   FreeArray(bvh->unbounded);
   *bvh = CageBvh{};
 }

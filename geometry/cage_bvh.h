@@ -46,14 +46,25 @@ struct BvhEntry {
 
 // Two levels of the binary hierarchy in one node, the boxes of up to four
 // children side by side: what the nearest-first search walks. A child is a
-// wide node (its index, >= 0) or a leaf: -1 - the index of its first entry
-// in CageBvh::entries, with `size` entries.
+// wide node (its index, >= 0) or a leaf: -1 - the index of its first group in
+// CageBvh::groups, with `size` groups. The bounds are the binary nodes' boxes
+// rounded outwards to float: only ever larger, so that a line they keep out
+// is kept out by the exact boxes too, and half the memory to read.
 struct BvhWideNode {
-  double bounds[6][4];  // bound b of child c at [b][c], b as in BvhNode::box
+  float bounds[6][4];  // bound b of child c at [b][c], b as in BvhNode::box
   int32_t child[4];
-  int32_t size[4];    // a leaf's entries; 0 for a wide node
+  int32_t size[4];    // a leaf's groups; 0 for a wide node
   int32_t lowest[4];  // the lowest triangle number under each child
   int32_t count;      // children in use, from the first: 1 to 4
+};
+
+// Up to four entries of a leaf side by side, as the nearest-first search
+// tests them: their boxes rounded outwards to float, as a wide node's. A slot
+// left over at a leaf's end has an empty box, which no line touches, and
+// triangle -1.
+struct BvhLeafGroup {
+  float bounds[6][4];
+  int32_t triangle[4];
 };
 
 // Built once per target from the same triangulation, positions and point
@@ -67,6 +78,8 @@ struct CageBvh {
   int32_t nodeCount;
   BvhWideNode* wide;  // wide[0] is the root, over the same leaves; none with no nodes
   int32_t wideCount;
+  BvhLeafGroup* groups;  // the leaves' entries four by four, leaf after leaf
+  int32_t groupCount;
   int32_t* unbounded;      // triangles with a non-finite corner coordinate, ascending:
   int32_t unboundedCount;  //   no box holds them, so every ray is offered them
   double magnitude;        // largest |coordinate| of a boxed triangle's corner

@@ -101,60 +101,76 @@ inline bool Touches(const double* bounds, const BvhLine& line) {
   return Span(bounds, line, &enter, &leave);
 }
 
-// Span of two boxes at once: the same operations on each, so the same bits
-// as two calls of Span. Returns bit 0 set when the line touches a, bit 1 when
-// it touches b.
-inline int SpanPair(const double* a, const double* b, const BvhLine& line, double enter[2], double leave[2]) {
-#if defined(__SSE2__)
-  auto at = [&](int bound, double shift, double inverse) {
-    return _mm_mul_pd(_mm_sub_pd(_mm_set_pd(b[bound], a[bound]), _mm_set1_pd(shift)), _mm_set1_pd(inverse));
-  };
-  // max_pd(x, y) is x > y ? x : y and min_pd(x, y) is x < y ? x : y, lane by
-  // lane, NaN included: Span's comparisons.
-  __m128d in = at(line.enterBound[0], line.enterShift[0], line.inverse[0]);
-  __m128d out = at(line.leaveBound[0], line.leaveShift[0], line.inverse[0]);
-  in = _mm_max_pd(at(line.enterBound[1], line.enterShift[1], line.inverse[1]), in);
-  out = _mm_min_pd(at(line.leaveBound[1], line.leaveShift[1], line.inverse[1]), out);
-  in = _mm_max_pd(at(line.enterBound[2], line.enterShift[2], line.inverse[2]), in);
-  out = _mm_min_pd(at(line.leaveBound[2], line.leaveShift[2], line.inverse[2]), out);
-  _mm_storeu_pd(enter, in);
-  _mm_storeu_pd(leave, out);
-  return _mm_movemask_pd(_mm_cmple_pd(in, out));
-#else
-  return (Span(a, line, &enter[0], &leave[0]) ? 1 : 0) | (Span(b, line, &enter[1], &leave[1]) ? 2 : 0);
+// Span of four boxes side by side (a wide node's children, a leaf group's
+// entries), as Span computes each on the float bounds widened to double.
+// Returns bit c set when the line touches box c (an empty box, as unused
+// slots have, it never touches).
+// Inlined wherever it is called: it is the inner step of every walk, and an
+// out-of-line call would cost it its registers.
+#if defined(__GNUC__)
+__attribute__((always_inline))
 #endif
-}
-
-// Span of a wide node's four children at once, as Span computes each.
-// Returns bit c set when the line touches child c (unused children have
-// empty boxes, which it never touches).
-inline int SpanWide(const BvhWideNode& wide, const BvhLine& line, double enter[4], double leave[4]) {
+inline int SpanFour(const float (&bounds)[6][4], const BvhLine& line, double enter[4], double leave[4]) {
 #if defined(__SSE2__)
-  int touched = 0;
-  for (int half = 0; half < 4; half += 2) {
-    auto at = [&](int bound, double shift, double inverse) {
-      return _mm_mul_pd(_mm_sub_pd(_mm_loadu_pd(&wide.bounds[bound][half]), _mm_set1_pd(shift)),
-                        _mm_set1_pd(inverse));
-    };
-    __m128d in = at(line.enterBound[0], line.enterShift[0], line.inverse[0]);
-    __m128d out = at(line.leaveBound[0], line.leaveShift[0], line.inverse[0]);
-    in = _mm_max_pd(at(line.enterBound[1], line.enterShift[1], line.inverse[1]), in);
-    out = _mm_min_pd(at(line.leaveBound[1], line.leaveShift[1], line.inverse[1]), out);
-    in = _mm_max_pd(at(line.enterBound[2], line.enterShift[2], line.inverse[2]), in);
-    out = _mm_min_pd(at(line.leaveBound[2], line.leaveShift[2], line.inverse[2]), out);
-    _mm_storeu_pd(enter + half, in);
-    _mm_storeu_pd(leave + half, out);
-    touched |= _mm_movemask_pd(_mm_cmple_pd(in, out)) << half;
+  // Both halves side by side, from one load of each bound's four floats.
+  __m128d in[2], out[2];
+  for (int i = 0; i < 3; ++i) {
+    const __m128 enterSide = _mm_loadu_ps(bounds[line.enterBound[i]]);
+    const __m128 leaveSide = _mm_loadu_ps(bounds[line.leaveBound[i]]);
+    const __m128d enterShift = _mm_set1_pd(line.enterShift[i]), leaveShift = _mm_set1_pd(line.leaveShift[i]);
+    const __m128d inverse = _mm_set1_pd(line.inverse[i]);
+    const __m128d enters[2] = {_mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(enterSide), enterShift), inverse),
+                               _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(enterSide, enterSide)), enterShift),
+                                          inverse)};
+    const __m128d leaves[2] = {_mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(leaveSide), leaveShift), inverse),
+                               _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(leaveSide, leaveSide)), leaveShift),
+                                          inverse)};
+    // max_pd(x, y) is x > y ? x : y and min_pd(x, y) is x < y ? x : y, lane
+    // by lane, NaN included: Span's comparisons.
+    for (int h = 0; h < 2; ++h) {
+      in[h] = i == 0 ? enters[h] : _mm_max_pd(enters[h], in[h]);
+      out[h] = i == 0 ? leaves[h] : _mm_min_pd(leaves[h], out[h]);
+    }
   }
-  return touched;
+  _mm_storeu_pd(enter, in[0]);
+  _mm_storeu_pd(enter + 2, in[1]);
+  _mm_storeu_pd(leave, out[0]);
+  _mm_storeu_pd(leave + 2, out[1]);
+  return _mm_movemask_pd(_mm_cmple_pd(in[0], out[0])) | _mm_movemask_pd(_mm_cmple_pd(in[1], out[1])) << 2;
 #else
   int touched = 0;
   for (int c = 0; c < 4; ++c) {
     double box[6];
-    for (int b = 0; b < 6; ++b) box[b] = wide.bounds[b][c];
+    for (int b = 0; b < 6; ++b) box[b] = bounds[b][c];
     touched |= Span(box, line, &enter[c], &leave[c]) ? 1 << c : 0;
   }
   return touched;
+#endif
+}
+
+// Bit c set when enter[c] is not beyond cut (NaN included, as !(x > cut)).
+inline int NotBeyond(const double enter[4], double cut) {
+#if defined(__SSE2__)
+  const __m128d at = _mm_set1_pd(cut);
+  return _mm_movemask_pd(_mm_cmpngt_pd(_mm_loadu_pd(enter), at)) |
+         _mm_movemask_pd(_mm_cmpngt_pd(_mm_loadu_pd(enter + 2), at)) << 2;
+#else
+  int bits = 0;
+  for (int c = 0; c < 4; ++c) bits |= enter[c] > cut ? 0 : 1 << c;
+  return bits;
+#endif
+}
+
+// Bit c set when leave[c] >= 0: the box reaches the origin or beyond.
+inline int Reaching(const double leave[4]) {
+#if defined(__SSE2__)
+  const __m128d zero = _mm_setzero_pd();
+  return _mm_movemask_pd(_mm_cmpge_pd(_mm_loadu_pd(leave), zero)) |
+         _mm_movemask_pd(_mm_cmpge_pd(_mm_loadu_pd(leave + 2), zero)) << 2;
+#else
+  int bits = 0;
+  for (int c = 0; c < 4; ++c) bits |= leave[c] >= 0 ? 1 << c : 0;
+  return bits;
 #endif
 }
 

@@ -24,9 +24,16 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 using Box = BvhBox;
 
+// What the splits ask of a piece at every level, worked out once.
+struct PieceFacts {
+  double centre[3];
+  double halfArea;
+};
+
 struct Builder {
   const BvhPiece* pieces;
-  int32_t* order;  // piece numbers, reordered into leaves
+  const PieceFacts* facts;  // by piece number
+  int32_t* order;           // piece numbers, reordered into leaves
   BvhNode* nodes;
   int32_t nodeCount;
   BvhEntry* entries;
@@ -51,39 +58,48 @@ struct Split {
 };
 
 // The cheapest binned split over the three axes; axis -1 when the centres
-// cannot be told apart.
+// cannot be told apart. The pieces are binned on all three axes in one pass.
 Split BestSplit(const Builder& b, int32_t begin, int32_t end, const Box& centres) {
   Split best;
+  double scale[3];
+  bool spread[3];
   for (int axis = 0; axis < 3; ++axis) {
     const double extent = centres.hi[axis] - centres.lo[axis];
-    if (!(extent > 0)) continue;
-    const double scale = kBins / extent;
-    Box bins[kBins];
-    int32_t counts[kBins] = {};
-    for (int i = 0; i < kBins; ++i) bins[i] = EmptyBox();
-    for (int32_t i = begin; i < end; ++i) {
-      double c[3];
-      Centre(b.pieces[b.order[i]].box, c);
-      const int bin = BinOf(c[axis], centres.lo[axis], scale);
-      ++counts[bin];
-      Grow(&bins[bin], b.pieces[b.order[i]].box);
+    spread[axis] = extent > 0;
+    scale[axis] = spread[axis] ? kBins / extent : 0.0;
+  }
+  if (!spread[0] && !spread[1] && !spread[2]) return best;
+  Box bins[3][kBins];
+  int32_t counts[3][kBins] = {};
+  for (auto& axisBins : bins)
+    for (Box& bin : axisBins) bin = EmptyBox();
+  for (int32_t i = begin; i < end; ++i) {
+    const int32_t piece = b.order[i];
+    const double* c = b.facts[piece].centre;
+    for (int axis = 0; axis < 3; ++axis) {
+      const int bin = BinOf(c[axis], centres.lo[axis], scale[axis]);
+      ++counts[axis][bin];
+      Grow(&bins[axis][bin], b.pieces[piece].box);
     }
+  }
+  for (int axis = 0; axis < 3; ++axis) {
+    if (!spread[axis]) continue;
     // Sweep from the right, then from the left, costing every boundary.
     double rightArea[kBins];
     int32_t rightCount[kBins];
     Box right = EmptyBox();
     int32_t n = 0;
     for (int i = kBins - 1; i > 0; --i) {
-      Grow(&right, bins[i]);
-      n += counts[i];
+      Grow(&right, bins[axis][i]);
+      n += counts[axis][i];
       rightArea[i] = HalfArea(right);
       rightCount[i] = n;
     }
     Box left = EmptyBox();
     int32_t m = 0;
     for (int i = 1; i < kBins; ++i) {
-      Grow(&left, bins[i - 1]);
-      m += counts[i - 1];
+      Grow(&left, bins[axis][i - 1]);
+      m += counts[axis][i - 1];
       if (m == 0 || rightCount[i] == 0) continue;
       const double cost = HalfArea(left) * m + rightArea[i] * rightCount[i];
       if (cost < best.cost) best = Split{axis, i, cost};
@@ -97,9 +113,7 @@ Split BestSplit(const Builder& b, int32_t begin, int32_t end, const Box& centres
 int32_t Partition(Builder& b, int32_t begin, int32_t end, const Box& centres, const Split& split) {
   const double scale = kBins / (centres.hi[split.axis] - centres.lo[split.axis]);
   int32_t* middle = std::partition(b.order + begin, b.order + end, [&](int32_t t) {
-    double c[3];
-    Centre(b.pieces[t].box, c);
-    return BinOf(c[split.axis], centres.lo[split.axis], scale) < split.bin;
+    return BinOf(b.facts[t].centre[split.axis], centres.lo[split.axis], scale) < split.bin;
   });
   return static_cast<int32_t>(middle - b.order);
 }
@@ -111,10 +125,8 @@ int32_t MedianPartition(Builder& b, int32_t begin, int32_t end, const Box& centr
     if (centres.hi[a] - centres.lo[a] > centres.hi[axis] - centres.lo[axis]) axis = a;
   const int32_t middle = begin + (end - begin) / 2;
   std::nth_element(b.order + begin, b.order + middle, b.order + end, [&](int32_t s, int32_t t) {
-    double cs[3], ct[3];
-    Centre(b.pieces[s].box, cs);
-    Centre(b.pieces[t].box, ct);
-    return cs[axis] < ct[axis] || (cs[axis] == ct[axis] && s < t);
+    const double cs = b.facts[s].centre[axis], ct = b.facts[t].centre[axis];
+    return cs < ct || (cs == ct && s < t);
   });
   return middle;
 }
@@ -123,11 +135,12 @@ int32_t MedianPartition(Builder& b, int32_t begin, int32_t end, const Box& centr
 int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
   const int32_t index = b.nodeCount++;
   Box box = EmptyBox(), centres = EmptyBox();
+  double entries = 0.0;  // the half areas of the entries a leaf would test
   for (int32_t i = begin; i < end; ++i) {
-    Grow(&box, b.pieces[b.order[i]].box);
-    double c[3];
-    Centre(b.pieces[b.order[i]].box, c);
-    GrowByPoint(&centres, c);
+    const int32_t piece = b.order[i];
+    Grow(&box, b.pieces[piece].box);
+    GrowByPoint(&centres, b.facts[piece].centre);
+    entries += b.facts[piece].halfArea;
   }
   const int32_t count = end - begin;
 
@@ -138,8 +151,6 @@ int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
     const Split split = depth < kSahDepth ? BestSplit(b, begin, end, centres) : Split{};
     // A leaf tests its entries' boxes, and a triangle only when the line
     // touches its entry's box; the split is costed as two leaves.
-    double entries = 0.0;
-    for (int32_t i = begin; i < end; ++i) entries += HalfArea(b.pieces[b.order[i]].box);
     const double leafCost = kEntryCost * count * HalfArea(box) + kTriangleCost * entries;
     const double splitCost = kNodeCost * HalfArea(box) + kEntryCost * split.cost + kTriangleCost * entries;
     if (count > kBvhLeafSize || splitCost < leafCost)
@@ -169,10 +180,17 @@ int32_t BuildNode(Builder& b, int32_t begin, int32_t end, int depth) {
 
 }  // namespace
 
-int32_t BuildBvhNodes(const BvhPiece* pieces, int32_t count, int32_t* order, BvhNode* nodes, BvhEntry* entries,
-                      int32_t* entryCount) {
-  for (int32_t i = 0; i < count; ++i) order[i] = i;
-  Builder builder{pieces, order, nodes, 0, entries, 0};
+size_t BvhNodesScratchBytes(int32_t count) { return sizeof(PieceFacts) * static_cast<size_t>(count); }
+
+int32_t BuildBvhNodes(const BvhPiece* pieces, int32_t count, void* scratch, int32_t* order, BvhNode* nodes,
+                      BvhEntry* entries, int32_t* entryCount) {
+  PieceFacts* facts = static_cast<PieceFacts*>(scratch);
+  for (int32_t i = 0; i < count; ++i) {
+    order[i] = i;
+    Centre(pieces[i].box, facts[i].centre);
+    facts[i].halfArea = HalfArea(pieces[i].box);
+  }
+  Builder builder{pieces, facts, order, nodes, 0, entries, 0};
   BuildNode(builder, 0, count, 0);
   *entryCount = builder.entryCount;
   return builder.nodeCount;

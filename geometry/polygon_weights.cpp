@@ -194,9 +194,8 @@ struct Sse2Lanes {
 #endif
 
 CornerLanes WidestCornerLanes() {
-#if OSTRAND_AVX2_WEIGHTS
-  static const bool kAvx2 = __builtin_cpu_supports("avx2");
-  if (kAvx2) return CornerLanes::kFour;
+#if OSTRAND_AVX2
+  if (Avx2Offered()) return CornerLanes::kFour;
 #endif
 #if defined(__SSE2__)
   return CornerLanes::kTwo;
@@ -208,7 +207,7 @@ CornerLanes WidestCornerLanes() {
 void PolygonWeightsIn(CornerLanes lanes, int32_t n, const Vec3* points, const Vec3& x, double s,
                       PolygonCorner* corners, double* weights) {
   if (lanes > WidestCornerLanes()) lanes = WidestCornerLanes();
-#if OSTRAND_AVX2_WEIGHTS
+#if OSTRAND_AVX2
   if (lanes == CornerLanes::kFour && n >= 3) {
     PolygonWeightsAvx2(n, points, x, s, corners, weights);
     return;
@@ -229,7 +228,7 @@ void PolygonWeightsIn(CornerLanes lanes, int32_t n, const Vec3* points, const Ve
 
 void PolygonWeights(int32_t n, const Vec3* points, const Vec3& x, double s, PolygonCorner* corners, double* weights) {
   static const CornerLanes kWidest = WidestCornerLanes();
-#if OSTRAND_AVX2_WEIGHTS
+#if OSTRAND_AVX2
   if (kWidest == CornerLanes::kFour && n >= 3) {
     PolygonWeightsAvx2(n, points, x, s, corners, weights);
     return;

@@ -3,13 +3,13 @@
 // does), and runs only after the processor was found to offer it.
 #include "geometry/polygon_weights_avx2.h"
 
-#if OSTRAND_AVX2_WEIGHTS
+#if OSTRAND_AVX2
 #include <immintrin.h>
 
 #include <bit>
 #include <initializer_list>
 
-#define OSTRAND_LANES_TARGET __attribute__((target("avx2")))
+#define OSTRAND_LANES_TARGET OSTRAND_AVX2_TARGET
 #include "geometry/polygon_weights_lanes.h"
 
 namespace ostrand {

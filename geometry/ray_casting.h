@@ -109,6 +109,16 @@ RayHit FindNearestHitAlongLine(const RayCastCage& cage, const Vec3& origin, cons
 RayHit FindNearestHitNearestFirst(const RayCastCage& cage, const Vec3& origin, const Vec3& direction,
                                   CandidateScratch* scratch);
 
+// How many boxes at a time the nearest-first search tests: four where the
+// processor offers AVX2 (WidestBoxLanes), else two (SSE2), the same hits
+// either way. FindNearestHitNearestFirst takes the widest;
+// FindNearestHitNearestFirstIn takes the lanes asked, at most the widest,
+// for the tests that compare them.
+enum class BoxLanes { kTwo, kFour };
+BoxLanes WidestBoxLanes();
+RayHit FindNearestHitNearestFirstIn(BoxLanes lanes, const RayCastCage& cage, const Vec3& origin,
+                                    const Vec3& direction, CandidateScratch* scratch);
+
 // The search along the whole line over the candidates a grid lookup found
 // (GridCandidates with cage.grids): those ahead of the origin first, then
 // those behind it numbered below the first one hit. Its result is the

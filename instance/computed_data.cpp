@@ -9,10 +9,6 @@
 namespace ostrand {
 namespace {
 
-// Dense rows (kept for comparisons) are addressed with 32-bit products; they
-// must stay below 2^31.
-constexpr int64_t kDenseLimit = int64_t{1} << 31;
-
 // Reads the cage's counts and positions into the instance.
 bool ReadCage(EffectInstance* instance) {
   int32_t points = HostPointCount(instance->Cage);
@@ -29,35 +25,25 @@ bool ReadCage(EffectInstance* instance) {
   return true;
 }
 
-// Allocates the per-point arrays of one target for activeCount points, and
-// with denseRows a zero-filled row of cagePoints weights each. On failure the
-// target keeps nothing.
-bool AllocateTarget(TargetEntry* target, uint32_t activeCount, uint32_t cagePoints, bool denseRows) {
+// Allocates the per-point arrays of one target for activeCount points. On
+// failure the target keeps nothing.
+bool AllocateTarget(TargetEntry* target, uint32_t activeCount) {
   size_t n = activeCount;
   bool ok = AllocateArray(target->OutPositions, n) && AllocateArray(target->RestPositions, n) &&
             AllocateArray(target->SetupPositions, n) && AllocateArray(target->PointIndices, n) &&
-            AllocateArray(target->WeightCounts, n) && AllocateArray(target->WeightOffsets, n) &&
-            (!denseRows || AllocateArray(target->Weights, n * cagePoints));
+            AllocateArray(target->WeightCounts, n) && AllocateArray(target->WeightOffsets, n);
   if (!ok) ReleaseTarget(target);
   return ok;
 }
 
-void PrepareTarget(EffectInstance* instance, TargetEntry* target, bool denseRows) {
+void PrepareTarget(EffectInstance* instance, TargetEntry* target) {
   FreeTargetArrays(target);
   target->ActiveCount = 0;
   target->WeightCount = 0;
   target->PointCount = HostPointCount(target->ObjectId);
   int32_t active = CountActive(target->ObjectId, target->PointCount, instance->SetupMask);
-  uint32_t cagePoints = instance->CagePoints;
-
-  char name[256];
-  if (denseRows && static_cast<int64_t>(active) * cagePoints >= kDenseLimit) {
-    ObjectName(target->ObjectId, name);
-    ShowErrorFormat(instance->EffectId, "Target \"%s\" has too many points for this cage (%d points, %u cage points).",
-                    name, active, cagePoints);
-    return;
-  }
-  if (!AllocateTarget(target, static_cast<uint32_t>(active), cagePoints, denseRows)) {
+  if (!AllocateTarget(target, static_cast<uint32_t>(active))) {
+    char name[256];
     ObjectName(target->ObjectId, name);
     ShowErrorFormat(instance->EffectId, "Not enough memory to calculate target \"%s\".", name);
     return;
@@ -78,7 +64,6 @@ void PrepareTarget(EffectInstance* instance, TargetEntry* target, bool denseRows
   target->ActiveCount = found;
   for (uint32_t i = 0; i < found; ++i)
     FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[i]), &target->SetupPositions[i], 1);
-  if (denseRows) target->WeightCount = static_cast<int32_t>(found * cagePoints);
 }
 
 // Gives every kept weight of a calculated target its reference into the
@@ -170,13 +155,7 @@ bool ReadCageGeometry(EffectInstance* instance) {
 void PrepareTargets(EffectInstance* instance) {
   if (instance->Cage == 0) return;
   if (!ReadCage(instance)) return;
-  for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t), false);
-}
-
-void PrepareDenseTargets(EffectInstance* instance) {
-  if (instance->Cage == 0) return;
-  if (!ReadCage(instance)) return;
-  for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t), true);
+  for (int32_t t = 0; t < TargetCount(instance); ++t) PrepareTarget(instance, TargetAt(instance, t));
 }
 
 void CompactWeights(EffectInstance* instance, SpreadRange spread) {

@@ -42,12 +42,6 @@ bool ReadCageGeometry(EffectInstance* instance);
 // (counts 0) and the user is told which target.
 void PrepareTargets(EffectInstance* instance);
 
-// PrepareTargets with, besides, one zero-filled dense row of CagePoints
-// weights per active point (WeightCount = ActiveCount x CagePoints), refused
-// with a message when that reaches 2^31 entries. For tests and benchmarks
-// that compare the calculation with dense rows (CompactDenseWeights after it).
-void PrepareDenseTargets(EffectInstance* instance);
-
 // Frees one target's computed arrays; ActiveCount and WeightCount become 0.
 void ReleaseTarget(TargetEntry* target);
 
@@ -61,12 +55,6 @@ using SpreadRange = void (*)(int64_t count, void (*fill)(void* context, int64_t 
 // (on the calling thread otherwise). A target whose references cannot be had
 // keeps nothing, and the user is told which target.
 void CompactWeights(EffectInstance* instance, SpreadRange spread = nullptr);
-
-// Keeps only the non-zero weights of the dense rows that PrepareDenseTargets
-// made (a NaN stays, -0.0 goes), with per-point counts and offsets and a
-// reference from each weight to its cage position: the arrays CompactWeights
-// completes, for comparisons.
-void CompactDenseWeights(EffectInstance* instance);
 
 // Target-list callbacks. Records are addressed as records + index * sizeof(TargetEntry).
 extern "C" {

@@ -30,18 +30,6 @@ void SendProgress(const char* name, int tenth) {
 std::atomic<int64_t> keptWeightLimit{kMaxKeptWeights};
 std::atomic<bool> cageSnapshots{true};
 
-// Whether the target holds dense rows for its active points, as
-// PrepareDenseTargets leaves them. Anything else is computed as a target
-// without active points.
-bool HasDenseRows(const EffectInstance* instance, const TargetEntry* target) {
-  if (target->ActiveCount == 0) return true;
-  if (target->PointIndices == nullptr) return false;
-  if (instance->CagePoints == 0) return true;
-  return target->Weights != nullptr && instance->CagePositions != nullptr &&
-         static_cast<int64_t>(target->WeightCount) ==
-             static_cast<int64_t>(target->ActiveCount) * static_cast<int64_t>(instance->CagePoints);
-}
-
 // Whether the target is as PrepareTargets leaves it: per-point arrays and no
 // weights yet. Anything else (weights already there) is computed as a target
 // without active points, so nothing is added to them.
@@ -95,12 +83,12 @@ Joined JoinKeptWeights(TargetEntry* target, WorkerScratch* workers, int threads)
   return Joined::kDone;
 }
 
-// One scratch per worker thread, with sparse rows of rowSize entries for
-// kept weights; null when the memory cannot be had.
-WorkerScratch* MakeWorkers(int threads, RowStorage storage, uint32_t rowSize) {
+// One scratch per worker thread, with sparse rows of rowSize entries when
+// the workers keep weights; null when the memory cannot be had.
+WorkerScratch* MakeWorkers(int threads, bool keeps, uint32_t rowSize) {
   WorkerScratch* workers = nullptr;
   if (!AllocateArray(workers, static_cast<size_t>(threads))) return nullptr;
-  if (storage == RowStorage::kKept)
+  if (keeps)
     for (int t = 0; t < threads; ++t)
       if (!ReserveSparseRow(&workers[t].row, rowSize)) {
         for (int u = 0; u < t; ++u) FreeSparseRow(&workers[u].row);
@@ -175,20 +163,21 @@ void SetKeptWeightLimit(int64_t limit) {
 
 void SetCageSnapshots(bool once) { cageSnapshots.store(once, std::memory_order_relaxed); }
 
-bool CalculateRow(const RowJob& job, int64_t row, WorkerScratch* worker) {
+namespace {
+
+// The row task of the kept weights (KeptRows).
+bool CalculateKeptRow(const RowJob& job, int64_t row, WorkerScratch* worker) {
   TargetEntry* target = job.target;
   Vec3 position{0.0, 0.0, 0.0};
   FX(fxMeshPoint)(target->ObjectId, static_cast<int32_t>(target->PointIndices[row]), &position, 1);
-  if (job.storage == RowStorage::kKept) {
-    int32_t kept = 0;
-    const bool computed = ComputeKeptCoordinates(job.reads, job.settings, position, job.directions, job.cage,
-                                                 &worker->point, &worker->row, &worker->kept, &kept);
-    target->WeightCounts[row] = kept;
-    return computed;
-  }
-  double* weights = job.reads.pointCount != 0 ? target->Weights + static_cast<size_t>(row) * job.reads.pointCount : nullptr;
-  return ComputePointCoordinates(job.reads, job.settings, position, job.directions, job.cage, &worker->point, weights);
+  int32_t kept = 0;
+  const bool computed = ComputeKeptCoordinates(job.reads, job.settings, position, job.directions, job.cage,
+                                               &worker->point, &worker->row, &worker->kept, &kept);
+  target->WeightCounts[row] = kept;
+  return computed;
 }
+
+}  // namespace
 
 int64_t RunRowLoop(const RowJob& job, RowTask task, WorkerScratch* workers, int workerCount) {
   std::atomic<int64_t> failed{0};
@@ -242,7 +231,7 @@ struct TargetResources {
 // calculation cannot go without; false, with the message shown, when one
 // cannot be had. *rows: the rows to compute (none when the target is not
 // ready for this storage).
-bool TakeRequiredResources(const EffectInstance* instance, const TargetEntry* target, RowStorage storage,
+bool TakeRequiredResources(const EffectInstance* instance, const TargetEntry* target, const RowStorage& storage,
                            const char* name, int64_t* rows, TargetResources* held) {
   const int32_t samples = instance->Samples;
   held->directions = BuildSampleDirections(samples);
@@ -252,16 +241,14 @@ bool TakeRequiredResources(const EffectInstance* instance, const TargetEntry* ta
     return false;
   }
   held->mesh = static_cast<TriangulatedCage*>(USEFUL(useful_TriangulateTarget)(instance->Cage, 0));
-  const bool ready =
-      storage == RowStorage::kKept ? AwaitsKeptWeights(instance, target) : HasDenseRows(instance, target);
-  *rows = ready ? target->ActiveCount : 0;
+  *rows = storage.ready(instance, target) ? target->ActiveCount : 0;
   if (*rows > 0 && !UsableTriangulation(held->mesh)) {
     ShowErrorFormat(instance->EffectId,
                     "Target \"%s\" was not calculated: the host's triangulation of the cage is unusable.", name);
     return false;
   }
   held->threads = WorkerThreads();
-  held->workers = MakeWorkers(held->threads, storage, *rows > 0 ? instance->CagePoints : 0);
+  held->workers = MakeWorkers(held->threads, storage.keeps, *rows > 0 ? instance->CagePoints : 0);
   if (held->workers == nullptr) {
     ShowErrorFormat(instance->EffectId, "Not enough memory to calculate target \"%s\".", name);
     return false;
@@ -272,7 +259,7 @@ bool TakeRequiredResources(const EffectInstance* instance, const TargetEntry* ta
 // The job of the target's loops, with what speeds it up where its memory
 // can be had (each without changing a bit of the result): the cage read
 // once, the hierarchy, the grids.
-RowJob MakeJob(const EffectInstance* instance, TargetEntry* target, RowStorage storage, int64_t rows,
+RowJob MakeJob(const EffectInstance* instance, TargetEntry* target, int64_t rows,
                TargetResources* held) {
   const int32_t samples = instance->Samples;
   RowJob job{};
@@ -284,7 +271,6 @@ RowJob MakeJob(const EffectInstance* instance, TargetEntry* target, RowStorage s
   job.cage.rayTest = USEFUL(useful_RayIntersectTriangle);
   job.reads = CageReads{instance->Cage, instance->CagePoints, FX(fxMeshPoint), FX(fxMeshPoly)};
   job.target = target;
-  job.storage = storage;
   if (rows == 0 || held->mesh == nullptr) return job;
   // The cage's polygons and points, read here for every hit of every thread.
   if (cageSnapshots.load(std::memory_order_relaxed) &&
@@ -313,7 +299,8 @@ struct LoopsDone {
 // The rows in tenths, each message naming the tenth about to start; the
 // rows left over by the integer division run after "10 / 10". Targets of
 // kLoopsWithoutProgress rows or fewer run in one loop without progress.
-LoopsDone RunInTenths(RowJob& job, int64_t rows, const char* name, TargetResources* held) {
+LoopsDone RunInTenths(RowJob& job, const RowStorage& storage, int64_t rows, const char* name,
+                      TargetResources* held) {
   const bool inTenths = rows > kLoopsWithoutProgress;
   const int64_t chunk = inTenths ? rows / kTenths : 0;
   LoopsDone done;
@@ -321,8 +308,8 @@ LoopsDone RunInTenths(RowJob& job, int64_t rows, const char* name, TargetResourc
     if (inTenths) SendProgress(name, loop);
     job.firstRow = loop * chunk;
     job.endRow = loop < kTenths ? job.firstRow + chunk : rows;
-    done.failed += RunRowLoop(job, CalculateRow, held->workers, held->threads);
-    if (job.storage == RowStorage::kKept && rows > 0)
+    done.failed += RunRowLoop(job, storage.task, held->workers, held->threads);
+    if (storage.keeps && rows > 0)
       done.joined = JoinKeptWeights(job.target, held->workers, held->threads);
   }
   return done;
@@ -351,7 +338,12 @@ bool ReportLoops(const EffectInstance* instance, TargetEntry* target, const char
 
 }  // namespace
 
-bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage storage) {
+const RowStorage& KeptRows() {
+  static constexpr RowStorage kept{AwaitsKeptWeights, CalculateKeptRow, true};
+  return kept;
+}
+
+bool CalculateTarget(EffectInstance* instance, TargetEntry* target, const RowStorage& storage) {
   if (RefuseCalculation(instance)) return false;
   char name[256];
   ObjectName(target->ObjectId, name);
@@ -361,13 +353,13 @@ bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage s
     // Everything the loops used is freed before the outcome is told.
     TargetResources held;
     if (!TakeRequiredResources(instance, target, storage, name, &rows, &held)) return false;
-    RowJob job = MakeJob(instance, target, storage, rows, &held);
-    done = RunInTenths(job, rows, name, &held);
+    RowJob job = MakeJob(instance, target, rows, &held);
+    done = RunInTenths(job, storage, rows, name, &held);
   }
   return ReportLoops(instance, target, name, rows, done);
 }
 
-bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete, RowStorage storage) {
+bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete, const RowStorage& storage) {
   const int32_t targets = TargetCount(instance);
   if (targets == 0) return true;
   if (RefuseCalculation(instance)) return false;  // one message, not one per target

@@ -11,12 +11,6 @@
 
 namespace ostrand {
 
-// Where a calculation leaves a target's weights: only the kept (non-zero)
-// ones, as "Calculate" does (PrepareTargets before, CompactWeights after); or
-// a dense row of CagePoints entries per active point (PrepareDenseTargets
-// before, CompactDenseWeights after), for tests and benchmarks that compare.
-enum class RowStorage { kKept, kDense };
-
 // One parallel loop over rows [firstRow, endRow) of a target; shared
 // read-only by all threads of the loop.
 struct RowJob {
@@ -25,7 +19,6 @@ struct RowJob {
   RayCastCage cage;        // the triangulated cage and the positions its corners index
   CageReads reads;         // the host's reads of the cage, and CagePoints
   TargetEntry* target;
-  RowStorage storage;
   int64_t firstRow;
   int64_t endRow;
 };
@@ -47,12 +40,24 @@ struct WorkerScratch {
 // the whole loop.
 using RowTask = bool (*)(const RowJob& job, int64_t row, WorkerScratch* worker);
 
-// The row task of the calculation: reads the active point's position,
-// fxMeshPoint(ObjectId, PointIndices[row], ., 1), and computes its row: into
-// the target's dense row, or (kept weights) into the worker's sparse row,
-// whose non-zero entries go to the worker's kept weights and their number to
-// WeightCounts[row].
-bool CalculateRow(const RowJob& job, int64_t row, WorkerScratch* worker);
+// How a calculation leaves a target's weights: the kept (non-zero) ones, as
+// "Calculate" does (KeptRows: PrepareTargets before, CompactWeights after),
+// or another way that tests and benchmarks compare with it.
+struct RowStorage {
+  // Whether the target is as the calculation expects it before the rows;
+  // anything else is computed as a target without active points.
+  bool (*ready)(const EffectInstance* instance, const TargetEntry* target);
+  RowTask task;
+  // Whether the workers keep sparse rows, whose kept weights join the
+  // target's arrays after each loop.
+  bool keeps;
+};
+
+// The kept weights: the row task reads the active point's position,
+// fxMeshPoint(ObjectId, PointIndices[row], ., 1), and computes its row into
+// the worker's sparse row, whose non-zero entries go to the worker's kept
+// weights and their number to WeightCounts[row].
+const RowStorage& KeptRows();
 
 // Runs task for every row of the job in one parallel loop on up to
 // workerCount threads (one when the work is small), thread t working with
@@ -88,7 +93,7 @@ void SetCageSnapshots(bool once);
 // after telling the user, when some rows could not be computed, or when
 // nothing could (as CalculateCoordinates refuses, or when the host's
 // triangulation is null or holds a negative count or a missing block).
-bool CalculateTarget(EffectInstance* instance, TargetEntry* target, RowStorage storage = RowStorage::kKept);
+bool CalculateTarget(EffectInstance* instance, TargetEntry* target, const RowStorage& storage = KeptRows());
 
 // Shows why and returns true when nothing can be calculated: the host lacks
 // the triangulation or ray test service, or the sample count is beyond
@@ -106,6 +111,6 @@ enum class IncompleteTarget { kKeepRows, kRelease };
 // triangulation or ray test service or the sample count is beyond
 // kMaxSampleDirections. Returns true when every row was computed.
 bool CalculateCoordinates(EffectInstance* instance, IncompleteTarget incomplete = IncompleteTarget::kKeepRows,
-                          RowStorage storage = RowStorage::kKept);
+                          const RowStorage& storage = KeptRows());
 
 }  // namespace ostrand

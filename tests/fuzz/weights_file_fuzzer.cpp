@@ -27,6 +27,7 @@
 #include "operations/threads.h"
 #include "operations/weights_file.h"
 #include "shell/module_callback.h"
+#include "support/dense_rows.h"
 #include "support/in_process_module.h"
 #include "support/test_meshes.h"
 #include "support/weights_invariants.h"
@@ -53,14 +54,14 @@ EffectInstance* InstanceOf(Scene& scene, uint32_t effect) {
 void Reset(Scene& scene) {
   EffectInstance* calculated = InstanceOf(scene, scene.calculated);
   ostrand::ReleaseComputedData(calculated);
-  ostrand::PrepareDenseTargets(calculated);
+  test_support::PrepareDenseTargets(calculated);
   for (int32_t t = 0; t < ostrand::TargetCount(calculated); ++t) {
     TargetEntry* e = ostrand::TargetAt(calculated, t);
     for (uint32_t i = 0; i < e->ActiveCount; ++i)
       for (uint32_t k = 0; k < calculated->CagePoints; ++k)
         e->Weights[i * calculated->CagePoints + k] = (k + i + t) % 3 == 0 ? 0.25 + 0.125 * k : 0.0;
   }
-  ostrand::CompactDenseWeights(calculated);
+  test_support::CompactDenseWeights(calculated);
   calculated->Mode = 0;
 
   EffectInstance* counted = InstanceOf(scene, scene.counted);

@@ -7,6 +7,7 @@
 #include "instance/instance.h"
 #include "operations/calculation_driver.h"
 #include "operations/threads.h"
+#include "support/dense_rows.h"
 
 namespace test_support {
 
@@ -23,9 +24,9 @@ inline void Bind(EffectInstance* instance, BindPath path, int threads) {
   ostrand::ReleaseComputedData(instance);
   USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
   if (path == BindPath::kDenseRows) {
-    ostrand::PrepareDenseTargets(instance);
-    ostrand::CalculateCoordinates(instance, ostrand::IncompleteTarget::kRelease, ostrand::RowStorage::kDense);
-    ostrand::CompactDenseWeights(instance);
+    PrepareDenseTargets(instance);
+    ostrand::CalculateCoordinates(instance, ostrand::IncompleteTarget::kRelease, DenseRows());
+    CompactDenseWeights(instance);
   } else {
     ostrand::PrepareTargets(instance);
     ostrand::CalculateCoordinates(instance, ostrand::IncompleteTarget::kRelease);

@@ -11,6 +11,7 @@
 #include "instance/instance.h"
 #include "operations/calculation_driver.h"
 #include "support/cages.h"
+#include "support/dense_rows.h"
 #include "support/module_fixture.h"
 
 namespace test_support {
@@ -42,7 +43,7 @@ class CoordinateTest : public ModuleTest {
     ostrand::ReleaseComputedData(instance);
     USEFUL(useful_TargetListEffectUpdate)(instance->Targets);
     if (dense)
-      ostrand::PrepareDenseTargets(instance);
+      PrepareDenseTargets(instance);
     else
       ostrand::PrepareTargets(instance);
   }

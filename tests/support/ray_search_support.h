@@ -37,6 +37,10 @@ class AcceleratedCage {
   ostrand::RayHit find(const Vec3& origin, const Vec3& direction) {
     return ostrand::FindNearestHitNearestFirst(cage_, origin, direction, &scratch_);
   }
+  // The nearest-first search with the boxes tested `lanes` at a time.
+  ostrand::RayHit findIn(ostrand::BoxLanes lanes, const Vec3& origin, const Vec3& direction) {
+    return ostrand::FindNearestHitNearestFirstIn(lanes, cage_, origin, direction, &scratch_);
+  }
   ostrand::RayHit findAlongLine(const Vec3& origin, const Vec3& direction) {
     return ostrand::FindNearestHitAlongLine(cage_, origin, direction, &scratch_);
   }

@@ -96,8 +96,21 @@ int CheckNode(const CageBvh& bvh, int32_t index, std::vector<std::vector<const B
   return 1 + std::max(CheckNode(bvh, index + 1, entries), CheckNode(bvh, node.offset, entries));
 }
 
+// Whether the float bounds hold the exact box and are the nearest floats
+// that do: the box rounded outwards, no wider.
+bool RoundedOutwards(const double* bounds, const double* exact) {
+  for (int a = 0; a < 3; ++a) {
+    const float lo = static_cast<float>(bounds[a]), hi = static_cast<float>(bounds[3 + a]);
+    if (!(lo <= exact[a] && std::nextafter(lo, INFINITY) > exact[a])) return false;
+    if (!(hi >= exact[3 + a] && std::nextafter(hi, -INFINITY) < exact[3 + a])) return false;
+  }
+  return true;
+}
+
 // Walks the wide nodes from wide[index], checking that a leaf child carries
-// its leaf's box and lowest number and a wide child boxes its own children;
+// its leaf's box (rounded outwards to float) and lowest number, with the
+// leaf's entries in order in its groups, each within its slot's box and the
+// slots left over empty, and that a wide child boxes its own children;
 // returns the lowest number under it and counts the leaves reached.
 int32_t CheckWide(const CageBvh& bvh, int32_t index, const double* outer, std::vector<int>* reached) {
   const BvhWideNode& wide = bvh.wide[index];
@@ -111,20 +124,37 @@ int32_t CheckWide(const CageBvh& bvh, int32_t index, const double* outer, std::v
       EXPECT_TRUE(outer[a] <= box[a] && box[3 + a] <= outer[3 + a]);
     }
     const int32_t child = wide.child[k];
-    if (child < 0) {
-      const auto leaf = std::find_if(bvh.nodes, bvh.nodes + bvh.nodeCount,
-                                     [&](const BvhNode& n) { return n.count > 0 && n.offset == -1 - child; });
-      if (leaf == bvh.nodes + bvh.nodeCount) {
-        ADD_FAILURE() << "no leaf starts at entry " << -1 - child;
-        continue;
-      }
-      EXPECT_EQ(wide.size[k], leaf->count);
-      EXPECT_EQ(std::vector<double>(box, box + 6), std::vector<double>(leaf->box, leaf->box + 6));
-      EXPECT_EQ(wide.lowest[k], leaf->lowest);
-      ++(*reached)[leaf - bvh.nodes];
-    } else {
+    if (child >= 0) {
       EXPECT_EQ(wide.lowest[k], CheckWide(bvh, child, box, reached));
+      lowest = std::min(lowest, wide.lowest[k]);
+      continue;
     }
+    const BvhLeafGroup* groups = bvh.groups - 1 - child;
+    // The leaf not reached yet whose entries the groups hold.
+    const auto leaf = std::find_if(bvh.nodes, bvh.nodes + bvh.nodeCount, [&](const BvhNode& n) {
+      if (n.count <= 0 || (*reached)[&n - bvh.nodes] != 0 || (n.count + 3) / 4 != wide.size[k]) return false;
+      for (int32_t i = 0; i < n.count; ++i)
+        if (groups[i / 4].triangle[i % 4] != bvh.entries[n.offset + i].triangle) return false;
+      return true;
+    });
+    if (leaf == bvh.nodes + bvh.nodeCount) {
+      ADD_FAILURE() << "no leaf left holds the entries of groups from " << -1 - child;
+      continue;
+    }
+    EXPECT_TRUE(RoundedOutwards(box, leaf->box));
+    EXPECT_EQ(wide.lowest[k], leaf->lowest);
+    for (int32_t slot = 0; slot < 4 * wide.size[k]; ++slot) {
+      const BvhLeafGroup& group = groups[slot / 4];
+      double bounds[6];
+      for (int b = 0; b < 6; ++b) bounds[b] = group.bounds[b][slot % 4];
+      if (slot < leaf->count) {
+        EXPECT_TRUE(RoundedOutwards(bounds, bvh.entries[leaf->offset + slot].box));
+      } else {
+        EXPECT_EQ(group.triangle[slot % 4], -1);
+        EXPECT_TRUE(bounds[0] > bounds[3]) << "a slot left over has an empty box";
+      }
+    }
+    ++(*reached)[leaf - bvh.nodes];
     lowest = std::min(lowest, wide.lowest[k]);
   }
   return lowest;

@@ -14,6 +14,7 @@
 #include "operations/calculation_driver.h"
 #include "operations/threads.h"
 #include "support/coordinate_fixture.h"
+#include "support/dense_rows.h"
 
 namespace {
 
@@ -55,9 +56,9 @@ class KeptWeightsTest : public test_support::CoordinateTest {
   std::vector<KeptTarget> calculate(EffectInstance* instance, bool dense) {
     reprepare(instance, dense);
     EXPECT_TRUE(CalculateCoordinates(instance, IncompleteTarget::kRelease,
-                                     dense ? RowStorage::kDense : RowStorage::kKept));
+                                     dense ? test_support::DenseRows() : KeptRows()));
     if (dense)
-      CompactDenseWeights(instance);
+      test_support::CompactDenseWeights(instance);
     else
       CompactWeights(instance, &SpreadOverWorkers);
     std::vector<KeptTarget> kept;

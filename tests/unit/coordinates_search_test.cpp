@@ -174,6 +174,8 @@ void ExpectSameSearch(const host::Mesh& mesh, const Rays& rays, useful_RayInters
       ASSERT_TRUE(SameHit(accelerated.find(origin, direction), reference))
           << name << " from (" << origin.x << ", " << origin.y << ", " << origin.z << ") along (" << direction.x
           << ", " << direction.y << ", " << direction.z << ")";
+      // Two boxes at a time as well as the widest the processor offers.
+      ASSERT_TRUE(SameHit(accelerated.findIn(BoxLanes::kTwo, origin, direction), reference)) << name << ", two boxes";
       if (grids) {
         ASSERT_TRUE(SameHit(accelerated.findOnGrid(origin, direction, s), reference)) << name << " on grids";
       }

@@ -9,6 +9,7 @@
 #include "instance/instance.h"
 #include "operations/evaluation.h"
 #include "operations/threads.h"
+#include "support/dense_rows.h"
 #include "support/module_fixture.h"
 
 namespace {
@@ -31,10 +32,10 @@ class EvaluationTest : public ModuleTest {
     EffectInstance* instance = instanceOf(effect_);
     instance->Cage = cage_;
     if (setupMask) instance->SetupMask = setupMask;
-    ostrand::PrepareDenseTargets(instance);
+    test_support::PrepareDenseTargets(instance);
     TargetEntry& t = instance->Targets->records[0];
     for (uint32_t i = 0; i < t.ActiveCount; ++i) std::memcpy(&t.Weights[8 * i], rows[i].data(), sizeof(double) * 8);
-    ostrand::CompactDenseWeights(instance);
+    test_support::CompactDenseWeights(instance);
     instance->Mode = 0;
     return instance;
   }
@@ -99,9 +100,9 @@ TEST_F(EvaluationTest, InactivePointsAreNeverDisplaced) {
   EffectInstance* instance = instanceOf(effect_);
   instance->Cage = cage_;
   instance->SetupMask = mask;
-  ostrand::PrepareDenseTargets(instance);
+  test_support::PrepareDenseTargets(instance);
   instance->Targets->records[0].Weights[0] = 1.0;
-  ostrand::CompactDenseWeights(instance);
+  test_support::CompactDenseWeights(instance);
   instance->Mode = 0;
   host().resetCalls();
   ASSERT_EQ(host().evaluate(effect_), 0);

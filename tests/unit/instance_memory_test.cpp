@@ -8,6 +8,7 @@
 
 #include "host_interface/memory.h"
 #include "instance/instance.h"
+#include "support/dense_rows.h"
 #include "support/hostile_fixture.h"
 
 namespace {
@@ -75,8 +76,8 @@ TEST_F(InstanceMemory, EveryActionOnAnEffectIsGivenBackAtDestroy) {
        }},
       {"dense rows compacted", [&] {
          ostrand::ReleaseComputedData(&instance());
-         ostrand::PrepareDenseTargets(&instance());
-         ostrand::CompactDenseWeights(&instance());
+         test_support::PrepareDenseTargets(&instance());
+         test_support::CompactDenseWeights(&instance());
        }},
   };
   // Twice over, so that a block kept from one effect to the next shows too.

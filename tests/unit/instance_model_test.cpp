@@ -9,6 +9,7 @@
 #include "host_interface/memory.h"
 #include "instance/instance.h"
 #include "shell/module_callback.h"
+#include "support/dense_rows.h"
 #include "support/module_fixture.h"
 
 namespace {
@@ -101,7 +102,7 @@ TEST_F(InstanceModelTest, EveryPointIsActiveWithoutASetupMap) {
   EffectInstance* instance = makeBound(5);
   for (bool dense : {false, true}) {
     if (dense)
-      ostrand::PrepareDenseTargets(instance);
+      test_support::PrepareDenseTargets(instance);
     else
       ostrand::PrepareTargets(instance);
     const TargetEntry& t = instance->Targets->records[0];
@@ -143,12 +144,12 @@ TEST_F(InstanceModelTest, SetupMapPicksPointsWithNonZeroOrNaNWeight) {
 
 TEST_F(InstanceModelTest, CompactionKeepsNonZeroWeightsWithTheirCagePoints) {
   EffectInstance* instance = makeBound(3);
-  ostrand::PrepareDenseTargets(instance);
+  test_support::PrepareDenseTargets(instance);
   TargetEntry& t = instance->Targets->records[0];
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double rows[3][4] = {{0.5, 0, 0, 0.5}, {0, 0, 0, 0}, {-0.0, nan, 0.25, 0}};
   std::memcpy(t.Weights, rows, sizeof rows);
-  ostrand::CompactDenseWeights(instance);
+  test_support::CompactDenseWeights(instance);
 
   ASSERT_EQ(t.WeightCount, 4);
   EXPECT_EQ(t.WeightCounts[0], 2);
@@ -270,7 +271,7 @@ TEST_F(InstanceModelTest, OnlyDenseRowsRefuse2To31Entries) {
   EXPECT_TRUE(host().messages().empty());
 
   ostrand::ReleaseComputedData(instance);
-  ostrand::PrepareDenseTargets(instance);
+  test_support::PrepareDenseTargets(instance);
   EXPECT_EQ(instance->Targets->records[0].ActiveCount, 0u);
   EXPECT_EQ(instance->Targets->records[0].Weights, nullptr);
   EXPECT_EQ(instance->Targets->records[1].ActiveCount, 2u);  // the others go on

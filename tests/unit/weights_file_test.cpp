@@ -14,6 +14,7 @@
 #include "host_interface/memory.h"
 #include "instance/instance.h"
 #include "operations/weights_file.h"
+#include "support/dense_rows.h"
 #include "support/module_fixture.h"
 #include "support/weights_invariants.h"
 
@@ -99,13 +100,13 @@ class WeightsFileTest : public ModuleTest {
   EffectInstance* calculatedInstance(uint32_t setupMask, std::function<double(int, uint32_t, uint32_t)> weight) {
     EffectInstance* instance = boundInstance();
     instance->SetupMask = setupMask;
-    ostrand::PrepareDenseTargets(instance);
+    test_support::PrepareDenseTargets(instance);
     for (int t = 0; t < ostrand::TargetCount(instance); ++t) {
       TargetEntry* e = ostrand::TargetAt(instance, t);
       for (uint32_t i = 0; i < e->ActiveCount; ++i)
         for (uint32_t k = 0; k < instance->CagePoints; ++k) e->Weights[i * instance->CagePoints + k] = weight(t, i, k);
     }
-    ostrand::CompactDenseWeights(instance);
+    test_support::CompactDenseWeights(instance);
     instance->Mode = 0;
     return instance;
   }

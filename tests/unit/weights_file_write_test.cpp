@@ -17,6 +17,7 @@
 #include "instance/instance.h"
 #include "operations/weights_file.h"
 #include "platform/file_replace.h"
+#include "support/dense_rows.h"
 #include "support/module_fixture.h"
 
 namespace {
@@ -66,10 +67,10 @@ class WeightsFileWriteTest : public test_support::ModuleTest {
     uint32_t target = host().addObject("target", PointCloud(cloud));
     EffectInstance* instance = instanceOf(makeEffect({target}));
     instance->Cage = host().addObject("cage", CubeMesh());
-    ostrand::PrepareDenseTargets(instance);
+    test_support::PrepareDenseTargets(instance);
     TargetEntry* e = ostrand::TargetAt(instance, 0);
     for (uint32_t i = 0; i < e->ActiveCount * instance->CagePoints; ++i) e->Weights[i] = 0.125;
-    ostrand::CompactDenseWeights(instance);
+    test_support::CompactDenseWeights(instance);
     instance->Mode = 0;
     name(instance, path_);
     return instance;
