@@ -1,5 +1,6 @@
 #include "checks/bind_checks.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "checks/rest_errors.h"
@@ -46,6 +47,11 @@ void CompareWithoutFloor(driver::Session& session, const BindCheckSettings& sett
 }
 
 }  // namespace
+
+void CheckSetupWeights(const std::vector<float>& values, const std::string& subject) {
+  if (std::all_of(values.begin(), values.end(), [](float value) { return value == 0.0f; }))
+    throw driver::UserError(driver::ErrorKind::kInput, subject, "every value is 0, so no point would be bound");
+}
 
 std::string UnboundText(const driver::BindStatistics& stats, const std::string& cause) {
   std::string text = std::to_string(stats.unbound.size()) + " of " + std::to_string(stats.targetPoints) +

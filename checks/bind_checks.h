@@ -1,8 +1,8 @@
 // The checks around a bind and a read of weights, the same for every front
-// end: points left without weights (which the module would move to the
-// origin with the cage), weights no bind gives, and rest-pose errors the
-// weights or the weight floor bring. Messages name points as the command
-// does, from 1 (the n-th "v" line of an OBJ file).
+// end: setup weights that pick no point, points left without weights (which
+// the module would move to the origin with the cage), weights no bind gives,
+// and rest-pose errors the weights or the weight floor bring. Messages name
+// points as the command does, from 1 (the n-th "v" line of an OBJ file).
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,8 @@ namespace checks {
 // A check refused the weights: nothing bound or read should be kept.
 class CheckError : public driver::UserError {
  public:
-  using driver::UserError::UserError;
+  CheckError(const std::string& subject, const std::string& problem)
+      : driver::UserError(driver::ErrorKind::kRefused, subject, problem) {}
 };
 
 // Points got no weights, or hold none: which (target point indices, ascending).
@@ -42,6 +43,10 @@ struct BindCheckSettings {
   std::string subject;          // what errors name: the target's file, or the argument it came in
   std::string allowUnboundOption = "--allow-unbound";  // how the user asks for allowUnbound
 };
+
+// Setup weights whose every value is 0 would bind no point: throws UserError
+// (input) naming subject, the file or argument they came in.
+void CheckSetupWeights(const std::vector<float>& values, const std::string& subject);
 
 // "17 of 2117 points got no weights: 3, 8, 11, 12, 40, ... (likely cause: CAUSE)"
 std::string UnboundText(const driver::BindStatistics& stats, const std::string& cause);

@@ -14,10 +14,11 @@ namespace cli {
 
 // Arguments found wrong only once the files they name are looked at (an
 // animation given with other posed cages): told as bad arguments are, with
-// exit status 2.
+// exit status 2, as every error of kind usage is.
 class ArgumentError : public driver::UserError {
  public:
-  using driver::UserError::UserError;
+  ArgumentError(const std::string& subject, const std::string& problem)
+      : driver::UserError(driver::ErrorKind::kUsage, subject, problem) {}
 };
 
 // Value checks that read the whole value and say what is wrong with it. They

@@ -78,13 +78,13 @@ CageAnimation::CageAnimation(const std::vector<std::string>& arguments, const st
       break;
     case Kind::kFolder: {
       std::vector<std::string> paths = ObjFilesIn(given_);
-      if (paths.empty()) throw driver::UserError(given_, "a folder without .obj files");
+      if (paths.empty()) throw driver::UserError(driver::ErrorKind::kInput, given_, "a folder without .obj files");
       listPlaces(std::move(paths), range, rangeText);
       break;
     }
     default: {
       std::vector<std::string> paths = FilesMatching(given_);
-      if (paths.empty()) throw driver::UserError(given_, "matches no file");
+      if (paths.empty()) throw driver::UserError(driver::ErrorKind::kInput, given_, "matches no file");
       listPlaces(std::move(paths), range, rangeText);
     }
   }
@@ -96,9 +96,11 @@ void CageAnimation::listPlaces(std::vector<std::string> paths, const std::option
   if (range && (range->first < 1 || range->last > count)) {
     const std::string frames = "frames 1 to " + std::to_string(count);
     if (given_.empty())
-      throw driver::UserError("--frames " + rangeText,
-                              "there are " + checks::Counted(paths.size(), "posed cage", "posed cages") + ", " + frames);
-    throw driver::UserError(given_, "has " + frames + "; --frames " + rangeText + " reaches beyond them");
+      throw driver::UserError(
+          driver::ErrorKind::kInput, "--frames " + rangeText,
+          "there are " + checks::Counted(paths.size(), "posed cage", "posed cages") + ", " + frames);
+    throw driver::UserError(driver::ErrorKind::kInput, given_,
+                            "has " + frames + "; --frames " + rangeText + " reaches beyond them");
   }
   if (range) step_ = range->step;
   for (long number = 1; number <= count; ++number)
@@ -111,7 +113,7 @@ void CageAnimation::listCache(const std::string& path, const std::optional<Frame
   try {
     cache_ = std::make_unique<host::PointCacheReader>(path, *CacheFormatOf(path));
   } catch (const host::PointCacheError& e) {
-    throw driver::UserError(path, e.problem);
+    throw driver::UserError(driver::ErrorKind::kInput, path, e.problem);
   }
   listPlaces(std::vector<std::string>(cache_->header().frames, path), range, rangeText);
 }
@@ -132,10 +134,11 @@ void CageAnimation::listNumbered(const std::string& text, const std::optional<Fr
     const FramePattern unpadded{pattern.before, pattern.after, 1};
     const std::vector<NumberedFile> plain = pattern.width > 1 ? inRange(FindNumberedFiles(unpadded)) : found;
     if (!plain.empty())
-      throw driver::UserError(text, problem + "; the frames there are numbered without padding (" +
-                                        plain.front().path + (plain.size() > 1 ? " ..." : "") + "): give '" +
-                                        unpadded.printfText() + "'");
-    throw driver::UserError(text, problem + " (such as " + pattern.name(range ? range->first : 1) + ")");
+      throw driver::UserError(driver::ErrorKind::kInput, text,
+                              problem + "; the frames there are numbered without padding (" + plain.front().path +
+                                  (plain.size() > 1 ? " ..." : "") + "): give '" + unpadded.printfText() + "'");
+    throw driver::UserError(driver::ErrorKind::kInput, text,
+                            problem + " (such as " + pattern.name(range ? range->first : 1) + ")");
   }
   const long first = range ? range->first : found.front().number;
   const long last = range ? range->last : found.back().number;
@@ -154,10 +157,10 @@ void CageAnimation::listNumbered(const std::string& text, const std::optional<Fr
     std::string list = std::to_string(skipped_[0]) + " (" + pattern.name(skipped_[0]) + ")";
     for (size_t k = 1; k < skipped_.size(); ++k) list += ", " + std::to_string(skipped_[k]);
     if (skippedCount_ > skipped_.size()) list += ", ...";
-    throw driver::UserError(text, (skippedCount_ == 1 ? "frame " + std::to_string(skipped_[0]) + " is missing (" +
-                                                    pattern.name(skipped_[0]) + ")"
-                                              : std::to_string(skippedCount_) + " frames are missing: " + list) +
-                              "; --allow-gaps skips missing frames");
+    const std::string missing =
+        skippedCount_ == 1 ? "frame " + std::to_string(skipped_[0]) + " is missing (" + pattern.name(skipped_[0]) + ")"
+                           : std::to_string(skippedCount_) + " frames are missing: " + list;
+    throw driver::UserError(driver::ErrorKind::kInput, text, missing + "; --allow-gaps skips missing frames");
   }
   for (NumberedFile& file : found) frames_.push_back({file.number, std::move(file.path)});
 }
@@ -182,12 +185,13 @@ void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& po
   const Frame& frame = frames_.at(i);
   if (cache_) {
     if (cache_->header().points != cage.points.size())
-      throw driver::UserError(frame.path, "holds " + std::to_string(cache_->header().points) +
-                                      " points per frame, the bound cage " + std::to_string(cage.points.size()));
+      throw driver::UserError(driver::ErrorKind::kInput, frame.path,
+                              "holds " + std::to_string(cache_->header().points) +
+                                  " points per frame, the bound cage " + std::to_string(cage.points.size()));
     try {
       cache_->readFrame(static_cast<uint32_t>(frame.number - 1), points);
     } catch (const host::PointCacheError& e) {
-      throw driver::UserError(frame.path, e.problem);
+      throw driver::UserError(driver::ErrorKind::kInput, frame.path, e.problem);
     }
     if (conversion_) checks::Convert(*conversion_, points);
     return;
@@ -195,10 +199,10 @@ void CageAnimation::read(size_t i, const host::Mesh& cage, std::vector<Vec3>& po
   host::ObjFile file = driver::ReadMeshFile(frame.path);
   const host::Mesh& mesh = file.mesh;
   if (mesh.points.size() != cage.points.size() || mesh.polygons.size() != cage.polygons.size())
-    throw driver::UserError(frame.path, "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
-                                    std::to_string(mesh.polygons.size()) + " polygons, the bound cage " +
-                                    std::to_string(cage.points.size()) + " and " +
-                                    std::to_string(cage.polygons.size()));
+    throw driver::UserError(driver::ErrorKind::kInput, frame.path,
+                            "the posed cage has " + std::to_string(mesh.points.size()) + " points and " +
+                                std::to_string(mesh.polygons.size()) + " polygons, the bound cage " +
+                                std::to_string(cage.points.size()) + " and " + std::to_string(cage.polygons.size()));
   driver::CheckSameFaces(file, cage);
   points = std::move(file.mesh.points);
   if (conversion_) checks::Convert(*conversion_, points);

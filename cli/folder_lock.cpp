@@ -44,7 +44,8 @@ FolderLock::FolderLock(const fs::path& folder, bool wait, const std::function<vo
       descriptor = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
       if (descriptor < 0) {
         if (errno == ENOENT) throw FolderGone{};
-        throw driver::UserError(folder.string(), std::string("cannot be locked for this run: ") + std::strerror(errno));
+        throw driver::UserError(driver::ErrorKind::kOutput, folder.string(),
+                                std::string("cannot be locked for this run: ") + std::strerror(errno));
       }
       if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
         if (take(descriptor)) return;
@@ -54,10 +55,9 @@ FolderLock::FolderLock(const fs::path& folder, bool wait, const std::function<vo
     const long holder = HolderOf(descriptor);
     if (!wait) {
       ::close(descriptor);
-      throw driver::UserError(folder.string(), "another ostrand run" +
-                                                   (holder > 0 ? " (process " + std::to_string(holder) + ")" : "") +
-                                                   " is writing into this folder; wait for it to end, or write "
-                                                   "elsewhere with -o");
+      throw driver::UserError(driver::ErrorKind::kRefused, folder.string(),
+                              "another ostrand run" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : "") +
+                                  " is writing into this folder; wait for it to end, or write elsewhere with -o");
     }
     if (!told && waiting) waiting(holder);
     told = true;

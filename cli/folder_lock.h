@@ -18,7 +18,7 @@ class FolderLock : public driver::Undo {
  public:
   // Takes the folder's lock. When another run holds it: with wait, calls
   // waiting (with the other run's process id, 0 when unknown) once and waits;
-  // without, throws UserError naming the folder and the other process.
+  // without, throws UserError (refused) naming the folder and the other process.
   // Throws FolderGone when the folder is not there (another run made it
   // and removed it again): make it anew and try again.
   FolderLock(const std::filesystem::path& folder, bool wait, const std::function<void(long)>& waiting);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "checks/warnings.h"
+#include "driver/bind_statistics.h"
 #include "driver/mesh_file.h"
 #include "driver/user_error.h"
 
@@ -22,7 +23,7 @@ void WriteObjFrame(const std::string& temporary, const TargetOutput& target, con
   try {
     host::WriteObj(temporary, host::Mesh{points, target.rest.polygons});
   } catch (const std::runtime_error& e) {
-    throw driver::HostFileError(temporary, e.what(), "OBJ file " + temporary + ": ");
+    throw driver::HostFileError(driver::ErrorKind::kOutput, temporary, e.what(), "OBJ file " + temporary + ": ");
   }
 }
 
@@ -61,7 +62,7 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
   std::vector<std::unique_ptr<host::PointCacheWriter>> caches;
   // A cache's writer says what is wrong with its temporary file: told of the cache.
   auto cacheError = [&](size_t k, const host::PointCacheError& e) {
-    return driver::UserError(plan.caches[k].path.string(), e.problem);
+    return driver::UserError(driver::ErrorKind::kOutput, plan.caches[k].path.string(), e.problem);
   };
   const auto cachePoints = static_cast<uint32_t>(target.rest.points.size());
   for (size_t k = 0; k < plan.caches.size(); ++k) {
@@ -86,7 +87,7 @@ void DeformFrames(driver::Session& session, CageAnimation& cages, const FrameOut
     cages.read(i, cageRest, cagePoints);
     const Clock::time_point read = Clock::now();
     session.deform(cagePoints, cages.frames()[i].path, frame);
-    for (uint32_t point : target.keepInPlace) frame.points.at(point) = target.rest.points.at(point);
+    driver::KeepUnboundAtRest(target.keepInPlace, target.rest.points, frame.points.data());
     const Clock::time_point deformed = Clock::now();
     if (!plan.objFiles.empty())
       outputs.write(plan.objFiles[i],

@@ -58,8 +58,9 @@ FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages) {
     const fs::path output = folder / DeformedName(frame.path);
     auto [earlier, fresh] = written.emplace(output, frame.path);
     if (!fresh)
-      throw driver::UserError(frame.path, "would be written to " + output.string() + " like " + earlier->second +
-                                      "; give posed cages different names, or --out-pattern NAME.####.obj");
+      throw driver::UserError(driver::ErrorKind::kOutput, frame.path,
+                              "would be written to " + output.string() + " like " + earlier->second +
+                                  "; give posed cages different names, or --out-pattern NAME.####.obj");
     plan.objFiles.push_back(output);
   }
   return plan;

@@ -42,7 +42,8 @@ bool StaysInside(const std::string& name);
 // OBJ files take the numbers from it on. Throws ArgumentError when frames
 // without names of their own (a cache's) are to be written as
 // deformed-<name>.obj, or a start frame numbers nothing or numbers the last
-// frame beyond kLargestFrame; UserError when two posed cages give one name.
+// frame beyond kLargestFrame; UserError (output) when two posed cages give
+// one name.
 FrameOutputs PlanFrameOutputs(const Job& job, const CageAnimation& cages);
 
 // The header of the deformed target's cache of cages.size() frames of points

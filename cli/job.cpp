@@ -74,16 +74,15 @@ Inputs ReadInputs(const Job& job, ProgressBar& bar) {
   in.frameOutputs = PlanFrameOutputs(job, in.cages);
   if (!job.preview.empty() && !job.previewErrors &&
       (job.previewPose < 1 || static_cast<size_t>(job.previewPose) > in.cages.size()))
-    throw driver::UserError("--preview-pose " + std::to_string(job.previewPose),
-                    "there are " + std::to_string(in.cages.size()) + " frames");
+    throw driver::UserError(driver::ErrorKind::kInput, "--preview-pose " + std::to_string(job.previewPose),
+                            "there are " + std::to_string(in.cages.size()) + " frames");
   return in;
 }
 
 uint32_t AddWeightMap(driver::Session& session, const std::string& path, const std::string& name, bool mustPick) {
   if (path.empty()) return 0;
   std::vector<float> values = ReadWeightMapFile(path, session.targetRest().points.size());
-  if (mustPick && std::all_of(values.begin(), values.end(), [](float v) { return v == 0.0f; }))
-    throw driver::UserError(path, "every value is 0, so no point would be bound");
+  if (mustPick) checks::CheckSetupWeights(values, path);
   return session.addWeightMap(name, std::move(values));
 }
 
@@ -103,8 +102,9 @@ void LoadScene(driver::Session& session, const std::string& path) {
       // reported below, for the scene
     }
   }
-  throw driver::UserError(path, "the weights file " + (stored.empty() ? std::string("it names") : "\"" + stored + "\"") +
-                            " is missing or was not made for the scene's cage and target");
+  throw driver::UserError(driver::ErrorKind::kInput, path,
+                          "the weights file " + (stored.empty() ? std::string("it names") : "\"" + stored + "\"") +
+                              " is missing or was not made for the scene's cage and target");
 }
 
 // Saves the weights, puts the file in place, and reads it back, so that the
@@ -255,7 +255,7 @@ std::vector<std::string> CheckFrames(const Job& job, CageAnimation& cages, const
       Warnings warning;
       warning.add(std::move(line));
       PrintWarnings(warning);
-      throw driver::UserError("--strict", "1 warning; nothing written");
+      throw driver::UserError(driver::ErrorKind::kRefused, "--strict", "1 warning; nothing written");
     }
     lines.push_back(std::move(line));
   });
@@ -280,7 +280,8 @@ void RunCheck(const Job& job, const Inputs& in) {
   for (const std::string& line : check.findings) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   if (job.strict && !check.findings.empty())
-    throw driver::UserError("--strict", Counted(check.findings.size(), "finding", "findings"));
+    throw driver::UserError(driver::ErrorKind::kRefused, "--strict",
+                            Counted(check.findings.size(), "finding", "findings"));
 }
 
 // Weights read from a file or scene may hold values no bind gives (the file
@@ -294,7 +295,8 @@ std::vector<uint32_t> CheckReadWeights(const Job& job, const driver::Session& se
       driver::FindWeightsDamage(session.instance(), session.targetRest().points.size());
   if (!damage.empty()) {
     const std::string read = session.instance().WeightsPath;
-    throw driver::UserError(job.sceneFile.empty() ? job.weightsFile : read.empty() ? job.sceneFile : Shown(read),
+    throw driver::UserError(driver::ErrorKind::kInput,
+                            job.sceneFile.empty() ? job.weightsFile : read.empty() ? job.sceneFile : Shown(read),
                             driver::DescribeWeightsDamage(damage) + "; the file is damaged");
   }
   if (stats.unbound.empty()) return {};
@@ -401,7 +403,9 @@ void CopyMaterials(const MaterialCopies& copies, OutputTransaction& outputs, Pro
       if (copy.rewritten) return driver::WriteTextFile(temporary, copy.text);
       std::error_code error;
       fs::copy_file(copy.source, temporary, fs::copy_options::overwrite_existing, error);
-      if (error) throw driver::UserError(copy.source.string(), "cannot be copied: " + error.message());
+      if (error)
+        throw driver::UserError(driver::ErrorKind::kOutput, copy.source.string(),
+                                "cannot be copied: " + error.message());
     });
     summary.written.push_back(copy.destination.string());
   }
@@ -579,7 +583,8 @@ void RunJob(const Job& job) {
   }
   if (job.strict && !warnings.empty()) {
     PrintWarnings(warnings);
-    throw driver::UserError("--strict", Counted(warnings.size(), "warning", "warnings") + "; nothing written");
+    throw driver::UserError(driver::ErrorKind::kRefused, "--strict",
+                            Counted(warnings.size(), "warning", "warnings") + "; nothing written");
   }
   bar.finish();
   outputs.commit();

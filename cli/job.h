@@ -69,7 +69,8 @@ std::string DeformedName(const std::string& posePath);  // "deformed-<pose name>
 
 // Reads and checks every input first, so that bad input writes nothing; then
 // binds or loads the weights, deforms, writes and prints the summary. Throws
-// UserError on bad input.
+// UserError on bad input (of kind usage for arguments found wrong once the
+// files are looked at: ArgumentError).
 void RunJob(const Job& job);
 
 }  // namespace cli

@@ -246,10 +246,10 @@ int Run(const Job& job) {
   try {
     cli::RunJob(job);
     return 0;
-  } catch (const cli::ArgumentError& e) {
-    return BadArguments(e.what());
   } catch (const driver::UserError& e) {
-    std::fprintf(stderr, "ostrand: %s\n", e.what());
+    // Bad arguments found once the files were looked at exit as those the parse finds.
+    if (e.kind() == driver::ErrorKind::kUsage) return BadArguments(e.subject() + ": " + e.problem());
+    std::fprintf(stderr, "ostrand: %s: %s\n", e.subject().c_str(), e.problem().c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ostrand: internal error: %s\n", driver::OneLine(e.what()).c_str());
   }

@@ -43,15 +43,17 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
   }
   if (existing.empty()) existing = ".";
   if (!fs::is_directory(existing, error))
-    throw driver::UserError(subject, refused + (missing.empty() ? std::string("it is not a folder")
-                                                                : existing.string() + " is not a folder"));
+    throw driver::UserError(driver::ErrorKind::kOutput, subject,
+                            refused + (missing.empty() ? std::string("it is not a folder")
+                                                       : existing.string() + " is not a folder"));
   enroll();
   for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
     auto step = driver::Step();
     const bool made = fs::create_directory(*part, error);
     if (error) {
       removeMade();
-      throw driver::UserError(subject, refused + "making " + part->string() + " failed: " + error.message());
+      throw driver::UserError(driver::ErrorKind::kOutput, subject,
+                              refused + "making " + part->string() + " failed: " + error.message());
     }
     if (made) made_.push_back(Absolute(*part));  // stays right whatever the working folder
   }
@@ -63,7 +65,7 @@ WritableFolder::WritableFolder(const fs::path& folder, const std::string& role) 
   if (file < 0) {
     const std::string reason = std::strerror(errno);
     removeMade();
-    throw driver::UserError(subject, refused + "no file can be written in it: " + reason);
+    throw driver::UserError(driver::ErrorKind::kOutput, subject, refused + "no file can be written in it: " + reason);
   }
   ::close(file);
   ::unlink(probe.c_str());
@@ -85,9 +87,11 @@ void CheckOutputFiles(const std::vector<fs::path>& paths) {
   for (const fs::path& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error))
-      throw driver::UserError(path.string(), "cannot be written: a folder of that name is there");
+      throw driver::UserError(driver::ErrorKind::kOutput, path.string(),
+                              "cannot be written: a folder of that name is there");
     if (!seen.insert(fs::weakly_canonical(fs::absolute(path, error), error)).second)
-      throw driver::UserError(path.string(), "is written twice in one run; give the outputs different names");
+      throw driver::UserError(driver::ErrorKind::kOutput, path.string(),
+                              "is written twice in one run; give the outputs different names");
   }
 }
 
@@ -104,15 +108,18 @@ namespace {
 // A lower layer's error about the temporary file, told of the file the user
 // knows: every mention of the temporary name becomes path.
 driver::UserError AboutFinalName(const std::exception& e, const std::string& temporary, const std::string& path) {
-  std::string text = e.what();
-  // The writers' own temporaries beside it first (see RemoveTemporaries).
-  for (const std::string& name : {temporary + ".saving", temporary + ".tmp", temporary})
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + path.size()))
-      text.replace(at, name.size(), path);
-  const std::string subject = path + ": ";
-  if (dynamic_cast<const driver::UserError*>(&e) != nullptr && text.rfind(subject, 0) == 0)
-    return driver::UserError(path, driver::OneLine(text.substr(subject.size())));
-  return driver::UserError(path, "cannot be written: " + driver::OneLine(text));
+  const auto renamed = [&](std::string text) {
+    // The writers' own temporaries beside it first (see RemoveTemporaries).
+    for (const std::string& name : {temporary + ".saving", temporary + ".tmp", temporary})
+      for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + path.size()))
+        text.replace(at, name.size(), path);
+    return text;
+  };
+  const auto* error = dynamic_cast<const driver::UserError*>(&e);
+  if (error != nullptr && renamed(error->subject()) == path)
+    return driver::UserError(error->kind(), path, driver::OneLine(renamed(error->problem())));
+  return driver::UserError(driver::ErrorKind::kOutput, path,
+                           "cannot be written: " + driver::OneLine(renamed(e.what())));
 }
 
 bool IsThere(const fs::path& path) {
@@ -208,7 +215,7 @@ void WriteJournal(const fs::path& file, const std::vector<JournalEntry>& entries
   fs::rename(temporary, file, error);
   if (error) {
     RemoveWritten(temporary);
-    throw driver::UserError(file.string(), "cannot be written: " + error.message());
+    throw driver::UserError(driver::ErrorKind::kOutput, file.string(), "cannot be written: " + error.message());
   }
   SyncFolder(file.parent_path());
 }
@@ -289,12 +296,14 @@ void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
   if (IsThere(absolute) && putAside_.count(absolute) == 0) {
     fs::rename(absolute, backup, error);
     if (error)
-      throw driver::UserError(path.string(), "cannot be put in place: moving the earlier file aside to " +
-                                                 backup.string() + " failed: " + error.message());
+      throw driver::UserError(driver::ErrorKind::kOutput, path.string(),
+                              "cannot be put in place: moving the earlier file aside to " + backup.string() +
+                                  " failed: " + error.message());
     putAside_.insert(absolute);
   }
   fs::rename(temporary, absolute, error);
-  if (error) throw driver::UserError(path.string(), "cannot be put in place: " + error.message());
+  if (error)
+    throw driver::UserError(driver::ErrorKind::kOutput, path.string(), "cannot be put in place: " + error.message());
   ++placed_;
 }
 
@@ -308,7 +317,8 @@ void OutputTransaction::commit() {
     if (journalWritten_) {
       std::error_code error;
       fs::remove(journal_, error);
-      if (error) throw driver::UserError(journal_.string(), "cannot be removed: " + error.message());
+      if (error)
+        throw driver::UserError(driver::ErrorKind::kOutput, journal_.string(), "cannot be removed: " + error.message());
       SyncFolder(journal_.parent_path());
     }
     committed_ = true;

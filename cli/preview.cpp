@@ -176,7 +176,7 @@ void WritePng(const std::string& path, const Canvas& canvas) {
   };
   if (stbi_write_png_to_func(append, &png, canvas.width(), canvas.height(), 3, canvas.pixels().data(),
                              canvas.width() * 3) == 0)
-    throw driver::UserError(path, "cannot be encoded as PNG");
+    throw driver::UserError(driver::ErrorKind::kOutput, path, "cannot be encoded as PNG");
   driver::WriteTextFile(path, png);
 }
 

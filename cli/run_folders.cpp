@@ -86,7 +86,9 @@ RunFolders::RunFolders(const Job& job, const std::vector<RunFile>& outputs,
         }));
         break;
       } catch (const FolderLock::FolderGone&) {
-        if (attempt == 10) throw driver::UserError(w.folder.string(), "keeps vanishing while this run waits for it");
+        if (attempt == 10)
+          throw driver::UserError(driver::ErrorKind::kRefused, w.folder.string(),
+                                  "keeps vanishing while this run waits for it");
         folders_.push_back(std::make_unique<WritableFolder>(w.folder, w.role));
       }
     }

@@ -28,16 +28,21 @@ std::vector<float> ReadWeightMapFile(const std::string& path, size_t pointCount)
     if (text.empty() || text[0] == '#') continue;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str()) throw driver::UserError(path, number, driver::QuotedValue(text) + " is not a number");
-    if (*end != '\0') throw driver::UserError(path, number, "one value per line, found " + driver::QuotedValue(text));
+    if (end == text.c_str())
+      throw driver::UserError(driver::ErrorKind::kInput, path, number, driver::QuotedValue(text) + " is not a number");
+    if (*end != '\0')
+      throw driver::UserError(driver::ErrorKind::kInput, path, number,
+                              "one value per line, found " + driver::QuotedValue(text));
     const float single = static_cast<float>(value);
     if (!std::isfinite(value) || !std::isfinite(single))
-      throw driver::UserError(path, number, driver::QuotedValue(text) + " is not a finite number single precision can hold");
+      throw driver::UserError(driver::ErrorKind::kInput, path, number,
+                              driver::QuotedValue(text) + " is not a finite number single precision can hold");
     values.push_back(single);
   }
   if (values.size() != pointCount)
-    throw driver::UserError(path, "holds " + std::to_string(values.size()) + " values, but the target has " +
-                              std::to_string(pointCount) + " points (one value per line, one line per point)");
+    throw driver::UserError(driver::ErrorKind::kInput, path,
+                            "holds " + std::to_string(values.size()) + " values, but the target has " +
+                                std::to_string(pointCount) + " points (one value per line, one line per point)");
   return values;
 }
 

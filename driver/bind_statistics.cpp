@@ -74,4 +74,8 @@ BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& 
   return stats;
 }
 
+void KeepUnboundAtRest(const std::vector<uint32_t>& points, const std::vector<Vec3>& rest, Vec3* frame) {
+  for (uint32_t point : points) frame[point] = rest.at(point);
+}
+
 }  // namespace driver

@@ -41,4 +41,9 @@ BindStatistics MeasureBinding(const EffectInstance& instance, const host::Mesh& 
 // The length of the diagonal of the points' bounding box.
 double BoundingDiagonal(const std::vector<Vec3>& points);
 
+// Points without weights (BindStatistics::unbound), which the module's
+// deformation moves to the origin with the cage, put back where they are at
+// rest: frame holds the deformed target's points, rest.size() of them.
+void KeepUnboundAtRest(const std::vector<uint32_t>& points, const std::vector<Vec3>& rest, Vec3* frame);
+
 }  // namespace driver

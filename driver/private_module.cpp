@@ -45,8 +45,9 @@ PrivateModuleCopy::PrivateModuleCopy(const std::string& modulePath) {
   {
     auto step = Step();
     if (::mkdtemp(folder.data()) == nullptr)
-      throw UserError(modulePath, "no private copy of the module can be made in " + tmp.string() + ": " +
-                                      std::error_code(errno, std::generic_category()).message());
+      throw UserError(ErrorKind::kRefused, modulePath,
+                      "no private copy of the module can be made in " + tmp.string() + ": " +
+                          std::error_code(errno, std::generic_category()).message());
     folder_ = folder;
     maker_ = ::getpid();
     enroll();
@@ -57,7 +58,8 @@ PrivateModuleCopy::PrivateModuleCopy(const std::string& modulePath) {
   fs::copy_file(module, copy, error);
   if (error) {
     remove();
-    throw UserError(modulePath, "no private copy of the module can be made in " + tmp.string() + ": " + error.message());
+    throw UserError(ErrorKind::kRefused, modulePath,
+                    "no private copy of the module can be made in " + tmp.string() + ": " + error.message());
   }
   const fs::path settings = module.parent_path() / "Ostrand.ini";
   if (fs::is_regular_file(settings, error)) fs::copy_file(settings, fs::path(folder_) / "Ostrand.ini", error);

@@ -17,7 +17,8 @@ namespace driver {
 
 class PrivateModuleCopy : public Undo {
  public:
-  // Throws UserError naming modulePath when the copy cannot be made.
+  // Throws UserError naming modulePath when the copy cannot be made (refused:
+  // as when the plug-in cannot be loaded, the session cannot start).
   explicit PrivateModuleCopy(const std::string& modulePath);
   ~PrivateModuleCopy() override;
 

@@ -83,14 +83,15 @@ Session::Session(const std::string& modulePath, ProgressSink progress, bool priv
     : progress_(std::move(progress)), host_(std::make_unique<host::Host>()) {
   const std::string& subject = modulePath;
   std::error_code error;
-  if (!std::filesystem::is_regular_file(modulePath, error)) throw UserError(subject, "no such module file");
+  if (!std::filesystem::is_regular_file(modulePath, error))
+    throw UserError(ErrorKind::kRefused, subject, "no such module file");
   if (privateSettings) copy_ = std::make_unique<PrivateModuleCopy>(modulePath);
   try {
     // Absolute, so that a bare file name means the file here, not a library
     // the system would search for.
     host_->loadModule(std::filesystem::absolute(copy_ ? copy_->path() : modulePath, error).string());
   } catch (const std::exception& e) {
-    throw UserError(subject, "the module cannot be loaded: " + OneLine(e.what()));
+    throw UserError(ErrorKind::kRefused, subject, "the module cannot be loaded: " + OneLine(e.what()));
   }
   host_->setCountingCalls(false);  // nobody here reads them
   host_->setMessageSink([this](const host::Message& message) {
@@ -101,7 +102,8 @@ Session::Session(const std::string& modulePath, ProgressSink progress, bool priv
     if (progress_) progress_(report);
   });
   if (int32_t result = host_->enter(); result != ostrand::kEntryReady)
-    throw UserError(subject, "the module refused to start (entry result " + std::to_string(result) + ")");
+    throw UserError(ErrorKind::kRefused, subject,
+                    "the module refused to start (entry result " + std::to_string(result) + ")");
   host_->announceServices();
 }
 
@@ -118,7 +120,7 @@ uint32_t Session::addObjects(host::Mesh cage, const std::string& cageName, host:
     added.target = host_->addObject(targetName, std::move(target));
   } catch (const std::invalid_argument& e) {
     if (added.cage != 0) host_->removeObject(added.cage);
-    throw UserError(added.cage == 0 ? cageName : targetName, OneLine(e.what()));
+    throw UserError(ErrorKind::kRefused, added.cage == 0 ? cageName : targetName, OneLine(e.what()));
   }
   effect_ = host_->createEffect({added.target});
   items_[effect_] = std::move(added);
@@ -154,7 +156,7 @@ void Session::loadScene(const std::string& path) {
   try {
     host_->loadScene(path);
   } catch (const std::exception& e) {
-    throw HostFileError(path, e.what(), "scene file " + path + ": ");
+    throw HostFileError(ErrorKind::kInput, path, e.what(), "scene file " + path + ": ");
   }
   // The scene's items replace every earlier one.
   items_.clear();
@@ -164,16 +166,19 @@ void Session::loadScene(const std::string& path) {
       effect_ = id;
       break;
     }
-  if (effect_ == 0) throw UserError(path, "the scene holds no effect item of this module");
+  if (effect_ == 0) throw UserError(ErrorKind::kInput, path, "the scene holds no effect item of this module");
   const host::EffectItem& effect = *host_->effect(effect_);
   if (effect.targets.size() != 1)
-    throw UserError(path, "the effect item has " + std::to_string(effect.targets.size()) +
-                              " targets; the command deforms exactly one");
+    throw UserError(ErrorKind::kInput, path,
+                    "the effect item has " + std::to_string(effect.targets.size()) +
+                        " targets; the command deforms exactly one");
   Item loaded;
   loaded.target = effect.targets[0];
   loaded.cage = instance().Cage;
-  if (loaded.cage == 0 || host_->object(loaded.cage) == nullptr) throw UserError(path, "the effect item has no cage");
-  if (instance().Mode != ostrand::kModeWeights) throw UserError(path, "the effect item was never bound to its cage");
+  if (loaded.cage == 0 || host_->object(loaded.cage) == nullptr)
+    throw UserError(ErrorKind::kInput, path, "the effect item has no cage");
+  if (instance().Mode != ostrand::kModeWeights)
+    throw UserError(ErrorKind::kInput, path, "the effect item was never bound to its cage");
   loaded.cageRest = host_->object(loaded.cage)->mesh;
   items_[effect_] = std::move(loaded);
   // An item the scene brought back with its id kept its panel: one more each
@@ -181,7 +186,7 @@ void Session::loadScene(const std::string& path) {
   const std::vector<host::Control> controls = host_->controls();
   if (std::none_of(controls.begin(), controls.end(), [this](const host::Control& c) { return c.effect == effect_; }))
     host_->buildPanel(effect_);
-  throwIfComplained(path);
+  throwIfComplained(path, ErrorKind::kInput);
 }
 
 void Session::setBaseDirectory(const std::string& folder) { host_->setBaseDirectory(folder); }
@@ -209,8 +214,8 @@ void Session::calculate(const BindSettings& settings, const std::string& subject
   checkAnswer(host_->setDouble(control("Weight floor"), effect_, settings.weightFloor), "setting the weight floor");
   item().restSums.clear();  // new weights, new rest sums
   checkAnswer(host_->press(control("Calculate"), effect_), "calculating");
-  throwIfComplained(subject);
-  if (!holdsWeights()) throw UserError(subject, "the module calculated no weights");
+  throwIfComplained(subject, ErrorKind::kRefused);
+  if (!holdsWeights()) throw UserError(ErrorKind::kRefused, subject, "the module calculated no weights");
 }
 
 void Session::setThreads(int count, bool lasting) {
@@ -233,16 +238,18 @@ void Session::saveWeights(const std::string& path) {
   host_->dialogs().answers.push_back(path);
   checkAnswer(host_->press(control("Save"), effect_), "saving the weights");
   host_->dialogs().answers.clear();
-  throwIfComplained(path);
+  throwIfComplained(path, ErrorKind::kOutput);
   std::error_code error;
   const uint64_t expected = WeightsFileSize(instance());
   const bool there = std::filesystem::is_regular_file(path, error);
   const uint64_t size = there ? std::filesystem::file_size(path, error) : 0;
   if (!there || size == 0)
-    throw UserError(path, "the module could not write the weights file" + WhyNotWritten(path, expected));
+    throw UserError(ErrorKind::kOutput, path,
+                    "the module could not write the weights file" + WhyNotWritten(path, expected));
   if (size != expected)
-    throw UserError(path, "the module wrote " + std::to_string(size) + " bytes of the weights file's " +
-                              std::to_string(expected) + WhyNotWritten(path, expected));
+    throw UserError(ErrorKind::kOutput, path,
+                    "the module wrote " + std::to_string(size) + " bytes of the weights file's " +
+                        std::to_string(expected) + WhyNotWritten(path, expected));
 }
 
 void Session::loadWeights(const std::string& path) {
@@ -252,8 +259,8 @@ void Session::loadWeights(const std::string& path) {
   item().restSums.clear();  // new weights, new rest sums
   checkAnswer(host_->press(control("Load"), effect_), "loading the weights");
   host_->dialogs().answers.clear();
-  throwIfComplained(path);
-  if (!holdsWeights()) throw UserError(path, "the module could not read the weights back");
+  throwIfComplained(path, ErrorKind::kInput);
+  if (!holdsWeights()) throw UserError(ErrorKind::kInput, path, "the module could not read the weights back");
 }
 
 void Session::restoreWeights(const std::string& path, uint32_t setupMap, const std::string& setupArgument) {
@@ -269,15 +276,17 @@ void Session::restoreWeights(const std::string& path, uint32_t setupMap, const s
   item().restSums.clear();  // new weights, new rest sums
   checkAnswer(host_->sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceLoad),
               "loading the weights");
-  throwIfComplained(path);
+  throwIfComplained(path, ErrorKind::kInput);
   if (holdsWeights()) return;
   const host::Mesh& cage = cageRest();
   const std::string hint =
       setupMap ? "" : SetupMapHint(path, cage.points.size(), cage.polygons.size(), targetRest().points.size());
   if (!hint.empty())
-    throw UserError(path, "the module read no weights from it: " + hint + "; give the same " + setupArgument);
-  throw UserError(path, "the module read no weights from it: it was not made for this cage and target" +
-                            std::string(setupMap ? " with this setup weight map" : "") + ", or is damaged");
+    throw UserError(ErrorKind::kInput, path,
+                    "the module read no weights from it: " + hint + "; give the same " + setupArgument);
+  throw UserError(ErrorKind::kInput, path,
+                  "the module read no weights from it: it was not made for this cage and target" +
+                      std::string(setupMap ? " with this setup weight map" : "") + ", or is damaged");
 }
 
 bool Session::holdsWeights() const {
@@ -355,7 +364,7 @@ double Session::evaluate(const Item& current, const Vec3* cagePoints, Vec3* out,
   const auto start = std::chrono::steady_clock::now();
   checkAnswer(host_->evaluate(effect_), "evaluating");
   const auto end = std::chrono::steady_clock::now();
-  throwIfComplained(subject);
+  throwIfComplained(subject, ErrorKind::kRefused);
   host_->evaluatedPoints(current.target, out, targetRest().points.size());
   return std::chrono::duration<double>(end - start).count();
 }
@@ -372,10 +381,10 @@ void Session::saveScene(const std::string& path) {
     host_->saveScene(path);
   } catch (const std::exception& e) {
     if (keptRest) setKeepRest(true);
-    throw HostFileError(path, e.what(), "scene file " + path + ": ");
+    throw HostFileError(ErrorKind::kOutput, path, e.what(), "scene file " + path + ": ");
   }
   if (keptRest) setKeepRest(true);
-  throwIfComplained(path);
+  throwIfComplained(path, ErrorKind::kOutput);
 }
 
 const host::Mesh& Session::targetRest() const { return host_->object(item().target)->mesh; }
@@ -418,12 +427,12 @@ void Session::clearComplaints() {
   complaints_.clear();
 }
 
-void Session::throwIfComplained(const std::string& subject) {
+void Session::throwIfComplained(const std::string& subject, ErrorKind kind) {
   std::lock_guard lock(complaintsMutex_);
   if (complaints_.empty()) return;
   const std::string first = complaints_.front();
   complaints_.clear();
-  throw UserError(subject, "the module reports: " + OneLine(first));
+  throw UserError(kind, subject, "the module reports: " + OneLine(first));
 }
 
 }  // namespace driver

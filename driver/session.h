@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "driver/private_module.h"
+#include "driver/user_error.h"
 #include "host/host.h"
 #include "ostrand/settings.h"
 
@@ -36,7 +37,8 @@ class Session {
   // Loads the module file, enters it and announces the geometry services.
   // With privateSettings, a private copy of the module file is loaded
   // (driver/private_module.h), so that setThreads never touches the settings
-  // file of the module at modulePath. Throws UserError naming the module file.
+  // file of the module at modulePath. Throws UserError (refused: the plug-in
+  // cannot be had) naming the module file.
   Session(const std::string& modulePath, ProgressSink progress, bool privateSettings = false);
   ~Session();
   Session(const Session&) = delete;
@@ -44,7 +46,7 @@ class Session {
 
   // A cage and a target object, and an effect item on the target with its
   // panel built, which becomes the current item. Returns the item's id.
-  // Throws UserError when the host refuses a mesh.
+  // Throws UserError (refused) when the host refuses a mesh.
   uint32_t addObjects(host::Mesh cage, const std::string& cageName, host::Mesh target, const std::string& targetName);
   // Makes an item added earlier current again.
   void select(uint32_t item);
@@ -52,7 +54,8 @@ class Session {
   // No item is current afterwards until another is selected or added.
   void removeItem(uint32_t item);
   // Or a scene file's objects and its effect item of this module, with the
-  // weights the module reads back while loading. Throws UserError naming the file.
+  // weights the module reads back while loading. Throws UserError (input)
+  // naming the file.
   void loadScene(const std::string& path);
   // The folder relative weights-file paths in scene files start from.
   void setBaseDirectory(const std::string& folder);
@@ -64,7 +67,7 @@ class Session {
   std::vector<float> weightMapValues(uint32_t map) const;
 
   // Binding. calculate picks the cage, sets the values and presses
-  // "Calculate"; throws UserError (naming subject) when the module objects.
+  // "Calculate"; throws UserError (refused, naming subject) when the module objects.
   struct BindSettings {
     int samples = ostrand::kDefaultSamples;
     double weightFloor = 0.0;
@@ -81,13 +84,13 @@ class Session {
   // The weights file. saveWeights presses "Save" and checks that the file is
   // there; loadWeights re-picks the cage (which drops the weights held) and
   // presses "Load", so that afterwards only what the file holds is there.
-  // Both throw UserError naming path.
+  // Both throw UserError naming path: output for a save, input for a load.
   void saveWeights(const std::string& path);
   void loadWeights(const std::string& path);
   // Brings back the weights of a file made earlier for this cage and target,
   // on an effect never calculated, the way loading a scene does: the host
   // hands the module its stored values (bound, cage, setup map, file) with
-  // the load message. Throws UserError naming path when none were read;
+  // the load message. Throws UserError (input) naming path when none were read;
   // when the file looks bound with a setup weight map and none was given,
   // it says so and asks for setupArgument (how the user gives that map).
   void restoreWeights(const std::string& path, uint32_t setupMap,
@@ -102,8 +105,8 @@ class Session {
   // for none); setKeepRest picks the offset form (KeepRest), for which the
   // module evaluates unblended and the blend is applied here. deform poses
   // the cage, sends the evaluation message and reads the target's evaluated
-  // points into frame, whose storage is reused frame after frame (UserError
-  // naming subject when the module objects).
+  // points into frame, whose storage is reused frame after frame (UserError,
+  // refused, naming subject when the module objects).
   void setBlend(uint32_t map);
   void setKeepRest(bool keep);
   struct Frame {
@@ -115,7 +118,7 @@ class Session {
   // target's. Returns the seconds of the module's evaluation (the message alone).
   double deform(const Vec3* cagePoints, Vec3* out, const std::string& subject);
 
-  // Saves the scene with the cage back at rest.
+  // Saves the scene with the cage back at rest. Throws UserError (output) naming path.
   void saveScene(const std::string& path);
 
   const host::Mesh& cageRest() const { return item().cageRest; }
@@ -131,7 +134,8 @@ class Session {
   uint32_t control(const char* label) const;
   void checkAnswer(int32_t result, const char* action) const;
   void clearComplaints();
-  void throwIfComplained(const std::string& subject);
+  // A complaint of the module since clearComplaints, as UserError of the kind given naming subject.
+  void throwIfComplained(const std::string& subject, ErrorKind kind);
 
   ProgressSink progress_;
   struct Item {

@@ -23,19 +23,18 @@ std::string QuotedValue(const std::string& value) {
   return "\"" + shown + (value.size() > kShown ? "..." : "") + "\"";
 }
 
-std::string WithoutPrefix(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
-}
-
-UserError HostFileError(const std::string& path, const std::string& text, const std::string& prefix) {
-  const std::string problem = WithoutPrefix(OneLine(text), prefix);
+UserError HostFileError(ErrorKind kind, const std::string& path, const std::string& text, const std::string& prefix) {
+  // The host stand-in tells its errors as text alone: "scene file P: line N: problem".
+  std::string problem = OneLine(text);
+  if (problem.compare(0, prefix.size(), prefix) == 0) problem.erase(0, prefix.size());
   const std::string start = "line ";
   if (problem.compare(0, start.size(), start) == 0) {
     const size_t digits = problem.find_first_not_of("0123456789", start.size());
     if (digits != std::string::npos && digits > start.size() && problem.compare(digits, 2, ": ") == 0)
-      return UserError(path + ":" + problem.substr(start.size(), digits - start.size()), problem.substr(digits + 2));
+      return UserError(kind, path + ":" + problem.substr(start.size(), digits - start.size()),
+                       problem.substr(digits + 2));
   }
-  return UserError(path, problem);
+  return UserError(kind, path, problem);
 }
 
 }  // namespace driver

@@ -14,6 +14,7 @@
 
 #include "checks/cage_check.h"
 #include "checks/pose_check.h"
+#include "driver/bind_statistics.h"
 #include "driver/sparse_weights.h"
 #include "driver/user_error.h"
 #include "driver/weights_check.h"
@@ -65,21 +66,6 @@ void CheckWritable(const FilePath& path) {
     const int code = errno;
     RaiseOSError(code, std::string("cannot write into its folder: ") + std::strerror(code), path);
   }
-}
-
-// The message of a failure of the module, without the driver's subject.
-std::string Problem(const driver::UserError& e, const std::string& subject) {
-  const std::string text = e.what();
-  return text.rfind(subject + ": ", 0) == 0 ? text.substr(subject.size() + 2) : text;
-}
-
-// The error number whose system text a failure to write names (the module's
-// "(No space left on device)", the driver's ": Read-only file system"), so
-// that the OSError is the subclass it stands for; EIO when it names none.
-int ErrorNumberIn(const std::string& problem) {
-  for (int code : {ENOSPC, EDQUOT, EFBIG, EROFS, EACCES, EPERM, ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG})
-    if (problem.find(std::strerror(code)) != std::string::npos) return code;
-  return EIO;
 }
 
 // Weights of the current item that no bind gives, "" when none; points are
@@ -191,6 +177,7 @@ struct BindJob {
   double seconds = 0.0;
   PyObject* progress = nullptr;  // a reference of its own, or null
   std::exception_ptr error, progressError;
+  bool pluginRefused = false;  // error is the plug-in's refusal (no check's): told without the argument's name
 };
 
 void Binding::runBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings) {
@@ -220,8 +207,8 @@ void Binding::runBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::
           job->kept = checks::BindChecked(*shared.session, settings, setup, [&] { return job->likelyCause; },
                                           job->warnings);
         } catch (const driver::UserError& e) {
-          if (dynamic_cast<const checks::CheckError*>(&e) != nullptr) throw;
-          throw std::runtime_error(Problem(e, kBindSubject));
+          job->pluginRefused = dynamic_cast<const checks::CheckError*>(&e) == nullptr;
+          throw;
         }
         job->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         shared.progress = nullptr;
@@ -323,7 +310,15 @@ std::unique_ptr<Binding> Binding::bind(BindInput input, int samples, double weig
   }
   if (left) RaiseInterrupted();
   releaseProgress(*job);
-  if (job->error) std::rethrow_exception(job->error);
+  if (job->error) {
+    try {
+      std::rethrow_exception(job->error);
+    } catch (const driver::UserError& e) {
+      // The plug-in's refusal names the argument (kBindSubject): its problem alone.
+      if (job->pluginRefused) RaiseUserError(e, e.problem());
+      throw;
+    }
+  }
   std::unique_ptr<Binding> binding(new Binding(job->shared, job->item, input));
   // The thread, done, touches it no more; the session goes with the last
   // binding, not with the thread's end.
@@ -350,7 +345,8 @@ std::unique_ptr<Binding> Binding::load(const FilePath& path, BindInput input) {
     try {
       shared.session->restoreWeights(path.bytes, setup, "setup_weights");
     } catch (const driver::UserError& e) {
-      throw py::value_error(path.shown + ": " + Shown(Problem(e, path.bytes)));
+      // Told of the path as the caller gave it.
+      throw driver::UserError(e.kind(), path.shown, Shown(e.problem()));
     }
     if (const std::string damage = DamagedWeights(*shared.session); !damage.empty())
       throw py::value_error(path.shown + ": " + damage + "; the file is damaged");
@@ -455,22 +451,27 @@ py::array Binding::deform(py::handle posed, py::handle blend, bool keepRest,
   if (frames > 0)
     warnFarPose(std::vector<Vec3>(in, in + cagePoints_), many ? "posed_cage_points[0]" : "posed_cage_points");
   auto* result = reinterpret_cast<Vec3*>(out.mutable_data());
-  Turn turn(*this);
-  pickBlend(blendValues ? &*blendValues : nullptr);
-  if (keepRest != keepRest_) turn.session.setKeepRest(keepRest);
-  keepRest_ = keepRest;
-  evaluationSeconds_ = 0.0;
-  const std::vector<Vec3>& rest = turn.session.targetRest().points;
-  for (size_t f = 0; f < frames; ++f) {
-    Vec3* frame = result + f * targetPoints_;
-    try {
-      evaluationSeconds_ += turn.session.deform(in + f * cagePoints_, frame, "deform");
-    } catch (const driver::UserError& e) {
-      throw std::runtime_error(Problem(e, "deform"));
+  std::optional<driver::UserError> refused;  // told once the interpreter lock is back
+  {
+    Turn turn(*this);
+    pickBlend(blendValues ? &*blendValues : nullptr);
+    if (keepRest != keepRest_) turn.session.setKeepRest(keepRest);
+    keepRest_ = keepRest;
+    evaluationSeconds_ = 0.0;
+    const std::vector<Vec3>& rest = turn.session.targetRest().points;
+    for (size_t f = 0; f < frames; ++f) {
+      Vec3* frame = result + f * targetPoints_;
+      try {
+        evaluationSeconds_ += turn.session.deform(in + f * cagePoints_, frame, "deform");
+      } catch (const driver::UserError& e) {
+        refused = e;
+        break;
+      }
+      driver::KeepUnboundAtRest(unbound_, rest, frame);
     }
-    // The module moves points without weights to the origin: they stay where they are.
-    for (uint32_t point : unbound_) frame[point] = rest[point];
   }
+  // The plug-in's refusal names this function ("deform"): its problem alone.
+  if (refused) RaiseUserError(*refused, refused->problem());
   return out;
 }
 
@@ -488,16 +489,17 @@ void Binding::warnFarPose(const std::vector<Vec3>& posed, const std::string& sub
 
 void Binding::save(const FilePath& path) {
   CheckWritable(path);
-  std::string problem;
+  std::optional<driver::UserError> failed;  // told once the interpreter lock is back
   {
     Turn turn(*this);
     try {
       turn.session.saveWeights(path.bytes);
     } catch (const driver::UserError& e) {
-      problem = Problem(e, path.bytes);
+      failed = e;
     }
   }
-  if (!problem.empty()) RaiseOSError(ErrorNumberIn(problem), problem, path);
+  // An OSError naming the path as the caller gave it: the problem alone.
+  if (failed) RaiseUserError(*failed, failed->problem(), path.given);
 }
 
 BindInput Binding::input() const {

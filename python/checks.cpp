@@ -3,10 +3,13 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "checks/cage_check.h"
 #include "python/arrays.h"
+#include "python/file_path.h"
 
 namespace python {
 namespace {
@@ -23,6 +26,15 @@ void SetError(PyObject* type, const std::string& message, const py::dict& attrib
   py::object error = py::reinterpret_borrow<py::object>(type)(message);
   for (const auto& [name, value] : attributes) py::setattr(error, name, value);
   PyErr_SetObject(type, error.ptr());
+}
+
+// The error number whose system text a failure to write names (the module's
+// "(No space left on device)", the driver's ": Read-only file system"), so
+// that the OSError is the subclass it stands for; EIO when it names none.
+int ErrorNumberIn(const std::string& problem) {
+  for (int code : {ENOSPC, EDQUOT, EFBIG, EROFS, EACCES, EPERM, ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG})
+    if (problem.find(std::strerror(code)) != std::string::npos) return code;
+  return EIO;
 }
 
 // An example of a finding as a caller reads it: an index, or a tuple of two.
@@ -112,19 +124,6 @@ void AddChecks(py::module_& m) {
   m.add_object("OstrandError", py::reinterpret_borrow<py::object>(errorType));
   m.add_object("UnboundPointsError", py::reinterpret_borrow<py::object>(unboundType));
 
-  py::register_exception_translator([](std::exception_ptr error) {
-    try {
-      if (error) std::rethrow_exception(error);
-    } catch (const checks::UnboundPointsError& e) {
-      py::dict attributes;
-      const std::vector<int64_t> points(e.points().begin(), e.points().end());
-      attributes["points"] = py::array_t<int64_t>(static_cast<py::ssize_t>(points.size()), points.data());
-      SetError(unboundType, e.what(), attributes);
-    } catch (const checks::CheckError& e) {
-      PyErr_SetString(errorType, e.what());
-    }
-  });
-
   py::class_<checks::CageFinding>(m, "CageFinding", "One finding of the cage check.")
       .def_readonly("kind", &checks::CageFinding::kind,
                     "What is wrong: boundary_edges, non_manifold_edges, misoriented_faces, one_sided_parts, "
@@ -167,6 +166,40 @@ void AddChecks(py::module_& m) {
   m.def("check_cage", &CheckCage, py::arg("cage_points"), py::arg("cage_faces"), py::arg("target_points") = py::none(),
         py::kw_only(), py::arg("threads") = py::none(),
         "Checks the cage, and with target points which of them lie outside it, as `ostrand check` does.");
+}
+
+void SetUserError(const driver::UserError& e, const std::string& message, py::handle filename) {
+  switch (e.kind()) {
+    case driver::ErrorKind::kRefused:
+      if (const auto* unbound = dynamic_cast<const checks::UnboundPointsError*>(&e)) {
+        py::dict attributes;
+        const std::vector<int64_t> points(unbound->points().begin(), unbound->points().end());
+        attributes["points"] = py::array_t<int64_t>(static_cast<py::ssize_t>(points.size()), points.data());
+        SetError(unboundType, message, attributes);
+      } else if (dynamic_cast<const checks::CheckError*>(&e) != nullptr) {
+        PyErr_SetString(errorType, message.c_str());
+      } else {
+        PyErr_SetString(PyExc_RuntimeError, message.c_str());
+      }
+      return;
+    case driver::ErrorKind::kOutput:
+      if (!filename) {
+        const FilePath subject = OwnPath(e.subject());
+        SetOSError(ErrorNumberIn(e.problem()), message, subject.given);
+        return;
+      }
+      SetOSError(ErrorNumberIn(e.problem()), message, filename);
+      return;
+    case driver::ErrorKind::kUsage:
+    case driver::ErrorKind::kInput:
+      PyErr_SetString(PyExc_ValueError, message.c_str());
+      return;
+  }
+}
+
+void RaiseUserError(const driver::UserError& e, const std::string& message, py::handle filename) {
+  SetUserError(e, message, filename);
+  throw py::error_already_set();
 }
 
 }  // namespace python

@@ -3,7 +3,9 @@
 // load find, told Python's way: each of the command's warnings as a warning
 // of the module's own category (ostrand.OstrandWarning), under strict an
 // ostrand.OstrandError instead, and points left without weights as
-// ostrand.UnboundPointsError. Both errors are ValueErrors.
+// ostrand.UnboundPointsError. Both errors are ValueErrors. And every
+// driver::UserError (a check's refusal among them) as the Python exception
+// its kind stands for, decided in one place (SetUserError).
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -12,6 +14,7 @@
 
 #include "checks/bind_checks.h"
 #include "checks/warnings.h"
+#include "driver/user_error.h"
 
 namespace python {
 
@@ -41,9 +44,22 @@ checks::BindCheckSettings CheckSettings(const std::string& subject, int samples,
 // caller's filters turn into an error is raised too).
 void Tell(const checks::Warnings& warnings, const CheckOptions& options, const std::string& kept);
 
-// Adds the warning and error types and check_cage to the module, and turns
-// the checks' errors into those types. Call after any translator of
-// driver::UserError is registered, so that this one is tried first.
+// Adds the warning and error types and check_cage to the module.
 void AddChecks(py::module_& m);
+
+// Sets Python's error for e, message its text: the one place that decides
+// which exception a driver::UserError becomes, by its kind:
+//   refused: ostrand.UnboundPointsError (its `points` the points, from 0) or
+//     ostrand.OstrandError when a check refused (checks::CheckError), else
+//     RuntimeError (the plug-in refused, or cannot be had);
+//   input, usage: ValueError;
+//   output: OSError for filename (a path as the caller gave it; e's subject
+//     when null), with the error number whose system text the problem names
+//     (EIO when none), so that it is the subclass that number stands for.
+// Needs the interpreter lock (and the types AddChecks adds).
+void SetUserError(const driver::UserError& e, const std::string& message, py::handle filename = py::handle());
+// The same, raised: throws py::error_already_set.
+[[noreturn]] void RaiseUserError(const driver::UserError& e, const std::string& message,
+                                 py::handle filename = py::handle());
 
 }  // namespace python

@@ -26,9 +26,13 @@ FilePath OwnPath(const std::string& bytes) {
 }
 
 void RaiseOSError(int code, const std::string& text, const FilePath& path) {
-  py::object error = py::module_::import("builtins").attr("OSError")(code, Shown(text), path.given);
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+  SetOSError(code, text, path.given);
   throw py::error_already_set();
+}
+
+void SetOSError(int code, const std::string& text, py::handle filename) {
+  py::object error = py::module_::import("builtins").attr("OSError")(code, Shown(text), filename);
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
 }
 
 std::string Shown(const std::string& text) {

@@ -30,6 +30,9 @@ FilePath OwnPath(const std::string& bytes);
 // error number stands for (FileNotFoundError for ENOENT, PermissionError for
 // EACCES and EPERM, IsADirectoryError for EISDIR, ...).
 [[noreturn]] void RaiseOSError(int code, const std::string& text, const FilePath& path);
+// The same set as Python's error, for the file named by filename (a path as
+// the caller gave it).
+void SetOSError(int code, const std::string& text, py::handle filename);
 
 // The text as valid UTF-8 (bytes that are not as \xNN), for messages that
 // hold paths.

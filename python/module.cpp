@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "checks/bind_checks.h"
 #include "checks/warnings.h"
 #include "driver/user_error.h"
 #include "python/arrays.h"
@@ -43,9 +44,7 @@ BindInput Input(const py::object& cagePoints, const py::object& cageFaces, const
   input.target.points = ToPoints(Points(targetPoints, "target_points"));
   if (!setupWeights.is_none()) {
     input.setupWeights = PerPointValues(setupWeights, "setup_weights", input.target.points.size());
-    bool any = false;
-    for (float value : input.setupWeights) any = any || value != 0.0f;
-    if (!any) throw py::value_error("setup_weights: every value is 0, so no point would be bound");
+    checks::CheckSetupWeights(input.setupWeights, "setup_weights");
   }
   input.threads = threads;
   return input;
@@ -61,11 +60,13 @@ PYBIND11_MODULE(_ostrand, m) {
   python::FindPackagedModule();
   m.doc() = "The extension of the ostrand package: import ostrand.";
   m.attr("__version__") = OSTRAND_VERSION;
+  // Every driver::UserError no call tells its own way, told as its kind
+  // stands for (python/checks.h), with its message as it is.
   py::register_exception_translator([](std::exception_ptr error) {
     try {
       if (error) std::rethrow_exception(error);
     } catch (const driver::UserError& e) {
-      PyErr_SetString(PyExc_RuntimeError, e.what());
+      python::SetUserError(e, e.what());
     }
   });
   // The classes are named where users find them, in the package: pybind11

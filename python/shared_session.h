@@ -71,7 +71,7 @@ std::string ModulePath();
 std::string ModulePathInUse();
 
 // The session, started when none is alive. Call without the interpreter lock.
-// Throws driver::UserError when the module cannot be loaded.
+// Throws driver::UserError (refused: RuntimeError) when the module cannot be loaded.
 std::shared_ptr<SharedSession> AcquireSession();
 
 }  // namespace python

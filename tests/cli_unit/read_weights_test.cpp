@@ -51,6 +51,7 @@ TEST(ReadWeightsWithoutRows, DeformRefusesThemOrKeepsThosePointsAtRest) {
     EXPECT_NE(std::string(e.what()).find("w.cw: 2 of 4 points got no weights: 3, 4 (likely cause: "),
               std::string::npos)
         << e.what();
+    EXPECT_EQ(e.kind(), driver::ErrorKind::kRefused);
   }
   EXPECT_FALSE(fs::exists(dir / "out"));
 

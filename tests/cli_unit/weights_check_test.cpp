@@ -133,6 +133,7 @@ TEST_F(WeightsCheckFiles, ABindGivingNaNWeightsIsRefusedBeforeAnythingIsWritten)
     ADD_FAILURE() << "NaN weights were saved";
   } catch (const driver::UserError& e) {
     EXPECT_EQ(std::string(e.what()), job.target + ": 3 points hold weights that are not finite numbers: 1, 2, 3");
+    EXPECT_EQ(e.kind(), driver::ErrorKind::kRefused);  // a check refused the weights
   }
   EXPECT_FALSE(fs::exists(dir_ / "out"));
 }
