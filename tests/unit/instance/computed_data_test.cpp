@@ -1,102 +1,25 @@
-// The effect instance and its target records: defaults, active points,
-// compaction, release and the target-list callbacks.
+// What an instance computes from its cage and targets: the active points,
+// with and without a setup map, release, and what is left when the cage, the
+// targets or memory are missing; beside them, the dense rows the test support
+// adds (support/dense_rows.h) and their compaction.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "host_interface/memory.h"
 #include "instance/instance.h"
-#include "shell/module_callback.h"
+#include "instance_model_fixture.h"
 #include "support/dense_rows.h"
-#include "support/module_fixture.h"
 
 namespace {
 
 using test_support::CubeMesh;
-using test_support::ModuleTest;
+using test_support::InstanceModelTest;
+using test_support::Line;
 using test_support::PointCloud;
-
-std::vector<Vec3> Line(int n) {
-  std::vector<Vec3> points;
-  for (int i = 0; i < n; ++i) points.push_back({0.1 * i, 0.0, 0.0});
-  return points;
-}
-
-class InstanceModelTest : public ModuleTest {
- protected:
-  // A 4-point cage and a target of targetPoints points on one effect.
-  EffectInstance* makeBound(int targetPoints, uint32_t* target = nullptr) {
-    cage_ = host().addObject("cage", PointCloud({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}));
-    uint32_t t = host().addObject("target", PointCloud(Line(targetPoints)));
-    if (target) *target = t;
-    effect_ = makeEffect({t});
-    EffectInstance* instance = instanceOf(effect_);
-    instance->Cage = cage_;
-    return instance;
-  }
-  uint32_t cage_ = 0, effect_ = 0;
-};
-
-TEST_F(InstanceModelTest, NewInstanceHoldsTheDefaults) {
-  uint32_t target = host().addObject("t", PointCloud(Line(3)));
-  EffectInstance* instance = instanceOf(makeEffect({target}));
-  ASSERT_NE(instance, nullptr);
-  EXPECT_EQ(instance->Mode, -1);
-  EXPECT_EQ(instance->Samples, 32);
-  EXPECT_EQ(instance->Tolerance, 0.0);
-  EXPECT_EQ(instance->Cage, 0u);
-  EXPECT_EQ(instance->SetupMask, 0u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(instance->Weight[i], 0);
-    EXPECT_EQ(instance->ScaleWeight[i], 0);
-  }
-  EXPECT_EQ(instance->WeightsPath[0], '\0');
-  EXPECT_EQ(instance->CagePoints, 0u);
-  EXPECT_EQ(instance->CagePolys, 0);
-  EXPECT_EQ(instance->CagePositions, nullptr);
-  // Only the serial plain displacement is installed at creation.
-  EXPECT_EQ(instance->PrepareEvaluation, nullptr);
-  EXPECT_NE(instance->DisplacePlain, nullptr);
-  EXPECT_EQ(instance->DisplaceWeighted, nullptr);
-  ASSERT_NE(instance->Targets, nullptr);
-  EXPECT_EQ(instance->Targets->count, 1);
-  EXPECT_EQ(instance->Targets->records[0].ObjectId, target);
-}
-
-TEST_F(InstanceModelTest, ExistenceQueryAndMissingInstances) {
-  uint32_t effect = makeEffect({});
-  host().clearMessages();
-  EXPECT_EQ(host().sendMessage(effect, ostrand::kMessageInstanceData, ostrand::kInstanceExists), 0);
-  EXPECT_TRUE(host().messages().empty());
-
-  host().setModuleCallback(nullptr);
-  uint32_t bare = host().createEffect({});  // the module never heard of it
-  host().setModuleCallback(ostrand::moduleCallback);
-  for (uint64_t sub : {ostrand::kInstanceExists, ostrand::kInstanceDestroy, ostrand::kInstanceLoad,
-                       ostrand::kInstanceSave, ostrand::kInstancePrepare}) {
-    host().clearMessages();
-    EXPECT_EQ(host().sendMessage(bare, ostrand::kMessageInstanceData, sub), 1) << sub;
-    auto messages = host().messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].effectId, bare);
-    EXPECT_EQ(messages[0].heading, "Ostrand.mp");
-    EXPECT_EQ(messages[0].kind, ostrand::kMessageKindError);
-    EXPECT_EQ(messages[0].text, "Ostrand data not found!");
-    EXPECT_EQ(messages[0].text2, "Error");
-  }
-  EXPECT_EQ(host().sendMessage(bare, ostrand::kMessageInstanceData, 0x2), 0);  // not a sub-message of ours
-}
-
-TEST_F(InstanceModelTest, DestroyFreesTheInstanceAndItsTable) {
-  uint32_t target = 0;
-  EffectInstance* instance = makeBound(5, &target);
-  ostrand::PrepareTargets(instance);
-  EXPECT_EQ(host().sendMessage(effect_, ostrand::kMessageInstanceData, ostrand::kInstanceDestroy), 0);
-  EXPECT_EQ(instanceOf(effect_), nullptr);
-  EXPECT_EQ(host().calls("useful_DeleteTargetList"), 1);
-}
 
 TEST_F(InstanceModelTest, EveryPointIsActiveWithoutASetupMap) {
   EffectInstance* instance = makeBound(5);
@@ -189,26 +112,6 @@ TEST_F(InstanceModelTest, ReleaseEmptiesComputedDataAndKeepsSettings) {
   EXPECT_EQ(t.PointCount, 4);
   EXPECT_EQ(t.Weights, nullptr);
   EXPECT_EQ(t.PointIndices, nullptr);
-}
-
-TEST_F(InstanceModelTest, TargetEntryCallbacks) {
-  TargetEntry records[2];
-  ostrand::InitTargetEntry(records, 0, 7);
-  ostrand::InitTargetEntry(records, 1, 9);
-  EXPECT_EQ(records[1].ObjectId, 9u);
-  EXPECT_EQ(records[1].Reserved[0], 0u);
-  ASSERT_TRUE(ostrand::AllocateArray(records[0].Weights, 3));
-  records[0].WeightCount = 3;
-  records[0].ActiveCount = 1;
-  records[0].Reserved[1] = 42;
-  ostrand::CopyTargetEntry(records, 0, records, 1);
-  EXPECT_EQ(records[1].Weights, records[0].Weights);  // shared, not duplicated
-  EXPECT_EQ(records[1].Reserved[1], 42u);
-  ostrand::FreeTargetEntry(records, 1);
-  EXPECT_EQ(records[1].Weights, nullptr);
-  EXPECT_EQ(records[1].WeightCount, 3);  // kept
-  EXPECT_EQ(records[1].ActiveCount, 0u);
-  EXPECT_EQ(records[1].ObjectId, 0u);
 }
 
 TEST_F(InstanceModelTest, NoCageOrNoTargetsComputesNothing) {

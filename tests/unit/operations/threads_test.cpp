@@ -1,7 +1,8 @@
 // The module's worker threads: every thread of a loop runs once, loops inside
 // loops and loops from two host threads at once run on their caller, the
 // threads stop and start again, and work below the small-work threshold runs
-// on the caller (evaluation_test.cpp checks it gives the same bits).
+// on the caller (evaluation_test.cpp checks it gives the same bits); the
+// blocks a loop's rows are split into.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -99,6 +100,18 @@ TEST(WorkerThreads, WorkBelowTheThresholdRunsOnTheCaller) {
   EXPECT_EQ(ostrand::ThreadsFor(999, 1000), 1);
   EXPECT_EQ(ostrand::ThreadsFor(1000, 1000), 4);
   EXPECT_EQ(ostrand::ThreadsFor(0, 0), 4);
+}
+
+TEST(ThreadSplit, ContiguousBlocksWithTheRemainderFirst) {
+  int64_t b = 0, e = 0;
+  const int64_t expected[4][2] = {{0, 3}, {3, 6}, {6, 8}, {8, 10}};
+  for (int t = 0; t < 4; ++t) {
+    ostrand::StaticBlock(0, 10, t, 4, &b, &e);
+    EXPECT_EQ(b, expected[t][0]);
+    EXPECT_EQ(e, expected[t][1]);
+  }
+  ostrand::StaticBlock(20, 22, 3, 4, &b, &e);  // more threads than rows
+  EXPECT_EQ(b, e);
 }
 
 }  // namespace

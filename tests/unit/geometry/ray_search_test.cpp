@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "calculation_with_either_search.h"
 #include "geometry/ray_search.h"
 #include "host_interface/memory.h"
 #include "operations/calculation_driver.h"
@@ -19,36 +20,11 @@ namespace {
 
 using namespace ostrand;
 using test_support::AllZero;
+using test_support::CalculationWithEitherSearch;
 using test_support::ComputedRows;
 using test_support::PointsInCube;
-using test_support::Row;
 using test_support::Rows;
 using test_support::SameBits;
-
-class CalculationWithEitherSearch : public test_support::CoordinateTest {
- protected:
-  // Exactly one error message, containing `part`.
-  void expectOneError(const std::string& part) {
-    const std::vector<host::Message> messages = host().messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].text.find(part), std::string::npos) << messages[0].text;
-  }
-
-  // Calculates with `search`; returns the host ray tests it made, and the
-  // rows when asked.
-  long rayTestsWith(EffectInstance* instance, RaySearch search, std::vector<double>* rows = nullptr) {
-    test_support::ScopedRaySearch chosen(search);
-    reprepare(instance);
-    host().resetCalls();
-    EXPECT_TRUE(CalculateCoordinates(instance));
-    if (rows != nullptr) *rows = Rows(instance, target(instance));
-    return host().calls("useful_RayIntersectTriangle");
-  }
-
-  // Calculates with each allocation failing in turn; the search that
-  // settles which allocations there are is the caller's.
-  void expectSameRowsWhenEachAllocationFails(int leastSameRows);
-};
 
 // 432 triangles: the hierarchy leaves all but a few per ray untested, and
 // the rows come out the same bits; the grids across the directions leave out
@@ -174,75 +150,6 @@ TEST_F(CalculationWithEitherSearch, HierarchyGridsOrCandidatesWithoutMemoryStill
       // The snapshot's six allocations fall back to the host's reads.
       expectSameRowsWhenEachAllocationFails((search == RaySearch::kDirectionGrids ? 8 : 4) + (hostReads ? 0 : 6));
     }
-}
-
-// The cage is read once per target, on the calling thread, whatever the
-// number of hits: every polygon's count and points, every point's position.
-TEST_F(CalculationWithEitherSearch, TheCageIsReadOncePerTargetNotAtEveryHit) {
-  const host::Mesh cage = test_support::SubdividedCube(3);
-  EffectInstance* instance = prepare(cage, {PointsInCube(4), PointsInCube(3)}, 16);
-  SetThreadCount(2);
-  auto readsOfCalculate = [&] {
-    reprepare(instance);
-    host().resetCalls();
-    EXPECT_TRUE(CalculateCoordinates(instance));
-    return std::pair{host().calls("fxMeshPoly"), host().calls("fxMeshPoint")};
-  };
-  // Besides the cage, each target point's position is read once.
-  const long targets = 2, targetPoints = 4 + 3, polygons = static_cast<long>(cage.polygons.size()),
-             points = static_cast<long>(cage.points.size());
-  const auto once = readsOfCalculate();
-  EXPECT_EQ(once.first, targets * 2 * polygons);
-  EXPECT_EQ(once.second, targetPoints + targets * points);
-  // Every ray from inside hits a quad: its count, its points, and the hit
-  // triangle's corners and the quad's points.
-  test_support::ScopedHostCageReads perHit;
-  const auto everyHit = readsOfCalculate();
-  const long hits = targetPoints * 16;
-  EXPECT_EQ(everyHit.first, 2 * hits);
-  EXPECT_EQ(everyHit.second, targetPoints + (3 + 4) * hits);
-  SetThreadCount(1);
-}
-
-void CalculationWithEitherSearch::expectSameRowsWhenEachAllocationFails(int leastSameRows) {
-  EffectInstance* instance = prepare(test_support::SubdividedCube(2), {PointsInCube(10)}, 8);
-  SetThreadCount(2);
-  SetAllocationFailure(-1);
-  ASSERT_TRUE(CalculateCoordinates(instance));
-  const long allocations = SetAllocationFailure(-1);
-  const std::vector<double> clean = Rows(instance, target(instance));
-  const uint32_t points = instance->CagePoints;
-  int sameRows = 0;
-  for (long n = 1; n < allocations; ++n) {  // 0 is the directions
-    reprepare(instance);
-    host().clearMessages();
-    SetAllocationFailure(n);
-    const bool complete = CalculateCoordinates(instance);
-    SetAllocationFailure(-1);
-    const std::vector<double> rows = Rows(instance, target(instance));
-    if (complete) {
-      EXPECT_TRUE(SameBits(rows, clean)) << "allocation " << n;
-      EXPECT_TRUE(host().messages().empty());
-      ++sameRows;
-      continue;
-    }
-    ASSERT_EQ(host().messages().size(), 1u);
-    if (host().messages()[0].text.find("1 of the 10 points") == std::string::npos) {
-      EXPECT_TRUE(AllZero(rows)) << host().messages()[0].text;
-      continue;
-    }
-    int zeroRows = 0;
-    for (uint32_t i = 0; i < 10; ++i) {
-      const std::vector<double> r = Row(instance, target(instance), i);
-      if (AllZero(r))
-        ++zeroRows;
-      else
-        EXPECT_TRUE(SameBits(r, std::vector<double>(clean.begin() + i * points, clean.begin() + (i + 1) * points)));
-    }
-    EXPECT_EQ(zeroRows, 1) << "allocation " << n;
-  }
-  EXPECT_GE(sameRows, leastSameRows);  // at least the hierarchy's own arrays, and the grids'
-  SetThreadCount(1);
 }
 
 }  // namespace

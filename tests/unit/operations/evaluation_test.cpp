@@ -205,16 +205,4 @@ TEST_F(EvaluationTest, ResultsDoNotDependOnTheThreadCount) {
   EXPECT_EQ(host().displaceOutsideBracket(), 0);
 }
 
-TEST(ThreadSplit, ContiguousBlocksWithTheRemainderFirst) {
-  int64_t b = 0, e = 0;
-  const int64_t expected[4][2] = {{0, 3}, {3, 6}, {6, 8}, {8, 10}};
-  for (int t = 0; t < 4; ++t) {
-    ostrand::StaticBlock(0, 10, t, 4, &b, &e);
-    EXPECT_EQ(b, expected[t][0]);
-    EXPECT_EQ(e, expected[t][1]);
-  }
-  ostrand::StaticBlock(20, 22, 3, 4, &b, &e);  // more threads than rows
-  EXPECT_EQ(b, e);
-}
-
 }  // namespace
