@@ -59,102 +59,132 @@ void FreeScratch(PointScratch* scratch) {
 
 namespace {
 
+// A point's rays are searched a batch at a time before their hits are
+// spread. With grids, the cells of all of them are found first and then
+// their lists: the lookups' memory reads then overlap instead of each ray
+// waiting for its own.
+constexpr int32_t kBatch = 32;
+
+void SearchBatch(const RayCastCage& cage, const Vec3& origin, const Vec3* directions, int32_t first, int32_t batch,
+                 PointScratch* scratch, RayHit hits[kBatch]) {
+  GridLookup listed[kBatch];
+  bool onGrid[kBatch] = {};
+  if (cage.grids != nullptr) {
+    FindGridCells(*cage.grids, first, batch, origin, listed, onGrid);
+    for (int32_t k = 0; k < batch; ++k)
+      if (onGrid[k]) ReadGridCell(&listed[k]);
+  }
+  for (int32_t k = 0; k < batch; ++k)
+    hits[k] = onGrid[k] ? FindNearestHitOnGrid(cage, origin, directions[first + k], listed[k])
+                        : FindNearestHit(cage, origin, directions[first + k], &scratch->candidates, first + k);
+}
+
+// What reading a hit's polygon came to.
+enum class HitPolygon { kIgnored, kRead, kNoMemory };
+
+// The hit polygon's point count (*n) and point numbers (*points), from the
+// snapshot, which holds the host's answers read once, or from the host: the
+// count first (a host that does not answer leaves 0), then the point numbers,
+// entries the host leaves unwritten reading as -1, outside the cage, so that
+// such a hit is ignored whatever the scratch held before. A count beyond the
+// cage's points is not believed: reading it would cost memory and time in
+// proportion to whatever the host claims.
+HitPolygon ReadHitPolygon(const CageReads& reads, const RayHit& hit, PointScratch* scratch, int32_t* n,
+                          const int32_t** points) {
+  const CageSnapshot* snapshot = reads.snapshot;
+  const bool snapped = snapshot != nullptr && hit.polygon >= 0 && hit.polygon < snapshot->polygonCount;
+  int32_t first = 0, second = 0, recount = 0;
+  *n = 0;
+  if (snapped)
+    *n = snapshot->counts[hit.polygon];
+  else
+    reads.meshPoly(reads.object, hit.polygon, &first, 1, n, &second, 0);
+  if (*n <= 0 || static_cast<uint32_t>(*n) > reads.pointCount) return HitPolygon::kIgnored;
+  if (*n > scratch->capacity && !ReserveScratch(scratch, *n)) return HitPolygon::kNoMemory;
+  if (snapped) {
+    *points = snapshot->points + snapshot->starts[hit.polygon];
+    return snapshot->usable[hit.polygon] != 0 ? HitPolygon::kRead : HitPolygon::kIgnored;
+  }
+  for (int32_t m = 0; m < *n; ++m) scratch->points[m] = -1;
+  reads.meshPoly(reads.object, hit.polygon, scratch->points, *n, &recount, &second, 0);
+  *points = scratch->points;
+  return AllCagePoints(scratch->points, *n, reads.pointCount) ? HitPolygon::kRead : HitPolygon::kIgnored;
+}
+
+// The positions of the hit polygon's corners: the snapshot's, or the host's
+// read into the scratch.
+const Vec3* HitCorners(const CageReads& reads, const RayHit& hit, int32_t n, const int32_t* points,
+                       PointScratch* scratch) {
+  const CageSnapshot* snapshot = reads.snapshot;
+  if (snapshot != nullptr && hit.polygon >= 0 && hit.polygon < snapshot->polygonCount)
+    return snapshot->corners + snapshot->starts[hit.polygon];
+  for (int32_t m = 0; m < n; ++m) {
+    scratch->positions[m] = Vec3{0.0, 0.0, 0.0};
+    reads.meshPoint(reads.object, points[m], &scratch->positions[m], 1);
+  }
+  return scratch->positions;
+}
+
+// Adds w[0, n) to the row at the polygon's points (a point listed twice gets
+// both parts) and to *sum; with a sparse row, also records the entries
+// touched for the first time.
+inline void AddToRow(const int32_t* points, const double* w, int32_t n, double* row, SparseRow* sparse, double* sum) {
+  double total = *sum;
+  if (sparse == nullptr) {
+    for (int32_t m = 0; m < n; ++m) {
+      row[points[m]] += w[m];
+      total += w[m];
+    }
+    *sum = total;
+    return;
+  }
+  uint8_t* touched = sparse->touched;
+  int32_t* entries = sparse->entries;
+  int32_t count = sparse->count;
+  for (int32_t m = 0; m < n; ++m) {
+    const int32_t k = points[m];
+    row[k] += w[m];
+    total += w[m];
+    if (touched[k] != 0) continue;
+    touched[k] = 1;
+    entries[count++] = k;
+  }
+  sparse->count = count;
+  *sum = total;
+}
+
 // Adds every ray's share to row (cleared by the caller) and its sum to
 // *total; with a sparse row, also records the entries touched. False when
 // scratch could not grow for a hit's polygon.
 bool AccumulateRays(const CageReads& reads, const RowSettings& settings, const Vec3& origin, const Vec3* directions,
                     const RayCastCage& cage, PointScratch* scratch, double* row, SparseRow* sparse, double* total) {
-  const uint32_t cagePoints = reads.pointCount;
-  const uint32_t cageObject = reads.object;
   double sum = *total;  // in a register, not through the pointer row might alias
-  // With grids, a batch of rays is looked up before any is cast, the cells
-  // of all first and then their lists: the lookups' memory reads then
-  // overlap instead of each ray waiting for its own.
-  constexpr int32_t kBatch = 32;
-  GridLookup listed[kBatch];
-  bool onGrid[kBatch] = {};
   RayHit hits[kBatch];
   for (int32_t s = 0; s < settings.samples; ++s) {
     const int32_t b = s % kBatch;
     if (b == 0) {
       const int32_t batch = settings.samples - s < kBatch ? settings.samples - s : kBatch;
-      if (cage.grids != nullptr) {
-        FindGridCells(*cage.grids, s, batch, origin, listed, onGrid);
-        for (int32_t k = 0; k < batch; ++k)
-          if (onGrid[k]) ReadGridCell(&listed[k]);
-      }
-      for (int32_t k = 0; k < batch; ++k)
-        hits[k] = onGrid[k] ? FindNearestHitOnGrid(cage, origin, directions[s + k], listed[k])
-                            : FindNearestHit(cage, origin, directions[s + k], &scratch->candidates, s + k);
+      SearchBatch(cage, origin, directions, s, batch, scratch, hits);
     }
     const RayHit& hit = hits[b];
     if (!hit.found) continue;
-
-    // The polygon's point count first (a host that does not answer leaves 0),
-    // then its point numbers. Entries the host leaves unwritten read as -1,
-    // outside the cage, so that such a hit is ignored whatever the scratch
-    // held before. The snapshot holds the same answers, read once.
-    const CageSnapshot* snapshot = reads.snapshot;
-    const bool snapped = snapshot != nullptr && hit.polygon >= 0 && hit.polygon < snapshot->polygonCount;
-    int32_t first = 0, n = 0, second = 0, recount = 0;
-    if (snapped)
-      n = snapshot->counts[hit.polygon];
-    else
-      reads.meshPoly(cageObject, hit.polygon, &first, 1, &n, &second, 0);
-    // A count beyond the cage's points is not believed: reading it would cost
-    // memory and time in proportion to whatever the host claims.
-    if (n <= 0 || static_cast<uint32_t>(n) > cagePoints) continue;
-    if (n > scratch->capacity && !ReserveScratch(scratch, n)) {
+    int32_t n = 0;
+    const int32_t* points = nullptr;
+    const HitPolygon read = ReadHitPolygon(reads, hit, scratch, &n, &points);
+    if (read == HitPolygon::kNoMemory) {
       *total = sum;
       return false;
     }
-    const int32_t* points = scratch->points;
-    if (snapped) {
-      if (snapshot->usable[hit.polygon] == 0) continue;
-      points = snapshot->points + snapshot->starts[hit.polygon];
-    } else {
-      for (int32_t m = 0; m < n; ++m) scratch->points[m] = -1;
-      reads.meshPoly(cageObject, hit.polygon, scratch->points, n, &recount, &second, 0);
-      if (!AllCagePoints(points, n, cagePoints)) continue;
-    }
-
-    // The ray's share: solid angle per ray over the distance to the hit.
+    if (read == HitPolygon::kIgnored) continue;
+    // The ray's share: solid angle per ray over the distance to the hit,
+    // spread over the polygon's points.
     const Vec3 h = HitPoint(hit, reads);
     const double dx = h.x - origin.x, dy = h.y - origin.y, dz = h.z - origin.z;
     const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
     const double f = (r < kNearHitDistance ? kNearHitInverse : 1.0 / r) * settings.sampleWeight;
-
-    // Spread it over the polygon's points; a point listed twice gets both parts.
-    const Vec3* positions = scratch->positions;
-    if (snapped) {
-      positions = snapshot->corners + snapshot->starts[hit.polygon];
-    } else {
-      for (int32_t m = 0; m < n; ++m) {
-        scratch->positions[m] = Vec3{0.0, 0.0, 0.0};
-        reads.meshPoint(cageObject, points[m], &scratch->positions[m], 1);
-      }
-    }
-    double* w = scratch->weights;
-    PolygonWeights(n, positions, h, f, scratch->corners, w);
-    if (sparse == nullptr) {
-      for (int32_t m = 0; m < n; ++m) {
-        row[points[m]] += w[m];
-        sum += w[m];
-      }
-      continue;
-    }
-    uint8_t* touched = sparse->touched;
-    int32_t* entries = sparse->entries;
-    int32_t count = sparse->count;
-    for (int32_t m = 0; m < n; ++m) {
-      const int32_t k = points[m];
-      row[k] += w[m];
-      sum += w[m];
-      if (touched[k] != 0) continue;
-      touched[k] = 1;
-      entries[count++] = k;
-    }
-    sparse->count = count;
+    const Vec3* positions = HitCorners(reads, hit, n, points, scratch);
+    PolygonWeights(n, positions, h, f, scratch->corners, scratch->weights);
+    AddToRow(points, scratch->weights, n, row, sparse, &sum);
   }
   *total = sum;
   return true;
