@@ -262,6 +262,49 @@ void Binding::releaseProgress(BindJob& job) {
   Py_DECREF(progress);
 }
 
+bool Binding::awaitBindJob(const std::shared_ptr<BindJob>& job, const BindInput& input,
+                           const checks::BindCheckSettings& settings) {
+  const py::module_ threading = py::module_::import("threading");
+  const py::object mainIdent = threading.attr("main_thread")().attr("ident");
+  const bool mainThread = mainIdent.equal(threading.attr("get_ident")());
+  bool left = false;
+  {
+    py::gil_scoped_release release;
+    std::optional<CalculationInterrupt> interrupt;
+    if (mainThread) interrupt.emplace();  // SIGINT reaches Python on its main thread only
+    std::thread(runBindJob, job, input, settings).detach();
+    std::unique_lock lock(job->mutex);
+    while (!job->done) {
+      job->changed.wait_for(lock, std::chrono::milliseconds(20));
+      if (job->done) break;
+      if ((interrupt && interrupt->interrupted()) || job->progressError) {
+        // The calculation goes on without its caller, cheaply, and drops its item.
+        job->abandoned = true;
+        left = true;
+        break;
+      }
+    }
+  }
+  return left;
+}
+
+std::unique_ptr<Binding> Binding::adopt(BindJob& job, const BindInput& input) {
+  std::unique_ptr<Binding> binding(new Binding(job.shared, job.item, input));
+  // The thread, done, touches it no more; the session goes with the last
+  // binding, not with the thread's end.
+  job.shared.reset();
+  std::vector<uint32_t> kept = std::move(job.kept);
+  binding->bindSeconds_ = job.seconds;
+  if (!kept.empty()) {
+    // Left out as the setup weights leave points out: a pickled binding
+    // reads its weights file back with the same map.
+    if (binding->setupWeights_.empty()) binding->setupWeights_.assign(binding->targetPoints_, 1.0f);
+    for (uint32_t point : kept) binding->setupWeights_[point] = 0.0f;
+    binding->keptAtRest_ = std::move(kept);
+  }
+  return binding;
+}
+
 std::unique_ptr<Binding> Binding::bind(BindInput input, int samples, double weightFloor, const CheckOptions& options,
                                        py::object progress) {
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
@@ -281,27 +324,7 @@ std::unique_ptr<Binding> Binding::bind(BindInput input, int samples, double weig
   job->warnings = std::move(warnings);
   job->likelyCause = cage.likelyCause;
   if (!progress.is_none()) job->progress = progress.release().ptr();  // released by ~BindJob's owner
-  const py::module_ threading = py::module_::import("threading");
-  const py::object mainIdent = threading.attr("main_thread")().attr("ident");
-  const bool mainThread = mainIdent.equal(threading.attr("get_ident")());
-  bool left = false;
-  {
-    py::gil_scoped_release release;
-    std::optional<CalculationInterrupt> interrupt;
-    if (mainThread) interrupt.emplace();  // SIGINT reaches Python on its main thread only
-    std::thread(runBindJob, job, input, CheckSettings(kBindSubject, samples, weightFloor, options)).detach();
-    std::unique_lock lock(job->mutex);
-    while (!job->done) {
-      job->changed.wait_for(lock, std::chrono::milliseconds(20));
-      if (job->done) break;
-      if ((interrupt && interrupt->interrupted()) || job->progressError) {
-        // The calculation goes on without its caller, cheaply, and drops its item.
-        job->abandoned = true;
-        left = true;
-        break;
-      }
-    }
-  }
+  const bool left = awaitBindJob(job, input, CheckSettings(kBindSubject, samples, weightFloor, options));
   if (job->progressError) {
     std::exception_ptr error = job->progressError;
     job->progressError = nullptr;
@@ -319,20 +342,8 @@ std::unique_ptr<Binding> Binding::bind(BindInput input, int samples, double weig
       throw;
     }
   }
-  std::unique_ptr<Binding> binding(new Binding(job->shared, job->item, input));
-  // The thread, done, touches it no more; the session goes with the last
-  // binding, not with the thread's end.
-  job->shared.reset();
-  std::vector<uint32_t> kept = std::move(job->kept);
   warnings = std::move(job->warnings);
-  binding->bindSeconds_ = job->seconds;
-  if (!kept.empty()) {
-    // Left out as the setup weights leave points out: a pickled binding
-    // reads its weights file back with the same map.
-    if (binding->setupWeights_.empty()) binding->setupWeights_.assign(binding->targetPoints_, 1.0f);
-    for (uint32_t point : kept) binding->setupWeights_[point] = 0.0f;
-    binding->keptAtRest_ = std::move(kept);
-  }
+  std::unique_ptr<Binding> binding = adopt(*job, input);
   binding->measure();
   checks::WarnRestErrors(binding->stats_, options.warnRestError, warnings);
   Tell(warnings, options, "bound");

@@ -83,6 +83,12 @@ class Binding {
   // A bind's calculation on a thread of its own (binding.cpp).
   static void runBindJob(std::shared_ptr<BindJob> job, BindInput input, checks::BindCheckSettings settings);
   static void releaseProgress(BindJob& job);
+  // Runs the job and waits for it, the interpreter lock released; true when
+  // the caller left it (Ctrl-C on the main thread, or its progress raised).
+  static bool awaitBindJob(const std::shared_ptr<BindJob>& job, const BindInput& input,
+                           const checks::BindCheckSettings& settings);
+  // The job's bound item as a binding, with the points it kept at rest.
+  static std::unique_ptr<Binding> adopt(BindJob& job, const BindInput& input);
   BindInput input() const;  // the meshes, setup weights and threads it was made with
   // Takes the session for one call, the interpreter lock released.
   class Turn;
