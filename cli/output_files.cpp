@@ -11,8 +11,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "driver/mesh_file.h"
 #include "driver/user_error.h"
+#include "host/file_replace.h"
 
 namespace cli {
 
@@ -150,13 +150,6 @@ void RemoveTemporaries(const fs::path& path) noexcept {
   for (const char* suffix : {"", ".tmp", ".saving"}) RemoveWritten(temporary + suffix);
 }
 
-void SyncFile(const fs::path& path) {
-  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return;
-  ::fsync(file);
-  ::close(file);
-}
-
 // Syncs the file systems of the folders given, each once.
 void SyncFileSystems(const std::vector<fs::path>& folders) {
   std::set<fs::path> done;
@@ -205,17 +198,26 @@ void WriteJournal(const fs::path& file, const std::vector<JournalEntry>& entries
                   const std::vector<fs::path>& madeFolders) {
   std::ostringstream text;
   text << "ostrand journal 1\n";
-  for (const fs::path& folder : madeFolders) text << "made " << folder.string().size() << ' ' << folder.string() << '\n';
+  for (const fs::path& folder : madeFolders)
+    text << "made " << folder.string().size() << ' ' << folder.string() << '\n';
   for (const JournalEntry& entry : entries)
     text << "output " << entry.existed << ' ' << entry.path.string().size() << ' ' << entry.path.string() << '\n';
+  // One rule of host/file_replace.h is kept otherwise: a failure to make or
+  // write the temporary names the temporary, not the journal (which the user
+  // never named either; OutputTransaction::write tells it after the output it
+  // was putting in place).
   const fs::path temporary = TemporaryName(file);
-  driver::WriteTextFile(temporary.string(), text.str());
-  SyncFile(temporary);
-  std::error_code error;
-  fs::rename(temporary, file, error);
-  if (error) {
-    RemoveWritten(temporary);
-    throw driver::UserError(driver::ErrorKind::kOutput, file.string(), "cannot be written: " + error.message());
+  const host::ReplaceResult written = host::ReplaceFile(file.string(), temporary.string(), text.str());
+  const std::string reason = written.reason.message();
+  switch (written.failed) {
+    case host::ReplaceStep::kNone:
+      break;
+    case host::ReplaceStep::kCreate:
+      throw driver::UserError(driver::ErrorKind::kOutput, temporary.string(), "cannot be created: " + reason);
+    case host::ReplaceStep::kWrite:
+      throw driver::UserError(driver::ErrorKind::kOutput, temporary.string(), "cannot be written: " + reason);
+    case host::ReplaceStep::kMove:
+      throw driver::UserError(driver::ErrorKind::kOutput, file.string(), "cannot be written: " + reason);
   }
   SyncFolder(file.parent_path());
 }
@@ -252,7 +254,8 @@ OutputTransaction::~OutputTransaction() {
   if (!committed_) rollBack();
 }
 
-void OutputTransaction::write(const fs::path& path, const std::function<void(const std::string& temporary)>& writeFile) {
+void OutputTransaction::write(const fs::path& path,
+                              const std::function<void(const std::string& temporary)>& writeFile) {
   const fs::path temporary = TemporaryName(path);
   try {
     // Written whole before a signal is answered: a writer that made its file
@@ -280,6 +283,12 @@ void OutputTransaction::finishFile(const fs::path& path) {
   }
 }
 
+// Puts a finished temporary in place as host/file_replace.h does, with two of
+// its rules kept otherwise for the journal's sake: the earlier file is moved
+// aside, not replaced, and stays there until commit; and the new files reach
+// the device all together at commit (SyncFileSystems, before the journal that
+// would undo them goes), not each before its rename. A crash before commit
+// leaves the journal, which puts the earlier files back.
 void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
   const fs::path absolute = Absolute(path);
   if (std::none_of(entries_.begin(), entries_.end(), [&](const JournalEntry& e) { return e.path == absolute; }))
@@ -301,7 +310,7 @@ void OutputTransaction::place(const fs::path& temporary, const fs::path& path) {
                                   " failed: " + error.message());
     putAside_.insert(absolute);
   }
-  fs::rename(temporary, absolute, error);
+  error = host::MoveFileOver(temporary.string(), absolute.string());
   if (error)
     throw driver::UserError(driver::ErrorKind::kOutput, path.string(), "cannot be put in place: " + error.message());
   ++placed_;
@@ -349,8 +358,8 @@ void OutputTransaction::rollBack() noexcept {
     journalWritten_ = false;
   }
   if (placed_ > 0 || done.restored > 0)
-    undone_ = "the run's files were taken out" + std::string(done.restored > 0 ? " and the earlier ones put back" : "") +
-              ": the folders are as they were";
+    undone_ = "the run's files were taken out" +
+              std::string(done.restored > 0 ? " and the earlier ones put back" : "") + ": the folders are as they were";
   placed_ = 0;
 }
 

@@ -1,15 +1,13 @@
 // Saving and loading scene files. A save never leaves a half-written file under
-// the target name; a load checks the whole file before it replaces the scene.
-#include <cerrno>
+// the target name (host/file_replace.h); a load checks the whole file before it
+// replaces the scene.
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
+#include "host/file_replace.h"
 #include "host/host_state.h"
 #include "host/regular_file.h"
 #include "host/scene_json.h"
@@ -70,23 +68,17 @@ void Host::saveScene(const std::string& path) {
   for (const auto& [id, item] : s.effects) scene.effects.push_back({id, item->targets, item->formats});
   const std::string text = SceneToJson(scene).dump(1) + "\n";
 
-  const std::string temporary = path + ".saving";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) Fail(path, "cannot create " + temporary + ": " + std::strerror(errno));
-    out << text;
-    out.close();
-    if (!out) {
-      const std::string reason = std::strerror(errno);
-      std::remove(temporary.c_str());
-      Fail(path, "cannot write " + temporary + ": " + reason);
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    Fail(path, "cannot replace the file: " + error.message());
+  const ReplaceResult saved = ReplaceFile(path, path + ".saving", text);
+  const std::string reason = saved.reason.message();
+  switch (saved.failed) {
+    case ReplaceStep::kNone:
+      return;
+    case ReplaceStep::kCreate:
+      Fail(path, "cannot create " + path + ": " + reason);
+    case ReplaceStep::kWrite:
+      Fail(path, "cannot write " + path + ": " + reason);
+    case ReplaceStep::kMove:
+      Fail(path, "cannot replace the file: " + reason);
   }
 }
 

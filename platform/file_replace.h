@@ -1,7 +1,20 @@
 // Writing a file in full before it takes the place of another, so that a
-// failed write never costs the user the file that was there. Every step
-// reports failure as an errno value (0: done), for the caller to name in a
-// message; on Windows the system's codes are mapped to the nearest errno.
+// failed write never costs the user the file that was there. The module
+// writes its weights file through here; the host stand-in and the command
+// have their own (host/file_replace.h, which the module cannot use), under the
+// same rules:
+//
+// - the whole content goes to a temporary beside the destination (same
+//   folder, so the rename is one step);
+// - it is flushed to the device before the rename;
+// - a failed write, flush, close or rename removes the temporary and leaves
+//   the destination exactly as it was;
+// - the error names the destination the user knows (not the temporary) with
+//   the system's reason.
+//
+// Every step reports failure as an errno value (0: done), for the caller to
+// name in a message with the destination; on Windows the system's codes are
+// mapped to the nearest errno. Removing the temporary is the caller's too.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,11 @@
 // place, is put back by the next run into the folder: the folder then holds
 // exactly what it held before the killed run.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,11 +15,34 @@
 
 #include "cli/leftovers.h"
 #include "cli/output_files.h"
+#include "driver/user_error.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Content = std::map<std::string, std::string>;
+
+// While it lives, a file cannot grow past limit bytes: a write beyond fails
+// with EFBIG, as one on a full disk fails with ENOSPC.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) : signal_(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, signal_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  void (*signal_)(int);
+  rlimit saved_{};
+};
 
 class Leftovers : public ::testing::Test {
  protected:
@@ -102,6 +129,33 @@ TEST_F(Leftovers, AJournalReadsBackAnyNameAndRefusesADamagedOne) {
   EXPECT_EQ(readMade, made);
   write(root_ / "journal", "ostrand journal 1\noutput 1 999 /short\n");
   EXPECT_FALSE(cli::ReadJournal(root_ / "journal", read, readMade));
+}
+
+// A journal that cannot be written, or not put in place, leaves the file under
+// its name as it was and no temporary for the next run to take for a killed
+// run's. A failed write names the temporary (see WriteJournal).
+TEST_F(Leftovers, AJournalThatCannotBeWrittenLeavesNothingBehind) {
+  const std::vector<cli::JournalEntry> entries = {{root_ / "weights.cw", true}};
+  const fs::path journal = root_ / "journal";
+  write(journal, "earlier");
+  try {
+    FileSizeLimit limit(4);
+    cli::WriteJournal(journal, entries, {});
+    ADD_FAILURE() << "wrote past the file size limit";
+  } catch (const driver::UserError& e) {
+    EXPECT_EQ(e.subject(), cli::TemporaryName(journal).string());
+    EXPECT_EQ(e.problem(), std::string("cannot be written: ") + std::strerror(EFBIG));
+  }
+  const fs::path folder = root_ / "folder";
+  fs::create_directories(folder / "inside");
+  try {
+    cli::WriteJournal(folder, entries, {});
+    ADD_FAILURE() << "wrote a journal over a folder";
+  } catch (const driver::UserError& e) {
+    EXPECT_EQ(e.subject(), folder.string());
+    EXPECT_EQ(e.problem(), std::string("cannot be written: ") + std::strerror(EISDIR));
+  }
+  EXPECT_EQ(content(root_), (Content{{"journal", "earlier"}, {"folder", "/"}}));
 }
 
 }  // namespace

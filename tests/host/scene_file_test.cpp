@@ -1,9 +1,14 @@
 // Scene files: a full round trip through a second Host, as when a scene is
 // reopened in a new process, and bad files that leave the scene intact.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "host_test_support.h"
 
@@ -45,6 +50,35 @@ int32_t OnMessage(void* handle, uint32_t effect, int32_t message, uint64_t argum
     fakeModule->loaded += HOST_FN(fxArgLoadString)(format, "path", fakeModule->s, sizeof fakeModule->s);
   }
   return 1;
+}
+
+// While it lives, a file cannot grow past limit bytes: a write beyond fails
+// with EFBIG, as one on a full disk fails with ENOSPC.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) : signal_(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, signal_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  void (*signal_)(int);
+  rlimit saved_{};
+};
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 class SceneFile : public ::testing::Test {
@@ -185,6 +219,27 @@ TEST_F(SceneFile, SaveToAnUnwritablePlaceFailsAndKeepsTheOldFile) {
   EXPECT_THROW(host.saveScene(directoryPath), std::runtime_error);  // a directory cannot be replaced
   EXPECT_TRUE(std::filesystem::is_directory(directoryPath + "/inside"));
   EXPECT_FALSE(std::filesystem::exists(directoryPath + ".saving"));
+}
+
+// The write itself fails (as on a full disk) over an earlier scene: the error
+// names the scene file, not its temporary, and the earlier file is untouched.
+TEST_F(SceneFile, ASaveThatCannotBeWrittenWholeKeepsTheEarlierFile) {
+  Host host;
+  host.addObject("cube", host_test::Cube());
+  host.saveScene(path);
+  const std::string earlier = FileText(path);
+  host.addObject("second", host_test::Cube(2));
+  try {
+    FileSizeLimit limit(earlier.size() / 2);
+    host.saveScene(path);
+    ADD_FAILURE() << "saved past the file size limit";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "scene file " + path + ": cannot write " + path + ": " + std::strerror(EFBIG));
+  }
+  EXPECT_EQ(FileText(path), earlier);
+  EXPECT_FALSE(std::filesystem::exists(path + ".saving"));
+  host.saveScene(path);
+  EXPECT_NE(FileText(path), earlier);
 }
 
 }  // namespace
