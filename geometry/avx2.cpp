@@ -4,8 +4,8 @@ namespace ostrand {
 
 bool Avx2Offered() {
 #if OSTRAND_AVX2
-  static const bool offered = __builtin_cpu_supports("avx2");
-  return offered;
+  static const bool kOffered = __builtin_cpu_supports("avx2");
+  return kOffered;
 #else
   return false;
 #endif

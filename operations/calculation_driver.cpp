@@ -339,8 +339,8 @@ bool ReportLoops(const EffectInstance* instance, TargetEntry* target, const char
 }  // namespace
 
 const RowStorage& KeptRows() {
-  static constexpr RowStorage kept{AwaitsKeptWeights, CalculateKeptRow, true};
-  return kept;
+  static constexpr RowStorage kKept{AwaitsKeptWeights, CalculateKeptRow, true};
+  return kKept;
 }
 
 bool CalculateTarget(EffectInstance* instance, TargetEntry* target, const RowStorage& storage) {

@@ -128,8 +128,8 @@ void PrepareDenseTargets(EffectInstance* instance) {
 }
 
 const ostrand::RowStorage& DenseRows() {
-  static constexpr ostrand::RowStorage dense{HasDenseRows, CalculateDenseRow, false};
-  return dense;
+  static constexpr ostrand::RowStorage kDense{HasDenseRows, CalculateDenseRow, false};
+  return kDense;
 }
 
 void CompactDenseWeights(EffectInstance* instance) {
