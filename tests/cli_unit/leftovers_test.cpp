@@ -16,33 +16,14 @@
 #include "cli/leftovers.h"
 #include "cli/output_files.h"
 #include "driver/user_error.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Content = std::map<std::string, std::string>;
 
-// While it lives, a file cannot grow past limit bytes: a write beyond fails
-// with EFBIG, as one on a full disk fails with ENOSPC.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) : signal_(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, signal_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  void (*signal_)(int);
-  rlimit saved_{};
-};
+using test_support::FileSizeLimit;
 
 class Leftovers : public ::testing::Test {
  protected:

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "host_test_support.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -52,27 +53,7 @@ int32_t OnMessage(void* handle, uint32_t effect, int32_t message, uint64_t argum
   return 1;
 }
 
-// While it lives, a file cannot grow past limit bytes: a write beyond fails
-// with EFBIG, as one on a full disk fails with ENOSPC.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) : signal_(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, signal_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  void (*signal_)(int);
-  rlimit saved_{};
-};
+using test_support::FileSizeLimit;
 
 std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
