@@ -35,6 +35,10 @@ class UnboundPointsError : public CheckError {
   std::vector<uint32_t> points_;
 };
 
+// The bounds of BindCheckSettings::warnRestError, as both front ends take it.
+inline constexpr double kLeastWarnRestError = 0.0;
+inline constexpr double kMostWarnRestError = 1.0;
+
 struct BindCheckSettings {
   int samples = 32;
   double weightFloor = 0.0;

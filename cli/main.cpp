@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/bind_checks.h"
 #include "checks/pose_check.h"
 #include "cli/argument_errors.h"
 #include "cli/frame_files.h"
@@ -72,7 +73,7 @@ void AddBindOptions(CLI::App* command, Job& job) {
   command->add_option("--target", job.target, "the target mesh to bind (OBJ)")->type_name("FILE")->required();
   AddSamplesOption(command, job);
   command->add_option("--weight-floor", job.weightFloor, "weights below this are dropped, 0 to 1")
-      ->transform(cli::NumberIn(0.0, 1.0))
+      ->transform(cli::NumberIn(ostrand::kLeastWeightFloor, ostrand::kMostWeightFloor))
       ->capture_default_str();
   command->add_option("--setup-weights", job.setupWeights, "weight map file: points with 0 are not bound")
       ->type_name("FILE");
@@ -122,7 +123,7 @@ void AddWarningOptions(CLI::App* command, Job& job) {
   command->add_option("--warn-rest-error", job.warnRestError,
                       "warn of points whose rest-pose error is above this fraction of the cage's size")
       ->type_name("F")
-      ->transform(cli::NumberIn(0.0, 1.0))
+      ->transform(cli::NumberIn(checks::kLeastWarnRestError, checks::kMostWarnRestError))
       ->capture_default_str();
   command->add_flag("--strict", job.strict, "fail (exit 1, nothing written) on any warning");
   command->add_flag("--allow-unbound", job.allowUnbound,

@@ -75,7 +75,7 @@ checks::CageCheck CheckCage(const py::object& cagePoints, const py::object& cage
 }  // namespace
 
 CheckOptions MakeCheckOptions(bool allowUnbound, bool strict, double warnRestError) {
-  if (!(warnRestError >= 0.0 && warnRestError <= 1.0))
+  if (!(warnRestError >= checks::kLeastWarnRestError && warnRestError <= checks::kMostWarnRestError))
     throw py::value_error("warn_rest_error: " + std::string(py::str(py::float_(warnRestError))) +
                           " is not from 0 to 1");
   return {allowUnbound, strict, warnRestError};

@@ -104,7 +104,7 @@ PYBIND11_MODULE(_ostrand, m) {
          double weightFloor, const py::object& setupWeights, std::optional<int> threads, const py::object& progress,
          bool allowUnbound, double warnRestError, bool strict) {
         python::CheckWithin("samples", samples, ostrand::kLeastSamples, ostrand::kMostSamples);
-        if (!(weightFloor >= 0.0 && weightFloor <= 1.0))
+        if (!(weightFloor >= ostrand::kLeastWeightFloor && weightFloor <= ostrand::kMostWeightFloor))
           throw py::value_error("weight_floor: " + std::string(py::str(py::float_(weightFloor))) + " is not from 0 to 1");
         const python::CheckOptions checked = python::MakeCheckOptions(allowUnbound, strict, warnRestError);
         return Binding::bind(python::Input(cagePoints, cageFaces, targetPoints, setupWeights, threads), samples,

@@ -139,7 +139,8 @@ int32_t BuildControlPanel(void*, uint32_t, uint64_t argument) {
   Place(FX(fxCC_ObjectPopup)("Cage", CageControl, 1, 170, 0, 0, 0, 0xA100), 82, 5);
   Place(FX(fxCC_WeightPopup)("Setup weight", SetupWeightControl, 1, 170), 82, 30);
   SizeAndPlace(FX(fxCC_DragInt)("Samples", SamplesControl, 1, kLeastSamples, kMostSamples, 1, 0), 80, 17, 82, 80);
-  SizeAndPlace(FX(fxCC_DragFloat)("Weight floor", WeightFloorControl, 1, 0.0, 1.0, 0.01, 0), 80, 17, 82, 105);
+  SizeAndPlace(FX(fxCC_DragFloat)("Weight floor", WeightFloorControl, 1, kLeastWeightFloor, kMostWeightFloor, 0.01, 0),
+               80, 17, 82, 105);
   Place(FX(fxCC_Button)("Calculate", CalculateButton, 0, 170), 82, 130);
   Place(FX(fxCC_Button)("Load", LoadButton, 0, 80), 82, 150);
   Place(FX(fxCC_Button)("Save", SaveButton, 0, 80), 167, 150);

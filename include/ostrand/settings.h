@@ -18,6 +18,11 @@ inline constexpr int32_t kDefaultSamples = 32;
 inline constexpr int32_t kLeastSamples = 1;
 inline constexpr int32_t kMostSamples = 1000;
 
+// "Weight floor": weights below it are dropped; the panel offers
+// kLeastWeightFloor to kMostWeightFloor.
+inline constexpr double kLeastWeightFloor = 0.0;
+inline constexpr double kMostWeightFloor = 1.0;
+
 // "Threads": worker threads, from kLeastThreads to kMostThreads.
 inline constexpr int32_t kLeastThreads = 1;
 inline constexpr int32_t kMostThreads = 128;
